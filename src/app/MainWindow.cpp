@@ -1,0 +1,113 @@
+#include "app/MainWindow.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "app/DialogBuilder.h"
+#include "app/Splash.h"
+#include "app/ToolPage.h"
+
+int CurrentPageIndex = 0;
+
+namespace {
+
+constexpr int kMainTemplate = 102;
+constexpr int kSplashBitmap = 148;
+// Pages sit right of the 58-unit button column: pixel 90 at the original's
+// 6-pixel base unit, i.e. 60 horizontal dialog units on any font.
+constexpr int kPageOffsetUnits = 60;
+
+}  // namespace
+
+MainWindow::MainWindow(bool showSplash) : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
+{
+    const DialogTemplate& dlg = LoadDialogTemplate(kMainTemplate);
+    setWindowTitle(QString::fromStdString(dlg.title));
+    setWindowIcon(QIcon(QStringLiteral(":/images/icon-128.png")));
+    setAccessibleName(QStringLiteral("Quorlix"));
+    BuiltDialog built = BuildDialog(dlg, this);
+    items_ = built.items;
+
+    if (showSplash)
+        ShowSplash(kSplashBitmap, true);
+
+    const DialogUnits units = DialogBaseUnits(font());
+    const QPoint origin = DialogToPixels(units, kPageOffsetUnits, 0, 0, 0).topLeft();
+    QSize size = built.size;
+    for (int i = 0; i < kPageCount; ++i) {
+        ToolPage* page = CreatePage(i, this);
+        page->move(origin);
+        page->raise();
+        page->setVisible(i == 0);
+        pages_[size_t(i)] = page;
+        size = size.expandedTo(QSize(origin.x() + page->width(), page->height()));
+    }
+    setFixedSize(size);
+
+    for (int id = kFirstButton; id <= kLastButton; ++id)
+        connect(PageButton(id), &QAbstractButton::clicked, this, &MainWindow::OnPageButton);
+    PageButton(kFirstButton)->setChecked(true);
+    CurrentPageIndex = 0;
+
+    if (showSplash) {
+        // One more second of splash; events keep flowing so the picture paints.
+        QEventLoop wait;
+        QTimer::singleShot(1000, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        CloseSplash();
+    }
+}
+
+MainWindow::~MainWindow()
+{
+    for (int i = kPageCount - 1; i >= 0; --i)
+        delete pages_[size_t(i)];
+}
+
+QAbstractButton* MainWindow::PageButton(int id) const
+{
+    return qobject_cast<QAbstractButton*>(items_.value(id));
+}
+
+void MainWindow::OnPageButton()
+{
+    int n = kFirstButton;
+    while (n <= kLastButton && !PageButton(n)->isChecked())
+        ++n;
+    int i = n - kFirstButton;
+    if (i == CurrentPageIndex)
+        return;
+    for (ToolPage* page : pages_)
+        page->hide();
+    if (i >= kPageCount)
+        i = CurrentPageIndex;
+    pages_[size_t(i)]->show();
+    CurrentPageIndex = i;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        close();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Stop everything first, then wait: a task blocked on this thread is
+    // released by being abandoned, so no wait below can deadlock.
+    for (ToolPage* page : pages_)
+        page->AbandonTasks();
+    for (ToolPage* page : pages_)
+        page->JoinTasks();
+    event->accept();
+}

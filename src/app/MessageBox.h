@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// The kinds of message box, each with its icon and buttons.
+enum class MessageKind {
+    Failure,  // stop icon, OK
+    Warning,  // exclamation icon, OK: bad input or a missing precondition
+    Notice,   // information icon, OK: another operation of the page is running
+    Confirm,  // question icon, Yes/No with No as default
+    Plain,    // no icon, OK
+};
+
+// Shows a modal message box owned by owner, captioned with the application's
+// display name (the executable's file name). True when the answer was Yes
+// (Confirm) or OK (the others).
+bool ShowMessage(QWidget* owner, const QString& text, MessageKind kind);
+
+// Tests see the messages instead of a modal box; a null hook restores the box.
+using MessageHook = std::function<bool(QWidget* owner, const QString& text, MessageKind kind)>;
+void SetMessageHook(MessageHook hook);

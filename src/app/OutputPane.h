@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <string>
+#include <string_view>
+
+// A page's multi-line text pane. Text arrives as the engines write it, 8-bit
+// with CR LF line ends; the pane shows CR LF (and CR CR LF) as one line break
+// and decodes the bytes as UTF-8 where they are valid, one character a byte
+// otherwise. The bytes appended since the last Clear() are kept as written,
+// so callers and tests can read exactly what the page produced.
+class OutputPane : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit OutputPane(QWidget* parent = nullptr);
+
+    // Adds text at the very end, whatever the selection or caret, and scrolls
+    // it into view. Nothing is added or trimmed. Beyond the text limit, what
+    // does not fit is not inserted.
+    void Append(std::string_view bytes);
+    // Empties the pane and repaints it at once.
+    void Clear();
+
+    const std::string& RawText() const { return raw_; }
+    // The limit in bytes of appended text; 0 means none.
+    void SetTextLimit(size_t limit) { limit_ = limit; }
+    size_t TextLimit() const { return limit_; }
+
+    // The displayed form of engine text (exposed for the pages that set text directly).
+    static QString DisplayText(std::string_view bytes);
+
+private:
+    std::string raw_;
+    size_t limit_ = 0;
+    bool pendingCr_ = false;  // a CR at the end of the last append may start a CR LF
+};
+
+// The pane's fixed-pitch copy of the page font: "Courier New" where it exists,
+// otherwise the system's fixed-pitch face. pixelHeight 0 keeps the font's size.
+QFont OutputFont(const QFont& base, int pixelHeight = 0);

@@ -1,0 +1,19 @@
+#include "app/Pages.h"
+
+#include "app/ToolPage.h"
+
+namespace {
+
+// Template of each page, in index order.
+constexpr int kPageTemplates[kPageCount] = {129, 130, 131, 132, 133, 134, 135, 145, 137, 139, 138, 151};
+
+}  // namespace
+
+ToolPage* CreatePage(int index, QWidget* parent)
+{
+    switch (index) {
+    // Pages with code of their own are created here by their class.
+    default:
+        return new ToolPage(kPageTemplates[index], parent);
+    }
+}

@@ -1,0 +1,40 @@
+#include "app/ToolApp.h"
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <memory>
+
+#include "app/MainWindow.h"
+#include "app/MessageBox.h"
+#include "platform/IcmpLibrary.h"
+
+bool SocketsAvailable()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
+
+int ToolApp::InitInstance(int& argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (!SocketsAvailable()) {
+        ShowMessage(nullptr, QStringLiteral("Windows sockets initialization failed."), MessageKind::Warning);
+        return 1;
+    }
+    LoadIcmpLibrary();
+
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    app.exec();  // returns once the window has closed and its tasks have ended
+
+    // Nothing to release for the sockets layer; then the echo binding, then the pages.
+    FreeIcmpLibrary();
+    window.reset();
+    return 0;
+}

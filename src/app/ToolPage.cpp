@@ -1,0 +1,143 @@
+#include "app/ToolPage.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/DialogBuilder.h"
+#include "app/OutputPane.h"
+
+ToolPage::ToolPage(int templateId, QWidget* parent) : QWidget(parent)
+{
+    Build(LoadDialogTemplate(templateId));
+}
+
+ToolPage::ToolPage(const DialogTemplate& dlg, QWidget* parent) : QWidget(parent)
+{
+    Build(dlg);
+}
+
+ToolPage::~ToolPage()
+{
+    AbandonTasks();
+    JoinTasks();
+}
+
+void ToolPage::Build(const DialogTemplate& dlg)
+{
+    BuiltDialog built = BuildDialog(dlg, this);
+    items_ = std::move(built.items);
+    defaultButton_ = built.defaultButton;
+    pane_ = built.pane;
+    setFixedSize(built.size);
+    setAccessibleName(QString::fromStdString(dlg.title));
+    if (pane_)
+        pane_->setFont(OutputFont(pane_->font()));
+}
+
+void ToolPage::AppendOutput(std::string_view text)
+{
+    if (pane_)
+        pane_->Append(text);
+}
+
+void ToolPage::ClearOutput()
+{
+    if (pane_)
+        pane_->Clear();
+}
+
+void ToolPage::AddToHistory(QComboBox* combo, const QString& text)
+{
+    if (combo->findText(text, Qt::MatchFixedString) >= 0)  // MatchFixedString ignores case
+        return;
+    combo->insertItem(0, text);
+}
+
+std::string ToolPage::ControlText(int id, int maxChars) const
+{
+    QWidget* w = items_.value(id);
+    QString text;
+    if (auto* combo = qobject_cast<QComboBox*>(w))
+        text = combo->currentText();
+    else if (auto* edit = qobject_cast<QLineEdit*>(w))
+        text = edit->text();
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(w))
+        text = plain->toPlainText();
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        text = button->text();
+    return text.left(maxChars > 0 ? maxChars - 1 : 0).toStdString();
+}
+
+bool ToolPage::TaskRunning(const TaskButton& button) const
+{
+    auto* b = Item<QAbstractButton>(button.id);
+    return b && !b->text().startsWith(QLatin1Char(button.idle[0]));
+}
+
+void ToolPage::OnQueryButton(const TaskButton& button, WorkerTask::Job job)
+{
+    auto* b = Item<QAbstractButton>(button.id);
+    if (!TaskRunning(button)) {
+        // Finished tasks are joined now; an abandoned one still ending stays.
+        std::erase_if(tasks_, [](const auto& t) {
+            if (!t->Finished())
+                return false;
+            t->Join();
+            return true;
+        });
+        auto task = std::make_unique<WorkerTask>();
+        auto frame = [job = std::move(job), id = button.id, idle = button.idle](TaskContext& context) {
+            job(context);
+            context.SetCaption(id, idle);
+        };
+        if (!task->Start(this, std::move(frame))) {
+            Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
+            return;
+        }
+        tasks_.push_back(std::move(task));
+        b->setText(QString::fromLatin1(button.running));
+        return;
+    }
+    if (!tasks_.empty())
+        tasks_.back()->Abandon();
+    b->setText(QString::fromLatin1(button.idle));
+    if (button.abortText)
+        AppendOutput(button.abortText);
+}
+
+void ToolPage::AbandonTasks()
+{
+    for (auto& task : tasks_)
+        task->Abandon();
+}
+
+void ToolPage::JoinTasks()
+{
+    for (auto& task : tasks_)
+        task->Join();
+    tasks_.clear();
+}
+
+void ToolPage::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QPushButton* target = focused && isAncestorOf(focused) ? focused : defaultButton_;
+        if (target && target->isEnabled() && target->isVisible())
+            target->click();
+        event->accept();
+        return;
+    }
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}

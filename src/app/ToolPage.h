@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QHash>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/MessageBox.h"
+#include "app/WorkerTask.h"
+
+class QComboBox;
+class QPushButton;
+struct DialogTemplate;
+class OutputPane;
+
+// One tool page: a child window built from its dialog template, whose controls
+// are found by id. Enter and Escape never close or hide it; Enter presses the
+// focused push button, else the page's default button.
+class ToolPage : public QWidget {
+    Q_OBJECT
+public:
+    ToolPage(int templateId, QWidget* parent);
+    ToolPage(const DialogTemplate& dlg, QWidget* parent);
+    ~ToolPage() override;  // abandons and joins its tasks
+
+    template <class T>
+    T* Item(int id) const
+    {
+        return qobject_cast<T*>(items_.value(id));
+    }
+    OutputPane* Pane() const { return pane_; }
+    QPushButton* DefaultButton() const { return defaultButton_; }
+
+    // The only ways text reaches the pane: at the end, as written, in view.
+    void AppendOutput(std::string_view text);
+    // Empties the pane and repaints it at once.
+    void ClearOutput();
+    // Inserts text as the first entry unless an entry equal to it, ignoring
+    // case, is already listed; an existing entry does not move.
+    static void AddToHistory(QComboBox* combo, const QString& text);
+    // The text of a control as UTF-8, at most maxChars - 1 characters, as read
+    // into a bounded buffer with room for a terminator.
+    std::string ControlText(int id, int maxChars) const;
+
+    bool Message(const QString& text, MessageKind kind) { return ShowMessage(this, text, kind); }
+
+    // The QUERY/STOP pattern. The caption is the task's state: a click while it
+    // starts with the idle caption's first letter starts job on a new thread and
+    // shows the running caption; a click while running abandons the task, shows
+    // the idle caption and appends abortText (if any) as the task's last text.
+    // The task's own last step puts the idle caption back.
+    struct TaskButton {
+        int id;
+        const char* idle = "QUERY";
+        const char* running = "STOP";
+        const char* abortText = "\tOperation Aborted";
+    };
+    void OnQueryButton(const TaskButton& button, WorkerTask::Job job);
+    bool TaskRunning(const TaskButton& button) const;
+
+    // For the main window's close: abandon every task, then wait for them.
+    // Pages with work of their own beyond WorkerTasks extend these.
+    virtual void AbandonTasks();
+    virtual void JoinTasks();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Build(const DialogTemplate& dlg);
+
+    QHash<int, QWidget*> items_;
+    QPushButton* defaultButton_ = nullptr;
+    OutputPane* pane_ = nullptr;
+    std::vector<std::unique_ptr<WorkerTask>> tasks_;  // the running one last; older ones were abandoned
+};

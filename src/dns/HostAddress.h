@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// IPv4 addresses are 32-bit values in network byte order throughout.
+
+// A text that begins with a decimal digit is converted as a dotted address and
+// never looked up (all ones when it is not one); any other text goes to the
+// system resolver, IPv4 only: its first address, or 0. A null text gives 0.
+std::uint32_t LookupHostAddress(const char* text);
+
+// Dotted-decimal text of address into out (size bytes, terminator included).
+// 1 on success; 0, with nothing copied, when out is null or too small.
+int AddressToText(std::uint32_t address, char* out, std::size_t size);

@@ -1,0 +1,7 @@
+#include "app/ToolApp.h"
+
+int main(int argc, char** argv)
+{
+    ToolApp app;
+    return app.InitInstance(argc, argv);
+}

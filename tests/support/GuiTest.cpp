@@ -1,0 +1,38 @@
+#include "support/GuiTest.h"
+
+#include <QAbstractButton>
+#include <QTest>
+
+#include "app/OutputPane.h"
+#include "app/ToolPage.h"
+
+bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return button->text() == caption; }, timeoutMs);
+}
+
+MessageRecorder::MessageRecorder(bool answer)
+{
+    SetMessageHook([this, answer](QWidget*, const QString& text, MessageKind kind) {
+        messages_.push_back({text, kind});
+        return answer;
+    });
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    SetMessageHook(nullptr);
+}
+
+QStringList MessageRecorder::Texts() const
+{
+    QStringList texts;
+    for (const auto& m : messages_)
+        texts << m.text;
+    return texts;
+}
+
+std::string PaneText(const ToolPage* page)
+{
+    return page->Pane() ? page->Pane()->RawText() : std::string();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <vector>
+
+#include "app/MessageBox.h"
+
+class QAbstractButton;
+class ToolPage;
+
+// Waits, with the event loop running, until button's caption reads caption.
+bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeoutMs = 10000);
+
+// Records the message boxes shown while it lives, instead of showing them.
+class MessageRecorder {
+public:
+    struct Entry {
+        QString text;
+        MessageKind kind;
+    };
+    explicit MessageRecorder(bool answer = true);
+    ~MessageRecorder();
+    const std::vector<Entry>& Messages() const { return messages_; }
+    QStringList Texts() const;
+
+private:
+    std::vector<Entry> messages_;
+};
+
+// The pane's text as the page wrote it (CR LF line ends).
+std::string PaneText(const ToolPage* page);

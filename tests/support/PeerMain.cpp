@@ -1,0 +1,12 @@
+// main() of the peer tests: GoogleTest with a QApplication beside it, so that a
+// test may drive a page against a real peer.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
