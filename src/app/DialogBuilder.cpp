@@ -132,11 +132,9 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
             if (s.textLimit)
                 combo->lineEdit()->setMaxLength(s.textLimit);
         }
-        for (const auto& item : c.items)
-            combo->addItem(Text(item));
-        if (s.sorted)
-            combo->model()->sort(0);
         combo->setProperty("sorted", s.sorted);
+        for (const auto& item : c.items)
+            AddComboItem(combo, Text(item));
         return combo;
     }
     case ControlKind::ListBox: {
@@ -151,6 +149,19 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
 }
 
 }  // namespace
+
+int AddComboItem(QComboBox* combo, const QString& text)
+{
+    int at = combo->count();
+    if (combo->property("sorted").toBool()) {
+        // A sorted list orders without regard to letter case; equal texts keep their order.
+        at = 0;
+        while (at < combo->count() && QString::compare(combo->itemText(at), text, Qt::CaseInsensitive) <= 0)
+            ++at;
+    }
+    combo->insertItem(at, text);
+    return at;
+}
 
 DialogUnits DialogBaseUnits(const QFont& font)
 {

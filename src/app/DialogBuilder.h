@@ -5,7 +5,9 @@
 
 #include "app/DialogTemplate.h"
 
+class QComboBox;
 class QFont;
+class QString;
 class QPushButton;
 class QWidget;
 class OutputPane;
@@ -31,6 +33,10 @@ struct BuiltDialog {
 
 // Creates the controls of dlg as children of parent, sized from parent's font.
 BuiltDialog BuildDialog(const DialogTemplate& dlg, QWidget* parent);
+
+// Adds an item to a combo box; a combo box built with the sorted style keeps
+// its list in order, ignoring letter case. Returns the item's index.
+int AddComboItem(QComboBox* combo, const QString& text);
 
 // The template compiled into the program as :/templates/<id>.dlg. A missing or
 // broken template is a build fault, so this aborts with the parser's message.

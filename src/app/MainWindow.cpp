@@ -105,9 +105,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Stop everything first, then wait: a task blocked on this thread is
     // released by being abandoned, so no wait below can deadlock.
-    for (ToolPage* page : pages_)
+    const auto pages = findChildren<ToolPage*>();
+    for (ToolPage* page : pages)
         page->AbandonTasks();
-    for (ToolPage* page : pages_)
+    for (ToolPage* page : pages)
         page->JoinTasks();
     event->accept();
 }

@@ -2,18 +2,65 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
+#include <QSocketNotifier>
+#include <deque>
 #include <system_error>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "app/ToolPage.h"
 
+// A task's calls travel to the user-interface thread through a queue of our
+// own, guarded by a std::mutex, with an eventfd watched by a QSocketNotifier to
+// wake that thread. Nothing of a call passes through Qt's cross-thread event
+// queue, so every hand-over is visible to ThreadSanitizer, and a call of an
+// abandoned task is dropped without touching its captures.
 struct TaskContext::State {
+    struct Call {
+        const std::function<void()>* fn;  // the task's own, valid while it waits
+        bool done = false;
+        bool ran = false;
+    };
+
     CancelToken token;
     std::mutex mutex;
     std::condition_variable changed;
-    bool abandoned = false;  // written on the user-interface thread only, under mutex
+    std::deque<std::shared_ptr<Call>> queue;
+    bool abandoned = false;  // set on the user-interface thread only
     bool finished = false;
+    int wakeFd = -1;
+
+    ~State()
+    {
+        if (wakeFd >= 0)
+            close(wakeFd);
+    }
+
+    // On the user-interface thread: carries out the queued calls in order.
+    void Drain()
+    {
+        std::uint64_t count;
+        [[maybe_unused]] auto n = read(wakeFd, &count, sizeof count);
+        for (;;) {
+            std::shared_ptr<Call> call;
+            {
+                std::lock_guard lock(mutex);
+                if (queue.empty())
+                    return;
+                call = std::move(queue.front());
+                queue.pop_front();
+                if (abandoned)
+                    continue;  // the task no longer waits; fn's captures may be gone
+            }
+            // Abandoning happens on this thread too, so the task still waits while fn runs.
+            (*call->fn)();
+            std::lock_guard lock(mutex);
+            call->done = call->ran = true;
+            changed.notify_all();
+        }
+    }
 };
 
 bool (*WorkerTask::threadGate)() = nullptr;
@@ -31,37 +78,15 @@ bool TaskContext::Abandoned() const
 
 bool TaskContext::RunOnUi(const std::function<void()>& fn)
 {
-    struct Call {
-        bool done = false;
-        bool ran = false;
-    };
-    auto call = std::make_shared<Call>();
-    auto state = state_;
-    {
-        std::lock_guard lock(state->mutex);
-        if (state->abandoned)
-            return false;
-    }
-    // The page is the context: if it is gone, Qt drops the call; it cannot be
-    // gone while the task runs, since a page joins its tasks before it dies.
-    QMetaObject::invokeMethod(
-        page_,
-        [state, call, &fn] {
-            {
-                std::lock_guard lock(state->mutex);
-                if (state->abandoned)
-                    return;  // fn's captures may be gone: the task stopped waiting
-            }
-            // Abandon() runs on this thread too, so the task still waits while fn runs.
-            fn();
-            std::lock_guard lock(state->mutex);
-            call->done = call->ran = true;
-            state->changed.notify_all();
-        },
-        Qt::QueuedConnection);
-
-    std::unique_lock lock(state->mutex);
-    state->changed.wait(lock, [&] { return call->done || state->abandoned; });
+    auto call = std::make_shared<State::Call>();
+    call->fn = &fn;
+    std::unique_lock lock(state_->mutex);
+    if (state_->abandoned)
+        return false;
+    state_->queue.push_back(call);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(state_->wakeFd, &one, sizeof one);
+    state_->changed.wait(lock, [&] { return call->done || state_->abandoned; });
     return call->ran;
 }
 
@@ -110,6 +135,11 @@ bool WorkerTask::Start(ToolPage* page, Job job)
 {
     if (threadGate && !threadGate())
         return false;
+    state_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state_->wakeFd < 0)
+        return false;
+    wake_ = std::make_unique<QSocketNotifier>(state_->wakeFd, QSocketNotifier::Read);
+    QObject::connect(wake_.get(), &QSocketNotifier::activated, page, [state = state_] { state->Drain(); });
     try {
         thread_ = std::thread([state = state_, page, job = std::move(job)] {
             TaskContext context(state, page);
@@ -145,4 +175,5 @@ void WorkerTask::Join()
 {
     if (thread_.joinable())
         thread_.join();
+    wake_.reset();
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -11,7 +10,7 @@
 
 #include "platform/CancelToken.h"
 
-class QObject;
+class QSocketNotifier;
 class ToolPage;
 
 // What a running task may do to its page. Every call is carried out on the
@@ -65,5 +64,6 @@ public:
 
 private:
     std::shared_ptr<TaskContext::State> state_;
+    std::unique_ptr<QSocketNotifier> wake_;  // tells the user-interface thread a call is queued
     std::thread thread_;
 };

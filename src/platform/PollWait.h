@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 
 class CancelToken;
