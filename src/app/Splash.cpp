@@ -19,7 +19,6 @@ QWidget* ShowSplash(int bitmapId, bool visible)
     if (picture.isNull())
         return nullptr;
     auto* splash = new QLabel(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    splash->setAttribute(Qt::WA_DeleteOnClose);
     splash->setPixmap(picture);
     splash->setAccessibleName(QStringLiteral("Splash"));
     splash->adjustSize();
@@ -49,6 +48,5 @@ void SetSplashVisible(bool visible)
 
 void CloseSplash()
 {
-    if (g_splash)
-        g_splash->close();
+    delete g_splash.data();
 }

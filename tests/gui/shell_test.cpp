@@ -6,12 +6,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "app/DialogBuilder.h"
 #include "app/MainWindow.h"
 #include "app/OutputPane.h"
+#include "app/Splash.h"
 #include "app/ToolPage.h"
 #include "support/GuiTest.h"
 
@@ -293,6 +295,20 @@ private slots:
         limited.Append("defg");  // what does not fit is not inserted
         limited.Append("h");
         QCOMPARE(limited.RawText(), std::string("abcde"));
+    }
+
+    void splashIsCentredAndMadeAgainAfterClosing()
+    {
+        QWidget* splash = ShowSplash(148, true);
+        QVERIFY(splash);
+        QCOMPARE(splash->size(), QSize(200, 100));
+        const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(splash->pos(), QPoint((desktop.x() + desktop.width()) / 2 - 100, (desktop.y() + desktop.height()) / 2 - 50));
+        QCOMPARE(ShowSplash(148, false), splash);  // one at a time
+        QPointer<QWidget> closed(splash);
+        CloseSplash();
+        QVERIFY(closed.isNull());
+        QCOMPARE(ShowSplash(999, true), nullptr);  // no such picture: start-up goes on without
     }
 
 protected:
