@@ -13,7 +13,6 @@
 #include <memory>
 
 #include "app/AboutPage.h"
-#include "app/Author.h"
 #include "app/HelpPage.h"
 #include "app/Pages.h"
 #include "support/GuiTest.h"
@@ -33,14 +32,11 @@ private slots:
     void cleanup();
 
     void aboutShowsVersionAndTexts();
-    void aboutShowsNoPlaceholder();
-    void bothPagesShowTheLogo();
-    void helpButtons();
+    void noPlaceholderAndTheLogo();
+    void helpButtonsAndMailto();
     void enterOpensTheHelpDocument();
     void helpCopyIsReusedRestoredAndRemoved();
-    void emailOpensMailto();
-    void unwritableTempDirIsReported();
-    void missingBrowserAndMailProgramAreReported();
+    void failuresAreReported();
 
 private:
     template <class T>
@@ -87,67 +83,46 @@ void AboutHelpTest::aboutShowsVersionAndTexts()
     QVERIFY2(info.contains(QStringLiteral("Version: 1.3 (BETA)")), qPrintable(info.join(QLatin1Char('|'))));
     // The numbers come from the build, the one place the version is set.
     QVERIFY(info.contains(QStringLiteral("Version: %1.%2 (BETA)").arg(QUORLIX_VERSION_MAJOR).arg(QUORLIX_VERSION_MINOR)));
-    QCOMPARE(info.first(), QStringLiteral("Quorlix"));
     QCOMPARE(info.last(), QStringLiteral("Email: quorlix@example.org"));
 
     // The texts are written with CR LF; a label shows LF only.
     const QString licence = page->Item<QLabel>(1052)->text();
-    const QString disclaimer = page->Item<QLabel>(1051)->text();
-    QVERIFY(licence.startsWith(QStringLiteral("LICENCE:\n\t")));
-    QVERIFY(licence.contains(QStringLiteral("MIT License")));
-    QVERIFY(disclaimer.startsWith(QStringLiteral("DISCLAIMER:\n\t")));
-    QCOMPARE(licence, QString::fromStdString(AboutLicenceText()).remove(QLatin1Char('\r')));
-    QCOMPARE(disclaimer, QString::fromStdString(AboutDisclaimerText()).remove(QLatin1Char('\r')));
-    QVERIFY(AboutLicenceText().find("\r\n\t") != std::string::npos);
-    QVERIFY(AboutLicenceText().find('\n') == AboutLicenceText().find("\r\n") + 1);
+    QVERIFY(licence.startsWith(QStringLiteral("LICENCE:\n\t")) && licence.contains(QStringLiteral("MIT License")));
+    QVERIFY(page->Item<QLabel>(1051)->text().startsWith(QStringLiteral("DISCLAIMER:\n\t")));
 }
 
-void AboutHelpTest::aboutShowsNoPlaceholder()
+void AboutHelpTest::noPlaceholderAndTheLogo()
 {
     for (int index : {10, 11}) {
         auto page = Shown<ToolPage>(index);
         QVERIFY(page);
-        for (auto* label : page->findChildren<QLabel*>())
-            QVERIFY2(!label->isVisible() || !label->text().contains(QStringLiteral("##")), qPrintable(label->text()));
+        for (auto* label : page->findChildren<QLabel*>()) {
+            QVERIFY2(!label->text().contains(QStringLiteral("##")), qPrintable(label->text()));
+            if (label->accessibleName() == QStringLiteral("Quorlix logo"))
+                QCOMPARE(label->pixmap().size(), QSize(200, 100));
+        }
         for (auto* button : page->findChildren<QAbstractButton*>())
             QVERIFY2(!button->text().contains(QStringLiteral("##")), qPrintable(button->text()));
     }
 }
 
-void AboutHelpTest::bothPagesShowTheLogo()
-{
-    for (int index : {10, 11}) {
-        auto page = Shown<ToolPage>(index);
-        QVERIFY(page);
-        bool found = false;
-        for (auto* label : page->findChildren<QLabel*>())
-            if (label->accessibleName() == QStringLiteral("Quorlix logo"))
-                found = label->pixmap().size() == QSize(200, 100) && label->isVisible();
-        QVERIFY2(found, "logo picture of 200 x 100 pixels");
-    }
-}
-
-void AboutHelpTest::helpButtons()
+void AboutHelpTest::helpButtonsAndMailto()
 {
     auto page = Shown<HelpPage>(11);
     QVERIFY(page);
-    auto* help = page->Item<QPushButton>(1056);
+    QCOMPARE(page->DefaultButton(), page->Item<QPushButton>(1056));
     auto* website = page->Item<QPushButton>(1057);
-    auto* email = page->Item<QPushButton>(1058);
-    QCOMPARE(help->text(), QStringLiteral("HTML Help..."));
-    QCOMPARE(page->DefaultButton(), help);
-    QVERIFY(help->isDefault());
-
-    QCOMPARE(website->text(), QStringLiteral("Visit Quorlix Website..."));
     QVERIFY(!website->isEnabled());
     MessageRecorder messages;
     QTest::mouseClick(website, Qt::LeftButton);
-    website->click();  // a disabled button ignores even a programmatic click
     QVERIFY(messages.Messages().empty());
     QVERIFY(recorder_.urls.isEmpty());
 
-    QCOMPARE(email->text(), QStringLiteral("Email: ") + QLatin1String(kAuthorAddress));
+    auto* email = page->Item<QPushButton>(1058);
     QCOMPARE(email->text(), QStringLiteral("Email: quorlix@example.org"));
+    QTest::mouseClick(email, Qt::LeftButton);
+    QCOMPARE(recorder_.urls, QList<QUrl>{QUrl(QStringLiteral("mailto:quorlix@example.org"))});
+    QVERIFY(messages.Messages().empty());
 }
 
 void AboutHelpTest::enterOpensTheHelpDocument()
@@ -160,30 +135,18 @@ void AboutHelpTest::enterOpensTheHelpDocument()
     QVERIFY(messages.Messages().empty());
 
     const QUrl url = recorder_.urls.first();
-    QCOMPARE(url.scheme(), QStringLiteral("file"));
-    QVERIFY2(!url.hasFragment() && !url.hasQuery(), "opens at the top of the document");
-    const QString path = url.toLocalFile();
-    QVERIFY(path.endsWith(QStringLiteral(".html")));
-
-    QFile file(path);
+    QVERIFY2(url.isLocalFile() && !url.hasFragment(), "a file, opened at its top");
+    QFile file(url.toLocalFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray document = file.readAll();
     QFile resource(QStringLiteral(":/docs/help.html"));
     QVERIFY(resource.open(QIODevice::ReadOnly));
+    const QByteArray document = file.readAll();
     QCOMPARE(document, resource.readAll());
-    const auto title = QRegularExpression(QStringLiteral("<title>([^<]*)</title>")).match(QString::fromLatin1(document));
-    QVERIFY(title.hasMatch());
-    QVERIFY(title.captured(1).contains(QStringLiteral("Quorlix")));
-
+    QVERIFY(document.contains("<title>Quorlix Help</title>"));
     // Private: no one but the owner may read or replace it.
-    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
-    QCOMPARE(file.permissions() & others, QFileDevice::Permissions());
-
-    // Enter presses the focused button when it is one: here the e-mail button.
-    page->Item<QPushButton>(1058)->setFocus();
-    QTest::keyClick(page->Item<QPushButton>(1058), Qt::Key_Return);
-    QCOMPARE(recorder_.urls.size(), 2);
-    QCOMPARE(recorder_.urls.last().scheme(), QStringLiteral("mailto"));
+    QCOMPARE(file.permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                     QFileDevice::WriteUser),
+             QFileDevice::Permissions());
 }
 
 void AboutHelpTest::helpCopyIsReusedRestoredAndRemoved()
@@ -203,59 +166,42 @@ void AboutHelpTest::helpCopyIsReusedRestoredAndRemoved()
     QCOMPARE(recorder_.urls.size(), 3);
     const QString second = recorder_.urls[2].toLocalFile();
     QVERIFY(QFileInfo(second).isReadable());
-    QVERIFY(QFileInfo(second).size() > 10000);
 
     page.reset();
     QVERIFY2(!QFileInfo::exists(second), "the page removes its copy when it goes");
 }
 
-void AboutHelpTest::emailOpensMailto()
+void AboutHelpTest::failuresAreReported()
 {
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    MessageRecorder messages;
-    QTest::mouseClick(page->Item<QPushButton>(1058), Qt::LeftButton);
-    QCOMPARE(recorder_.urls.size(), 1);
-    QCOMPARE(recorder_.urls.first().toString(), QStringLiteral("mailto:quorlix@example.org"));
-    QVERIFY(messages.Messages().empty());
-}
-
-void AboutHelpTest::unwritableTempDirIsReported()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("missing"))));
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    MessageRecorder messages;
-    page->Item<QPushButton>(1056)->click();
-    QVERIFY(recorder_.urls.isEmpty());
-    QCOMPARE(messages.Messages().size(), size_t(1));
-    QVERIFY(messages.Texts().first().startsWith(QStringLiteral("Unable To Write The Help Document!")));
-    QCOMPARE(messages.Messages().front().kind, MessageKind::Failure);
-}
-
-void AboutHelpTest::missingBrowserAndMailProgramAreReported()
-{
+    {
+        // An unusable TMPDIR must not send the copy anywhere else.
+        QTemporaryDir dir;
+        qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("missing"))));
+        auto page = Shown<HelpPage>(11);
+        QVERIFY(page);
+        MessageRecorder messages;
+        page->Item<QPushButton>(1056)->click();
+        QVERIFY(recorder_.urls.isEmpty());
+        QCOMPARE(messages.Texts().size(), 1);
+        QVERIFY(messages.Texts().first().startsWith(QStringLiteral("Unable To Write The Help Document!")));
+    }
     // The offscreen platform opens nothing and says so, as a desktop without
     // a browser or a mail program does.
     cleanup();
     auto page = Shown<HelpPage>(11);
     QVERIFY(page);
     MessageRecorder messages;
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument|openUrl")));
+    const QRegularExpression platformWarning(QStringLiteral("openDocument|openUrl"));
+    QTest::ignoreMessage(QtWarningMsg, platformWarning);
     page->Item<QPushButton>(1056)->click();
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument|openUrl")));
+    QTest::ignoreMessage(QtWarningMsg, platformWarning);
     page->Item<QPushButton>(1058)->click();
-    QCOMPARE(messages.Messages().size(), size_t(2));
+    QCOMPARE(messages.Texts().size(), 2);
     const QString browser = messages.Texts()[0];
     QVERIFY(browser.startsWith(QStringLiteral("Unable To Start A Web Browser!")));
     // The message names the copy, so the user can open it by hand.
-    const QString path = browser.section(QLatin1Char('\n'), -1);
-    QVERIFY2(QFileInfo(path).isReadable(), qPrintable(path));
+    QVERIFY(QFileInfo(browser.section(QLatin1Char('\n'), -1)).isReadable());
     QVERIFY(messages.Texts()[1].startsWith(QStringLiteral("Unable To Start An Email Program!")));
-    QVERIFY(messages.Texts()[1].endsWith(QStringLiteral("quorlix@example.org")));
-    QCOMPARE(messages.Messages().front().kind, MessageKind::Warning);
 }
 
 QTEST_MAIN(AboutHelpTest)
