@@ -1,5 +1,7 @@
 #include "app/Pages.h"
 
+#include "app/AboutPage.h"
+#include "app/HelpPage.h"
 #include "app/ToolPage.h"
 
 namespace {
@@ -13,6 +15,8 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 10: return new AboutPage(parent);
+    case 11: return new HelpPage(parent);
     default:
         return new ToolPage(kPageTemplates[index], parent);
     }
