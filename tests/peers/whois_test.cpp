@@ -457,6 +457,10 @@ protected:
                 return {"NetRange: 192.0.2.0\r\n\r\nReferralServer: rwhois://rwhois.example.test:4321\r\n"};
             if (line == "big9999\r\n" || line == "big10000\r\n")
                 return {std::string(line == "big9999\r\n" ? 9999 : 10000, 'w')};
+            if (line == "utf8.test\r\n")
+                return {"caf\xc3\xa9\r\n"};
+            if (line == "latin1.test\r\n")
+                return {"caf\xe9\n"};
             if (line == "stall.test\r\n")
                 return {"", Mode::Stall};
             return {"Answer for " + line.substr(0, line.size() - 2) + "\n"};
@@ -597,6 +601,17 @@ TEST_F(WhoisPageTest, ShowsUpTo9999Bytes)
     Query(QStringLiteral("big10000"));
     EXPECT_THAT(messages_.Texts(), ElementsAre(QStringLiteral("Insufficient Memory!")));
     EXPECT_EQ(PaneText(page_.get()), std::string(9999, 'w'));
+}
+
+TEST_F(WhoisPageTest, AnswerTextIsUtf8OrOneCharacterPerByte)
+{
+    ChooseServer(QStringLiteral("127.0.0.1"));
+    Query(QStringLiteral("utf8.test"));
+    EXPECT_EQ(PaneText(page_.get()), "caf\xc3\xa9\r\r\n");
+    EXPECT_EQ(page_->Pane()->toPlainText().trimmed(), QStringLiteral("caf\u00e9"));
+    Query(QStringLiteral("latin1.test"));
+    EXPECT_EQ(PaneText(page_.get()), "caf\xe9\r\n");
+    EXPECT_EQ(page_->Pane()->toPlainText().trimmed(), QStringLiteral("caf\u00e9"));
 }
 
 TEST_F(WhoisPageTest, StopPrintsNothing)
