@@ -1,7 +1,6 @@
 // The whois server table, the answer text and the referral line.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 
@@ -148,14 +147,3 @@ TEST(WhoisReferral, SameServerIgnoresCaseAndFinalDot)
     EXPECT_FALSE(SameWhoisServer({"whois.arin.net", 43}, {"whois.arin.ne", 43}));
 }
 
-TEST(WhoisStatus, Messages)
-{
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::Ok), "");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::Cancelled), "");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::InvalidDomain), "Invalid Domain Name. Not Domain Extension Specified!");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::SocketFailed), "Unable To Create Socket!");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::ConnectFailed), "Unable To Connect To Whois Server!");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::SendFailed), "Unable To Send Query To Whois Server!");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::ReceiveFailed), "Socket Error!");
-    EXPECT_EQ(WhoisStatusText(WhoisStatus::AnswerTooLong), "Insufficient Memory!");
-}
