@@ -1,0 +1,108 @@
+#include "whois/WhoisPage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <cctype>
+#include <optional>
+
+#include "app/OutputPane.h"
+#include "whois/WhoisQuery.h"
+#include "whois/WhoisServerTable.h"
+
+namespace {
+
+constexpr int kQueryBox = 1009;
+constexpr int kQueryButton = 1004;
+constexpr int kChooseServer = 1059;
+constexpr int kServerBox = 1060;
+
+// STOP appends nothing on this page.
+constexpr ToolPage::TaskButton kTaskButton{kQueryButton, "QUERY", "STOP", nullptr};
+
+// The page as the engine's output, reached from the task through the
+// user-interface thread.
+class PageOutput : public WhoisOutput {
+public:
+    PageOutput(TaskContext& context, ToolPage* page) : context_(context), page_(page) {}
+    void ClearOutput() override { context_.ClearOutput(); }
+    void ShowAnswer(std::string_view text) override
+    {
+        context_.RunOnUi([&] {
+            page_->ClearOutput();
+            page_->AppendOutput(text);
+        });
+    }
+    void ShowFailure(WhoisStatus status) override
+    {
+        const std::string_view text = WhoisStatusText(status);
+        // A query refused before it is sent is bad input; the rest are failures.
+        const MessageKind kind = status == WhoisStatus::QueryTooLong ? MessageKind::Warning : MessageKind::Failure;
+        context_.RunOnUi([&] { page_->Message(QString::fromLatin1(text.data(), qsizetype(text.size())), kind); });
+    }
+
+private:
+    TaskContext& context_;
+    ToolPage* page_;
+};
+
+bool IsDigit(char c)
+{
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+WhoisPage::WhoisPage(QWidget* parent)
+    : ToolPage(130, parent),
+      queryBox_(Item<QComboBox>(kQueryBox)),
+      queryButton_(Item<QPushButton>(kQueryButton)),
+      chooseServer_(Item<QCheckBox>(kChooseServer)),
+      serverBox_(Item<QComboBox>(kServerBox))
+{
+    for (std::string_view name : WhoisServerList())
+        serverBox_->addItem(QString::fromLatin1(name.data(), qsizetype(name.size())));
+    serverBox_->model()->sort(0);
+    serverBox_->setCurrentIndex(-1);
+    serverBox_->setEditText(QString());
+    Pane()->lower();
+
+    connect(chooseServer_, &QCheckBox::clicked, this, [this](bool checked) { serverBox_->setEnabled(checked); });
+    connect(queryButton_, &QPushButton::clicked, this, &WhoisPage::OnQueryButton);
+}
+
+void WhoisPage::OnQueryButton()
+{
+    Pane()->setFocus();
+    // Checked first, whether the button reads QUERY or STOP.
+    if (chooseServer_->isChecked() && serverBox_->currentText().isEmpty()) {
+        Message(QStringLiteral("No Server Selected."), MessageKind::Failure);
+        serverBox_->setFocus();
+        return;
+    }
+    ToolPage::OnQueryButton(kTaskButton, [this](TaskContext& context) { RunQuery(context); });
+}
+
+// On the task's thread: every look at the controls goes through the context.
+void WhoisPage::RunQuery(TaskContext& context)
+{
+    const std::string query = context.ControlText(kQueryBox, int(kWhoisQueryTextSize));
+    if (query.empty())
+        return;
+    context.AddToHistory(kQueryBox, query);
+
+    PageOutput output(context, this);
+    WhoisWaits waits;
+    waits.token = &context.Token();
+    if (IsDigit(query.front()) && IsDigit(query.back())) {
+        QueryAddressWhois(query, output, waits);
+        return;
+    }
+    std::optional<std::string> chosen;
+    context.RunOnUi([&] {
+        queryBox_->setFocus();
+        if (chooseServer_->isChecked())
+            chosen = ControlText(kServerBox, int(kWhoisHostSize));
+    });
+    QueryDomainWhois(query, chosen, output, waits);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/ToolPage.h"
+
+class QCheckBox;
+class QComboBox;
+
+// The Whois page: a domain name or an IPv4 address asked of a whois server,
+// the answer shown as the server sent it.
+class WhoisPage : public ToolPage {
+    Q_OBJECT
+public:
+    explicit WhoisPage(QWidget* parent = nullptr);
+
+private:
+    void OnQueryButton();
+    void RunQuery(TaskContext& context);
+
+    QComboBox* queryBox_;
+    QPushButton* queryButton_;
+    QCheckBox* chooseServer_;
+    QComboBox* serverBox_;
+};

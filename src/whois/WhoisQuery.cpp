@@ -1,0 +1,325 @@
+#include "whois/WhoisQuery.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/CancelToken.h"
+#include "platform/PollWait.h"
+#include "whois/WhoisServerTable.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// IPv4 address of host, network byte order, by the system resolver.
+std::optional<in_addr> LookUp(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return std::nullopt;
+    const in_addr address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return address;
+}
+
+// The system resolver cannot be interrupted, so the look-up runs on a thread
+// of its own and the task waits for it beside its token. A stopped task leaves
+// the look-up to finish alone; the shared state lives until both are done.
+struct Lookup {
+    std::string host;
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::atomic<bool> done{false};
+    std::optional<in_addr> address;  // written before done
+    ~Lookup()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+std::optional<in_addr> ResolveHost(const std::string& host, const CancelToken* token, Clock::time_point deadline,
+                                   bool& cancelled)
+{
+    in_addr dotted{};
+    if (inet_pton(AF_INET, host.c_str(), &dotted) == 1)
+        return dotted;
+    auto lookup = std::make_shared<Lookup>();
+    lookup->host = host;
+    if (lookup->fd < 0)
+        return LookUp(host);
+    try {
+        std::thread([lookup] {
+            lookup->address = LookUp(lookup->host);
+            lookup->done.store(true, std::memory_order_release);
+            const std::uint64_t one = 1;
+            [[maybe_unused]] auto n = write(lookup->fd, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        return LookUp(host);
+    }
+    for (;;) {
+        switch (WaitForFd(lookup->fd, POLLIN, token, deadline)) {
+        case WaitResult::Ready:
+            if (lookup->done.load(std::memory_order_acquire))
+                return lookup->address;
+            continue;
+        case WaitResult::Cancelled:
+            cancelled = true;
+            return std::nullopt;
+        case WaitResult::TimedOut:
+        case WaitResult::Failed:
+            return std::nullopt;
+        }
+    }
+}
+
+WhoisStatus Fail(WhoisOutput& output, WhoisStatus status)
+{
+    if (status != WhoisStatus::Ok && status != WhoisStatus::Cancelled)
+        output.ShowFailure(status);
+    return status;
+}
+
+bool Cancelled(const WhoisWaits& waits)
+{
+    return waits.token && waits.token->IsCancelled();
+}
+
+}  // namespace
+
+std::string_view WhoisStatusText(WhoisStatus status)
+{
+    switch (status) {
+    case WhoisStatus::Ok:
+    case WhoisStatus::Cancelled:
+        return {};
+    case WhoisStatus::InvalidDomain:
+        return "Invalid Domain Name. Not Domain Extension Specified!";
+    case WhoisStatus::QueryTooLong:
+        return "Query Too Long For Whois Server!";
+    case WhoisStatus::SocketFailed:
+        return "Unable To Create Socket!";
+    case WhoisStatus::ConnectFailed:
+        return "Unable To Connect To Whois Server!";
+    case WhoisStatus::SendFailed:
+        return "Unable To Send Query To Whois Server!";
+    case WhoisStatus::ReceiveFailed:
+        return "Socket Error!";
+    case WhoisStatus::AnswerTooLong:
+        return "Insufficient Memory!";
+    }
+    return {};
+}
+
+WhoisConnection::~WhoisConnection()
+{
+    Close();
+}
+
+void WhoisConnection::Close()
+{
+    if (fd_ < 0)
+        return;
+    shutdown(fd_, SHUT_WR);
+    close(fd_);
+    fd_ = -1;
+}
+
+WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
+{
+    Close();
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return WhoisStatus::SocketFailed;
+    const auto deadline = Clock::now() + waits_.connectTimeout;
+    auto fail = [this](WhoisStatus status) {
+        close(fd_);
+        fd_ = -1;
+        return status;
+    };
+    if (server.port < 1 || server.port > 65535 || server.host.empty())
+        return fail(WhoisStatus::ConnectFailed);
+
+    bool cancelled = false;
+    const auto address = ResolveHost(server.host, waits_.token, deadline, cancelled);
+    if (cancelled)
+        return fail(WhoisStatus::Cancelled);
+    if (!address)
+        return fail(WhoisStatus::ConnectFailed);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(server.port));
+    to.sin_addr = *address;
+    if (connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+        return WhoisStatus::Ok;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return fail(WhoisStatus::ConnectFailed);
+    switch (WaitForFd(fd_, POLLOUT, waits_.token, deadline)) {
+    case WaitResult::Ready:
+        break;
+    case WaitResult::Cancelled:
+        return fail(WhoisStatus::Cancelled);
+    case WaitResult::TimedOut:
+    case WaitResult::Failed:
+        return fail(WhoisStatus::ConnectFailed);
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return fail(WhoisStatus::ConnectFailed);
+    return WhoisStatus::Ok;
+}
+
+WhoisStatus WhoisConnection::Send(std::string_view line)
+{
+    if (fd_ < 0)
+        return WhoisStatus::SendFailed;
+    while (!line.empty()) {
+        const ssize_t n = send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            line.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const WaitResult wait = WaitForFd(fd_, POLLOUT, waits_.token, Clock::now() + waits_.answerTimeout);
+            if (wait == WaitResult::Ready)
+                continue;
+            Close();
+            return wait == WaitResult::Cancelled ? WhoisStatus::Cancelled : WhoisStatus::SendFailed;
+        }
+        Close();
+        return WhoisStatus::SendFailed;
+    }
+    return WhoisStatus::Ok;
+}
+
+WhoisStatus WhoisConnection::Receive(std::string& answer)
+{
+    answer.clear();
+    if (fd_ < 0)
+        return WhoisStatus::ReceiveFailed;
+    // The answer fills the area from its start; once it is full the answer is
+    // refused whatever else the server would send.
+    std::string area(kWhoisAnswerSize, '\0');
+    std::size_t received = 0;
+    WhoisStatus status = WhoisStatus::Ok;
+    while (received < area.size()) {
+        const WaitResult wait = WaitForFd(fd_, POLLIN, waits_.token, Clock::now() + waits_.answerTimeout);
+        if (wait == WaitResult::Cancelled) {
+            status = WhoisStatus::Cancelled;
+            break;
+        }
+        if (wait != WaitResult::Ready) {
+            status = WhoisStatus::ReceiveFailed;
+            break;
+        }
+        const ssize_t n = recv(fd_, area.data() + received, area.size() - received, 0);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            status = WhoisStatus::ReceiveFailed;
+            break;
+        }
+        received += static_cast<std::size_t>(n);
+    }
+    Close();
+    if (status == WhoisStatus::Ok && received >= area.size())
+        status = WhoisStatus::AnswerTooLong;
+    if (status == WhoisStatus::Ok) {
+        area.resize(received);
+        answer = std::move(area);
+    }
+    return status;
+}
+
+WhoisStatus QueryDomainWhois(std::string_view query, const std::optional<std::string>& chosenServer,
+                             WhoisOutput& output, const WhoisWaits& waits, int port)
+{
+    WhoisServer server;
+    server.port = port;
+    if (chosenServer) {
+        server.host = *chosenServer;
+    } else {
+        char area[kWhoisHostSize];
+        if (!SelectWhoisServer(query, area, sizeof area))
+            return Fail(output, WhoisStatus::InvalidDomain);
+        server.host = area;
+    }
+    std::string line = std::string(query) + "\r\n";
+    if (line.size() >= kWhoisLineSize)
+        return Fail(output, WhoisStatus::QueryTooLong);
+
+    WhoisConnection connection(waits);
+    WhoisStatus status = connection.Connect(server);
+    if (status == WhoisStatus::Ok)
+        status = connection.Send(line);
+    std::string answer;
+    if (status == WhoisStatus::Ok)
+        status = connection.Receive(answer);
+    if (status != WhoisStatus::Ok)
+        return Fail(output, status);
+    output.ShowAnswer(WhoisAnswerText(answer));
+    return WhoisStatus::Ok;
+}
+
+WhoisStatus QueryAddressWhois(std::string_view query, WhoisOutput& output, const WhoisWaits& waits,
+                              const WhoisServer& first)
+{
+    WhoisServer server = first;
+    std::string line = "+ " + std::string(query) + "\r\n";
+    if (line.size() >= kWhoisLineSize)
+        return Fail(output, WhoisStatus::QueryTooLong);
+
+    std::vector<WhoisServer> asked;
+    for (int referrals = 0;; ++referrals) {
+        if (Cancelled(waits))
+            return WhoisStatus::Cancelled;
+        asked.push_back(server);
+        WhoisConnection connection(waits);
+        WhoisStatus status = connection.Connect(server);
+        if (status == WhoisStatus::Ok)
+            status = connection.Send(line);
+        if (status != WhoisStatus::Ok)
+            return Fail(output, status);
+        output.ClearOutput();
+        std::string answer;
+        status = connection.Receive(answer);
+        if (status != WhoisStatus::Ok)
+            return Fail(output, status);
+
+        const std::string text = WhoisAnswerText(answer);
+        const WhoisReferral referral = FindWhoisReferral(text);
+        const bool follow = referral.kind == ReferralKind::Server && referrals < kWhoisMaxReferrals &&
+                            std::none_of(asked.begin(), asked.end(),
+                                         [&](const WhoisServer& s) { return SameWhoisServer(s, referral.server); });
+        if (!follow) {
+            output.ShowAnswer(text);
+            return WhoisStatus::Ok;
+        }
+        server = referral.server;
+        line = std::string(query) + "\r\n";
+    }
+}
