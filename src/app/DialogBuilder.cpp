@@ -63,8 +63,13 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
 {
     const ControlStyle& s = c.style;
     switch (c.kind) {
-    case ControlKind::GroupBox:
-        return new QGroupBox(Text(c.caption), parent);
+    case ControlKind::GroupBox: {
+        // A frame only: the page's group box covers the whole page, and a
+        // control sent below it in the stacking order must still get the mouse.
+        auto* box = new QGroupBox(Text(c.caption), parent);
+        box->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return box;
+    }
     case ControlKind::Label: {
         auto* label = new QLabel(Text(c.caption), parent);
         label->setAlignment(Alignment(s) | Qt::AlignTop);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <optional>
 
+#include "app/DialogBuilder.h"
 #include "app/OutputPane.h"
 #include "whois/WhoisQuery.h"
 #include "whois/WhoisServerTable.h"
@@ -61,8 +62,7 @@ WhoisPage::WhoisPage(QWidget* parent)
       serverBox_(Item<QComboBox>(kServerBox))
 {
     for (std::string_view name : WhoisServerList())
-        serverBox_->addItem(QString::fromLatin1(name.data(), qsizetype(name.size())));
-    serverBox_->model()->sort(0);
+        AddComboItem(serverBox_, QString::fromLatin1(name.data(), qsizetype(name.size())));
     serverBox_->setCurrentIndex(-1);
     serverBox_->setEditText(QString());
     Pane()->lower();

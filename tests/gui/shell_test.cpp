@@ -122,6 +122,9 @@ private slots:
         QVERIFY(qobject_cast<QAbstractButton*>(page.Item<QWidget>(1059))->isChecked());
         QCOMPARE(page.Item<QLabel>(1031)->frameShadow(), QFrame::Sunken);
         QVERIFY(page.Pane() && page.Pane()->isReadOnly());
+        page.Pane()->lower();  // beneath the page's group box, it still gets the mouse
+        QWidget* hit = page.childAt(page.Pane()->geometry().center());
+        QVERIFY(hit == page.Pane() || page.Pane()->isAncestorOf(hit));
         QCOMPARE(page.Pane()->accessibleName(), QStringLiteral("Probe output"));
         QVERIFY(page.Pane()->font().fixedPitch());
         QCOMPARE(page.Item<QWidget>(4242), nullptr);
