@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "base64/Base64Vector.h"
+
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -65,22 +67,30 @@ inline void EncodeTwoGroups(const unsigned char* src, char* out)
     std::memcpy(out + 6, kPairs[(x >> 16) & 0xFFF].data(), 2);
 }
 
-inline bool IsAlphabetChar(unsigned char c)
+// Bitwise rather than logical ORs: no branches, so the loop below vectorises.
+inline unsigned IsAlphabetChar(unsigned char c)
 {
-    return (unsigned char)(c - 'A') < 26 || (unsigned char)(c - 'a') < 26 || (unsigned char)(c - '0') < 10 ||
-           c == '+' || c == '/';
+    return unsigned((unsigned char)(c - 'A') < 26) | unsigned((unsigned char)(c - 'a') < 26) |
+           unsigned((unsigned char)(c - '0') < 10) | unsigned(c == '+') | unsigned(c == '/');
 }
 
-// The alphabet characters among n bytes. Branch-free so that the compiler can
-// vectorise it; the count is kept per block in 32 bits for the same reason.
-std::int64_t CountAlphabetChars(const unsigned char* p, std::size_t n)
+// The alphabet characters among n bytes, up to the first "=" if there is one
+// (then *padFound is set). Branch-free between pads, with 8-bit counts per
+// block of 255 bytes, so that the compiler can use byte-wide vector code.
+std::int64_t CountAlphabetChars(const unsigned char* p, std::size_t n, bool* padFound)
 {
+    if (HaveVectorBase64())
+        return CountAlphabetVector(p, n, padFound);
+    if (const void* pad = std::memchr(p, kPad, n)) {
+        *padFound = true;
+        n = std::size_t(static_cast<const unsigned char*>(pad) - p);
+    }
     std::int64_t total = 0;
     while (n > 0) {
-        const std::size_t block = n < 65536 ? n : 65536;
-        std::uint32_t count = 0;
+        const std::size_t block = n < 255 ? n : 255;
+        std::uint8_t count = 0;
         for (std::size_t i = 0; i < block; ++i)
-            count += IsAlphabetChar(p[i]);
+            count = std::uint8_t(count + IsAlphabetChar(p[i]));
         total += count;
         p += block;
         n -= block;
@@ -88,12 +98,33 @@ std::int64_t CountAlphabetChars(const unsigned char* p, std::size_t n)
     return total;
 }
 
-std::int64_t DecodedSize(const char* text, std::size_t length)
+struct ScannedText {
+    std::size_t length;        // up to the terminating zero
+    std::int64_t decodedSize;  // 3/4 of the alphabet characters before the first "="
+};
+
+// One pass over the text, in chunks small enough to stay in the cache while
+// the alphabet characters of a chunk are counted after its terminator search.
+ScannedText ScanText(const char* text)
 {
-    const void* pad = std::memchr(text, kPad, length);
-    const std::size_t counted = pad ? std::size_t(static_cast<const char*>(pad) - text) : length;
-    const std::int64_t k = CountAlphabetChars(reinterpret_cast<const unsigned char*>(text), counted);
-    return 3 * k / 4;
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::size_t length = 0;
+    std::int64_t significant = 0;
+    for (bool padFound = false;;) {
+        const char* chunk = text + length;
+        // memchr stops reading at the match, so it never runs past the terminator.
+        const void* zero = std::memchr(chunk, '\0', kChunk);
+        const std::size_t n = zero ? std::size_t(static_cast<const char*>(zero) - chunk) : kChunk;
+        significant += CountAlphabetChars(reinterpret_cast<const unsigned char*>(chunk), n, &padFound);
+        length += n;
+        if (zero)
+            break;
+        if (padFound) {
+            length += std::strlen(text + length);
+            break;
+        }
+    }
+    return {length, 3 * significant / 4};
 }
 
 }  // namespace
@@ -130,8 +161,16 @@ int Base64Encode(const void* data, std::int64_t n, char* out, std::int64_t capac
     const auto* src = static_cast<const unsigned char*>(data);
     char* o = out;
     std::int64_t left = n;
-    // Whole lines: 9 double groups (whose 8-byte loads stay inside the line's
-    // 57 bytes) and one single group, then CR LF.
+    // Whole lines, each followed by CR LF.
+    if (HaveVectorBase64()) {
+        const std::int64_t lines = left / kLineBytes;
+        EncodeLinesVector(src, lines, o);
+        src += lines * kLineBytes;
+        o += lines * (kLineChars + 2);
+        left -= lines * kLineBytes;
+    }
+    // Portably: 9 double groups, whose 8-byte loads stay inside the line's 57
+    // bytes, and one single group.
     for (; left >= kLineBytes; left -= kLineBytes, src += kLineBytes) {
         for (int i = 0; i < 9; ++i)
             EncodeTwoGroups(src + 6 * i, o + 8 * i);
@@ -161,7 +200,7 @@ std::int64_t Base64DecodedSize(const char* text)
 {
     if (!text)
         return -1;
-    return DecodedSize(text, std::strlen(text));
+    return ScanText(text).decodedSize;
 }
 
 int Base64DecodeQuantum(const char* in, unsigned char* out)
@@ -190,14 +229,12 @@ std::int64_t Base64Decode(const char* text, void* out, std::int64_t capacity)
 {
     if (!text || !out)
         return -1;
-    const std::size_t length = std::strlen(text);
-    // 3/4 of the length bounds the decoded size, so a buffer that large needs
-    // no count of the significant characters.
-    if (capacity < std::int64_t(length / 4 * 3 + length % 4) && capacity < DecodedSize(text, length))
+    const ScannedText scan = ScanText(text);
+    if (capacity < scan.decodedSize)
         return -1;
 
     const auto* p = reinterpret_cast<const unsigned char*>(text);
-    const unsigned char* const end = p + length;
+    const unsigned char* const end = p + scan.length;
     auto* const start = static_cast<unsigned char*>(out);
     unsigned char* o = start;
     char quantum[4];
@@ -206,6 +243,8 @@ std::int64_t Base64Decode(const char* text, void* out, std::int64_t capacity)
         if (held == 0) {
             // Fast path: whole groups of 4 alphabet characters, the bulk of any
             // encoded text (a 76-character line is 19 of them).
+            if (HaveVectorBase64())
+                DecodeBlocksVector(p, end, o);
             for (; end - p >= 8; p += 8, o += 6) {
                 const std::uint32_t a = kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
                 const std::uint32_t b = kShifted[0][p[4]] | kShifted[1][p[5]] | kShifted[2][p[6]] | kShifted[3][p[7]];
@@ -235,8 +274,12 @@ std::int64_t Base64Decode(const char* text, void* out, std::int64_t capacity)
         // Slow path, one character at a time: foreign characters are skipped,
         // even inside a group, and a group with "=" ends the text.
         const char c = static_cast<char>(*p++);
-        if (!IsBase64Char(c))
+        if (!IsBase64Char(c)) {
+            // A line break is a run of them: skip it all before the fast path.
+            while (p < end && !IsBase64Char(static_cast<char>(*p)))
+                ++p;
             continue;
+        }
         quantum[held++] = c;
         if (held < 4)
             continue;
