@@ -1,7 +1,7 @@
 #include "base64/Base64Page.h"
 
-#include <cstring>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include <QClipboard>
@@ -69,7 +69,9 @@ void Base64Page::OnDecodeClipboard()
     std::vector<char> buffer(std::size_t(size) + 1);
     const std::int64_t decoded = Base64Decode(text->constData(), buffer.data(), size + 1);
     // The decoded bytes are shown as text, which ends at a zero byte.
-    AppendOutput(std::string_view(buffer.data(), strnlen(buffer.data(), std::size_t(decoded))));
+    std::string_view bytes(buffer.data(), std::size_t(decoded));
+    bytes = bytes.substr(0, bytes.find('\0'));
+    AppendOutput(bytes);
     AppendOutput("\r\n");
 }
 
