@@ -1,0 +1,18 @@
+#pragma once
+
+#include "app/ToolPage.h"
+
+// Encodes the clipboard's text into base64, or decodes it, and appends the
+// result to the pane, which the user may edit. The page only ever empties the
+// clipboard; it never puts anything on it.
+class Base64Page : public ToolPage {
+    Q_OBJECT
+public:
+    explicit Base64Page(QWidget* parent);
+
+private:
+    void OnEncodeClipboard();
+    void OnDecodeClipboard();
+    void OnEmptyClipboard();
+    void OnClearOutput();
+};
