@@ -14,7 +14,6 @@ public:
     std::size_t Position() const { return pos_; }
     std::size_t Size() const { return size_; }
     std::size_t Remaining() const { return size_ - pos_; }
-    const std::uint8_t* Data() const { return data_; }
 
     // Moves to an absolute position; false (and no move) beyond the end.
     bool Seek(std::size_t pos);

@@ -186,9 +186,9 @@ int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::u
             break;
         // A name longer than the text area is cut at 255 characters.
         const std::size_t take = std::min<std::size_t>(*b, kMaxNameText - length);
-        std::memcpy(text + length, r.Data() + r.Position(), take);
+        r.Copy(text + length, take);
+        r.Skip(*b - take);
         length += take;
-        r.Skip(*b);
         if (length < kMaxNameText)
             text[length++] = '.';
     }
