@@ -9,8 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 4)
-        return 0;
+    if (size <= 4)
+        return 0;  // an empty message is a null one: -1
     const auto offset = std::uint16_t(data[0] << 8 | data[1]);
     const auto outSize = std::uint16_t((data[2] << 8 | data[3]) % 300);
     std::vector<std::uint8_t> message(data + 4, data + size);
