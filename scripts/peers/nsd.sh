@@ -32,6 +32,10 @@ server:
     logfile: "$dir/nsd.log"
     server-count: 1
     verbosity: 1
+    # Response rate limiting would answer a benchmark's rapid queries with empty
+    # truncated replies.
+    rrl-ratelimit: 0
+    rrl-whitelist-ratelimit: 0
 remote-control:
     control-enable: no
 CONF
