@@ -1,4 +1,5 @@
-// One DNS exchange over UDP: a single query datagram, a single reply.
+// One DNS exchange over UDP (RFC 1035, section 4.2.1): a single query
+// datagram to port 53, a single reply of at most kDnsReplySize bytes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
