@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -128,6 +130,12 @@ protected:
         if (RunCommand("command -v nsd >/dev/null && command -v dig >/dev/null && echo ok") != "ok\n") {
             g_skip = "needs nsd and dig (scripts/install-deps.sh)";
             return;
+        }
+        // A run that died (a crash, a sanitizer's abort) could not stop its NSD.
+        for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("quorlix-nsd-", 0) == 0 && kill(std::atoi(name.c_str() + 12), 0) != 0)
+                std::system((NsdScript() + " stop " + entry.path().string() + " && rm -rf " + entry.path().string()).c_str());
         }
         // Addresses of this run only, so that parallel runs do not meet.
         const int pid = int(getpid());
