@@ -4,6 +4,7 @@
 #include "app/HelpPage.h"
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
+#include "dns/DnsQueryPage.h"
 #include "whois/WhoisPage.h"
 
 namespace {
@@ -18,6 +19,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
     switch (index) {
     // Pages with code of their own are created here by their class.
     case 1: return new WhoisPage(parent);
+    case 2: return new DnsQueryPage(parent);
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);

@@ -1,0 +1,108 @@
+// One DNS exchange over UDP (RFC 1035, section 4.2.1): a single query
+// datagram to port 53, a single reply of at most kDnsReplySize bytes.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "dns/DnsMessage.h"
+#include "platform/PollWait.h"
+
+namespace {
+
+class SocketFd {
+public:
+    explicit SocketFd(int fd) : fd_(fd) {}
+    ~SocketFd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    SocketFd(const SocketFd&) = delete;
+    SocketFd& operator=(const SocketFd&) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Waits for the first datagram and receives it into reply; its length, or -1
+// when the wait ends without one (time-out, cancel, a receive error or a
+// datagram larger than the reply area).
+long ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelToken* token,
+                  std::chrono::steady_clock::time_point deadline)
+{
+    for (;;) {
+        if (WaitForFd(fd, POLLIN, token, deadline) != WaitResult::Ready)
+            return -1;
+        // MSG_TRUNC gives the datagram's real length, so one too big is seen as such.
+        ssize_t n = ::recv(fd, reply, size, MSG_DONTWAIT | MSG_TRUNC);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            continue;  // an empty datagram is not the reply
+        if (std::size_t(n) > size)
+            return -1;
+        return long(n);
+    }
+}
+
+}  // namespace
+
+int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t port)
+{
+    if (!request)
+        return -1;
+    const std::int32_t capacity = request->count;
+    request->count = 0;
+
+    SocketFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (sock.Get() < 0)
+        return -2;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+        return -3;
+
+    const std::vector<std::uint8_t> query =
+        BuildDnsQuery(request->id, request->type, request->name, request->recursionDesired != 0);
+    if (query.empty())
+        return -4;
+
+    // Address 0 is what an unresolvable server name gives; Linux would take it
+    // for this host, so it is refused as a send to nowhere.
+    if (request->serverAddress == 0)
+        return -5;
+    // Connecting the socket makes the kernel drop datagrams from any other
+    // source, so only the server asked can supply the reply.
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = request->serverAddress;
+    server.sin_port = htons(port);
+    if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
+        return -5;
+    ssize_t sent;
+    do
+        sent = ::send(sock.Get(), query.data(), query.size(), MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    if (sent != ssize_t(query.size()))
+        return -5;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request->timeoutMs);
+
+    std::uint8_t reply[kDnsReplySize];
+    const long length = ReceiveReply(sock.Get(), reply, sizeof reply, token, deadline);
+    if (length < 0)
+        return -6;
+
+    request->count = capacity;
+    return ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class CancelToken;
+
+// Record types this client asks for and decodes (QTYPE values).
+inline constexpr std::uint16_t kDnsTypeA = 1;
+inline constexpr std::uint16_t kDnsTypeNS = 2;
+inline constexpr std::uint16_t kDnsTypeCNAME = 5;
+inline constexpr std::uint16_t kDnsTypeSOA = 6;
+inline constexpr std::uint16_t kDnsTypePTR = 12;
+inline constexpr std::uint16_t kDnsTypeHINFO = 13;
+inline constexpr std::uint16_t kDnsTypeMX = 15;
+
+inline constexpr std::size_t kDnsReplySize = 1000;  // the reply area; a larger datagram fails
+inline constexpr std::uint16_t kDnsPort = 53;
+inline constexpr int kDnsMaxPointerHops = 16;       // a longer chain of pointers ends the name
+
+enum DnsSection : std::uint8_t { DnsAnswerSection = 0, DnsAuthoritySection = 1, DnsAdditionalSection = 2 };
+
+// One parsed resource record; cleared to zeros before it is filled, so the
+// fields its type does not use are zero or empty. Owner name and class are not kept.
+struct DnsRecord {
+    std::uint16_t type;
+    std::uint8_t section;          // DnsSection
+    std::uint32_t ttl;
+    char name[256];                // NS, CNAME, PTR target; SOA MNAME; MX exchange; HINFO CPU
+    char name2[256];               // SOA RNAME; HINFO OS
+    std::uint16_t preference;      // MX
+    std::uint32_t addressOrSerial; // A: the four RDATA bytes as they stand; SOA: serial
+    std::uint32_t refresh, retry, expire, minimum;
+};
+
+// One exchange, filled in by the caller and completed by RunDnsQuery. The
+// caller owns the name and the record array; nothing keeps a pointer to them.
+struct DnsRequest {
+    std::uint32_t serverAddress;   // network byte order
+    std::uint16_t id;
+    std::uint16_t type;            // one of the seven types above
+    const char* name;              // dotted, at most 255 characters, sent as given
+    std::int32_t recursionDesired; // nonzero sets RD
+    std::uint32_t timeoutMs;
+    std::uint8_t responseCode;     // out: RCODE of the reply
+    std::int32_t count;            // in: capacity of records; out: records the reply announces
+    DnsRecord* records;            // may be null: nothing is stored
+};
+
+// The query message: 12-byte header, QNAME, QTYPE, QCLASS IN. Empty when the
+// name is null, has 256 characters or more, or the type is not supported.
+std::vector<std::uint8_t> BuildDnsQuery(std::uint16_t id, std::uint16_t type, const char* name,
+                                        bool recursionDesired);
+
+// Parses a reply to a query whose question (QNAME, QTYPE, QCLASS) took
+// questionLength bytes: sets responseCode and count and stores the records.
+// 0, or -6 when the reply is too short to hold a header. A record that runs
+// past the reply (or whose data is too short for its type) ends the parse;
+// the records before it stay stored and count keeps the announced total.
+int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength,
+                  DnsRequest& request);
+
+// The dotted name at offset of message, into out (outSize bytes, cut to
+// outSize - 1 characters); out may be null. Returns the full length of the
+// text, or -1 when message is null. Never reads outside the message: a label
+// that runs past its end, a pointer outside it, a pointer loop or a chain
+// longer than kDnsMaxPointerHops ends the name with what was read so far.
+int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::uint16_t offset, char* out,
+                  std::uint16_t outSize);
+
+// Sends one query to port 53 of request->serverAddress and waits for one
+// reply, at most timeoutMs after the send or until token is cancelled.
+//  0 a reply was received and parsed   -1 no request
+// -2 no socket   -3 bind failed   -4 no query could be built   -5 send failed
+// -6 no reply (receive failed, time-out, cancelled, or more than 1000 bytes)
+// The port is for tests, which run their servers on a free one.
+int RunDnsQuery(DnsRequest* request, const CancelToken* token = nullptr, std::uint16_t port = kDnsPort);
+
+// The text form of a record as the query page prints it, CR LF included;
+// writes at most outSize bytes, terminator included, and returns the length
+// of the whole text (as snprintf does).
+int FormatDnsRecord(const DnsRecord& record, char* out, std::size_t outSize);

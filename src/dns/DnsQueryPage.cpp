@@ -1,0 +1,227 @@
+#include "dns/DnsQueryPage.h"
+
+#include <arpa/inet.h>
+
+#include <QComboBox>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPushButton>
+#include <vector>
+
+#include "app/OutputPane.h"
+#include "dns/DnsMessage.h"
+#include "dns/HostAddress.h"
+
+namespace {
+
+const ToolPage::TaskButton kQueryTask{DnsQueryPage::kQueryButton, "QUERY", "STOP", "\tOperation Aborted"};
+
+constexpr int kTextBuffer = 300;   // the bounded reads of the two boxes, terminator included
+constexpr int kRecordCapacity = 50;
+
+// Type box index -> QTYPE.
+constexpr std::uint16_t kTypes[] = {kDnsTypeA,   kDnsTypeNS,    kDnsTypeCNAME, kDnsTypeSOA,
+                                    kDnsTypePTR, kDnsTypeHINFO, kDnsTypeMX};
+
+QString FromUtf8(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
+{
+    Pane()->lower();
+    Item<QComboBox>(kTypeBox)->setCurrentIndex(0);
+    connect(Item<QPushButton>(kDefaultDnsButton), &QPushButton::clicked, this, &DnsQueryPage::OnGetDefaultDns);
+    connect(Item<QPushButton>(kQueryButton), &QPushButton::clicked, this, &DnsQueryPage::OnQueryButton);
+    connect(Item<QPushButton>(kResolveButton), &QPushButton::clicked, this, &DnsQueryPage::OnResolveName);
+    OnGetDefaultDns();
+}
+
+DnsQueryPage::~DnsQueryPage()
+{
+    CancelLookup();
+}
+
+void DnsQueryPage::AbandonTasks()
+{
+    CancelLookup();
+    ToolPage::AbandonTasks();
+}
+
+void DnsQueryPage::CancelLookup()
+{
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
+    lookupId_ = -1;
+}
+
+void DnsQueryPage::OnGetDefaultDns()
+{
+    auto* box = Item<QComboBox>(kServerBox);
+    const std::string shown = ControlText(kServerBox, kTextBuffer);
+    if (!shown.empty())
+        AddToHistory(box, FromUtf8(shown));  // the server shown before stays in the list
+    char text[50] = "";
+    AddressToText(GetDefaultDnsServer(), text, sizeof text);
+    box->setEditText(QString::fromLatin1(text));
+}
+
+void DnsQueryPage::OnQueryButton()
+{
+    if (!Item<QPushButton>(kResolveButton)->text().startsWith(QLatin1Char('R'))) {
+        Message(QStringLiteral("Name Resolution Currently In Progress"), MessageKind::Notice);
+        return;
+    }
+    ToolPage::OnQueryButton(kQueryTask, [this](TaskContext& context) { RunQuery(context); });
+}
+
+// The query task. It reaches the page's controls only through the context.
+void DnsQueryPage::RunQuery(TaskContext& context)
+{
+    const std::string name = context.ControlText(kNameBox, kTextBuffer);
+    if (name.empty())
+        return;
+    context.AddToHistory(kNameBox, name);
+
+    std::vector<DnsRecord> records(kRecordCapacity);
+    DnsRequest request{};
+    request.id = 1234;
+    request.recursionDesired = 1;
+    request.timeoutMs = 3000;
+    request.name = name.c_str();
+    request.count = kRecordCapacity;
+    request.records = records.data();
+
+    const std::string server = context.ControlText(kServerBox, kTextBuffer);
+    if (server.empty()) {
+        context.RunOnUi([this] {
+            Message(QStringLiteral("No Dns Server Specified!"), MessageKind::Failure);
+            Item<QComboBox>(kServerBox)->setFocus();
+        });
+        return;
+    }
+    context.AddToHistory(kServerBox, server);
+    // An unresolvable server gives 0 (or all ones), and the exchange then fails.
+    request.serverAddress = LookupHostAddress(server.c_str());
+
+    int typeIndex = 0;
+    context.RunOnUi([&] { typeIndex = Item<QComboBox>(kTypeBox)->currentIndex(); });
+    request.type = typeIndex >= 0 && typeIndex < int(std::size(kTypes)) ? kTypes[typeIndex] : 0;
+
+    context.ClearOutput();
+    context.AppendOutput("[DNS QUERY: ");
+    context.AppendOutput(name);
+    context.AppendOutput("]\r\n\r\n");
+
+    if (RunDnsQuery(&request, &context.Token()) != 0) {
+        context.RunOnUi([this] { Message(QStringLiteral("Socket Error!"), MessageKind::Failure); });
+        return;
+    }
+    if (request.count == 0) {
+        context.AppendOutput("No Records Found!");
+        return;
+    }
+
+    static const char* const kHeadings[] = {"[Authorititive Answers]\r\n",
+                                            "[Authorititive Answers Can Be Found At]\r\n",
+                                            "[Additional Records]\r\n"};
+    const int stored = std::min(request.count, kRecordCapacity);
+    char text[1000];
+    for (std::uint8_t section = 0; section < 3; ++section) {
+        context.AppendOutput(kHeadings[section]);
+        for (int i = 0; i < stored; ++i) {
+            if (records[i].section != section)
+                continue;
+            FormatDnsRecord(records[i], text, sizeof text);
+            context.AppendOutput(text);
+        }
+        context.AppendOutput("\r\n");
+    }
+}
+
+bool DnsQueryPage::ResolvesByAddress(const std::string& text)
+{
+    return !text.empty() && IsDigit(text.front()) && IsDigit(text.back());
+}
+
+void DnsQueryPage::OnResolveName()
+{
+    if (TaskRunning(kQueryTask)) {
+        Message(QStringLiteral("DNS Query Currently In Progress"), MessageKind::Notice);
+        return;
+    }
+    auto* button = Item<QPushButton>(kResolveButton);
+    if (button->text().startsWith(QLatin1Char('S'))) {
+        CancelLookup();
+        AppendOutput("Operation Cancelled By User");
+        button->setText(QStringLiteral("Resolve Name"));
+        return;
+    }
+
+    const std::string text = ControlText(kNameBox, kTextBuffer);
+    if (text.empty())
+        return;
+    AddToHistory(Item<QComboBox>(kNameBox), FromUtf8(text));
+    ClearOutput();
+    AppendOutput("Resolving: ");
+    button->setText(QStringLiteral("Stop"));
+
+    lookupByAddress_ = ResolvesByAddress(text);
+    QString target;
+    if (lookupByAddress_) {
+        AppendOutput("\r\n\r\n\tResolving IP Address: ");
+        AppendOutput(text);
+        AppendOutput("\r\n\r\n\t");
+        // As inet_addr reads it: a text that is no address asks about 255.255.255.255.
+        char dotted[20] = "";
+        AddressToText(inet_addr(text.c_str()), dotted, sizeof dotted);
+        lookupAddress_ = dotted;
+        target = QString::fromLatin1(dotted);
+    } else {
+        AppendOutput("\r\n\r\n\tResolving Domain Name: ");
+        AppendOutput(text);
+        AppendOutput("\r\n\r\n\t");
+        target = FromUtf8(text);
+    }
+    lookupId_ = QHostInfo::lookupHost(target, this, [this](const QHostInfo& info) { OnResolveComplete(info); });
+    if (lookupId_ < 0) {
+        button->setText(QStringLiteral("Resolve Name"));
+        AppendOutput("Unable To Carry Out Operation");
+    }
+}
+
+void DnsQueryPage::OnResolveComplete(const QHostInfo& info)
+{
+    if (info.lookupId() != lookupId_)
+        return;  // a lookup cancelled after its answer was already on its way
+    lookupId_ = -1;
+    Item<QPushButton>(kResolveButton)->setText(QStringLiteral("Resolve Name"));
+
+    std::string result;
+    if (info.error() == QHostInfo::NoError) {
+        if (lookupByAddress_) {
+            // The resolver answers a failed reverse lookup with the address itself.
+            const QString host = info.hostName();
+            if (!host.isEmpty() && host != QString::fromStdString(lookupAddress_))
+                result = host.toStdString();
+        } else {
+            for (const QHostAddress& address : info.addresses()) {
+                if (address.protocol() != QAbstractSocket::IPv4Protocol)
+                    continue;
+                char text[300] = "";
+                if (AddressToText(htonl(address.toIPv4Address()), text, sizeof text))
+                    result = text;
+                break;
+            }
+        }
+    }
+    AppendOutput(result.empty() ? std::string_view("Resolution Failed") : std::string_view(result));
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+#include "app/ToolPage.h"
+
+class QHostInfo;
+
+// The Dns Query page: one query of a chosen record type to a chosen server on
+// a worker task (QUERY/STOP), and Resolve Name, a cancellable lookup through
+// the system resolver that completes on the user-interface thread. Each of the
+// two refuses to start while the other runs.
+class DnsQueryPage : public ToolPage {
+    Q_OBJECT
+public:
+    enum ControlId {
+        kOutputPane = 1001,
+        kQueryButton = 1004,
+        kTypeBox = 1005,
+        kDefaultDnsButton = 1008,
+        kServerBox = 1010,
+        kNameBox = 1011,
+        kResolveButton = 1048,
+    };
+
+    explicit DnsQueryPage(QWidget* parent);
+    ~DnsQueryPage() override;
+
+    void AbandonTasks() override;
+
+    // Resolve Name reads a text as an address when it begins and ends with a
+    // decimal digit, else as a host name.
+    static bool ResolvesByAddress(const std::string& text);
+
+private:
+    void OnGetDefaultDns();
+    void OnQueryButton();
+    void OnResolveName();
+    void OnResolveComplete(const QHostInfo& info);
+    void RunQuery(TaskContext& context);
+    void CancelLookup();
+
+    int lookupId_ = -1;  // the outstanding lookup; -1 when none
+    bool lookupByAddress_ = false;
+    std::string lookupAddress_;  // the dotted address a lookup by address asks about
+};

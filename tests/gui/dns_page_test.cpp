@@ -1,0 +1,184 @@
+// The Dns Query page driven through its controls, without a DNS server: its
+// start-up state, its messages, Resolve Name through /etc/hosts, and how the
+// query and the resolution exclude each other.
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "dns/DnsQueryPage.h"
+#include "dns/HostAddress.h"
+#include "support/GuiTest.h"
+
+class DnsPageTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DnsQueryPage> page;
+
+    QPushButton* Button(int id) { return page->Item<QPushButton>(id); }
+    QComboBox* Box(int id) { return page->Item<QComboBox>(id); }
+    QStringList Items(int id)
+    {
+        QStringList items;
+        for (int i = 0; i < Box(id)->count(); ++i)
+            items << Box(id)->itemText(i);
+        return items;
+    }
+    void Resolve(const QString& text)
+    {
+        Box(DnsQueryPage::kNameBox)->setEditText(text);
+        Button(DnsQueryPage::kResolveButton)->click();
+    }
+
+private slots:
+    void init() { page = std::make_unique<DnsQueryPage>(nullptr); }
+    void cleanup() { page.reset(); }
+
+    void startsWithTheDefaultServerAndTypeA()
+    {
+        char server[50] = "";
+        AddressToText(GetDefaultDnsServer(), server, sizeof server);
+        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), QString::fromLatin1(server));
+        QCOMPARE(Items(DnsQueryPage::kTypeBox), (QStringList{"A", "NS", "CNAME", "SOA", "PTR", "HINFO", "MX"}));
+        QCOMPARE(Box(DnsQueryPage::kTypeBox)->currentText(), QStringLiteral("A"));
+        QVERIFY(!Box(DnsQueryPage::kTypeBox)->isEditable());
+        QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        QCOMPARE(Button(DnsQueryPage::kDefaultDnsButton)->text(), QStringLiteral("Get Default Dns"));
+    }
+
+    void getDefaultDnsKeepsTheShownServerOnce()
+    {
+        const QString shown = Box(DnsQueryPage::kServerBox)->currentText();
+        Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
+        Button(DnsQueryPage::kDefaultDnsButton)->click();
+        Button(DnsQueryPage::kDefaultDnsButton)->click();
+        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), shown);
+        QCOMPARE(Items(DnsQueryPage::kServerBox), (QStringList{shown, "ns.typed.test"}));
+    }
+
+    void emptyNameDoesNothing()
+    {
+        MessageRecorder messages;
+        page->AppendOutput("before");
+        Box(DnsQueryPage::kNameBox)->setEditText(QString());
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QCOMPARE(PaneText(page.get()), std::string("before"));
+        QCOMPARE(Box(DnsQueryPage::kNameBox)->count(), 0);
+        QVERIFY(messages.Messages().empty());
+    }
+
+    void emptyServerIsRefusedAfterTheNameEntersTheHistory()
+    {
+        MessageRecorder messages;
+        Box(DnsQueryPage::kServerBox)->setEditText(QString());
+        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("host1.example.test"));
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QCOMPARE(messages.Texts(), QStringList{"No Dns Server Specified!"});
+        QCOMPARE(messages.Messages()[0].kind, MessageKind::Failure);
+        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"host1.example.test"});
+        QCOMPARE(PaneText(page.get()), std::string());
+
+        // The same name in other letters is not listed again.
+        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("HOST1.example.TEST"));
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"host1.example.test"});
+    }
+
+    void overlongNameIsASocketErrorAfterTheBanner()
+    {
+        MessageRecorder messages;
+        const std::string name(256, 'a');
+        Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("127.0.0.1"));
+        Box(DnsQueryPage::kNameBox)->setEditText(QString::fromStdString(name));
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QCOMPARE(messages.Texts(), QStringList{"Socket Error!"});
+        QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + name + "]\r\n\r\n");
+    }
+
+    void resolvesANameToItsAddress()
+    {
+        Resolve(QStringLiteral("localhost"));
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+        QCOMPARE(PaneText(page.get()), std::string("Resolving: \r\n\r\n\tResolving Domain Name: localhost\r\n\r\n\t127.0.0.1"));
+        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"localhost"});
+    }
+
+    void resolvesAnAddressToItsName()
+    {
+        Resolve(QStringLiteral("127.0.0.1"));
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+        QCOMPARE(PaneText(page.get()), std::string("Resolving: \r\n\r\n\tResolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost"));
+        // Address or name by the first and last character only (not resolved here: no network).
+        QVERIFY(DnsQueryPage::ResolvesByAddress("1abc2"));  // all ones, as inet_addr reads it
+        QVERIFY(!DnsQueryPage::ResolvesByAddress("1.2.3.4a"));
+    }
+
+    void emptyNameResolvesNothing()
+    {
+        page->AppendOutput("before");
+        Resolve(QString());
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        QCOMPARE(PaneText(page.get()), std::string("before"));
+        QCOMPARE(Box(DnsQueryPage::kNameBox)->count(), 0);
+    }
+
+    void stopCancelsTheLookup()
+    {
+        Resolve(QStringLiteral("localhost"));
+        Button(DnsQueryPage::kResolveButton)->click();  // before the answer can arrive
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        const std::string expected = "Resolving: \r\n\r\n\tResolving Domain Name: localhost\r\n\r\n\tOperation Cancelled By User";
+        QCOMPARE(PaneText(page.get()), expected);
+        QTest::qWait(300);  // the cancelled lookup reports nothing
+        QCOMPARE(PaneText(page.get()), expected);
+    }
+
+    void queryIsRefusedWhileResolving()
+    {
+        MessageRecorder messages;
+        Resolve(QStringLiteral("localhost"));
+        Button(DnsQueryPage::kQueryButton)->click();
+        QCOMPARE(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
+        QCOMPARE(messages.Messages()[0].kind, MessageKind::Notice);
+        QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+    }
+
+    void resolveIsRefusedWhileAQueryRuns()
+    {
+        // The query task waits inside its message box; meanwhile Resolve Name is pressed.
+        QStringList texts;
+        QString resolveCaption;
+        SetMessageHook([&](QWidget*, const QString& text, MessageKind) {
+            texts << text;
+            if (text == QLatin1String("No Dns Server Specified!")) {
+                Button(DnsQueryPage::kResolveButton)->click();
+                resolveCaption = Button(DnsQueryPage::kResolveButton)->text();
+            }
+            return true;
+        });
+        Box(DnsQueryPage::kServerBox)->setEditText(QString());
+        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("localhost"));
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        SetMessageHook(nullptr);
+        QCOMPARE(texts, (QStringList{"No Dns Server Specified!", "DNS Query Currently In Progress"}));
+        QCOMPARE(resolveCaption, QStringLiteral("Resolve Name"));
+    }
+
+    void closingWhileResolvingIsQuiet()
+    {
+        Resolve(QStringLiteral("localhost"));
+        page.reset();
+        QTest::qWait(200);
+    }
+};
+
+QTEST_MAIN(DnsPageTest)
+#include "dns_page_test.moc"
