@@ -1,6 +1,8 @@
 #include "app/Pages.h"
 
 #include "app/ToolPage.h"
+#include "icmp/PingPage.h"
+#include "icmp/TracePage.h"
 
 namespace {
 
@@ -13,6 +15,10 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 3:
+        return new PingPage(parent);
+    case 4:
+        return new TracePage(parent);
     default:
         return new ToolPage(kPageTemplates[index], parent);
     }

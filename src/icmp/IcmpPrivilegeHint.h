@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/IcmpEchoSocket.h"
+
+class ToolPage;
+
+// The one-time message box that says what Ping and Traceroute lack and the
+// exact command that grants it. Shown at most once per run, by whichever page
+// meets the failure first; nothing for IcmpOpenFailure::None.
+void ShowIcmpPrivilegeHintOnce(ToolPage* page, IcmpOpenFailure failure);
+
+// The hint's text for a failure.
+QString IcmpPrivilegeHintText(IcmpOpenFailure failure);
+
+// Tests start over with this.
+void ResetIcmpPrivilegeHint();
