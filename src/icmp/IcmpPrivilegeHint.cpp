@@ -1,5 +1,6 @@
 #include "icmp/IcmpPrivilegeHint.h"
 
+#include <QMetaObject>
 #include <atomic>
 
 #include "app/ToolPage.h"
@@ -36,11 +37,13 @@ QString IcmpPrivilegeHintText(IcmpOpenFailure failure)
         .arg(why, helper);
 }
 
-void ShowIcmpPrivilegeHintOnce(ToolPage* page, IcmpOpenFailure failure)
+void PostIcmpPrivilegeHint(ToolPage* page, IcmpOpenFailure failure)
 {
     if (failure == IcmpOpenFailure::None || g_hintShown.exchange(true))
         return;
-    page->Message(IcmpPrivilegeHintText(failure), MessageKind::Warning);
+    QMetaObject::invokeMethod(
+        page, [page, failure] { page->Message(IcmpPrivilegeHintText(failure), MessageKind::Warning); },
+        Qt::QueuedConnection);
 }
 
 void ResetIcmpPrivilegeHint()

@@ -32,6 +32,6 @@ void PingPage::OnQueryButton()
         ThreadCancelScope cancel(&task.Token());  // STOP wakes the echo's wait
         RunPing(host, [&](std::string_view text) { task.AppendOutput(text); });
         if (IcmpOpenFailure failure = LastIcmpOpenFailure(); failure != IcmpOpenFailure::None)
-            task.RunOnUi([&] { ShowIcmpPrivilegeHintOnce(this, failure); });
+            task.RunOnUi([&] { PostIcmpPrivilegeHint(this, failure); });
     });
 }

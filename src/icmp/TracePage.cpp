@@ -32,6 +32,6 @@ void TracePage::OnQueryButton()
         ThreadCancelScope cancel(&task.Token());  // STOP wakes the echo's wait
         RunTrace(host, [&](std::string_view text) { task.AppendOutput(text); }, &task.Token());
         if (IcmpOpenFailure failure = LastIcmpOpenFailure(); failure != IcmpOpenFailure::None)
-            task.RunOnUi([&] { ShowIcmpPrivilegeHintOnce(this, failure); });
+            task.RunOnUi([&] { PostIcmpPrivilegeHint(this, failure); });
     });
 }
