@@ -6,9 +6,10 @@
 # PREFIX makes the names unique per test run (PREFIXh, PREFIXr1, PREFIXr2, PREFIXt).
 # Every veth end is created inside its namespace: nothing appears in, or is
 # routed through, the host's own namespace. Needs root.
-# 10.200.9.0/24 is an unreachable network: r1 answers it with net-unreachable
-# (through nft, since the kernel's own no-route answer is rate limited per
-# source by net.ipv4.route.error_burst, and a trace sends one probe a hop).
+# 10.200.9.0/24, and everything outside 10.200.0.0/16 (the host's name servers
+# too), is unreachable: r1 answers it with net-unreachable at once, through nft,
+# since the kernel's own no-route answer is rate limited per source
+# (net.ipv4.route.error_burst) and a trace sends one probe a hop.
 #   silence r1|r2   the router forwards but sends no ICMP errors (time-exceeded, unreachable)
 #   mute-target     the target ignores echo requests
 #   dgram on|off    whether h allows ICMP datagram sockets (ping_group_range); on after up
@@ -44,7 +45,11 @@ up)
   for n in $R1 $R2; do ip netns exec $n sysctl -qw net.ipv4.ip_forward=1; done
   ip netns exec $R1 nft -f - <<NFT
 table ip unreach {
-  chain pre { type filter hook prerouting priority 0; policy accept; ip daddr 10.200.9.0/24 reject with icmp type net-unreachable; }
+  chain pre {
+    type filter hook prerouting priority 0; policy accept;
+    ip daddr 10.200.9.0/24 reject with icmp type net-unreachable
+    ip daddr != 10.200.0.0/16 reject with icmp type net-unreachable
+  }
 }
 NFT
   ip netns exec $H sysctl -qw net.ipv4.ping_group_range="0 2147483647"
