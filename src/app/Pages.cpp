@@ -5,6 +5,8 @@
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
 #include "dns/DnsQueryPage.h"
+#include "icmp/PingPage.h"
+#include "icmp/TracePage.h"
 #include "whois/WhoisPage.h"
 
 namespace {
@@ -20,6 +22,8 @@ ToolPage* CreatePage(int index, QWidget* parent)
     // Pages with code of their own are created here by their class.
     case 1: return new WhoisPage(parent);
     case 2: return new DnsQueryPage(parent);
+    case 3: return new PingPage(parent);
+    case 4: return new TracePage(parent);
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);

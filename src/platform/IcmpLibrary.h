@@ -52,7 +52,7 @@ struct IcmpProvider {
 
 IcmpLibrary& TheIcmpLibrary();
 
-// The echo component of this platform (src/icmp).
+// The echo component of this platform (IcmpEchoSocket.cpp).
 const IcmpProvider& DefaultIcmpProvider();
 
 // 1 when bound with all three entry points, 0 otherwise (the handle stays null).

@@ -1,0 +1,153 @@
+#include "netcap/NetcapRequest.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Splits on single blanks; an empty field (two blanks, or a blank at either end) fails.
+bool SplitFields(std::string_view line, std::vector<std::string_view>& fields)
+{
+    fields.clear();
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t blank = line.find(' ', start);
+        std::string_view field = line.substr(start, blank == std::string_view::npos ? std::string_view::npos
+                                                                                    : blank - start);
+        if (field.empty())
+            return false;
+        fields.push_back(field);
+        if (blank == std::string_view::npos)
+            return true;
+        start = blank + 1;
+    }
+}
+
+// Decimal without sign or leading zeros, at most max.
+std::optional<unsigned> ParseDecimal(std::string_view text, unsigned max)
+{
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
+        return std::nullopt;
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + unsigned(c - '0');
+    }
+    if (value > max)
+        return std::nullopt;
+    return unsigned(value);
+}
+
+// Exactly four decimal parts of 0-255 separated by dots.
+std::optional<std::uint32_t> ParseDotted(std::string_view text)
+{
+    std::uint8_t bytes[4];
+    for (int i = 0; i < 4; ++i) {
+        std::size_t dot = text.find('.');
+        if ((i < 3) != (dot != std::string_view::npos))
+            return std::nullopt;
+        auto part = ParseDecimal(text.substr(0, dot), 255);
+        if (!part)
+            return std::nullopt;
+        bytes[i] = std::uint8_t(*part);
+        text = i < 3 ? text.substr(dot + 1) : std::string_view();
+    }
+    std::uint32_t address;  // network byte order: the bytes as they stand in the text
+    std::memcpy(&address, bytes, sizeof address);
+    return address;
+}
+
+std::string DottedText(std::uint32_t address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr in{};
+    in.s_addr = address;
+    inet_ntop(AF_INET, &in, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+bool IsValidInterfaceName(std::string_view name)
+{
+    if (name.empty() || name.size() > 15 || name == "." || name == "..")
+        return false;
+    for (char c : name) {
+        if (c <= ' ' || c > '~' || c == '/' || c == ':')
+            return false;
+    }
+    return true;
+}
+
+std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
+{
+    if (text.size() > kNetcapMaxMessage || text.size() < 2 || text.back() != '\n')
+        return std::nullopt;
+    text.remove_suffix(1);
+    std::vector<std::string_view> fields;
+    if (!SplitFields(text, fields))
+        return std::nullopt;
+
+    NetcapRequest request;
+    if (fields[0] == "icmp" && fields.size() == 1) {
+        request.kind = NetcapKind::RawIcmp;
+        return request;
+    }
+    if (fields[0] == "packet" && fields.size() == 2) {
+        if (!IsValidInterfaceName(fields[1]))
+            return std::nullopt;
+        request.kind = NetcapKind::PacketSocket;
+        request.interfaceName = std::string(fields[1]);
+        return request;
+    }
+    if (fields[0] == "kill" && fields.size() == 5) {
+        auto laddr = ParseDotted(fields[1]);
+        auto lport = ParseDecimal(fields[2], 65535);
+        auto raddr = ParseDotted(fields[3]);
+        auto rport = ParseDecimal(fields[4], 65535);
+        if (!laddr || !lport || !raddr || !rport || *lport == 0 || *rport == 0)
+            return std::nullopt;
+        request.kind = NetcapKind::KillTcp;
+        request.localAddress = *laddr;
+        request.localPort = std::uint16_t(*lport);
+        request.remoteAddress = *raddr;
+        request.remotePort = std::uint16_t(*rport);
+        return request;
+    }
+    return std::nullopt;
+}
+
+std::string FormatNetcapRequest(const NetcapRequest& request)
+{
+    switch (request.kind) {
+    case NetcapKind::RawIcmp:
+        return "icmp\n";
+    case NetcapKind::PacketSocket:
+        return "packet " + request.interfaceName + "\n";
+    case NetcapKind::KillTcp:
+        return "kill " + DottedText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
+               DottedText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";
+    }
+    return {};
+}
+
+std::optional<int> ParseNetcapReply(std::string_view text)
+{
+    if (text == "ok\n")
+        return 0;
+    constexpr std::string_view prefix = "error ";
+    if (text.size() <= prefix.size() + 1 || text.substr(0, prefix.size()) != prefix || text.back() != '\n')
+        return std::nullopt;
+    auto code = ParseDecimal(text.substr(prefix.size(), text.size() - prefix.size() - 1), 4095);
+    if (!code || *code == 0)
+        return std::nullopt;
+    return int(*code);
+}
+
+std::string FormatNetcapReply(int error)
+{
+    return error == 0 ? std::string("ok\n") : "error " + std::to_string(error) + "\n";
+}

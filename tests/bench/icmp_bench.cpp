@@ -1,0 +1,47 @@
+// One echo to the target and one whole three-hop trace through the routed
+// test topology; icmp.sh builds the topology and runs this inside its host
+// namespace, beside Debian's traceroute.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "icmp/EchoReports.h"
+#include "icmp/IcmpEcho.h"
+#include "platform/IcmpLibrary.h"
+
+namespace {
+
+constexpr const char* kTarget = "10.200.3.2";
+
+void BM_EchoToTarget(benchmark::State& state)
+{
+    LoadIcmpLibrary();
+    for (auto _ : state) {
+        EchoResult result{};
+        if (SendEcho(inet_addr(kTarget), 64, 2000, &result) != 1 || result.status != 0) {
+            state.SkipWithError("no echo reply (run tests/bench/icmp.sh)");
+            break;
+        }
+    }
+    FreeIcmpLibrary();
+}
+BENCHMARK(BM_EchoToTarget)->Unit(benchmark::kMicrosecond);
+
+void BM_TraceThreeHops(benchmark::State& state)
+{
+    LoadIcmpLibrary();
+    std::string out;
+    for (auto _ : state) {
+        out.clear();
+        RunTrace(kTarget, [&](std::string_view s) { out += s; }, nullptr);
+        if (out.find("3    10.200.3.2") == std::string::npos) {
+            state.SkipWithError("the trace did not reach the target (run tests/bench/icmp.sh)");
+            break;
+        }
+    }
+    FreeIcmpLibrary();
+}
+BENCHMARK(BM_TraceThreeHops)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
