@@ -5,8 +5,7 @@
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
 #include "dns/DnsQueryPage.h"
-#include "icmp/PingPage.h"
-#include "icmp/TracePage.h"
+#include "icmp/EchoToolPage.h"
 #include "whois/WhoisPage.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <cstring>
 
-#include "icmp/PingPage.h"
+#include "icmp/EchoToolPage.h"
 #include "platform/IcmpLibrary.h"
 #include "support/GuiTest.h"
 

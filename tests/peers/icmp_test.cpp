@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "icmp/PingPage.h"
-#include "icmp/TracePage.h"
+#include "icmp/EchoToolPage.h"
 #include "peers/IcmpTopology.h"
 #include "platform/IcmpLibrary.h"
 #include "support/GuiTest.h"

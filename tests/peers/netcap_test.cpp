@@ -18,8 +18,7 @@
 #include <string>
 
 #include "icmp/IcmpPrivilegeHint.h"
-#include "icmp/PingPage.h"
-#include "icmp/TracePage.h"
+#include "icmp/EchoToolPage.h"
 #include "netcap/NetcapClient.h"
 #include "platform/IcmpLibrary.h"
 #include "support/GuiTest.h"

@@ -1,10 +1,9 @@
-#include "icmp/PingPage.h"
+#include "icmp/EchoToolPage.h"
 
 #include <QComboBox>
 #include <QPushButton>
 
 #include "app/OutputPane.h"
-#include "icmp/EchoReports.h"
 #include "icmp/IcmpPrivilegeHint.h"
 #include "platform/ThreadCancel.h"
 
@@ -14,14 +13,14 @@ constexpr int kHostChars = 300;  // the bounded read, terminator included
 
 }  // namespace
 
-PingPage::PingPage(QWidget* parent) : ToolPage(132, parent)
+EchoToolPage::EchoToolPage(int templateId, Tool tool, QWidget* parent) : ToolPage(templateId, parent), tool_(tool)
 {
     Pane()->lower();
     Item<QComboBox>(kHostBox)->setFocus();
     connect(Item<QPushButton>(kQueryButton), &QPushButton::clicked, this, [this] { OnQueryButton(); });
 }
 
-void PingPage::OnQueryButton()
+void EchoToolPage::OnQueryButton()
 {
     ToolPage::OnQueryButton({kQueryButton}, [this](TaskContext& task) {
         const std::string host = task.ControlText(kHostBox, kHostChars);
@@ -30,8 +29,16 @@ void PingPage::OnQueryButton()
         task.AddToHistory(kHostBox, host);
         task.ClearOutput();
         ThreadCancelScope cancel(&task.Token());  // STOP wakes the echo's wait
-        RunPing(host, [&](std::string_view text) { task.AppendOutput(text); });
+        tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, &task.Token());
         if (IcmpOpenFailure failure = LastIcmpOpenFailure(); failure != IcmpOpenFailure::None)
             task.RunOnUi([&] { PostIcmpPrivilegeHint(this, failure); });
     });
 }
+
+PingPage::PingPage(QWidget* parent)
+    : EchoToolPage(
+          132, [](const std::string& host, const OutputSink& out, const CancelToken*) { RunPing(host, out); }, parent)
+{
+}
+
+TracePage::TracePage(QWidget* parent) : EchoToolPage(133, RunTrace, parent) {}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "app/ToolPage.h"
+#include "icmp/EchoReports.h"
+
+class CancelToken;
+
+// The Ping and Traceroute pages: a host box, QUERY, and a task that runs one
+// echo tool against the host and writes its report into the pane.
+class EchoToolPage : public ToolPage {
+    Q_OBJECT
+public:
+    using Tool = void (*)(const std::string& host, const OutputSink& out, const CancelToken* token);
+
+    EchoToolPage(int templateId, Tool tool, QWidget* parent);
+
+    static constexpr int kHostBox = 1011;
+    static constexpr int kQueryButton = 1004;
+
+private:
+    void OnQueryButton();
+
+    Tool tool_;
+};
+
+// One echo to a host: its round-trip time, or "Ping Failed!".
+class PingPage : public EchoToolPage {
+    Q_OBJECT
+public:
+    explicit PingPage(QWidget* parent = nullptr);
+};
+
+// The routers on the way to a host, one echo per time-to-live.
+class TracePage : public EchoToolPage {
+    Q_OBJECT
+public:
+    explicit TracePage(QWidget* parent = nullptr);
+};
