@@ -1,6 +1,7 @@
 #include "app/Pages.h"
 
 #include "app/ToolPage.h"
+#include "tcpterm/TcpSocketPage.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 6: return new TcpSocketPage(parent);
     default:
         return new ToolPage(kPageTemplates[index], parent);
     }
