@@ -30,6 +30,7 @@ SendTextDialog::SendTextDialog(std::string& text, QWidget* parent)
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     if (auto* edit = qobject_cast<QPlainTextEdit*>(built.items.value(kTextId))) {
         edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);  // no horizontal scrolling: long lines wrap
+        edit->setTabChangesFocus(true);  // as in any dialog, Tab reaches OK and Cancel; Enter stays a new line
         edit->setFocus();
     }
 }

@@ -46,8 +46,6 @@ TerminalSocket::TerminalSocket(QObject* parent) : QObject(parent)
 
 TerminalSocket::~TerminalSocket()
 {
-    if (lookupId_ != -1)
-        QHostInfo::abortHostLookup(lookupId_);
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -110,10 +108,10 @@ void TerminalSocket::DropNotifiers()
 
 void TerminalSocket::CloseHandle()
 {
-    if (lookupId_ != -1) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
+    // A lookup under way is left to finish on its own and its answer ignored:
+    // the resolver cannot be interrupted anyway, and giving it up through
+    // abortHostLookup loses the answer's call object.
+    lookupId_ = -1;
     FlushReceived();  // what arrived before the close is shown, always
     DropNotifiers();
     if (fd_ >= 0)
@@ -146,7 +144,7 @@ void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
 
 void TerminalSocket::OnLookedUp(const QHostInfo& info)
 {
-    if (info.lookupId() != lookupId_ || fd_ < 0)
+    if (lookupId_ == -1 || info.lookupId() != lookupId_ || fd_ < 0)
         return;  // a lookup given up by Close
     lookupId_ = -1;
     for (const QHostAddress& address : info.addresses()) {
