@@ -27,6 +27,8 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr int kMinShowGapMs = 25;
 constexpr int kMaxShowGapMs = 500;
 
+constexpr int kLookupStarting = -2;  // lookupId_ while lookupHost has not yet returned
+
 sockaddr_in Ipv4(std::uint32_t address, std::uint16_t port)
 {
     sockaddr_in sa{};
@@ -139,12 +141,15 @@ void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
         StartConnect(dotted.s_addr);
         return;
     }
-    lookupId_ = QHostInfo::lookupHost(QString::fromStdString(host), this, &TerminalSocket::OnLookedUp);
+    lookupId_ = kLookupStarting;  // an answer given before lookupHost returns still counts
+    const int id = QHostInfo::lookupHost(QString::fromStdString(host), this, &TerminalSocket::OnLookedUp);
+    if (lookupId_ == kLookupStarting)
+        lookupId_ = id;
 }
 
 void TerminalSocket::OnLookedUp(const QHostInfo& info)
 {
-    if (lookupId_ == -1 || info.lookupId() != lookupId_ || fd_ < 0)
+    if (lookupId_ == -1 || (lookupId_ != kLookupStarting && info.lookupId() != lookupId_) || fd_ < 0)
         return;  // a lookup given up by Close
     lookupId_ = -1;
     for (const QHostAddress& address : info.addresses()) {

@@ -88,7 +88,7 @@ private:
     int fd_ = -1;
     bool listening_ = false;
     bool connecting_ = false;
-    int lookupId_ = -1;
+    int lookupId_ = -1;  // the lookup whose answer is awaited, -1 for none
     std::uint16_t port_ = 0;
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
