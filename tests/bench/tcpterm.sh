@@ -12,7 +12,8 @@ cmake --build "$build" --target tcpterm_bench peers_tcpsocket_test >/dev/null
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-seconds() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); echo "$t1 - $t0" | bc; }
+seconds() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'; }
+rate() { awk -v t="$1" 'BEGIN { printf "%.2f s  (%.0f MB/s)\n", t, 200 / t }'; }
 
 echo "== masking unprintable bytes"
 "$build/tests/tcpterm_bench" --benchmark_filter=Mask
@@ -27,7 +28,7 @@ with open(sys.argv[1], "wb") as f:
         f.write(block[:min(left, len(block))]); left -= min(left, len(block))
 PY
 t=$(seconds sh -c "LC_ALL=C tr -c '\\11\\12\\15\\40-\\176' '.' < '$work/flood' > /dev/null")
-printf 'tr(1), 200 MB:            %.2f s  (%.0f MB/s)\n' "$t" "$(echo "200 / $t" | bc -l)"
+echo "tr(1), 200 MB:              $(rate "$t")"
 
 echo "== a 200 MB flood from a loopback peer"
 QT_QPA_PLATFORM=offscreen "$build/tests/peers_tcpsocket_test" --gtest_filter='*Flood*' | grep '^\[ flood'
@@ -37,4 +38,4 @@ listener=$!
 sleep 0.3
 t=$(seconds sh -c "nc -N 127.0.0.1 '$port' < '$work/flood'")
 wait "$listener" || true
-printf 'nc(1) to /dev/null, 200 MB: %.2f s  (%.0f MB/s)\n' "$t" "$(echo "200 / $t" | bc -l)"
+echo "nc(1) to /dev/null, 200 MB: $(rate "$t")"
