@@ -312,6 +312,15 @@ protected:
         page->Item<QLineEdit>(kPort)->setText(port);
     }
     void Click(int id) { page->Item<QPushButton>(id)->click(); }
+    // Connects the page to listener and returns the peer's end.
+    Fd Connected(int listener, const QString& host = "127.0.0.1")
+    {
+        Fill(host, QString::number(LocalPort(listener)));
+        Click(kConnect);
+        Fd peer = AcceptPeer(listener);
+        EXPECT_TRUE(WaitForStatus("Connected"));
+        return peer;
+    }
     std::string Pane() const { return PaneText(page.get()); }
     bool WaitForPane(const std::string& text, int ms = 5000)
     {
@@ -363,16 +372,6 @@ protected:
     MessageRecorder messages;
 };
 
-TEST_F(TcpSocketTest, StartsClosedAndCloseKeepsItSo)
-{
-    EXPECT_EQ(Status(), "Closed");
-    Click(kClose);
-    EXPECT_EQ(Status(), "Closed");
-    Click(kSend);  // nothing to send on: no dialog, nothing at all
-    EXPECT_FALSE(page->Socket().Valid());
-    EXPECT_TRUE(messages.Texts().isEmpty());
-}
-
 TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
 {
     Fd listener = ListenLoopback();
@@ -410,20 +409,14 @@ TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
 TEST_F(TcpSocketTest, PeerClosingShowsEverythingThenClosedAndConnectWorksAgain)
 {
     Fd listener = ListenLoopback();
-    Fill("127.0.0.1", QString::number(LocalPort(listener.fd)));
-    Click(kConnect);
-    Fd peer = AcceptPeer(listener.fd);
-    ASSERT_TRUE(WaitForStatus("Connected"));
+    Fd peer = Connected(listener.fd);
     SendAll(peer.fd, "last words\r\n");
     peer = Fd();
     ASSERT_TRUE(WaitForStatus("Closed"));
     EXPECT_EQ(Pane(), "last words\r\n");  // what came before the close is not lost
     EXPECT_FALSE(page->Socket().Valid());
 
-    Click(kConnect);
-    Fd again = AcceptPeer(listener.fd);
-    ASSERT_GE(again.fd, 0);
-    ASSERT_TRUE(WaitForStatus("Connected"));
+    Fd again = Connected(listener.fd);
     SendText("hello");
     EXPECT_EQ(ReceiveWhileRunning(again.fd, 5), "hello");
 
@@ -436,10 +429,7 @@ TEST_F(TcpSocketTest, PeerClosingShowsEverythingThenClosedAndConnectWorksAgain)
 TEST_F(TcpSocketTest, LargeSendGoesWholeWhileThePeerTakesItsTime)
 {
     Fd listener = ListenLoopback();
-    Fill("127.0.0.1", QString::number(LocalPort(listener.fd)));
-    Click(kConnect);
-    Fd peer = AcceptPeer(listener.fd);
-    ASSERT_TRUE(WaitForStatus("Connected"));
+    Fd peer = Connected(listener.fd);
 
     // Far more than the socket buffers hold: the rest goes as the peer reads.
     std::string big;
@@ -486,10 +476,7 @@ TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
 TEST_F(TcpSocketTest, EscapeLeavesPageAndConnectionAsTheyWere)
 {
     Fd listener = ListenLoopback();
-    Fill("localhost", QString::number(LocalPort(listener.fd)));  // looked up (hosts file)
-    Click(kConnect);
-    Fd peer = AcceptPeer(listener.fd);
-    ASSERT_TRUE(WaitForStatus("Connected"));
+    Fd peer = Connected(listener.fd, "localhost");  // looked up (hosts file)
     SendAll(peer.fd, "kept\r\n");
     ASSERT_TRUE(WaitForPane("kept\r\n"));
 
@@ -506,6 +493,11 @@ TEST_F(TcpSocketTest, EscapeLeavesPageAndConnectionAsTheyWere)
 
 TEST_F(TcpSocketTest, BadInputIsCheckedHostFirstThenPort)
 {
+    EXPECT_EQ(Status(), "Closed");
+    Click(kClose);  // nothing to close: the status says Closed again
+    Click(kSend);   // nothing to send on: no dialog
+    EXPECT_EQ(Status(), "Closed");
+
     Fill("", "");
     Click(kConnect);
     Fill("", "0");
@@ -539,11 +531,8 @@ TEST_F(TcpSocketTest, FailuresOfTheConnectionShowInTheStatusLine)
 
     // A reset by the peer: the same.
     Fd listener = ListenLoopback();
-    Fill("127.0.0.1", QString::number(LocalPort(listener.fd)));
-    Click(kConnect);
     {
-        Fd peer = AcceptPeer(listener.fd);
-        ASSERT_TRUE(WaitForStatus("Connected"));
+        Fd peer = Connected(listener.fd);
         const linger abortive{1, 0};
         setsockopt(peer.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
     }
@@ -565,7 +554,7 @@ TEST_F(TcpSocketTest, FailuresOfTheConnectionShowInTheStatusLine)
     EXPECT_EQ(Pane(), "");  // failures never go into the pane
 }
 
-TEST_F(TcpSocketTest, UnknownHostCannotBeConnectedTo)
+TEST_F(TcpSocketTest, NamesAreLookedUpBesideTheWindow)
 {
     if (!g_nameServer)
         GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
@@ -575,12 +564,7 @@ TEST_F(TcpSocketTest, UnknownHostCannotBeConnectedTo)
     ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
     EXPECT_FALSE(page->Socket().Valid());
     EXPECT_GT(g_nameServer->queries.load(), 0);
-}
 
-TEST_F(TcpSocketTest, LookupRunsBesideTheWindowAndCloseGivesItUp)
-{
-    if (!g_nameServer)
-        GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
     g_nameServer->delayMs = 800;
     Fd listener = ListenLoopback();
     const QString port = QString::number(LocalPort(listener.fd));
@@ -637,7 +621,7 @@ struct FloodFigures {
 // The peer sends `total` bytes made of `pattern` as fast as the page takes
 // them, then closes; meanwhile a timer every 5 ms records the longest gap
 // between two of its ticks and the resident memory.
-FloodFigures Flood(TcpSocketTest* test, TcpSocketPage* page, const std::string& pattern, size_t total,
+FloodFigures Flood(TcpSocketPage* page, const std::string& pattern, size_t total,
                    std::string* tail)
 {
     Fd listener = ListenLoopback();
@@ -684,7 +668,6 @@ FloodFigures Flood(TcpSocketTest* test, TcpSocketPage* page, const std::string& 
     sender.join();
     EXPECT_TRUE(closed);
     f.rssGrowthKiB = rssPeak - rssBefore;
-    (void)test;
     return f;
 }
 
@@ -703,7 +686,7 @@ TEST_F(TcpSocketTest, FloodStaysResponsiveAndBounded)
         pattern += char(b);
     constexpr size_t kTotal = 200u << 20;
     std::string tail;
-    const FloodFigures f = Flood(this, page.get(), pattern, kTotal, &tail);
+    const FloodFigures f = Flood(page.get(), pattern, kTotal, &tail);
     Report("lines and binary", f, kTotal);
     RecordProperty("longest_stall_ms", int(f.longestStallMs));
     RecordProperty("rss_growth_kib", int(f.rssGrowthKiB));
@@ -722,7 +705,7 @@ TEST_F(TcpSocketTest, FloodWithoutLineBreaksStaysResponsiveAndBounded)
 {
     constexpr size_t kTotal = 50u << 20;
     std::string tail;
-    const FloodFigures f = Flood(this, page.get(), std::string(1, '\0'), kTotal, &tail);
+    const FloodFigures f = Flood(page.get(), std::string(1, '\0'), kTotal, &tail);
     Report("one endless line", f, kTotal);
     const std::string& shown = PaneText(page.get());
     EXPECT_LE(shown.size(), TerminalSocket::kPaneBound.lineHigh);
