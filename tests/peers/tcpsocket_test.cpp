@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -515,6 +516,23 @@ TEST_F(TcpSocketTest, BadInputIsCheckedHostFirstThenPort)
         EXPECT_EQ(messages.Messages().back().text, "Invalid Port!") << port;
         EXPECT_EQ(page->focusWidget(), page->Item<QLineEdit>(kPort));
     }
+
+    // No descriptor left for a socket.
+    rlimit limits{};
+    getrlimit(RLIMIT_NOFILE, &limits);
+    const int lowestFree = dup(0);
+    close(lowestFree);
+    rlimit none = limits;
+    none.rlim_cur = rlim_t(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &none);
+    Fill("127.0.0.1", "1");
+    Click(kConnect);
+    Fill("", "1");
+    Click(kListen);
+    setrlimit(RLIMIT_NOFILE, &limits);
+    EXPECT_EQ(messages.Texts().mid(messages.Texts().size() - 2),
+              QStringList({"Unable To Create Socket!", "Unable To Create Socket!"}));
+
     for (const auto& m : messages.Messages())
         EXPECT_EQ(m.kind, MessageKind::Failure);
     EXPECT_EQ(Status(), "Closed");
