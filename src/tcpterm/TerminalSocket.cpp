@@ -167,12 +167,10 @@ void TerminalSocket::OnLookedUp(const QHostInfo& info)
 void TerminalSocket::StartConnect(std::uint32_t address)
 {
     const sockaddr_in sa = Ipv4(address, port_);
-    int rc;
-    do
-        rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-    while (rc < 0 && errno == EINTR);
-    if (rc == 0 || errno == EINPROGRESS) {
-        // Done or under way: the socket turns writable when the outcome is known.
+    const int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
+        // Done or under way (an interrupted connect goes on by itself): the
+        // socket turns writable when the outcome is known.
         writeNotifier_->setEnabled(true);
         return;
     }
