@@ -1,0 +1,113 @@
+#include "tcpterm/TcpSocketPage.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/OutputPane.h"
+#include "tcpterm/SendTextDialog.h"
+
+namespace {
+
+constexpr int kTemplate = 135;
+constexpr int kConnectId = 1025;
+constexpr int kListenId = 1027;
+constexpr int kCloseId = 1026;
+constexpr int kHostId = 1029;
+constexpr int kPortId = 1022;
+constexpr int kSendId = 1028;
+constexpr int kClearId = 1020;
+constexpr int kStatusId = 1031;
+constexpr int kBoxChars = 300;  // the Host and Port boxes are read into buffers of this size
+
+}  // namespace
+
+TcpSocketPage::TcpSocketPage(QWidget* parent) : ToolPage(kTemplate, parent), socket_(this)
+{
+    status_ = Item<QLabel>(kStatusId);
+    status_->setWordWrap(false);
+    socket_.SetOutput(Pane(), status_);
+    socket_.SetStatus("Closed");
+
+    connect(Item<QPushButton>(kConnectId), &QPushButton::clicked, this, &TcpSocketPage::OnConnectButton);
+    connect(Item<QPushButton>(kListenId), &QPushButton::clicked, this, &TcpSocketPage::OnListenButton);
+    connect(Item<QPushButton>(kCloseId), &QPushButton::clicked, this, &TcpSocketPage::OnCloseButton);
+    connect(Item<QPushButton>(kClearId), &QPushButton::clicked, this, &TcpSocketPage::OnClearOutput);
+    connect(Item<QPushButton>(kSendId), &QPushButton::clicked, this, &TcpSocketPage::OnSendButton);
+}
+
+void TcpSocketPage::AbandonTasks()
+{
+    ToolPage::AbandonTasks();
+    socket_.Close();
+}
+
+int TcpSocketPage::PortOrComplain()
+{
+    const int port = ReadPortNumber(ControlText(kPortId, kBoxChars));
+    if (port < 1 || port > 65535) {
+        Message(QStringLiteral("Invalid Port!"), MessageKind::Failure);
+        Item<QLineEdit>(kPortId)->setFocus();
+        return 0;
+    }
+    return port;
+}
+
+void TcpSocketPage::OnConnectButton()
+{
+    if (socket_.Valid())
+        return;
+    const std::string host = ControlText(kHostId, kBoxChars);
+    if (host.empty()) {
+        Message(QStringLiteral("Invalid Host!"), MessageKind::Failure);
+        Item<QLineEdit>(kHostId)->setFocus();
+        return;
+    }
+    const int port = PortOrComplain();
+    if (!port)
+        return;
+    if (!socket_.Create()) {
+        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        return;
+    }
+    socket_.SetStatus("Connecting...");
+    socket_.Connect(host, std::uint16_t(port));
+}
+
+void TcpSocketPage::OnListenButton()
+{
+    if (socket_.Valid())
+        return;
+    const int port = PortOrComplain();
+    if (!port)
+        return;
+    if (!socket_.Create()) {
+        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        return;
+    }
+    if (socket_.Listen(std::uint16_t(port)))
+        socket_.SetStatus("Listening...");
+}
+
+void TcpSocketPage::OnCloseButton()
+{
+    socket_.SetStatus("Closed");
+    socket_.Close();
+}
+
+void TcpSocketPage::OnClearOutput()
+{
+    socket_.DiscardUnshown();
+    ClearOutput();
+}
+
+void TcpSocketPage::OnSendButton()
+{
+    if (!socket_.Valid())
+        return;
+    std::string text;
+    if (!SendTextDialog::Show(text, this))
+        return;
+    // The connection may have ended while the dialog was open.
+    socket_.Send(text);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/ToolPage.h"
+#include "tcpterm/TerminalSocket.h"
+
+class QLabel;
+
+// The TCP Socket page: a manual TCP client (Connect) or a server for one peer
+// (Listen). What the peer sends shows in the pane, Send... sends a typed text,
+// and the status line under the pane tells the state of the connection. All
+// of it runs on the user-interface thread.
+class TcpSocketPage : public ToolPage {
+    Q_OBJECT
+public:
+    explicit TcpSocketPage(QWidget* parent);
+
+    TerminalSocket& Socket() { return socket_; }
+
+    // The window is closing: the connection goes with it.
+    void AbandonTasks() override;
+
+private:
+    void OnConnectButton();
+    void OnListenButton();
+    void OnCloseButton();
+    void OnClearOutput();
+    void OnSendButton();
+    // The Port box as a port, or 0 after telling the user it is not one.
+    int PortOrComplain();
+
+    TerminalSocket socket_;
+    QLabel* status_ = nullptr;
+};
