@@ -17,15 +17,15 @@ rate() { awk -v t="$1" 'BEGIN { printf "%.2f s  (%.0f MB/s)\n", t, 200 / t }'; }
 
 echo "== masking unprintable bytes"
 "$build/tests/tcpterm_bench" --benchmark_filter=Mask
-# The same text as the flood below: a text line and every byte value, repeated.
+# The flood of the peer test: 150 MB of FloodText chunks, 50 MB of NULs, "END".
 python3 - "$work/flood" <<'PY'
 import sys
 unit = b"The TCP Socket page shows what the peer sends, 0123456789.\r\n" + bytes(range(256))
+chunk = (unit * (256 * 1024 // len(unit) + 1))[:256 * 1024]
 with open(sys.argv[1], "wb") as f:
-    block = unit * ((1 << 20) // len(unit) + 1)
-    left = 200 << 20
-    while left:
-        f.write(block[:min(left, len(block))]); left -= min(left, len(block))
+    f.write(chunk * 600)
+    f.write(bytes(len(chunk)) * 200)
+    f.write(b"END")
 PY
 t=$(seconds sh -c "LC_ALL=C tr -c '\\11\\12\\15\\40-\\176' '.' < '$work/flood' > /dev/null")
 echo "tr(1), 200 MB:              $(rate "$t")"
