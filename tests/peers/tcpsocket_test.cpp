@@ -341,10 +341,18 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
     EXPECT_FALSE(page->Socket().Valid());
     const size_t boxMessages = messages.Messages().size();
 
-    // An address that cannot be reached at once (an unknown name: see below).
+    // An address that cannot be reached at once; a name that is not known
+    // (asked of the test's name server, so only as root).
     Press(kConnect, "255.255.255.255", "9");
     ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
     EXPECT_FALSE(page->Socket().Valid());
+    if (g_nameServer) {
+        Press(kConnect, "no-such-host.quorlix.test", "80");
+        EXPECT_EQ(Status(), "Connecting...");
+        ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
+        EXPECT_FALSE(page->Socket().Valid());
+        EXPECT_GT(g_nameServer->Queries(), 0);
+    }
 
     Listener listener;
     Press(kListen, "", listener.Port());  // a port in use
@@ -372,12 +380,6 @@ TEST_F(TcpSocketTest, NamesAreLookedUpBesideTheWindow)
 {
     if (!g_nameServer)
         GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
-    Press(kConnect, "no-such-host.quorlix.test", "80");
-    EXPECT_EQ(Status(), "Connecting...");
-    ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
-    EXPECT_FALSE(page->Socket().Valid());
-    EXPECT_GT(g_nameServer->Queries(), 0);
-
     // While the name server takes its time the event loop keeps running.
     Listener listener;
     int ticks = 0;
