@@ -11,17 +11,6 @@
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
 
-namespace {
-
-constexpr int kEncode = 1042, kDecode = 1043, kEmpty = 1046, kClear = 1020;
-
-QClipboard* Clipboard()
-{
-    return QApplication::clipboard();
-}
-
-}  // namespace
-
 class Base64PageTest : public QObject {
     Q_OBJECT
 private slots:
@@ -43,9 +32,9 @@ private slots:
     void encodeThenDecodeGivesBackTheText()
     {
         const QString original = QStringLiteral("Grüße aus Zürich: ünïcödé and plain ASCII, long enough for two lines.");
-        Clipboard()->setText(original);
+        clipboard_->setText(original);
         click(kEncode);
-        Clipboard()->setText(page_->Pane()->toPlainText());
+        clipboard_->setText(page_->Pane()->toPlainText());
         click(kClear);
         click(kDecode);
         QCOMPARE(PaneText(page_.get()), original.toStdString() + "\r\n");
@@ -69,7 +58,7 @@ private slots:
         };
         for (const auto& c : cases) {
             click(kClear);
-            Clipboard()->setText(c.clipboard);
+            clipboard_->setText(c.clipboard);
             click(c.button);
             QCOMPARE(PaneText(page_.get()), c.written.toStdString());
         }
@@ -80,17 +69,17 @@ private slots:
     void withoutTextBothButtonsSayNoText()
     {
         page_->AppendOutput("kept\r\n");
-        Clipboard()->setText(QStringLiteral("abc"));
+        clipboard_->setText(QStringLiteral("abc"));
         click(kEmpty);
-        QVERIFY(!Clipboard()->mimeData() || !Clipboard()->mimeData()->hasText());
+        QVERIFY(!clipboard_->mimeData() || !clipboard_->mimeData()->hasText());
         expectNoText();
 
-        Clipboard()->setText(QString());
+        clipboard_->setText(QString());
         expectNoText();
 
         QImage image(4, 4, QImage::Format_RGB32);
         image.fill(Qt::red);
-        Clipboard()->setImage(image);
+        clipboard_->setImage(image);
         expectNoText();
         QCOMPARE(PaneText(page_.get()), std::string("kept\r\n"));
     }
@@ -101,16 +90,19 @@ private slots:
         page_->Pane()->setFocus();
         QTest::keyClicks(page_->Pane(), QStringLiteral("my note"));
         page_->Pane()->moveCursor(QTextCursor::Start);
-        Clipboard()->setText(QStringLiteral("Man"));
+        clipboard_->setText(QStringLiteral("Man"));
         click(kEncode);
         QCOMPARE(page_->Pane()->toPlainText(), QStringLiteral("my noteTWFu\n"));
 
         click(kClear);
         QCOMPARE(page_->Pane()->toPlainText(), QString());
-        QCOMPARE(Clipboard()->text(), QStringLiteral("Man"));
+        QCOMPARE(clipboard_->text(), QStringLiteral("Man"));
     }
 
 private:
+    static constexpr int kEncode = 1042, kDecode = 1043, kEmpty = 1046, kClear = 1020;
+    QClipboard* const clipboard_ = QApplication::clipboard();
+
     void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
 
     void expectNoText()
