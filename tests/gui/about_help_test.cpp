@@ -1,13 +1,16 @@
-// The About and Help pages, driven offscreen. Opening a URL is caught by URL
-// handlers for file: and mailto:, so no browser or mail program starts.
+// The About and Help pages, driven offscreen, and the help document they ship.
+// Opening a URL is caught by URL handlers for file: and mailto:, so no browser
+// or mail program starts.
 #include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -35,6 +38,44 @@ std::unique_ptr<T> Shown(int index)
     if (page && !ShowExposed(page.get()))
         page.reset();
     return page;
+}
+
+const QStringList kContents = {"welcome", "requirements", "conn",   "whois", "dns",    "ping",    "trace",
+                               "packet",  "tcp",          "netinfo", "smtp", "base64", "licence", "disclaimer"};
+const QStringList kTools = kContents.mid(2, 10);
+
+QByteArray HelpDocument()
+{
+    QFile file(QStringLiteral(":/docs/help.html"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The text of the section that starts at anchor name, up to the next one.
+QString Section(const QString& html, const QString& name)
+{
+    const qsizetype start = html.indexOf(QStringLiteral("<a name=\"%1\">").arg(name));
+    return start < 0 ? QString() : html.mid(start, html.indexOf(QStringLiteral("<h2>"), start) - start);
+}
+
+// Text content with tags dropped, the few entities the document uses decoded
+// and white space collapsed, so that wording can be compared.
+QString PlainText(QString html)
+{
+    html.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    html.replace(QStringLiteral("&quot;"), QStringLiteral("\""));
+    html.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+    html.replace(QStringLiteral("&copy;"), QStringLiteral("(c)"));
+    return html.simplified();
+}
+
+// Every first capture of pattern in text, in order.
+QStringList Captures(const QString& pattern, const QString& text)
+{
+    QStringList found;
+    auto matches = QRegularExpression(pattern).globalMatch(text);
+    while (matches.hasNext())
+        found << matches.next().captured(1);
+    return found;
 }
 
 }  // namespace
@@ -90,10 +131,10 @@ private slots:
         QCOMPARE(recorder_.urls.size(), 1);
         const QUrl url = recorder_.urls.first();
         QVERIFY2(url.isLocalFile() && !url.hasFragment(), "a file, opened at its top");
-        QFile file(url.toLocalFile()), resource(QStringLiteral(":/docs/help.html"));
-        QVERIFY(file.open(QIODevice::ReadOnly) && resource.open(QIODevice::ReadOnly));
+        QFile file(url.toLocalFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray document = file.readAll();
-        QCOMPARE(document, resource.readAll());
+        QCOMPARE(document, HelpDocument());
         QVERIFY(document.contains("<title>Quorlix Help</title>"));
         // Private: no one but the owner may read or replace it.
         QCOMPARE(file.permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
@@ -153,6 +194,63 @@ private slots:
         // The message names the copy, so the user can open it by hand.
         QVERIFY(QFileInfo(texts[1].section(QLatin1Char('\n'), -1)).isReadable());
         QVERIFY(texts[2].startsWith(QStringLiteral("Unable To Start An Email Program!")));
+    }
+
+    void helpDocumentIsValidHtml401TransitionalInLatin1()
+    {
+        const QByteArray bytes = HelpDocument();
+        QVERIFY(bytes.startsWith("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\""));
+        QVERIFY(bytes.contains("content=\"text/html; charset=ISO-8859-1\""));
+        const QString tidy = QStandardPaths::findExecutable(QStringLiteral("tidy"));
+        QVERIFY2(!tidy.isEmpty(), "tidy is not installed (scripts/packages.txt lists it)");
+        QTemporaryDir dir;
+        QFile copy(dir.filePath(QStringLiteral("help.html")));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(bytes) == bytes.size());
+        copy.close();
+        // Exit status 0: neither errors nor warnings (1 is warnings, 2 errors).
+        // tidy -latin1 also warns of C1 control bytes, where stray UTF-8 would show.
+        QProcess process;
+        process.start(tidy, {QStringLiteral("-q"), QStringLiteral("-errors"), QStringLiteral("-latin1"), copy.fileName()});
+        QVERIFY(process.waitForFinished(30000));
+        const QString report = QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(report));
+        QVERIFY2(report.trimmed().isEmpty(), qPrintable(report));
+    }
+
+    void helpDocumentListsItsSectionsAndEveryLinkResolves()
+    {
+        const QString html = QString::fromLatin1(HelpDocument());
+        const qsizetype firstSection = html.indexOf(QStringLiteral("<a name=\"welcome\">"));
+        QVERIFY(firstSection > 0);
+        QCOMPARE(Captures(QStringLiteral("href=\"#([^\"]*)\""), html.left(firstSection)), kContents);
+
+        QStringList anchors = Captures(QStringLiteral("\\s(?:name|id)=\"([^\"]*)\""), html);
+        QCOMPARE(anchors.removeDuplicates(), 0);
+        const QStringList links = Captures(QStringLiteral("href=\"([^\"]*)\""), html);
+        QVERIFY(links.size() > 2 * kContents.size());
+        for (const QString& target : links) {
+            QVERIFY2(target.startsWith(QLatin1Char('#')), qPrintable("a link out of the document: " + target));
+            QVERIFY2(anchors.contains(target.mid(1)), qPrintable("no anchor for " + target));
+        }
+
+        const QRegularExpression headings(QStringLiteral("Description:.*Usage:.*Remarks:"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+        for (const QString& name : kContents) {
+            const QString section = Section(html, name);
+            QVERIFY2(section.contains(QStringLiteral("href=\"#TOP\"")), qPrintable(name + " links back to TOP"));
+            QVERIFY2(!kTools.contains(name) || section.contains(headings), qPrintable(name));
+        }
+        // What is particular to Linux: the helper's grant and the capture's limit.
+        QVERIFY(PlainText(Section(html, QStringLiteral("requirements")))
+                    .contains(QStringLiteral("setcap cap_net_raw,cap_net_admin+ep /path/to/quorlix-netcap")));
+        QVERIFY(PlainText(Section(html, QStringLiteral("packet"))).contains(QStringLiteral("1,000,000 characters")));
+        // The licence and the disclaimer as the About page words them, then the rights notice.
+        for (const auto& [name, text] : {std::pair{"licence", AboutLicenceText()}, {"disclaimer", AboutDisclaimerText()}}) {
+            const QString section = PlainText(Section(html, QString::fromLatin1(name)));
+            for (const QString& line : QString::fromStdString(text).split(QStringLiteral("\r\n")))
+                QVERIFY2(section.contains(line.simplified()), qPrintable(line));
+        }
+        QVERIFY(PlainText(Section(html, QStringLiteral("disclaimer"))).contains(QStringLiteral("Copyright (c)")));
     }
 
 private:
