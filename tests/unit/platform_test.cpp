@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "platform/ByteText.h"
@@ -61,38 +61,31 @@ TEST(ByteText, Utf8Validity)
 
 namespace {
 
-// A stand-in echo component whose entry points can go missing.
+// A stand-in echo component whose send entry point can go missing.
 int g_released = 0;
 bool g_missingSend = false;
-int g_library = 42;
 
 IcmpHandle FakeCreate() { return 7; }
 int FakeClose(IcmpHandle) { return 1; }
 std::uint32_t FakeSend(IcmpHandle, std::uint32_t, const void*, std::uint16_t, const IpOptionInformation*, void*,
-                       std::uint32_t, std::uint32_t)
+                       std::uint32_t, std::uint32_t) { return 1; }
+
+void* FakeLookup(const void*, const char* name)
 {
-    return 1;
+    const std::string_view entry = name;
+    return entry == "IcmpCreateFile"                   ? reinterpret_cast<void*>(&FakeCreate)
+           : entry == "IcmpCloseHandle"                ? reinterpret_cast<void*>(&FakeClose)
+           : entry == "IcmpSendEcho" && !g_missingSend ? reinterpret_cast<void*>(&FakeSend)
+                                                       : nullptr;
 }
 
-const IcmpProvider kFake{
-    [] { return static_cast<const void*>(&g_library); },
-    [](const void*, const char* name) -> void* {
-        if (!std::strcmp(name, "IcmpCreateFile")) return reinterpret_cast<void*>(&FakeCreate);
-        if (!std::strcmp(name, "IcmpCloseHandle")) return reinterpret_cast<void*>(&FakeClose);
-        if (!std::strcmp(name, "IcmpSendEcho") && !g_missingSend) return reinterpret_cast<void*>(&FakeSend);
-        return nullptr;
-    },
-    [](const void*) { ++g_released; },
-};
-
+const IcmpProvider kFake{[] { return static_cast<const void*>(&g_released); }, &FakeLookup, [](const void*) { ++g_released; }};
 const IcmpProvider kAbsent{[]() -> const void* { return nullptr; }, nullptr, nullptr};
 
 }  // namespace
 
 TEST(IcmpLibrary, BindsAllThreeEntryPointsOrNoneAndGuards)
 {
-    g_released = 0;
-    g_missingSend = false;
     ASSERT_EQ(LoadIcmpLibrary(kFake), 1);
     EXPECT_NE(TheIcmpLibrary().handle, nullptr);
     EXPECT_EQ(GuardedIcmpCreateFile(), 7);
