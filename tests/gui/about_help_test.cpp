@@ -1,15 +1,19 @@
-// The About and Help pages, driven offscreen. Opening a URL is caught by URL
-// handlers for file: and mailto:, so no browser or mail program starts.
-#include <QAbstractButton>
+// The About and Help pages, driven offscreen, and the help document they ship.
+// Opening a URL is caught by URL handlers for file: and mailto:, so no browser
+// or mail program starts.
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 
 #include "app/AboutPage.h"
@@ -25,184 +29,226 @@ public slots:
     void Open(const QUrl& url) { urls << url; }
 };
 
+namespace {
+
+template <class T = ToolPage>
+std::unique_ptr<T> Shown(int index)
+{
+    std::unique_ptr<T> page(qobject_cast<T*>(CreatePage(index, nullptr)));
+    if (page && !ShowExposed(page.get()))
+        page.reset();
+    return page;
+}
+
+const QStringList kContents = {"welcome", "requirements", "conn",   "whois", "dns",    "ping",    "trace",
+                               "packet",  "tcp",          "netinfo", "smtp", "base64", "licence", "disclaimer"};
+const QStringList kTools = kContents.mid(2, 10);
+
+QByteArray HelpDocument()
+{
+    QFile file(QStringLiteral(":/docs/help.html"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The text of the section that starts at anchor name, up to the next one.
+QString Section(const QString& html, const QString& name)
+{
+    const qsizetype start = html.indexOf(QStringLiteral("<a name=\"%1\">").arg(name));
+    return start < 0 ? QString() : html.mid(start, html.indexOf(QStringLiteral("<h2>"), start) - start);
+}
+
+// Text content with tags dropped, the few entities the document uses decoded
+// and white space collapsed, so that wording can be compared.
+QString PlainText(QString html)
+{
+    html.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    for (const auto& [entity, text] : {std::pair{"&quot;", "\""}, {"&amp;", "&"}, {"&copy;", "(c)"}})
+        html.replace(QLatin1String(entity), QLatin1String(text));
+    return html.simplified();
+}
+
+// Every first capture of pattern in text, in order.
+QStringList Captures(const QString& pattern, const QString& text)
+{
+    QStringList found;
+    auto matches = QRegularExpression(pattern).globalMatch(text);
+    while (matches.hasNext())
+        found << matches.next().captured(1);
+    return found;
+}
+
+}  // namespace
+
 class AboutHelpTest : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-
-    void aboutShowsVersionAndTexts();
-    void noPlaceholderAndTheLogo();
-    void helpButtonsAndMailto();
-    void enterOpensTheHelpDocument();
-    void helpCopyIsReusedRestoredAndRemoved();
-    void failuresAreReported();
-
-private:
-    template <class T>
-    std::unique_ptr<T> Shown(int index)
+    void init()
     {
-        std::unique_ptr<T> page(qobject_cast<T*>(CreatePage(index, nullptr)));
-        if (page) {
-            page->show();
-            page->activateWindow();
-            if (!QTest::qWaitForWindowExposed(page.get()))
-                page.reset();
-        }
-        return page;
+        recorder_.urls.clear();
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder_, "Open");
+        QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder_, "Open");
     }
 
-    UrlRecorder recorder_;
-    QByteArray savedTmpDir_;
-};
-
-void AboutHelpTest::init()
-{
-    recorder_.urls.clear();
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder_, "Open");
-    QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder_, "Open");
-    savedTmpDir_ = qgetenv("TMPDIR");
-}
-
-void AboutHelpTest::cleanup()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
-    if (savedTmpDir_.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", savedTmpDir_);
-}
-
-void AboutHelpTest::aboutShowsVersionAndTexts()
-{
-    auto page = Shown<AboutPage>(10);
-    QVERIFY(page);
-
-    const QStringList info = page->Item<QLabel>(1053)->text().split(QLatin1Char('\n'));
-    QVERIFY2(info.contains(QStringLiteral("Version: 1.3 (BETA)")), qPrintable(info.join(QLatin1Char('|'))));
-    // The numbers come from the build, the one place the version is set.
-    QVERIFY(info.contains(QStringLiteral("Version: %1.%2 (BETA)").arg(QUORLIX_VERSION_MAJOR).arg(QUORLIX_VERSION_MINOR)));
-    QCOMPARE(info.last(), QStringLiteral("Email: quorlix@example.org"));
-
-    // The texts are written with CR LF; a label shows LF only.
-    const QString licence = page->Item<QLabel>(1052)->text();
-    QVERIFY(licence.startsWith(QStringLiteral("LICENCE:\n\t")) && licence.contains(QStringLiteral("MIT License")));
-    QVERIFY(page->Item<QLabel>(1051)->text().startsWith(QStringLiteral("DISCLAIMER:\n\t")));
-}
-
-void AboutHelpTest::noPlaceholderAndTheLogo()
-{
-    for (int index : {10, 11}) {
-        auto page = Shown<ToolPage>(index);
-        QVERIFY(page);
-        for (auto* label : page->findChildren<QLabel*>()) {
-            QVERIFY2(!label->text().contains(QStringLiteral("##")), qPrintable(label->text()));
-            if (label->accessibleName() == QStringLiteral("Quorlix logo"))
-                QCOMPARE(label->pixmap().size(), QSize(200, 100));
-        }
-        for (auto* button : page->findChildren<QAbstractButton*>())
-            QVERIFY2(!button->text().contains(QStringLiteral("##")), qPrintable(button->text()));
-    }
-}
-
-void AboutHelpTest::helpButtonsAndMailto()
-{
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    QCOMPARE(page->DefaultButton(), page->Item<QPushButton>(1056));
-    auto* website = page->Item<QPushButton>(1057);
-    QVERIFY(!website->isEnabled());
-    MessageRecorder messages;
-    QTest::mouseClick(website, Qt::LeftButton);
-    QVERIFY(messages.Messages().empty());
-    QVERIFY(recorder_.urls.isEmpty());
-
-    auto* email = page->Item<QPushButton>(1058);
-    QCOMPARE(email->text(), QStringLiteral("Email: quorlix@example.org"));
-    QTest::mouseClick(email, Qt::LeftButton);
-    QCOMPARE(recorder_.urls, QList<QUrl>{QUrl(QStringLiteral("mailto:quorlix@example.org"))});
-    QVERIFY(messages.Messages().empty());
-}
-
-void AboutHelpTest::enterOpensTheHelpDocument()
-{
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    MessageRecorder messages;
-    QTest::keyClick(page.get(), Qt::Key_Return);
-    QCOMPARE(recorder_.urls.size(), 1);
-    QVERIFY(messages.Messages().empty());
-
-    const QUrl url = recorder_.urls.first();
-    QVERIFY2(url.isLocalFile() && !url.hasFragment(), "a file, opened at its top");
-    QFile file(url.toLocalFile());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QFile resource(QStringLiteral(":/docs/help.html"));
-    QVERIFY(resource.open(QIODevice::ReadOnly));
-    const QByteArray document = file.readAll();
-    QCOMPARE(document, resource.readAll());
-    QVERIFY(document.contains("<title>Quorlix Help</title>"));
-    // Private: no one but the owner may read or replace it.
-    QCOMPARE(file.permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                                     QFileDevice::WriteUser),
-             QFileDevice::Permissions());
-}
-
-void AboutHelpTest::helpCopyIsReusedRestoredAndRemoved()
-{
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    auto* help = page->Item<QPushButton>(1056);
-    help->click();
-    help->click();
-    QCOMPARE(recorder_.urls.size(), 2);
-    QCOMPARE(recorder_.urls[0], recorder_.urls[1]);
-    const QString first = recorder_.urls[0].toLocalFile();
-
-    // Gone (say, a cleaner emptied the temporary folder): a new copy is written.
-    QVERIFY(QFile::remove(first));
-    help->click();
-    QCOMPARE(recorder_.urls.size(), 3);
-    const QString second = recorder_.urls[2].toLocalFile();
-    QVERIFY(QFileInfo(second).isReadable());
-
-    page.reset();
-    QVERIFY2(!QFileInfo::exists(second), "the page removes its copy when it goes");
-}
-
-void AboutHelpTest::failuresAreReported()
-{
+    void cleanup()
     {
-        // An unusable TMPDIR must not send the copy anywhere else.
-        QTemporaryDir dir;
-        qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("missing"))));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+    }
+
+    void pagesShowVersionTextsAndNoPlaceholder()
+    {
+        auto about = Shown<AboutPage>(10);
+        QVERIFY(about);
+        const QStringList info = about->Item<QLabel>(1053)->text().split(QLatin1Char('\n'));
+        QVERIFY2(info.contains(QStringLiteral("Version: 1.3 (BETA)")), qPrintable(info.join(QLatin1Char('|'))));
+        QCOMPARE(info.last(), QStringLiteral("Email: quorlix@example.org"));
+        // The texts are written with CR LF; a label shows LF only.
+        const QString licence = about->Item<QLabel>(1052)->text();
+        QVERIFY(licence.startsWith(QStringLiteral("LICENCE:\n\t")) && licence.contains(QStringLiteral("MIT License")));
+        QVERIFY(about->Item<QLabel>(1051)->text().startsWith(QStringLiteral("DISCLAIMER:\n\t")));
+
+        const auto labels = about->findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel* l) { return l->pixmap().size() == QSize(200, 100); }));
+        auto help = Shown(11);
+        QVERIFY(help);
+        for (ToolPage* page : {static_cast<ToolPage*>(about.get()), help.get()})
+            for (QWidget* w : page->findChildren<QWidget*>())
+                QVERIFY2(!w->property("text").toString().contains(QStringLiteral("##")), qPrintable(w->objectName()));
+    }
+
+    void helpButtonsOpenTheDocumentAndAMail()
+    {
         auto page = Shown<HelpPage>(11);
         QVERIFY(page);
         MessageRecorder messages;
-        page->Item<QPushButton>(1056)->click();
-        QVERIFY(recorder_.urls.isEmpty());
-        QCOMPARE(messages.Texts().size(), 1);
-        QVERIFY(messages.Texts().first().startsWith(QStringLiteral("Unable To Write The Help Document!")));
+        QCOMPARE(page->DefaultButton(), page->Item<QPushButton>(1056));
+        QTest::keyClick(page.get(), Qt::Key_Return);
+        QCOMPARE(recorder_.urls.size(), 1);
+        const QUrl url = recorder_.urls.first();
+        QVERIFY2(url.isLocalFile() && !url.hasFragment(), "a file, opened at its top");
+        QFile file(url.toLocalFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray document = file.readAll();
+        QCOMPARE(document, HelpDocument());
+        QVERIFY(document.contains("<title>Quorlix Help</title>"));
+        // Private: no one but the owner may read or replace it.
+        QCOMPARE(file.permissions() & ~(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                         QFileDevice::WriteUser),
+                 QFileDevice::Permissions());
+
+        // The copy is reused, and written again once it has gone (say, a cleaner
+        // emptied the temporary folder).
+        auto* help = page->Item<QPushButton>(1056);
+        help->click();
+        QCOMPARE(recorder_.urls.last(), url);
+        QVERIFY(QFile::remove(url.toLocalFile()));
+        help->click();
+        QCOMPARE(recorder_.urls.size(), 3);
+        const QString second = recorder_.urls.last().toLocalFile();
+        QVERIFY(QFileInfo(second).isReadable());
+
+        auto* website = page->Item<QPushButton>(1057);
+        QVERIFY(!website->isEnabled());
+        QTest::mouseClick(website, Qt::LeftButton);
+        auto* email = page->Item<QPushButton>(1058);
+        QCOMPARE(email->text(), QStringLiteral("Email: quorlix@example.org"));
+        QTest::mouseClick(email, Qt::LeftButton);
+        QCOMPARE(recorder_.urls.size(), 4);
+        QCOMPARE(recorder_.urls.last(), QUrl(QStringLiteral("mailto:quorlix@example.org")));
+        QVERIFY(messages.Messages().empty());
+
+        page.reset();
+        QVERIFY2(!QFileInfo::exists(second), "the page removes its copy when it goes");
     }
-    // The offscreen platform opens nothing and says so, as a desktop without
-    // a browser or a mail program does.
-    cleanup();
-    auto page = Shown<HelpPage>(11);
-    QVERIFY(page);
-    MessageRecorder messages;
-    const QRegularExpression platformWarning(QStringLiteral("openDocument|openUrl"));
-    QTest::ignoreMessage(QtWarningMsg, platformWarning);
-    page->Item<QPushButton>(1056)->click();
-    QTest::ignoreMessage(QtWarningMsg, platformWarning);
-    page->Item<QPushButton>(1058)->click();
-    QCOMPARE(messages.Texts().size(), 2);
-    const QString browser = messages.Texts()[0];
-    QVERIFY(browser.startsWith(QStringLiteral("Unable To Start A Web Browser!")));
-    // The message names the copy, so the user can open it by hand.
-    QVERIFY(QFileInfo(browser.section(QLatin1Char('\n'), -1)).isReadable());
-    QVERIFY(messages.Texts()[1].startsWith(QStringLiteral("Unable To Start An Email Program!")));
-}
+
+    void failuresAreReported()
+    {
+        MessageRecorder messages;
+        std::unique_ptr<HelpPage> page;
+        {
+            const QByteArray tmpDir = qgetenv("TMPDIR");
+            const auto restore = qScopeGuard([&] { tmpDir.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmpDir); });
+            QTemporaryDir dir;
+            qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("missing"))));
+            page = Shown<HelpPage>(11);
+            QVERIFY(page);
+            page->Item<QPushButton>(1056)->click();  // the copy goes nowhere else
+            QVERIFY(recorder_.urls.isEmpty());
+        }
+        // The offscreen platform opens nothing and says so, as a desktop without
+        // a browser or a mail program does.
+        cleanup();
+        for (int id : {1056, 1058}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument|openUrl")));
+            page->Item<QPushButton>(id)->click();
+        }
+        const QStringList texts = messages.Texts();
+        QCOMPARE(texts.size(), 3);
+        QVERIFY(texts[0].startsWith(QStringLiteral("Unable To Write The Help Document!")));
+        QVERIFY(texts[1].startsWith(QStringLiteral("Unable To Start A Web Browser!")));
+        // The message names the copy, so the user can open it by hand.
+        QVERIFY(QFileInfo(texts[1].section(QLatin1Char('\n'), -1)).isReadable());
+        QVERIFY(texts[2].startsWith(QStringLiteral("Unable To Start An Email Program!")));
+    }
+
+    void helpDocumentIsValidHtml401TransitionalInLatin1()
+    {
+        const QByteArray bytes = HelpDocument();
+        QVERIFY(bytes.startsWith("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\""));
+        QVERIFY(bytes.contains("content=\"text/html; charset=ISO-8859-1\""));
+        const QString tidy = QStandardPaths::findExecutable(QStringLiteral("tidy"));
+        QVERIFY2(!tidy.isEmpty(), "tidy is not installed (scripts/packages.txt lists it)");
+        // Exit status 0: neither errors nor warnings (1 is warnings, 2 errors).
+        // tidy -latin1 also warns of C1 control bytes, where stray UTF-8 would show.
+        QProcess process;
+        process.start(tidy, {QStringLiteral("-q"), QStringLiteral("-errors"), QStringLiteral("-latin1")});
+        QVERIFY(process.waitForStarted() && process.write(bytes) == bytes.size());
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        const QString report = QString::fromLocal8Bit(process.readAllStandardError() + process.readAllStandardOutput());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(report));
+        QVERIFY2(report.trimmed().isEmpty(), qPrintable(report));
+    }
+
+    void helpDocumentListsItsSectionsAndEveryLinkResolves()
+    {
+        const QString html = QString::fromLatin1(HelpDocument());
+        const qsizetype firstSection = html.indexOf(QStringLiteral("<a name=\"welcome\">"));
+        QVERIFY(firstSection > 0);
+        QCOMPARE(Captures(QStringLiteral("href=\"#([^\"]*)\""), html.left(firstSection)), kContents);
+
+        QStringList anchors = Captures(QStringLiteral("\\s(?:name|id)=\"([^\"]*)\""), html);
+        QCOMPARE(anchors.removeDuplicates(), 0);
+        const QStringList links = Captures(QStringLiteral("href=\"([^\"]*)\""), html);
+        QVERIFY(links.size() > 2 * kContents.size());
+        for (const QString& target : links) {
+            QVERIFY2(target.startsWith(QLatin1Char('#')), qPrintable("a link out of the document: " + target));
+            QVERIFY2(anchors.contains(target.mid(1)), qPrintable("no anchor for " + target));
+        }
+
+        const QRegularExpression headings(QStringLiteral("Description:.*Usage:.*Remarks:"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+        for (const QString& name : kContents) {
+            const QString section = Section(html, name);
+            QVERIFY2(section.contains(QStringLiteral("href=\"#TOP\"")), qPrintable(name + " links back to TOP"));
+            QVERIFY2(!kTools.contains(name) || section.contains(headings), qPrintable(name));
+        }
+        // What is particular to Linux: the helper's grant and the capture's limit.
+        QVERIFY(PlainText(Section(html, QStringLiteral("requirements")))
+                    .contains(QStringLiteral("setcap cap_net_raw,cap_net_admin+ep /path/to/quorlix-netcap")));
+        QVERIFY(PlainText(Section(html, QStringLiteral("packet"))).contains(QStringLiteral("1,000,000 characters")));
+        // The licence and the disclaimer as the About page words them, then the rights notice.
+        for (const auto& [name, text] : {std::pair{"licence", AboutLicenceText()}, {"disclaimer", AboutDisclaimerText()}}) {
+            const QString section = PlainText(Section(html, QString::fromLatin1(name)));
+            for (const QString& line : QString::fromStdString(text).split(QStringLiteral("\r\n")))
+                QVERIFY2(section.contains(line.simplified()), qPrintable(line));
+        }
+        QVERIFY(PlainText(Section(html, QStringLiteral("disclaimer"))).contains(QStringLiteral("Copyright (c)")));
+    }
+
+private:
+    UrlRecorder recorder_;
+};
 
 QTEST_MAIN(AboutHelpTest)
 #include "about_help_test.moc"

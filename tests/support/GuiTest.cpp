@@ -6,6 +6,22 @@
 #include "app/OutputPane.h"
 #include "app/ToolPage.h"
 
+DialogTemplate TemplateFromText(const char* text)
+{
+    std::string error;
+    auto dlg = ParseDialogTemplate(text, &error);
+    if (!dlg)
+        qFatal("%s", error.c_str());
+    return *dlg;
+}
+
+bool ShowExposed(QWidget* window)
+{
+    window->show();
+    window->activateWindow();
+    return QTest::qWaitForWindowExposed(window);
+}
+
 bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return button->text() == caption; }, timeoutMs);

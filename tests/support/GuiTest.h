@@ -5,10 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogTemplate.h"
 #include "app/MessageBox.h"
 
 class QAbstractButton;
+class QWidget;
 class ToolPage;
+
+// A template written inline in a test; a template that does not parse ends the test program.
+DialogTemplate TemplateFromText(const char* text);
+
+// Shows and activates a window, and waits until it is exposed.
+bool ShowExposed(QWidget* window);
 
 // Waits, with the event loop running, until button's caption reads caption.
 bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeoutMs = 10000);
