@@ -30,8 +30,6 @@
 using namespace std::chrono_literals;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
-using Reply = WhoisTestServer::Reply;
-using Mode = WhoisTestServer::Mode;
 
 namespace {
 
@@ -47,24 +45,12 @@ struct Recorder : WhoisOutput {
 
 WhoisWaits QuickWaits(std::chrono::milliseconds answerTimeout = 2s)
 {
-    WhoisWaits waits;
-    waits.connectTimeout = 2s;
-    waits.answerTimeout = answerTimeout;
-    return waits;
+    return {nullptr, 2s, answerTimeout};
 }
 
 std::string Referral(const std::string& value)
 {
     return "NetRange: 192.0.2.0 - 192.0.2.255\n\nReferralServer: " + value + "\n";
-}
-
-// Lines of 80 columns.
-std::string Answer(std::size_t size)
-{
-    std::string answer(size, 'x');
-    for (std::size_t i = 79; i < size; i += 80)
-        answer[i] = '\n';
-    return answer;
 }
 
 Recorder AskAddress(const WhoisTestServer& server, WhoisStatus status)
@@ -81,22 +67,21 @@ Recorder AskAddress(const WhoisTestServer& server, WhoisStatus status)
 TEST(WhoisEngine, WhatADomainQueryShows)
 {
     const struct {
-        Reply reply;
+        std::optional<std::string> reply;
         WhoisStatus status;
         std::string shown;
     } cases[] = {
-        {{""}, WhoisStatus::Ok, "answer:"},  // closed before answering
-        {{Answer(9999)}, WhoisStatus::Ok, "answer:" + WhoisAnswerText(Answer(9999))},
-        {{Answer(10000)}, WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
-        {{Answer(65536)}, WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
-        {{"", Mode::Reset}, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},
-        {{"", Mode::Stall}, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},  // silent past the time-out
+        {"", WhoisStatus::Ok, "answer:"},  // closed before answering
+        {WhoisLines(9999), WhoisStatus::Ok, "answer:" + WhoisAnswerText(WhoisLines(9999))},
+        {WhoisLines(10000), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
+        {WhoisLines(65536), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
+        {std::nullopt, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},  // silent past the time-out
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return c.reply; });
         Recorder out;
-        const WhoisWaits waits = QuickWaits(c.reply.mode == Mode::Stall ? 200ms : 2s);
+        const WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
         EXPECT_EQ(QueryDomainWhois("example.test", std::string("127.0.0.1"), out, waits, server.Port()), c.status);
         EXPECT_THAT(out.events, ElementsAre(c.shown));
     }
@@ -107,7 +92,7 @@ TEST(WhoisEngine, CancelEndsAStalledQueryAndShowsNothing)
     CancelToken token;
     WhoisTestServer stall("127.0.0.1", 0, [&](const std::string&) {
         token.Cancel();
-        return Reply{"", Mode::Stall};
+        return std::nullopt;
     });
     WhoisWaits waits;  // a minute of silence: only the token ends the wait
     waits.token = &token;
@@ -117,34 +102,25 @@ TEST(WhoisEngine, CancelEndsAStalledQueryAndShowsNothing)
     EXPECT_TRUE(QTest::qWaitFor([&] { return stall.StallsEnded() == 1; })) << "the connection is closed";
 }
 
-// Each answer refers onwards in a way that is not followed: the answer is
-// shown, or the unusable port fails the connection.
+// Referrals that are not followed: the answer is shown, or the unusable port
+// fails the connection. A value ending in ":" gets the server's own port.
 TEST(WhoisEngine, ReferralsNotFollowed)
 {
-    const struct {
-        std::string value;  // PORT stands for the server's own port
-        bool shown;
-    } cases[] = {
+    const std::pair<std::string, bool> cases[] = {
         {"whois://", true},                  // no host
-        {"whois://LOCALHOST.:PORT", true},   // the server itself, written differently
+        {"whois://LOCALHOST.:", true},       // the server itself, written differently
         {"whois://127.0.0.1:x", false},
         {"whois://127.0.0.1:0", false},
         {"whois://127.0.0.1:65579", false},  // would wrap round to 43
     };
-    for (const auto& c : cases) {
-        auto valueAt = [&](int port) {
-            std::string value = c.value;
-            if (const auto at = value.find("PORT"); at != std::string::npos)
-                value.replace(at, 4, std::to_string(port));
-            return value;
-        };
-        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return Reply{Referral(valueAt(server.Port()))}; });
+    for (const auto& [pattern, shown] : cases) {
+        auto valueAt = [&](int port) { return pattern.ends_with(":") ? pattern + std::to_string(port) : pattern; };
+        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return Referral(valueAt(server.Port())); });
         const std::string value = valueAt(server.Port());
-        const Recorder out = AskAddress(server, c.shown ? WhoisStatus::Ok : WhoisStatus::ConnectFailed);
-        EXPECT_EQ(out.events.back(), c.shown ? "answer:" + WhoisAnswerText(Referral(value))
-                                             : "failure:Unable To Connect To Whois Server!")
+        const Recorder out = AskAddress(server, shown ? WhoisStatus::Ok : WhoisStatus::ConnectFailed);
+        EXPECT_EQ(out.events.back(), shown ? "answer:" + WhoisAnswerText(Referral(value)) : "failure:Unable To Connect To Whois Server!")
             << value;
-        EXPECT_EQ(server.Received().size(), 1u) << value;
+        EXPECT_EQ(server.TakeReceived().size(), 1u) << value;
     }
 }
 
@@ -154,24 +130,24 @@ TEST(WhoisEngine, AtMostEightReferrals)
     for (int i = 9; i >= 0; --i) {
         const std::string next = i < 9 ? std::to_string(chain[std::size_t(i) + 1]->Port()) : "1";
         chain[std::size_t(i)] = std::make_unique<WhoisTestServer>("127.0.0.1", 0, [i, next](const std::string&) {
-            return Reply{"server " + std::to_string(i) + Referral("127.0.0.1:" + next)};
+            return "server " + std::to_string(i) + Referral("127.0.0.1:" + next);
         });
     }
     const Recorder out = AskAddress(*chain[0], WhoisStatus::Ok);
     for (std::size_t i = 0; i < chain.size(); ++i)
-        EXPECT_EQ(chain[i]->Received().size(), i < 9 ? 1u : 0u) << i;
+        EXPECT_EQ(chain[i]->TakeReceived().size(), i < 9 ? 1u : 0u) << i;
     EXPECT_TRUE(out.events.back().starts_with("answer:server 8"));
 }
 
 TEST(WhoisEngine, QueryLinesThatDoNotFitAreRefused)
 {
-    WhoisTestServer server("127.0.0.1", 0, [](const std::string&) { return Reply{"ok\n"}; });
+    WhoisTestServer server("127.0.0.1", 0, [](const std::string&) { return "ok\n"; });
     const std::string longest(253, 'a');  // with CR LF and the terminator: 256
     Recorder fits, tooLong, address;
     EXPECT_EQ(QueryDomainWhois(longest, std::string("127.0.0.1"), fits, QuickWaits(), server.Port()), WhoisStatus::Ok);
     EXPECT_EQ(QueryDomainWhois(longest + "a", std::string("127.0.0.1"), tooLong, QuickWaits(), server.Port()), WhoisStatus::QueryTooLong);
     EXPECT_EQ(QueryAddressWhois("1" + std::string(250, '.') + "1", address, QuickWaits(), {"127.0.0.1", server.Port()}), WhoisStatus::QueryTooLong);
-    EXPECT_THAT(server.Received(), ElementsAre(longest + "\r\n"));
+    EXPECT_THAT(server.TakeReceived(), ElementsAre(longest + "\r\n"));
     EXPECT_THAT(tooLong.events, ElementsAre("failure:Query Too Long For Whois Server!"));
 }
 
@@ -202,45 +178,35 @@ namespace {
 
 // The servers the page meets: whois.arin.net and whois.nic.uk on port 43,
 // rwhois.example.test on 4321; nothing listens on 127.0.0.3.
+std::optional<std::string> RegistryAnswer(const std::string& line)
+{
+    static const std::map<std::string, std::optional<std::string>> answers = {
+        {"+ 192.0.2.1\r\n", Referral("rwhois://rwhois.example.test:4321")},
+        {"+ 192.0.2.2\r\n", Referral("rwhois://rwhois.example.test:4321")},
+        {"192.0.2.2\r\n", "from nic.uk" + Referral("whois://whois.arin.net")},  // as whois.nic.uk
+        {"+ 192.0.2.3\r\n", "NetRange: 192.0.2.0\r\n\r\nReferralServer: rwhois://rwhois.example.test:4321\r\n"},
+        {"big9999\r\n", std::string(9999, 'w')},
+        {"big10000\r\n", std::string(10000, 'w')},
+        {"utf8.test\r\n", "caf\xc3\xa9\r\n"},
+        {"latin1.test\r\n", "caf\xe9\n"},
+        {"stall.test\r\n", std::nullopt},
+    };
+    const auto found = answers.find(line);
+    return found != answers.end() ? found->second : "Answer for " + line.substr(0, line.size() - 2) + "\n";
+}
+
 class WhoisPageTest : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        registry_ = new WhoisTestServer("127.0.0.1", 43, [](const std::string& line) -> Reply {
-            static const std::map<std::string, Reply> answers = {
-                {"+ 192.0.2.1\r\n", {Referral("rwhois://rwhois.example.test:4321")}},
-                {"+ 192.0.2.2\r\n", {Referral("rwhois://rwhois.example.test:4321")}},
-                {"192.0.2.2\r\n", {"from nic.uk" + Referral("whois://whois.arin.net")}},  // as whois.nic.uk
-                {"+ 192.0.2.3\r\n", {"NetRange: 192.0.2.0\r\n\r\nReferralServer: rwhois://rwhois.example.test:4321\r\n"}},
-                {"big9999\r\n", {std::string(9999, 'w')}},
-                {"big10000\r\n", {std::string(10000, 'w')}},
-                {"utf8.test\r\n", {"caf\xc3\xa9\r\n"}},
-                {"latin1.test\r\n", {"caf\xe9\n"}},
-                {"stall.test\r\n", {"", Mode::Stall}},
-            };
-            const auto found = answers.find(line);
-            return found != answers.end() ? found->second : Reply{"Answer for " + line.substr(0, line.size() - 2) + "\n"};
-        });
-        rwhois_ = new WhoisTestServer("127.0.0.2", 4321, [](const std::string& line) -> Reply {
-            if (line == "192.0.2.2\r\n")
-                return {Referral("whois://whois.nic.uk")};
-            return {"OrgName: Example\nrwhois answer for " + line};
-        });
-    }
-    static void TearDownTestSuite()
-    {
-        delete registry_;
-        delete rwhois_;
-    }
-
     void SetUp() override
     {
         if (!std::getenv(kNetnsVariable))
             GTEST_SKIP() << "runs inside the namespace of WhoisNetns.PageTestsRunInANamespace";
+        registry_.emplace("127.0.0.1", 43, RegistryAnswer);
+        rwhois_.emplace("127.0.0.2", 4321, [](const std::string& line) {
+            return line == "192.0.2.2\r\n" ? Referral("whois://whois.nic.uk") : "OrgName: Example\nrwhois answer for " + line;
+        });
         ASSERT_EQ(registry_->Port(), 43);
         ASSERT_EQ(rwhois_->Port(), 4321);
-        registry_->ClearReceived();
-        rwhois_->ClearReceived();
     }
 
     // Sets the check box and the server box: unchecked for nullopt.
@@ -260,8 +226,7 @@ protected:
     }
     QPushButton* Button() { return page_.Item<QPushButton>(1004); }
 
-    static inline WhoisTestServer* registry_ = nullptr;
-    static inline WhoisTestServer* rwhois_ = nullptr;
+    std::optional<WhoisTestServer> registry_, rwhois_;
     WhoisPage page_;
     MessageRecorder messages_;
 };
@@ -307,11 +272,10 @@ TEST_F(WhoisPageTest, DomainQueries)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query.toStdString() + " at " + c.server.value_or("the table's server").toStdString());
-        registry_->ClearReceived();
         const auto before = messages_.Texts().size();
         ChooseServer(c.server);
         Query(c.query);
-        EXPECT_THAT(registry_->Received(), ElementsAreArray(c.asked));
+        EXPECT_THAT(registry_->TakeReceived(), ElementsAreArray(c.asked));
         EXPECT_EQ(PaneText(&page_), c.pane);
         EXPECT_EQ(messages_.Texts().mid(before), c.message.isEmpty() ? QStringList() : QStringList{c.message});
         if (!c.shown.isEmpty()) {
@@ -339,11 +303,9 @@ TEST_F(WhoisPageTest, AddressQueries)
     ChooseServer(QStringLiteral("127.0.0.3"));  // plays no part in address queries
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query.toStdString());
-        registry_->ClearReceived();
-        rwhois_->ClearReceived();
         Query(c.query);
-        EXPECT_THAT(registry_->Received(), ElementsAreArray(c.registryAsked));
-        EXPECT_THAT(rwhois_->Received(), ElementsAreArray(c.rwhoisAsked));
+        EXPECT_THAT(registry_->TakeReceived(), ElementsAreArray(c.registryAsked));
+        EXPECT_THAT(rwhois_->TakeReceived(), ElementsAreArray(c.rwhoisAsked));
         EXPECT_EQ(PaneText(&page_), c.pane);
     }
     EXPECT_TRUE(messages_.Texts().isEmpty());
@@ -351,17 +313,17 @@ TEST_F(WhoisPageTest, AddressQueries)
 
 TEST_F(WhoisPageTest, StopPrintsNothing)
 {
-    const int stalls = registry_->StallsEnded();
     ChooseServer(QStringLiteral("127.0.0.1"));
     Query(QStringLiteral("before.test"));
+    EXPECT_THAT(registry_->TakeReceived(), ElementsAre("before.test\r\n"));
     page_.Item<QComboBox>(1009)->setEditText(QStringLiteral("stall.test"));
     Button()->click();
     EXPECT_EQ(Button()->text(), QStringLiteral("STOP"));
-    ASSERT_TRUE(QTest::qWaitFor([] { return registry_->Received().size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !registry_->TakeReceived().empty(); }));
     Button()->click();
     EXPECT_EQ(Button()->text(), QStringLiteral("QUERY"));
     // The task's wait wakes and its connection closes at once.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return registry_->StallsEnded() == stalls + 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return registry_->StallsEnded() == 1; }));
     EXPECT_EQ(PaneText(&page_), "Answer for before.test\r\n");
     EXPECT_TRUE(messages_.Texts().isEmpty());
 }
