@@ -18,14 +18,12 @@ void Check(bool condition)
         std::abort();
 }
 
-void CheckReferral(const WhoisReferral& referral)
+// A server to ask has a host that fits, holds no line end and no port, and a port or 0.
+void CheckReferral(const WhoisReferral& r)
 {
-    if (referral.kind != ReferralKind::Server)
-        return;
-    const std::string& host = referral.server.host;
-    Check(!host.empty() && host.size() < kWhoisHostSize);
-    Check(host.find("\r\n") == std::string::npos && host.find(':') == std::string::npos);
-    Check(referral.server.port >= 0 && referral.server.port <= 65535);
+    const std::string& host = r.server.host;
+    Check(r.kind != ReferralKind::Server || (!host.empty() && host.size() < kWhoisHostSize && host.find("\r\n") == std::string::npos &&
+                                             host.find(':') == std::string::npos && r.server.port >= 0 && r.server.port <= 65535));
 }
 
 }  // namespace
