@@ -91,22 +91,18 @@ private slots:
         QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + name + "]\r\n\r\n");
     }
 
-    void resolves_data()
+    void resolvesNamesAndAddresses()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("pane");
-        QTest::newRow("name") << "localhost" << "Resolving Domain Name: localhost\r\n\r\n\t127.0.0.1";
-        QTest::newRow("address") << "127.0.0.1" << "Resolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost";
-    }
-    void resolves()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, pane);
-        Resolve(text);
-        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
-        QCOMPARE(PaneText(page.get()), "Resolving: \r\n\r\n\t" + pane.toStdString());
-        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{text});
+        const std::pair<const char*, std::string> cases[] = {
+            {"localhost", "Resolving Domain Name: localhost\r\n\r\n\t127.0.0.1"},
+            {"127.0.0.1", "Resolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}};
+        for (const auto& [text, pane] : cases) {
+            Resolve(QLatin1String(text));
+            QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
+            QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+            QCOMPARE(PaneText(page.get()), "Resolving: \r\n\r\n\t" + pane);
+        }
+        QCOMPARE(Items(DnsQueryPage::kNameBox), (QStringList{"127.0.0.1", "localhost"}));
         // Address or name by the first and last character only.
         QVERIFY(DnsQueryPage::ResolvesByAddress("1abc2"));  // all ones, as inet_addr reads it
         QVERIFY(!DnsQueryPage::ResolvesByAddress("1.2.3.4a"));
