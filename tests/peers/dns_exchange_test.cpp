@@ -54,7 +54,10 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
     Bytes seen;
     const Case cases[] = {
         {"one A record",
-         [&](const Bytes& q) { return seen = q, Datagrams{{DnsReplyBuilder::ReplyTo(q, 1).ARecord(0x7F00000A).bytes}}; },
+         [&](const Bytes& q) {
+             seen = q;
+             return Datagrams{{DnsReplyBuilder::ReplyTo(q, 1).ARecord(0x7F00000A).bytes}};
+         },
          0, 1, {1}, 0x7F00000A},
         {"an empty datagram, one from another port, a wrong identifier",
          [](const Bytes& q) {
@@ -101,8 +104,9 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
             if (r.type != 0)
                 stored.push_back(r.type);
         EXPECT_EQ(stored, c.storedTypes);
-        if (!stored.empty())
+        if (!stored.empty()) {
             EXPECT_EQ(e.records[stored.size() - 1].addressOrSerial, htonl(c.lastValue));
+        }
     }
     EXPECT_EQ(seen, BuildDnsQuery(1234, 1, "host1.example.test", true));
 }

@@ -9,10 +9,18 @@ class DnsReplyBuilder {
 public:
     std::vector<std::uint8_t> bytes;
 
-    DnsReplyBuilder& U8(std::uint8_t v) { return bytes.push_back(v), *this; }
+    DnsReplyBuilder& U8(std::uint8_t v)
+    {
+        bytes.push_back(v);
+        return *this;
+    }
     DnsReplyBuilder& U16(std::uint16_t v) { return U8(std::uint8_t(v >> 8)).U8(std::uint8_t(v)); }
     DnsReplyBuilder& U32(std::uint32_t v) { return U16(std::uint16_t(v >> 16)).U16(std::uint16_t(v)); }
-    DnsReplyBuilder& Raw(std::string_view s) { return bytes.insert(bytes.end(), s.begin(), s.end()), *this; }
+    DnsReplyBuilder& Raw(std::string_view s)
+    {
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        return *this;
+    }
     // Labels of a dotted name, without the ending zero byte.
     DnsReplyBuilder& Labels(std::string_view name)
     {
