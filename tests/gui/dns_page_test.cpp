@@ -50,6 +50,9 @@ private slots:
         QCOMPARE(Items(DnsQueryPage::kTypeBox), (QStringList{"A", "NS", "CNAME", "SOA", "PTR", "HINFO", "MX"}));
         QCOMPARE(Box(DnsQueryPage::kTypeBox)->currentText(), QStringLiteral("A"));
         QVERIFY(!Box(DnsQueryPage::kTypeBox)->isEditable());
+        QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        QCOMPARE(Button(DnsQueryPage::kDefaultDnsButton)->text(), QStringLiteral("Get Default Dns"));
 
         Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
         Button(DnsQueryPage::kDefaultDnsButton)->click();
