@@ -89,9 +89,10 @@ TEST(DecodeDnsName, EveryReadStaysInsideTheMessage)
         {DnsReplyBuilder().Labels("ok").Pointer(0x3FFF).bytes, 0, 256, "ok", 2},
         {DnsReplyBuilder().Labels("ok").U8(0xC0).bytes, 0, 256, "ok", 2},
         {DnsReplyBuilder().Labels("ok").bytes, 500, 256, "", 0},  // an offset beyond the message
-        {hugeName.U8(0).bytes, 0, 256, huge.substr(0, 255), 255},
+        {hugeName.U8(0).bytes, 0, 256, huge.substr(0, 255), 255},  // labels alone are cut at 255 characters
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
         std::vector<char> out(c.outSize + 1u, 'X');
         EXPECT_EQ(DecodeDnsName(c.message.data(), c.message.size(), c.offset, out.data(), c.outSize), c.length);
         EXPECT_EQ(std::string(out.data(), strnlen(out.data(), c.outSize)), c.text);
