@@ -27,10 +27,6 @@ times="$(for _ in $(seq "$runs"); do
 done)"
 echo "$times" | awk '{ s += $1; if (NR == 1 || $1 < min) min = $1; if ($1 > max) max = $1 }
   END { printf "dig query time: mean %.3f ms, min %d ms, max %d ms (dig reports whole milliseconds)\n", s / NR, min, max }'
-start=$(date +%s%N)
-for _ in $(seq "$runs"); do dig +tries=1 +noedns "@$address" example.test MX >/dev/null; done
-end=$(date +%s%N)
-awk -v ns=$(( end - start )) -v n="$runs" 'BEGIN { printf "dig whole process (start, exchange, print): mean %.3f ms\n", ns / n / 1e6 }'
 # dig's millisecond figure says little at loopback speed: many queries in one
 # dig process (-f) give the time per exchange without the process start.
 batch="$state/batch"

@@ -21,15 +21,7 @@ void BM_ExchangeWithNsd(benchmark::State& state)
     }
     std::vector<DnsRecord> records(50);
     for (auto _ : state) {
-        DnsRequest request{};
-        request.serverAddress = inet_addr(server);
-        request.id = 1234;
-        request.type = kDnsTypeMX;
-        request.name = "example.test";
-        request.recursionDesired = 1;
-        request.timeoutMs = 3000;
-        request.count = 50;
-        request.records = records.data();
+        DnsRequest request{inet_addr(server), 1234, kDnsTypeMX, "example.test", 1, 3000, 0, 50, records.data()};
         if (RunDnsQuery(&request) != 0 || request.count != 8) {
             state.SkipWithError("the exchange failed");
             return;
@@ -62,9 +54,7 @@ void BM_ParseFullReply(benchmark::State& state)
     const std::size_t questionLength = BuildDnsQuery(1234, kDnsTypeMX, "host1.example.test", true).size() - 12;
     std::vector<DnsRecord> records(50);
     for (auto _ : state) {
-        DnsRequest request{};
-        request.count = 50;
-        request.records = records.data();
+        DnsRequest request{0, 0, 0, nullptr, 0, 0, 0, 50, records.data()};
         ParseDnsReply(reply.data(), reply.size(), questionLength, request);
         benchmark::DoNotOptimize(records.data());
         benchmark::ClobberMemory();

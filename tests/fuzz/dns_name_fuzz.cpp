@@ -1,8 +1,8 @@
 // DecodeDnsName over any message, from any offset, into any area size: the
 // input is the offset (2 bytes), the area size (2 bytes), then the message.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "dns/DnsMessage.h"

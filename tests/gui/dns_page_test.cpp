@@ -24,6 +24,14 @@ class DnsPageTest : public QObject {
             items << Box(id)->itemText(i);
         return items;
     }
+    // Presses QUERY with these texts and waits for the task to end.
+    bool Query(const QString& server, const QString& name)
+    {
+        Box(DnsQueryPage::kServerBox)->setEditText(server);
+        Box(DnsQueryPage::kNameBox)->setEditText(name);
+        Button(DnsQueryPage::kQueryButton)->click();
+        return WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY");
+    }
     void Resolve(const QString& text)
     {
         Box(DnsQueryPage::kNameBox)->setEditText(text);
@@ -34,7 +42,7 @@ private slots:
     void init() { page = std::make_unique<DnsQueryPage>(nullptr); }
     void cleanup() { page.reset(); }
 
-    void startsWithTheDefaultServerAndTypeA()
+    void startsWithTheDefaultServerWhichGetDefaultDnsPutsBack()
     {
         char server[50] = "";
         AddressToText(GetDefaultDnsServer(), server, sizeof server);
@@ -45,25 +53,21 @@ private slots:
         QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
         QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
         QCOMPARE(Button(DnsQueryPage::kDefaultDnsButton)->text(), QStringLiteral("Get Default Dns"));
-    }
 
-    void getDefaultDnsKeepsTheShownServerOnce()
-    {
-        const QString shown = Box(DnsQueryPage::kServerBox)->currentText();
         Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
         Button(DnsQueryPage::kDefaultDnsButton)->click();
         Button(DnsQueryPage::kDefaultDnsButton)->click();
-        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), shown);
-        QCOMPARE(Items(DnsQueryPage::kServerBox), (QStringList{shown, "ns.typed.test"}));
+        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), QString::fromLatin1(server));
+        QCOMPARE(Items(DnsQueryPage::kServerBox), (QStringList{server, "ns.typed.test"}));
     }
 
     void emptyNameDoesNothing()
     {
         MessageRecorder messages;
         page->AppendOutput("before");
-        Box(DnsQueryPage::kNameBox)->setEditText(QString());
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QVERIFY(Query(QStringLiteral("127.0.0.1"), QString()));
+        Resolve(QString());
+        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
         QCOMPARE(PaneText(page.get()), std::string("before"));
         QCOMPARE(Box(DnsQueryPage::kNameBox)->count(), 0);
         QVERIFY(messages.Messages().empty());
@@ -72,19 +76,10 @@ private slots:
     void emptyServerIsRefusedAfterTheNameEntersTheHistory()
     {
         MessageRecorder messages;
-        Box(DnsQueryPage::kServerBox)->setEditText(QString());
-        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("host1.example.test"));
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QVERIFY(Query(QString(), QStringLiteral("host1.example.test")));
         QCOMPARE(messages.Texts(), QStringList{"No Dns Server Specified!"});
         QCOMPARE(messages.Messages()[0].kind, MessageKind::Failure);
-        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"host1.example.test"});
         QCOMPARE(PaneText(page.get()), std::string());
-
-        // The same name in other letters is not listed again.
-        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("HOST1.example.TEST"));
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
         QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"host1.example.test"});
     }
 
@@ -92,43 +87,29 @@ private slots:
     {
         MessageRecorder messages;
         const std::string name(256, 'a');
-        Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("127.0.0.1"));
-        Box(DnsQueryPage::kNameBox)->setEditText(QString::fromStdString(name));
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QVERIFY(Query(QStringLiteral("127.0.0.1"), QString::fromStdString(name)));
         QCOMPARE(messages.Texts(), QStringList{"Socket Error!"});
         QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + name + "]\r\n\r\n");
     }
 
-    void resolvesANameToItsAddress()
+    void resolvesNamesAndAddresses()
     {
-        Resolve(QStringLiteral("localhost"));
-        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
-        QCOMPARE(PaneText(page.get()), std::string("Resolving: \r\n\r\n\tResolving Domain Name: localhost\r\n\r\n\t127.0.0.1"));
-        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"localhost"});
-    }
-
-    void resolvesAnAddressToItsName()
-    {
-        Resolve(QStringLiteral("127.0.0.1"));
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
-        QCOMPARE(PaneText(page.get()), std::string("Resolving: \r\n\r\n\tResolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost"));
-        // Address or name by the first and last character only (not resolved here: no network).
+        const std::pair<const char*, std::string> cases[] = {
+            {"localhost", "Resolving Domain Name: localhost\r\n\r\n\t127.0.0.1"},
+            {"127.0.0.1", "Resolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}};
+        for (const auto& [text, pane] : cases) {
+            Resolve(QLatin1String(text));
+            QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
+            QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+            QCOMPARE(PaneText(page.get()), "Resolving: \r\n\r\n\t" + pane);
+        }
+        QCOMPARE(Items(DnsQueryPage::kNameBox), (QStringList{"127.0.0.1", "localhost"}));
+        // Address or name by the first and last character only.
         QVERIFY(DnsQueryPage::ResolvesByAddress("1abc2"));  // all ones, as inet_addr reads it
         QVERIFY(!DnsQueryPage::ResolvesByAddress("1.2.3.4a"));
     }
 
-    void emptyNameResolvesNothing()
-    {
-        page->AppendOutput("before");
-        Resolve(QString());
-        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
-        QCOMPARE(PaneText(page.get()), std::string("before"));
-        QCOMPARE(Box(DnsQueryPage::kNameBox)->count(), 0);
-    }
-
-    void stopCancelsTheLookup()
+    void stopCancelsTheLookupAndClosingIsQuiet()
     {
         Resolve(QStringLiteral("localhost"));
         Button(DnsQueryPage::kResolveButton)->click();  // before the answer can arrive
@@ -137,21 +118,24 @@ private slots:
         QCOMPARE(PaneText(page.get()), expected);
         QTest::qWait(300);  // the cancelled lookup reports nothing
         QCOMPARE(PaneText(page.get()), expected);
-    }
 
-    void queryIsRefusedWhileResolving()
-    {
-        MessageRecorder messages;
         Resolve(QStringLiteral("localhost"));
-        Button(DnsQueryPage::kQueryButton)->click();
-        QCOMPARE(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
-        QCOMPARE(messages.Messages()[0].kind, MessageKind::Notice);
-        QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+        page.reset();
+        QTest::qWait(200);
     }
 
-    void resolveIsRefusedWhileAQueryRuns()
+    void queryAndResolutionExcludeEachOther()
     {
+        {
+            MessageRecorder messages;
+            Resolve(QStringLiteral("localhost"));
+            Button(DnsQueryPage::kQueryButton)->click();
+            QCOMPARE(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
+            QCOMPARE(messages.Messages()[0].kind, MessageKind::Notice);
+            QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
+            QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+        }
+
         // The query task waits inside its message box; meanwhile Resolve Name is pressed.
         QStringList texts;
         QString resolveCaption;
@@ -163,20 +147,10 @@ private slots:
             }
             return true;
         });
-        Box(DnsQueryPage::kServerBox)->setEditText(QString());
-        Box(DnsQueryPage::kNameBox)->setEditText(QStringLiteral("localhost"));
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QVERIFY(Query(QString(), QStringLiteral("localhost")));
         SetMessageHook(nullptr);
         QCOMPARE(texts, (QStringList{"No Dns Server Specified!", "DNS Query Currently In Progress"}));
         QCOMPARE(resolveCaption, QStringLiteral("Resolve Name"));
-    }
-
-    void closingWhileResolvingIsQuiet()
-    {
-        Resolve(QStringLiteral("localhost"));
-        page.reset();
-        QTest::qWait(200);
     }
 };
 

@@ -2,7 +2,6 @@
 
 // Builds DNS messages byte by byte for tests, fuzz seeds and benchmarks.
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -25,17 +24,14 @@ public:
     // Labels of a dotted name, without the ending zero byte.
     DnsReplyBuilder& Labels(std::string_view name)
     {
-        while (!name.empty()) {
-            size_t dot = name.find('.');
-            std::string_view label = name.substr(0, dot);
-            U8(std::uint8_t(label.size())).Raw(label);
-            name = dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+        for (std::size_t dot; !name.empty(); name = dot == name.npos ? std::string_view{} : name.substr(dot + 1)) {
+            dot = name.find('.');
+            U8(std::uint8_t(name.substr(0, dot).size())).Raw(name.substr(0, dot));
         }
         return *this;
     }
     DnsReplyBuilder& Name(std::string_view name) { return Labels(name).U8(0); }
     DnsReplyBuilder& Pointer(std::uint16_t offset) { return U16(std::uint16_t(0xC000 | offset)); }
-
     DnsReplyBuilder& Header(std::uint16_t id, std::uint16_t flags, std::uint16_t qd, std::uint16_t an,
                             std::uint16_t ns, std::uint16_t ar)
     {
@@ -47,16 +43,17 @@ public:
     {
         return U16(type).U16(1).U32(ttl).U16(rdLength);
     }
-    // A record owned by the name at offset 12 (the question's).
-    DnsReplyBuilder& ARecord(std::uint32_t a, std::uint32_t ttl = 300)
+    // An A record owned by the name at offset 12 (the question's).
+    DnsReplyBuilder& ARecord(std::uint32_t a) { return Pointer(12).Fixed(1, 300, 4).U32(a); }
+    std::size_t Size() const { return bytes.size(); }
+
+    // A reply header with the query's identifier (or id) and its question copied.
+    static DnsReplyBuilder ReplyTo(const std::vector<std::uint8_t>& query, std::uint16_t an, std::uint16_t ns = 0,
+                                   std::uint16_t ar = 0, int id = -1)
     {
-        return Pointer(12).Fixed(1, ttl, 4).U32(a);
+        DnsReplyBuilder b;
+        b.Header(id < 0 ? std::uint16_t(query[0] << 8 | query[1]) : std::uint16_t(id), 0x8580, 1, an, ns, ar);
+        b.bytes.insert(b.bytes.end(), query.begin() + 12, query.end());
+        return b;
     }
-    // Writes a 16-bit value over the bytes at offset (to fix up lengths).
-    void SetU16(size_t offset, std::uint16_t v)
-    {
-        bytes[offset] = std::uint8_t(v >> 8);
-        bytes[offset + 1] = std::uint8_t(v);
-    }
-    size_t Size() const { return bytes.size(); }
 };

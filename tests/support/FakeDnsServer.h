@@ -1,13 +1,11 @@
 #pragma once
 
 // A scripted DNS server on loopback for tests: for each query it receives it
-// sends back the datagrams its script returns (none: it stays silent), some
-// of them, if the script says so, from a socket of another port.
+// sends back the datagrams its script returns (none, or no script: silence),
+// those marked fromStranger from another port of the same address.
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,16 +20,15 @@ class FakeDnsServer {
 public:
     struct Datagram {
         std::vector<std::uint8_t> bytes;
-        bool fromStranger = false;  // sent from another port of the same address
+        bool fromStranger = false;
     };
     using Script = std::function<std::vector<Datagram>(const std::vector<std::uint8_t>& query)>;
 
     // address: dotted loopback address; port 0 picks a free one.
     FakeDnsServer(const std::string& address, std::uint16_t port, Script script)
-        : script_(std::move(script)), stop_(eventfd(0, EFD_CLOEXEC))
+        : script_(std::move(script)), stop_(eventfd(0, EFD_CLOEXEC)), fd_(Bind(address, port)),
+          stranger_(Bind(address, 0))
     {
-        fd_ = Bind(address, port);
-        stranger_ = Bind(address, 0);
         sockaddr_in a{};
         socklen_t len = sizeof a;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
@@ -44,9 +41,8 @@ public:
         std::uint64_t one = 1;
         (void)!write(stop_, &one, sizeof one);
         thread_.join();
-        close(fd_);
-        close(stranger_);
-        close(stop_);
+        for (int fd : {fd_, stranger_, stop_})
+            close(fd);
     }
     FakeDnsServer(const FakeDnsServer&) = delete;
     FakeDnsServer& operator=(const FakeDnsServer&) = delete;
@@ -59,9 +55,7 @@ private:
     static int Bind(const std::string& address, std::uint16_t port)
     {
         int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
+        sockaddr_in a{AF_INET, htons(port), {}, {}};
         inet_pton(AF_INET, address.c_str(), &a.sin_addr);
         if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             throw std::runtime_error("FakeDnsServer: cannot bind " + address + ":" + std::to_string(port));
@@ -79,23 +73,19 @@ private:
             std::vector<std::uint8_t> query(65536);
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            ssize_t n = recvfrom(fd_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n = recvfrom(fd_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 0)
                 continue;
             query.resize(size_t(n));
             ++queries_;
-            if (!script_)
-                continue;
-            for (const Datagram& d : script_(query))
+            for (const Datagram& d : script_ ? script_(query) : std::vector<Datagram>{})
                 sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0,
                        reinterpret_cast<sockaddr*>(&from), len);
         }
     }
 
     Script script_;
-    int stop_;
-    int fd_ = -1;
-    int stranger_ = -1;
+    int stop_, fd_, stranger_;
     std::uint16_t port_ = 0;
     std::uint32_t address_ = 0;
     std::atomic<int> queries_{0};

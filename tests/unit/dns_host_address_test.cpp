@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "dns/HostAddress.h"
 
@@ -27,8 +26,6 @@ TEST(HostAddress, ConversionsBothWays)
     EXPECT_EQ(LookupHostAddress(nullptr), 0u);
     EXPECT_EQ(LookupHostAddress("localhost"), htonl(0x7F000001));  // /etc/hosts
 
-    EXPECT_EQ(Dotted(0xFFFFFFFF), "255.255.255.255");
-    EXPECT_EQ(Dotted(0), "0.0.0.0");
     char seven[7] = "keep";
     EXPECT_EQ(AddressToText(htonl(0x01020304), seven, sizeof seven), 0);  // "1.2.3.4" needs 8
     EXPECT_STREQ(seven, "keep");
@@ -43,20 +40,20 @@ TEST(HostAddress, DefaultDnsServer)
         std::ofstream(dir + "/" + name) << text;
         return dir + "/" + name;
     };
-    const auto plain = write("plain", "# x\nsearch example.test\nnameserver fe80::1%eth0\nnameserver 192.0.2.7 \n"
-                                      "nameserver 192.0.2.8\n");
-    const auto none = write("none", ";nameserver 192.0.2.1\n");
-    const auto stub = write("stub", "nameserver 127.0.0.53\noptions edns0 trust-ad\n");
-    const auto upstream = write("upstream", "nameserver 2001:db8::1\nnameserver 198.51.100.1\n");
-    const auto local = write("local", "nameserver 127.0.0.1\n");
-    const auto missing = dir + "/missing";
-
-    EXPECT_EQ(Dotted(GetDefaultDnsServer(plain.c_str(), nullptr)), "192.0.2.7");  // the first IPv4 one
-    EXPECT_EQ(GetDefaultDnsServer(none.c_str(), nullptr), 0u);
-    EXPECT_EQ(GetDefaultDnsServer(missing.c_str(), nullptr), 0u);
-    // Behind systemd-resolved's stub, the upstream server it publishes.
-    EXPECT_EQ(Dotted(GetDefaultDnsServer(stub.c_str(), upstream.c_str())), "198.51.100.1");
-    EXPECT_EQ(Dotted(GetDefaultDnsServer(stub.c_str(), missing.c_str())), "127.0.0.53");
-    EXPECT_EQ(Dotted(GetDefaultDnsServer(local.c_str(), upstream.c_str())), "127.0.0.1");
+    const std::string missing = dir + "/missing";
+    auto server = [&](const char* resolvConf, const char* stubUpstream) {  // null: no such file
+        return Dotted(GetDefaultDnsServer(resolvConf ? write("resolv", resolvConf).c_str() : missing.c_str(),
+                                          stubUpstream ? write("upstream", stubUpstream).c_str() : missing.c_str()));
+    };
+    const char* const upstream = "nameserver 2001:db8::1\nnameserver 198.51.100.1\n";
+    EXPECT_EQ(server("# x\nsearch example.test\nnameserver fe80::1%eth0\nnameserver 192.0.2.7 \nnameserver 192.0.2.8\n",
+                     upstream),
+              "192.0.2.7");  // the first IPv4 one
+    EXPECT_EQ(server(";nameserver 192.0.2.1\n", upstream), "0.0.0.0");
+    EXPECT_EQ(server(nullptr, nullptr), "0.0.0.0");
+    // Behind systemd-resolved's stub, the upstream server it publishes, if any.
+    EXPECT_EQ(server("nameserver 127.0.0.53\noptions edns0 trust-ad\n", upstream), "198.51.100.1");
+    EXPECT_EQ(server("nameserver 127.0.0.53\n", nullptr), "127.0.0.53");
+    EXPECT_EQ(server("nameserver 127.0.0.1\n", upstream), "127.0.0.1");
     std::filesystem::remove_all(dir);
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "dns/DnsMessage.h"
 #include "support/DnsReplyBuilder.h"
@@ -14,15 +12,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::string Decode(const Bytes& m, std::uint16_t offset, std::uint16_t outSize = 256, int* length = nullptr)
-{
-    std::vector<char> out(outSize + 1u, 'X');
-    const int n = DecodeDnsName(m.data(), m.size(), offset, out.data(), outSize);
-    if (length)
-        *length = n;
-    return std::string(out.data(), strnlen(out.data(), outSize));
-}
 
 std::string Text(const DnsRecord& r)
 {
@@ -32,7 +21,7 @@ std::string Text(const DnsRecord& r)
 }
 
 // Parses answer records that follow a question for "example.test" type A.
-std::vector<DnsRecord> ParseAnswers(DnsReplyBuilder& answers, std::uint16_t count)
+std::vector<DnsRecord> ParseAnswers(const DnsReplyBuilder& answers, std::uint16_t count)
 {
     DnsReplyBuilder b;
     b.Header(1234, 0x8180, 1, count, 0, 0).Question("example.test", 1);
@@ -47,21 +36,16 @@ std::vector<DnsRecord> ParseAnswers(DnsReplyBuilder& answers, std::uint16_t coun
     return records;
 }
 
-constexpr std::uint16_t kUnstored = 0xEEEE;
-
 }  // namespace
 
-TEST(BuildDnsQuery, TheTwoLabelMxQueryAndItsSpellings)
+TEST(BuildDnsQuery, BytesAndRefusals)
 {
     const Bytes expected = {0x04, 0xD2, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 7,    'e', 'x',
                             'a',  'm',  'p',  'l',  'e',  3,    'c',  'o',  'm',  0,    0x00, 0x0F, 0x00, 0x01};
     for (const char* name : {"example.com", "example.com.", "example..com", ".example.com"})
         EXPECT_EQ(BuildDnsQuery(1234, 15, name, true), expected) << name;
     EXPECT_EQ(BuildDnsQuery(1234, 15, "example.com", false)[2], 0x00);  // no RD
-}
 
-TEST(BuildDnsQuery, RefusesLongNamesAndOtherTypes)
-{
     const std::string label(63, 'a');
     const std::string name = label + "." + label + "." + label + "." + label;  // 255 characters
     EXPECT_EQ(BuildDnsQuery(1, 1, name.c_str(), true).size(), 255u + 18);
@@ -75,54 +59,46 @@ TEST(BuildDnsQuery, RefusesLongNamesAndOtherTypes)
     EXPECT_EQ(BuildDnsQuery(1, 1, std::string(70, 'x').c_str(), true)[12], 70);
 }
 
-TEST(DecodeDnsName, LabelsPointersAndCutting)
+TEST(DecodeDnsName, EveryReadStaysInsideTheMessage)
 {
-    DnsReplyBuilder b;
-    b.Name("test");                  // 0
-    b.Labels("example").Pointer(0);  // 6
-    b.Labels("mail").Pointer(6);     // 16: mail -> example -> test
-    b.U8(0);                         // 23: the root
-    EXPECT_EQ(Decode(b.bytes, 16), "mail.example.test");
-    EXPECT_EQ(Decode(b.bytes, 23), "");
-    int length = 0;
-    EXPECT_EQ(Decode(b.bytes, 16, 5, &length), "mail");  // cut to outSize - 1 ...
-    EXPECT_EQ(length, 17);                                // ... the full length returned
-    EXPECT_EQ(DecodeDnsName(b.bytes.data(), b.Size(), 16, nullptr, 0), 17);
+    DnsReplyBuilder chain;
+    chain.Name("test").Labels("example").Pointer(0).Labels("mail").Pointer(6).U8(0);  // mail at 16, root at 23
+    Bytes pointer41(270, 0);  // any byte from 64 up is a pointer: 0x41 0x05 leads to 0x105 = 261
+    std::memcpy(pointer41.data(), "\3www\x41\x05", 6);
+    std::memcpy(&pointer41[261], "\2nl", 3);
+    std::string loop = "a", huge;  // one "a" per allowed hop
+    for (int i = 0; i < kDnsMaxPointerHops; ++i)
+        loop += ".a";
+    DnsReplyBuilder hugeName;
+    for (char c = 'a'; c < 'g'; ++c) {
+        hugeName.Labels(std::string(60, c));
+        huge += std::string(60, c) + ".";
+    }
+    const struct {
+        Bytes message;
+        std::uint16_t offset, outSize;
+        std::string text;
+        int length;
+    } cases[] = {
+        {chain.bytes, 16, 256, "mail.example.test", 17},
+        {chain.bytes, 23, 256, "", 0},
+        {chain.bytes, 16, 5, "mail", 17},  // cut to outSize - 1, the full length returned
+        {pointer41, 0, 256, "www.nl", 6},
+        {DnsReplyBuilder().Labels("a").Pointer(0).bytes, 0, 256, loop, int(loop.size())},
+        {DnsReplyBuilder().Labels("ok").U8(9).Raw("abc").bytes, 0, 256, "ok", 2},  // a label past the end
+        {DnsReplyBuilder().Labels("ok").Pointer(0x3FFF).bytes, 0, 256, "ok", 2},
+        {DnsReplyBuilder().Labels("ok").U8(0xC0).bytes, 0, 256, "ok", 2},
+        {DnsReplyBuilder().Labels("ok").bytes, 500, 256, "", 0},  // an offset beyond the message
+        {hugeName.U8(0).bytes, 0, 256, huge.substr(0, 255), 255},  // labels alone are cut at 255 characters
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        std::vector<char> out(c.outSize + 1u, 'X');
+        EXPECT_EQ(DecodeDnsName(c.message.data(), c.message.size(), c.offset, out.data(), c.outSize), c.length);
+        EXPECT_EQ(std::string(out.data(), strnlen(out.data(), c.outSize)), c.text);
+        EXPECT_EQ(DecodeDnsName(c.message.data(), c.message.size(), c.offset, nullptr, 0), c.length);
+    }
     EXPECT_EQ(DecodeDnsName(nullptr, 0, 0, nullptr, 0), -1);
-
-    // Any byte from 64 up is a pointer: 0x41 0x05 leads to 0x105 = 261.
-    Bytes m(270, 0);
-    m[0] = 3, m[1] = 'w', m[2] = 'w', m[3] = 'w', m[4] = 0x41, m[5] = 0x05;
-    m[261] = 2, m[262] = 'n', m[263] = 'l';
-    EXPECT_EQ(Decode(m, 0), "www.nl");
-}
-
-TEST(DecodeDnsName, HostileNamesEndInsideTheMessage)
-{
-    DnsReplyBuilder loop;
-    loop.Labels("a").Pointer(0);
-    int length = 0;
-    EXPECT_EQ(Decode(loop.bytes, 0, 256, &length).substr(0, 4), "a.a.");
-    EXPECT_EQ(length, 2 * (kDnsMaxPointerHops + 1) - 1);  // one "a" per allowed hop
-
-    DnsReplyBuilder ends;
-    ends.Labels("ok").U8(9).Raw("abc");  // a label longer than what is left
-    EXPECT_EQ(Decode(ends.bytes, 0), "ok");
-    EXPECT_EQ(Decode(ends.bytes, 500), "");  // an offset beyond the message
-    DnsReplyBuilder outside;
-    outside.Labels("ok").Pointer(0x3FFF);
-    EXPECT_EQ(Decode(outside.bytes, 0), "ok");
-    DnsReplyBuilder halfPointer;
-    halfPointer.Labels("ok").U8(0xC0);
-    EXPECT_EQ(Decode(halfPointer.bytes, 0), "ok");
-
-    // Labels alone longer than the text area are cut at 255 characters.
-    DnsReplyBuilder huge;
-    for (char c = 'a'; c < 'g'; ++c)
-        huge.Labels(std::string(60, c));
-    huge.U8(0);
-    EXPECT_EQ(Decode(huge.bytes, 0, 256, &length).size(), 255u);
-    EXPECT_EQ(length, 255);
 }
 
 TEST(ParseDnsReply, RecordDataAndItsText)
@@ -131,19 +107,18 @@ TEST(ParseDnsReply, RecordDataAndItsText)
     b.Pointer(12).Fixed(13, 300, 10).U8(3).Raw("X86").U8(5).Raw("LINUX");
     b.Pointer(12).Fixed(6, 300, 6 + 13 + 20).Labels("ns1").Pointer(12).Labels("hostmaster").Pointer(12)
         .U32(4294967295u).U32(3600).U32(600).U32(86400).U32(300);
+    b.Pointer(12).Fixed(15, 300, 2 + 5).U16(65535).Labels("mx").Pointer(12);
     b.Pointer(12).Fixed(16, 77, 4).U8(3).Raw("abc");
     b.ARecord(0x7F00000A);
-    const auto r = ParseAnswers(b, 4);
-    EXPECT_STREQ(r[0].name, "X86");
-    EXPECT_STREQ(r[0].name2, "LINUX");
+    const auto r = ParseAnswers(b, 5);
     EXPECT_EQ(Text(r[0]), "HINFO: cpu: X86, os: LINUX\r\n");
-    EXPECT_EQ(r[1].addressOrSerial, 4294967295u);
     EXPECT_EQ(Text(r[1]), "SOA:\tmname: ns1.example.test,\r\n\tpname: hostmaster.example.test,\r\n\tserial: -1,\r\n"
                           "\trefresh: 3600,\r\n\tretry: 600,\r\n\texpire: 86400,\r\n\tminimum: 300\r\n");
-    EXPECT_EQ(r[2].type, 16);
-    EXPECT_EQ(r[2].ttl, 77u);
-    EXPECT_EQ(Text(r[2]), "Unknowns Record Type\r\n");
-    EXPECT_EQ(r[3].addressOrSerial, htonl(0x7F00000A));  // the four bytes as they stand
+    EXPECT_EQ(Text(r[2]), "MX: Preference: 65535, Exchange: mx.example.test\r\n");
+    EXPECT_EQ(r[3].ttl, 77u);
+    EXPECT_EQ(Text(r[3]), "Unknowns Record Type\r\n");
+    EXPECT_EQ(r[4].addressOrSerial, htonl(0x7F00000A));  // the four bytes as they stand
+    EXPECT_EQ(Text(r[4]), "A: address: 127.0.0.10\r\n");
 }
 
 TEST(ParseDnsReply, DataTooShortForItsTypeEndsTheParse)
@@ -152,33 +127,23 @@ TEST(ParseDnsReply, DataTooShortForItsTypeEndsTheParse)
         DnsReplyBuilder b;
         b.ARecord(1).Pointer(12).Fixed(std::uint16_t(type), 1, std::uint16_t(length));
         b.bytes.resize(b.Size() + size_t(length), 1);
-        b.ARecord(3);
-        const auto r = ParseAnswers(b, 3);
+        const auto r = ParseAnswers(b.ARecord(3), 3);
         EXPECT_EQ(r[0].addressOrSerial, htonl(1)) << type;
-        EXPECT_EQ(r[1].type, kUnstored) << type;
-        EXPECT_EQ(r[2].type, kUnstored) << type;
+        EXPECT_EQ(r[1].type, 0xEEEE) << type;  // never stored
+        EXPECT_EQ(r[2].type, 0xEEEE) << type;
     }
 }
 
-TEST(FormatDnsRecord, NumbersAndLimits)
+TEST(FormatDnsRecord, TheLongestTextFitsAndASmallAreaGetsWhatFits)
 {
     DnsRecord r{};
-    r.type = 15;
-    r.preference = 65535;
-    std::strcpy(r.name, "mx.example.test");
-    EXPECT_EQ(Text(r), "MX: Preference: 65535, Exchange: mx.example.test\r\n");
-
-    // The longest text, an SOA with two names of 255 characters, fits in 1000;
-    // a smaller area gets what fits, terminated.
-    r = DnsRecord{};
     r.type = 6;
     std::memset(r.name, 'm', 255);
     std::memset(r.name2, 'r', 255);
     r.addressOrSerial = r.refresh = r.retry = r.expire = r.minimum = 0x80000000u;
-    char out[1000];
+    char out[1000], small[8];
     const int n = FormatDnsRecord(r, out, sizeof out);
     EXPECT_EQ(std::strlen(out), size_t(n));
-    char small[8];
     EXPECT_EQ(FormatDnsRecord(r, small, sizeof small), n);
     EXPECT_STREQ(small, "SOA:\tmn");
 }
