@@ -86,15 +86,12 @@ std::vector<FakeDnsServer::Datagram> AnswerQuery(const std::vector<uint8_t>& que
     const std::string_view labels = std::string_view(q).substr(12, nameEnd - 12);
     const bool known = labels.starts_with("\4slow") && labels.ends_with("\7quorlix\4test");
     const bool answered = known && q.compare(nameEnd + 1, 2, "\0\1", 2) == 0;
-    DnsReplyBuilder reply;
-    reply.Raw(std::string_view(q).substr(0, nameEnd + 5));
-    reply.SetU16(2, known ? 0x8180 : 0x8183);  // a response; no such name unless known
-    reply.SetU16(6, answered ? 1 : 0);
-    reply.SetU16(8, 0);
-    reply.SetU16(10, 0);
+    DnsReplyBuilder reply;  // a response; no such name unless known
+    reply.Header(std::uint16_t(query[0] << 8 | query[1]), known ? 0x8180 : 0x8183, 1, answered ? 1 : 0, 0, 0);
+    reply.Raw(std::string_view(q).substr(12, nameEnd + 5 - 12));
     if (answered) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kSlowAnswerMs));  // a slow server
-        reply.ARecord(0x7f000001, 60);
+        reply.ARecord(0x7f000001);
     }
     return {{reply.bytes}};
 }
