@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "platform/IcmpLibrary.h"
@@ -21,12 +22,10 @@ public:
         std::uint32_t replySize;
         bool bufferWasZero;
     };
+    // How many records send returns, and the first record (not written when !write).
     struct Answer {
-        std::uint32_t records = 1;
-        std::uint32_t address = 0;
-        std::uint32_t status = 0;
-        std::uint32_t roundTrip = 0;
-        bool write = true;  // false: the reply buffer is left as it was
+        std::uint32_t records = 1, address = 0, status = 0, roundTrip = 0;
+        bool write = true;
     };
 
     std::function<Answer(const Echo&)> answer = [](const Echo& e) { return Answer{1, e.destination, 0, 5}; };
@@ -52,11 +51,7 @@ public:
 
 private:
     static IcmpHandle Create() { return current_->createFails ? kInvalidIcmpHandle : ++current_->opened; }
-    static int Close(IcmpHandle)
-    {
-        ++current_->closed;
-        return 1;
-    }
+    static int Close(IcmpHandle) { return ++current_->closed, 1; }
     static std::uint32_t Send(IcmpHandle, std::uint32_t destination, const void* data, std::uint16_t size,
                               const IpOptionInformation* options, void* reply, std::uint32_t replySize,
                               std::uint32_t timeout)
@@ -80,13 +75,11 @@ private:
     static const void* Open() { return &current_; }
     static void* Lookup(const void*, const char* name)
     {
-        if (!std::strcmp(name, "IcmpCreateFile"))
-            return reinterpret_cast<void*>(&Create);
-        if (!std::strcmp(name, "IcmpCloseHandle"))
-            return reinterpret_cast<void*>(&Close);
-        if (!std::strcmp(name, "IcmpSendEcho"))
-            return reinterpret_cast<void*>(&Send);
-        return nullptr;
+        const std::string_view n = name;
+        return n == "IcmpCreateFile"    ? reinterpret_cast<void*>(&Create)
+               : n == "IcmpCloseHandle" ? reinterpret_cast<void*>(&Close)
+               : n == "IcmpSendEcho"    ? reinterpret_cast<void*>(&Send)
+                                        : nullptr;
     }
 
     static inline FakeEchoLibrary* current_ = nullptr;
