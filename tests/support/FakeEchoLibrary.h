@@ -30,7 +30,6 @@ public:
 
     std::function<Answer(const Echo&)> answer = [](const Echo& e) { return Answer{1, e.destination, 0, 5}; };
     std::vector<Echo> sent;
-    bool createFails = false;
     int opened = 0;
     int closed = 0;
 
@@ -50,7 +49,7 @@ public:
     bool Loaded() const { return loaded_; }
 
 private:
-    static IcmpHandle Create() { return current_->createFails ? kInvalidIcmpHandle : ++current_->opened; }
+    static IcmpHandle Create() { return ++current_->opened; }
     static int Close(IcmpHandle) { return ++current_->closed, 1; }
     static std::uint32_t Send(IcmpHandle, std::uint32_t destination, const void* data, std::uint16_t size,
                               const IpOptionInformation* options, void* reply, std::uint32_t replySize,
