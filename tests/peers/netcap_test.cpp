@@ -75,7 +75,8 @@ TEST_F(NetcapHelperTest, HandsOverSockets)
     for (const auto& [request, error, domain, type, protocol] : cases) {
         const NetcapResult r = AskNetcap(request, nullptr);
         const std::string asked = FormatNetcapRequest(request);
-        EXPECT_EQ(std::tuple(r.outcome, r.error, r.fd < 0), std::tuple(NetcapResult::Outcome::Answered, error, error != 0))
+        EXPECT_EQ(std::tuple(r.outcome, r.error, r.fd < 0),
+                  std::tuple(NetcapResult::Outcome::Answered, error, error != 0))
             << asked;
         EXPECT_EQ(std::tuple(SocketOption(r.fd, SO_DOMAIN), SocketOption(r.fd, SO_TYPE)), std::tuple(domain, type))
             << asked;
@@ -163,7 +164,8 @@ TEST(AsNobody, PagesThroughTheHelper)
         ASSERT_EQ(messages.Messages().size(), 1u);  // once, whichever page meets it first
         const QString text = messages.Messages()[0].text;
         EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Warning);
-        EXPECT_TRUE(text.contains(QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep ") + helper)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("sudo setcap cap_net_raw,cap_net_admin+ep ") + helper))
+            << text.toStdString();
         EXPECT_TRUE(text.contains(expect == "missing" ? QStringLiteral("is not at") : QStringLiteral("lacks")))
             << text.toStdString();
     }

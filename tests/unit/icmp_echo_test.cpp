@@ -49,13 +49,9 @@ protected:
 TEST_F(EchoTest, SendEchoRequestAndResult)
 {
     struct Case {
-        int ttl;
-        std::uint32_t timeout;
-        Answer answer;
-        int sentTtl;
-        std::uint32_t sentTimeout;
-        int returns;
-        EchoResult want;
+        int ttl; std::uint32_t timeout; Answer answer;  // asked, and answered
+        int sentTtl; std::uint32_t sentTimeout;         // sent
+        int returns; EchoResult want;                   // given back
     };
     const Case cases[] = {
         {0, 0, {1, kTarget, 0, 7}, 255, 3000, 1, {kTarget, 0, 7}},                // 0 means 255 and 3000 ms
