@@ -123,32 +123,12 @@ TEST(StopRuleTest, Table)
         EXPECT_EQ(TraceGoesOn(ttl, replied, status), goesOn) << ttl << ' ' << replied << ' ' << status;
 }
 
-TEST_F(EchoTest, TraceTexts)
-{
-    fake_.answer = [](const Echo& e) {
-        if (e.ttl < 3)
-            return Answer{1, inet_addr(("10.0." + std::to_string(e.ttl) + ".1").c_str()), 11013, std::uint32_t(e.ttl)};
-        return Answer{1, kTarget, 0, 4};
-    };
-    EXPECT_EQ(Trace(), Traced("1    10.0.1.1         1      TTL_EXPIRED_TRANSIT\r\n"
-                              "2    10.0.2.1         2      TTL_EXPIRED_TRANSIT\r\n"
-                              "3    10.0.0.9         4      SUCCESS\r\n"));
-    for (const Echo& e : fake_.sent)
-        EXPECT_EQ(e.timeout, 2000u);
-
-    fake_.answer = [](const Echo& e) {
-        return e.ttl == 2 ? Answer{1, kRouter, 11013, 1} : Answer{0, 0, 11010, 0};
-    };
-    EXPECT_EQ(Trace(), Traced("1    0.0.0.0          -1     REQ_TIMED_OUT\r\n"
-                              "2    10.0.0.1         1      TTL_EXPIRED_TRANSIT\r\n"
-                              "3    0.0.0.0          -1     REQ_TIMED_OUT\r\n"));
-}
-
 TEST_F(EchoTest, TraceEndsAfter254HopsAndNeverCutsAColumn)
 {
     fake_.answer = [](const Echo&) { return Answer{1, 0xFFFFFFFF, 11003, 123456}; };
     const std::string out = Trace();
     EXPECT_EQ(fake_.sent.size(), 254u);
+    EXPECT_EQ(fake_.sent.back().timeout, 2000u);
     EXPECT_TRUE(out.ends_with("\r\n254  255.255.255.255  123456  DEST_HOST_UNREACHABLE\r\n\r\nTrace Complete")) << out;
 }
 
