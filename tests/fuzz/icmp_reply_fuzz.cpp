@@ -9,8 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     IcmpAnswer answer;
     std::uint32_t destination = 0;
-    if (size >= 44)
-        std::memcpy(&destination, data + 24 + 20 + 16 - 20, 4);  // often the quoted destination
+    if (size >= 48)
+        std::memcpy(&destination, data + 44, 4);  // where a router's report quotes the echo's destination
     if (ParseRawIcmpAnswer(data, size, destination, 0x1234, 0x0102, &answer) && answer.dataSize > 0) {
         volatile std::uint8_t last = data[answer.dataOffset + answer.dataSize - 1];
         (void)last;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "platform/IcmpEchoSocket.h"
@@ -10,15 +11,18 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+const Bytes kUs{10, 200, 1, 2}, kRouter{10, 200, 1, 1}, kTarget{10, 200, 3, 2};
+constexpr std::uint16_t kId = 0x1234, kSeq = 0x0102;
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 Bytes IpHeader(const Bytes& src, const Bytes& dst, std::uint8_t ttl = 64, std::uint8_t protocol = 1)
 {
-    Bytes h(20, 0);
-    h[0] = 0x45;
-    h[8] = ttl;
-    h[9] = protocol;
-    std::copy(src.begin(), src.end(), h.begin() + 12);
-    std::copy(dst.begin(), dst.end(), h.begin() + 16);
-    return h;
+    return Bytes{0x45, 0, 0, 0, 0, 0, 0, 0, ttl, protocol, 0, 0} + src + dst;
 }
 
 Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, std::size_t dataSize = 0)
@@ -28,12 +32,6 @@ Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t
     return m;
 }
 
-Bytes Cat(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 std::uint32_t Addr(const Bytes& b)
 {
     std::uint32_t v;
@@ -41,15 +39,11 @@ std::uint32_t Addr(const Bytes& b)
     return v;
 }
 
-const Bytes kUs{10, 200, 1, 2}, kRouter{10, 200, 1, 1}, kTarget{10, 200, 3, 2};
-constexpr std::uint16_t kId = 0x1234, kSeq = 0x0102;
-
-// A router's report quoting our echo.
+// A router's report quoting an echo of ours.
 Bytes Report(std::uint8_t type, std::uint8_t code, std::uint16_t id = kId, std::uint16_t seq = kSeq,
              const Bytes& quotedDst = kTarget)
 {
-    return Cat(Cat(IpHeader(kRouter, kUs), Icmp(type, code, 0, 0)),
-               Cat(IpHeader(kUs, quotedDst, 1), Icmp(8, 0, id, seq)));
+    return IpHeader(kRouter, kUs) + Icmp(type, code, 0, 0) + IpHeader(kUs, quotedDst, 1) + Icmp(8, 0, id, seq);
 }
 
 bool Parse(const Bytes& b, IcmpAnswer* a)
@@ -59,84 +53,64 @@ bool Parse(const Bytes& b, IcmpAnswer* a)
 
 }  // namespace
 
-TEST(RawAnswerTest, EchoReplyOfOurIdentifierAndSequence)
+TEST(RawAnswerTest, EchoReplyOrReportOfOurEchoAlone)
 {
     IcmpAnswer a;
-    Bytes reply = Cat(IpHeader(kTarget, kUs, 61), Icmp(0, 0, kId, kSeq, 32));
-    ASSERT_TRUE(Parse(reply, &a));
-    EXPECT_EQ(a.from, Addr(kTarget));
-    EXPECT_EQ(a.status, 0u);
-    EXPECT_EQ(a.ttl, 61);
-    EXPECT_EQ(a.dataOffset, 28u);
-    EXPECT_EQ(a.dataSize, 32u);
+    ASSERT_TRUE(Parse(IpHeader(kTarget, kUs, 61) + Icmp(0, 0, kId, kSeq, 32), &a));
+    EXPECT_EQ(std::tuple(a.from, a.status, a.ttl, a.dataOffset, a.dataSize),
+              std::tuple(Addr(kTarget), 0u, std::uint8_t(61), std::size_t(28), std::size_t(32)));
 
-    EXPECT_FALSE(Parse(Cat(IpHeader(kTarget, kUs), Icmp(0, 0, kId + 1, kSeq)), &a));  // another program's
-    EXPECT_FALSE(Parse(Cat(IpHeader(kTarget, kUs), Icmp(0, 0, kId, kSeq + 1)), &a));  // another echo of ours
-    EXPECT_FALSE(Parse(Cat(IpHeader(kUs, kTarget), Icmp(8, 0, kId, kSeq)), &a));      // our own request (loopback)
-    EXPECT_FALSE(Parse(Cat(IpHeader(kTarget, kUs, 64, 6), Icmp(0, 0, kId, kSeq)), &a));  // not ICMP
-}
+    for (auto [type, code, status] : {std::tuple(11, 0, kIpTtlExpiredTransit), std::tuple(3, 0, kIpDestNetUnreachable),
+                                      std::tuple(3, 3, kIpDestPortUnreachable)}) {
+        ASSERT_TRUE(Parse(Report(type, code), &a)) << type << '/' << code;
+        EXPECT_EQ(std::tuple(a.from, a.status), std::tuple(Addr(kRouter), status));
+    }
 
-TEST(RawAnswerTest, ReportsQuotingOurEcho)
-{
-    IcmpAnswer a;
-    ASSERT_TRUE(Parse(Report(11, 0), &a));
-    EXPECT_EQ(a.from, Addr(kRouter));
-    EXPECT_EQ(a.status, kIpTtlExpiredTransit);
-    ASSERT_TRUE(Parse(Report(3, 0), &a));
-    EXPECT_EQ(a.status, kIpDestNetUnreachable);
-    ASSERT_TRUE(Parse(Report(3, 3), &a));
-    EXPECT_EQ(a.status, kIpDestPortUnreachable);
-
-    EXPECT_FALSE(Parse(Report(11, 0, kId + 1), &a));               // another program's echo
-    EXPECT_FALSE(Parse(Report(11, 0, kId, kSeq + 1), &a));         // another echo of ours
-    EXPECT_FALSE(Parse(Report(11, 0, kId, kSeq, kRouter), &a));    // to another destination
-    EXPECT_FALSE(Parse(Report(5, 0), &a));                         // a redirect answers nothing
+    const Bytes others[] = {
+        IpHeader(kTarget, kUs) + Icmp(0, 0, kId + 1, kSeq),          // another program's reply
+        IpHeader(kTarget, kUs) + Icmp(0, 0, kId, kSeq + 1),          // another echo of ours
+        IpHeader(kUs, kTarget) + Icmp(8, 0, kId, kSeq),              // our own request, on loopback
+        IpHeader(kTarget, kUs, 64, 6) + Icmp(0, 0, kId, kSeq),       // not ICMP
+        Report(11, 0, kId + 1), Report(11, 0, kId, kSeq + 1),        // reports on others' echoes
+        Report(11, 0, kId, kSeq, kRouter),                           // on an echo to elsewhere
+        Report(5, 0),                                                // a redirect answers nothing
+    };
+    for (const Bytes& other : others)
+        EXPECT_FALSE(Parse(other, &a)) << &other - others;
 }
 
 TEST(RawAnswerTest, ShortOrMalformedDatagramsAreNoAnswer)
 {
     IcmpAnswer a;
-    Bytes good = Report(11, 0);
+    const Bytes good = Report(11, 0);
     for (std::size_t n = 0; n < good.size(); ++n)
         EXPECT_FALSE(ParseRawIcmpAnswer(good.data(), n, Addr(kTarget), kId, kSeq, &a)) << n;
-    Bytes badLength = good;
-    badLength[0] = 0x4F;  // a header longer than the datagram
-    EXPECT_FALSE(Parse(badLength, &a));
-    Bytes ipv6 = good;
-    ipv6[0] = 0x65;
-    EXPECT_FALSE(Parse(ipv6, &a));
-    Bytes quotedShort = good;
-    quotedShort[28] = 0x44;  // quoted header length below 20
-    EXPECT_FALSE(Parse(quotedShort, &a));
+    // a header longer than the datagram, IPv6, a quoted header shorter than 20
+    for (auto [at, value] : {std::pair(0, 0x4F), std::pair(0, 0x65), std::pair(28, 0x44)}) {
+        Bytes bad = good;
+        bad[at] = std::uint8_t(value);
+        EXPECT_FALSE(Parse(bad, &a)) << value;
+    }
     EXPECT_FALSE(ParseRawIcmpAnswer(nullptr, 0, 0, 0, 0, &a));
 }
 
 TEST(DatagramAnswerTest, EchoReplyBySequence)
 {
     IcmpAnswer a;
-    Bytes reply = Icmp(0, 0, 999, kSeq, 32);  // the kernel chose the identifier
+    const Bytes reply = Icmp(0, 0, 999, kSeq, 32), request = Icmp(8, 0, 999, kSeq);  // the kernel's identifier
     ASSERT_TRUE(ParseDatagramEchoReply(reply.data(), reply.size(), kSeq, &a));
-    EXPECT_EQ(a.status, 0u);
-    EXPECT_EQ(a.dataOffset, 8u);
-    EXPECT_EQ(a.dataSize, 32u);
+    EXPECT_EQ(std::tuple(a.status, a.dataOffset, a.dataSize), std::tuple(0u, std::size_t(8), std::size_t(32)));
     EXPECT_FALSE(ParseDatagramEchoReply(reply.data(), reply.size(), kSeq + 1, &a));
     EXPECT_FALSE(ParseDatagramEchoReply(reply.data(), 7, kSeq, &a));
-    Bytes request = Icmp(8, 0, 999, kSeq);
     EXPECT_FALSE(ParseDatagramEchoReply(request.data(), request.size(), kSeq, &a));
 }
 
 TEST(StatusMappingTest, ReportsMapToTheEchoStatusCodes)
 {
-    EXPECT_EQ(StatusOfIcmpReport(11, 0), 11013u);
-    EXPECT_EQ(StatusOfIcmpReport(11, 1), 11014u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 0), 11002u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 1), 11003u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 2), 11004u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 3), 11005u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 4), 11009u);
-    EXPECT_EQ(StatusOfIcmpReport(3, 13), 11003u);
-    EXPECT_EQ(StatusOfIcmpReport(12, 0), 11015u);
-    EXPECT_EQ(StatusOfIcmpReport(4, 0), 11016u);
-    EXPECT_EQ(StatusOfIcmpReport(0, 0), 0u);
-    EXPECT_EQ(StatusOfIcmpReport(8, 0), 0u);
+    const std::tuple<int, int, std::uint32_t> cases[] = {
+        {11, 0, 11013}, {11, 1, 11014}, {3, 0, 11002}, {3, 1, 11003}, {3, 2, 11004}, {3, 3, 11005},
+        {3, 4, 11009},  {3, 13, 11003}, {12, 0, 11015}, {4, 0, 11016}, {0, 0, 0},     {8, 0, 0},
+    };
+    for (auto [type, code, status] : cases)
+        EXPECT_EQ(StatusOfIcmpReport(type, code), status) << type << '/' << code;
 }
