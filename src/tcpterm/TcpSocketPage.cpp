@@ -63,28 +63,32 @@ void TcpSocketPage::OnConnectButton()
         Item<QLineEdit>(kHostId)->setFocus();
         return;
     }
-    const int port = PortOrComplain();
+    const int port = PrepareSocket();
     if (!port)
         return;
-    if (!socket_.Create()) {
-        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
-        return;
-    }
     socket_.SetStatus("Connecting...");
     socket_.Connect(host, std::uint16_t(port));
+}
+
+int TcpSocketPage::PrepareSocket()
+{
+    const int port = PortOrComplain();
+    if (!port)
+        return 0;
+    if (!socket_.Create()) {
+        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        return 0;
+    }
+    return port;
 }
 
 void TcpSocketPage::OnListenButton()
 {
     if (socket_.Valid())
         return;
-    const int port = PortOrComplain();
+    const int port = PrepareSocket();
     if (!port)
         return;
-    if (!socket_.Create()) {
-        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
-        return;
-    }
     if (socket_.Listen(std::uint16_t(port)))
         socket_.SetStatus("Listening...");
 }

@@ -27,6 +27,8 @@ private:
     void OnSendButton();
     // The Port box as a port, or 0 after telling the user it is not one.
     int PortOrComplain();
+    // The port box's port, with a fresh socket for it; 0 once the user has been told why not.
+    int PrepareSocket();
 
     TerminalSocket socket_;
     QLabel* status_ = nullptr;
