@@ -1,6 +1,7 @@
 #include "app/OutputPane.h"
 
-#include <QScrollBar>
+#include <QEvent>
+#include <QFontMetricsF>
 #include <QTextCursor>
 
 #include "platform/ByteText.h"
@@ -9,6 +10,20 @@ OutputPane::OutputPane(QWidget* parent) : QPlainTextEdit(parent)
 {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setUndoRedoEnabled(false);
+    SetTabStops();
+}
+
+void OutputPane::changeEvent(QEvent* event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        SetTabStops();
+}
+
+void OutputPane::SetTabStops()
+{
+    // Tab stops every eight characters, as the engines' column layouts expect.
+    setTabStopDistance(8 * QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' ')));
 }
 
 QString OutputPane::DisplayText(std::string_view bytes)

@@ -29,7 +29,12 @@ public:
     // The displayed form of engine text (exposed for the pages that set text directly).
     static QString DisplayText(std::string_view bytes);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void SetTabStops();
+
     std::string raw_;
     size_t limit_ = 0;
     bool pendingCr_ = false;  // a CR at the end of the last append may start a CR LF

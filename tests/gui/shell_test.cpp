@@ -92,6 +92,7 @@ private slots:
 
         OutputPane* pane = page.Pane();
         QVERIFY(pane && pane->isReadOnly() && pane->font().fixedPitch());
+        QCOMPARE(pane->tabStopDistance(), 8 * QFontMetricsF(pane->font()).horizontalAdvance(QLatin1Char(' ')));  // 8-column tabs
         QCOMPARE(pane->accessibleName(), QStringLiteral("Probe output"));
         pane->lower();  // beneath the page's group box, it still gets the mouse
         QWidget* hit = page.childAt(pane->geometry().center());
