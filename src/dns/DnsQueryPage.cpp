@@ -110,7 +110,7 @@ void DnsQueryPage::RunQuery(TaskContext& context)
     }
     context.AddToHistory(kServerBox, server);
     // An unresolvable server gives 0 (or all ones), and the exchange then fails.
-    request.serverAddress = LookupHostAddress(server.c_str());
+    request.serverAddress = LookupHostAddress(server.c_str(), &context.Token());
 
     int typeIndex = 0;
     context.RunOnUi([&] { typeIndex = Item<QComboBox>(kTypeBox)->currentIndex(); });

@@ -2,12 +2,21 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+
+#include "platform/PollWait.h"
 
 std::uint32_t LookupHostAddress(const char* text)
 {
@@ -31,6 +40,56 @@ std::uint32_t LookupHostAddress(const char* text)
     }
     freeaddrinfo(list);
     return address;
+}
+
+namespace {
+
+// What a look-up thread shares with the task that started it; it lives until
+// both are done with it.
+struct PendingLookup {
+    std::string text;
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once address is written
+    std::atomic<bool> done{false};
+    std::uint32_t address = 0;
+    ~PendingLookup()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+}  // namespace
+
+std::uint32_t LookupHostAddress(const char* text, const CancelToken* token)
+{
+    if (!token || !text || (text[0] >= '0' && text[0] <= '9'))
+        return LookupHostAddress(text);
+    auto lookup = std::make_shared<PendingLookup>();
+    lookup->text = text;
+    if (lookup->fd < 0)
+        return LookupHostAddress(text);
+    try {
+        std::thread([lookup] {
+            lookup->address = LookupHostAddress(lookup->text.c_str());
+            lookup->done.store(true, std::memory_order_release);
+            const std::uint64_t one = 1;
+            [[maybe_unused]] auto n = write(lookup->fd, &one, sizeof one);
+        }).detach();
+    } catch (const std::system_error&) {
+        return LookupHostAddress(text);
+    }
+    for (;;) {
+        switch (WaitForFd(lookup->fd, POLLIN, token, std::chrono::steady_clock::time_point::max())) {
+        case WaitResult::Ready:
+            if (lookup->done.load(std::memory_order_acquire))
+                return lookup->address;
+            continue;
+        case WaitResult::Cancelled:
+        case WaitResult::TimedOut:
+        case WaitResult::Failed:
+            return 0;
+        }
+    }
 }
 
 int AddressToText(std::uint32_t address, char* out, std::size_t size)

@@ -10,6 +10,14 @@
 // system resolver, IPv4 only: its first address, or 0. A null text gives 0.
 std::uint32_t LookupHostAddress(const char* text);
 
+class CancelToken;
+
+// The same for a task that must stop when token is cancelled. The system
+// resolver cannot be interrupted, so a name is looked up on a thread of its
+// own while the caller waits beside token; cancelled, the caller gets 0 at
+// once and the look-up finishes alone. A null token waits for the resolver.
+std::uint32_t LookupHostAddress(const char* text, const CancelToken* token);
+
 // Dotted-decimal text of address into out (size bytes, terminator included).
 // 1 on success; 0, with nothing copied, when out is null or too small.
 int AddressToText(std::uint32_t address, char* out, std::size_t size);

@@ -18,24 +18,25 @@ std::string Bracketed(std::uint32_t address)
     return std::string("[") + text + "]";
 }
 
-// The resolving line; 0 when the host has no address (the failure is written).
-std::uint32_t Resolve(const std::string& host, const OutputSink& out)
+// The resolving line; 0 when the host has no address (the failure is written)
+// or the look-up was cancelled.
+std::uint32_t Resolve(const std::string& host, const OutputSink& out, const CancelToken* token)
 {
     out("\tResolving Address For ");
     out(host);
     out("...\r\n\t");
-    std::uint32_t address = LookupHostAddress(host.c_str());
-    if (address == 0)
+    std::uint32_t address = LookupHostAddress(host.c_str(), token);
+    if (address == 0 && !(token && token->IsCancelled()))
         out(kInvalidAddress);
     return address;
 }
 
 }  // namespace
 
-void RunPing(const std::string& host, const OutputSink& out)
+void RunPing(const std::string& host, const OutputSink& out, const CancelToken* token)
 {
-    std::uint32_t address = Resolve(host, out);
-    if (address == 0)
+    std::uint32_t address = Resolve(host, out, token);
+    if (address == 0 || (token && token->IsCancelled()))
         return;
     const std::string bracketed = Bracketed(address);
     out(bracketed);
@@ -72,8 +73,8 @@ bool TraceGoesOn(int ttl, int replied, std::uint32_t status)
 
 void RunTrace(const std::string& host, const OutputSink& out, const CancelToken* token)
 {
-    std::uint32_t address = Resolve(host, out);
-    if (address == 0)
+    std::uint32_t address = Resolve(host, out, token);
+    if (address == 0 || (token && token->IsCancelled()))
         return;
     out(Bracketed(address));
     out("\r\n\r\n");

@@ -13,7 +13,8 @@ using OutputSink = std::function<void(std::string_view)>;
 
 // Resolves host and pings it once: the resolving line, the bracketed address
 // and the milliseconds, or "Ping Failed!". The last text has no line break.
-void RunPing(const std::string& host, const OutputSink& out);
+// A cancelled token ends the look-up of the name at once.
+void RunPing(const std::string& host, const OutputSink& out, const CancelToken* token = nullptr);
 
 inline constexpr int kTraceFirstTtl = 1;
 inline constexpr int kTraceLastTtl = 254;

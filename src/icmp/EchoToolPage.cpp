@@ -37,7 +37,8 @@ void EchoToolPage::OnQueryButton()
 
 PingPage::PingPage(QWidget* parent)
     : EchoToolPage(
-          132, [](const std::string& host, const OutputSink& out, const CancelToken*) { RunPing(host, out); }, parent)
+          132, [](const std::string& host, const OutputSink& out, const CancelToken* token) { RunPing(host, out, token); },
+          parent)
 {
 }
 
