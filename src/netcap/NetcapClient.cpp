@@ -48,14 +48,25 @@ NetcapResult ReadAnswer(int fd)
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    // Every descriptor that arrived is ours to close; an answer may carry one.
     int passed = -1;
+    int received = 0;
     if (n >= 0) {
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len == CMSG_LEN(sizeof(int)))
-                std::memcpy(&passed, CMSG_DATA(c), sizeof passed);
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS || c->cmsg_len < CMSG_LEN(0))
+                continue;
+            const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (std::size_t i = 0; i < count; ++i) {
+                int one;
+                std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
+                if (++received == 1)
+                    passed = one;
+                else
+                    close(one);
+            }
         }
     }
-    auto code = n > 0 && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
+    auto code = n > 0 && received <= 1 && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
                     ? ParseNetcapReply(std::string_view(text, size_t(n)))
                     : std::nullopt;
     if (!code) {

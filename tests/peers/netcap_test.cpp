@@ -10,12 +10,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <tuple>
 
 #include "icmp/IcmpPrivilegeHint.h"
 #include "netcap/NetcapClient.h"
+#include "platform/CancelToken.h"
 #include "platform/IcmpLibrary.h"
 #include "support/EchoPageTest.h"
 
@@ -124,6 +127,76 @@ TEST_F(NetcapHelperTest, RefusesAnythingElse)
     for (const std::string& text : {std::string("icmp extra\n"), std::string("packet ../eth0\n"),
                                     std::string("kill 127.0.0.1 1 127.0.0.1\n"), std::string(300, 'i')})
         EXPECT_EQ(AskRaw(text), "error 22\n") << text;
+}
+
+// A helper gone wrong, played by this program for NetcapClient.ClosesWhatABrokenHelperSends:
+// answers "ok\n" with two descriptors where one is the most it may send.
+TEST(FakeHelper, AnswersWithTwoDescriptors)
+{
+    if (!std::getenv("QUORLIX_NETCAP_FAKE_HELPER"))
+        GTEST_SKIP() << "run as the helper by NetcapClient.ClosesWhatABrokenHelperSends";
+    char request[128];
+    ASSERT_GT(recv(0, request, sizeof request, 0), 0);
+    const int fds[2] = {socket(AF_INET, SOCK_DGRAM, 0), socket(AF_INET, SOCK_DGRAM, 0)};
+    char text[] = "ok\n";
+    iovec iov{text, 3};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fds)] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof fds);
+    std::memcpy(CMSG_DATA(c), fds, sizeof fds);
+    EXPECT_EQ(sendmsg(0, &msg, 0), 3);
+}
+
+namespace {
+
+int OpenDescriptors()
+{
+    return int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator()));
+}
+
+}  // namespace
+
+// Whatever a helper does, the program ends up holding no descriptor it did
+// not ask for, and no helper is left behind.
+TEST(NetcapClient, ClosesWhatABrokenHelperSends)
+{
+    char dir[] = "/tmp/qxnetcap.XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    const std::string twoFds = std::string(dir) + "/two-fds", silent = std::string(dir) + "/silent";
+    std::ofstream(twoFds) << "#!/bin/sh\nQUORLIX_NETCAP_FAKE_HELPER=1 exec " << self
+                          << " --gtest_filter=FakeHelper.AnswersWithTwoDescriptors >/dev/null 2>&1\n";
+    std::ofstream(silent) << "#!/bin/sh\nexec sleep 30\n";
+    std::filesystem::permissions(twoFds, std::filesystem::perms::owner_all);
+    std::filesystem::permissions(silent, std::filesystem::perms::owner_all);
+    const std::string before = NetcapHelperPath();
+
+    CancelToken stopped;
+    const int open = OpenDescriptors();
+    SetNetcapHelperPath(twoFds);
+    NetcapResult r = AskNetcap(NetcapRequest{}, nullptr);
+    EXPECT_EQ(std::tuple(r.outcome, r.fd), std::tuple(NetcapResult::Outcome::HelperFailed, -1));
+    EXPECT_EQ(OpenDescriptors(), open);
+
+    // One that never answers is ended when the task stops.
+    SetNetcapHelperPath(silent);
+    stopped.Cancel();
+    r = AskNetcap(NetcapRequest{}, &stopped);
+    EXPECT_EQ(std::tuple(r.outcome, r.fd), std::tuple(NetcapResult::Outcome::HelperFailed, -1));
+    EXPECT_EQ(OpenDescriptors(), open);
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child left, not even a zombie
+    EXPECT_EQ(errno, ECHILD);
+
+    SetNetcapHelperPath(before);
+    std::filesystem::remove_all(dir);
 }
 
 // The unprivileged side, run by NetcapAsNobodyTest in a child process as
