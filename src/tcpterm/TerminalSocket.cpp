@@ -207,20 +207,13 @@ void TerminalSocket::Send(std::string_view bytes)
 {
     if (fd_ < 0 || bytes.empty())
         return;
-    if (outgoingSent_ == outgoing_.size()) {
-        outgoing_.clear();
-        outgoingSent_ = 0;
-    }
     outgoing_.append(bytes);
     if (CurrentState() != State::Connected)
         return;  // goes once connected
-    int error = 0;
-    WriteQueued(&error);
-    if (error)
-        ReportSocketError();
+    WriteQueued();
 }
 
-void TerminalSocket::WriteQueued(int* error)
+void TerminalSocket::WriteQueued()
 {
     while (outgoingSent_ < outgoing_.size()) {
         const ssize_t n = ::send(fd_, outgoing_.data() + outgoingSent_, outgoing_.size() - outgoingSent_,
@@ -228,8 +221,10 @@ void TerminalSocket::WriteQueued(int* error)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                *error = errno;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                ReportSocketError();
+                return;
+            }
             break;
         }
         outgoingSent_ += size_t(n);
@@ -288,10 +283,7 @@ void TerminalSocket::OnConnect(int error)
     connecting_ = false;
     SetStatus("Connected");
     readNotifier_->setEnabled(true);
-    int sendError = 0;
-    WriteQueued(&sendError);  // text given while connecting
-    if (sendError)
-        ReportSocketError();
+    WriteQueued();  // text given while connecting
 }
 
 void TerminalSocket::OnAccept(int error)
@@ -365,10 +357,7 @@ void TerminalSocket::OnSend(int error)
         ReportSocketError();
         return;
     }
-    int sendError = 0;
-    WriteQueued(&sendError);
-    if (sendError)
-        ReportSocketError();
+    WriteQueued();
 }
 
 void TerminalSocket::OnClose(int error)
