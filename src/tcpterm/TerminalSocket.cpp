@@ -108,7 +108,7 @@ void TerminalSocket::DropNotifiers()
     }
 }
 
-void TerminalSocket::CloseHandle()
+void TerminalSocket::Close()
 {
     // A lookup under way is left to finish on its own and its answer ignored:
     // the resolver cannot be interrupted anyway, and giving it up through
@@ -123,11 +123,6 @@ void TerminalSocket::CloseHandle()
     connecting_ = false;
     outgoing_.clear();
     outgoingSent_ = 0;
-}
-
-void TerminalSocket::Close()
-{
-    CloseHandle();
 }
 
 void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
@@ -160,7 +155,7 @@ void TerminalSocket::OnLookedUp(const QHostInfo& info)
             return;
         }
     }
-    CloseHandle();
+    Close();
     SetStatus("Unable To Connect To Host!");
 }
 
@@ -180,7 +175,7 @@ void TerminalSocket::StartConnect(std::uint32_t address)
         OnConnect(error);
         return;
     }
-    CloseHandle();
+    Close();
     SetStatus("Unable To Connect To Host!");
 }
 
@@ -194,7 +189,7 @@ bool TerminalSocket::Listen(std::uint16_t port)
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in sa = Ipv4(htonl(INADDR_ANY), port);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(fd_, 5) < 0) {
-        CloseHandle();
+        Close();
         SetStatus("Unable To Listen!");
         return false;
     }
@@ -366,13 +361,13 @@ void TerminalSocket::OnClose(int error)
         ReportSocketError();
         return;
     }
-    CloseHandle();
+    Close();
     SetStatus("Closed");
 }
 
 void TerminalSocket::ReportSocketError()
 {
-    CloseHandle();
+    Close();
     SetStatus("Socket Error. Connection Closed.");
 }
 

@@ -76,7 +76,6 @@ private:
     void Adopt(int fd);
     void MakeNotifiers();
     void DropNotifiers();
-    void CloseHandle();
     // Writes what the socket takes of the queue; a failed write ends the connection.
     void WriteQueued();
     void UpdateWriteInterest();
