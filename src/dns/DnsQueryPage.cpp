@@ -28,11 +28,6 @@ QString FromUtf8(const std::string& s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 }  // namespace
 
 DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
@@ -147,11 +142,6 @@ void DnsQueryPage::RunQuery(TaskContext& context)
     }
 }
 
-bool DnsQueryPage::ResolvesByAddress(const std::string& text)
-{
-    return !text.empty() && IsDigit(text.front()) && IsDigit(text.back());
-}
-
 void DnsQueryPage::OnResolveName()
 {
     if (TaskRunning(kQueryTask)) {
@@ -174,7 +164,7 @@ void DnsQueryPage::OnResolveName()
     AppendOutput("Resolving: ");
     button->setText(QStringLiteral("Stop"));
 
-    lookupByAddress_ = ResolvesByAddress(text);
+    lookupByAddress_ = LooksLikeAddress(text);
     QString target;
     if (lookupByAddress_) {
         AppendOutput("\r\n\r\n\tResolving IP Address: ");

@@ -28,10 +28,6 @@ public:
 
     void AbandonTasks() override;
 
-    // Resolve Name reads a text as an address when it begins and ends with a
-    // decimal digit, else as a host name.
-    static bool ResolvesByAddress(const std::string& text);
-
 private:
     void OnGetDefaultDns();
     void OnQueryButton();

@@ -33,6 +33,12 @@ std::uint32_t LookupHostAddress(const char* text)
     return address;
 }
 
+bool LooksLikeAddress(std::string_view text)
+{
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    return !text.empty() && digit(text.front()) && digit(text.back());
+}
+
 int AddressToText(std::uint32_t address, char* out, std::size_t size)
 {
     if (!out || size == 0)

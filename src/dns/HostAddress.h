@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // IPv4 addresses are 32-bit values in network byte order throughout.
 
@@ -9,6 +10,10 @@
 // never looked up (all ones when it is not one); any other text goes to the
 // system resolver, IPv4 only: its first address, or 0. A null text gives 0.
 std::uint32_t LookupHostAddress(const char* text);
+
+// Whether a text the user typed is taken for an address rather than a host
+// name: it begins and ends with a decimal digit. Nothing else is looked at.
+bool LooksLikeAddress(std::string_view text);
 
 // Dotted-decimal text of address into out (size bytes, terminator included).
 // 1 on success; 0, with nothing copied, when out is null or too small.
