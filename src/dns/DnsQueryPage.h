@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include <QString>
 
 #include "app/ToolPage.h"
 
@@ -37,6 +37,5 @@ private:
     void CancelLookup();
 
     int lookupId_ = -1;  // the outstanding lookup; -1 when none
-    bool lookupByAddress_ = false;
-    std::string lookupAddress_;  // the dotted address a lookup by address asks about
+    QString lookupAddress_;  // the dotted address a lookup by address asks about; empty for a name
 };
