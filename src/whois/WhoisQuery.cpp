@@ -151,8 +151,7 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
         return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
     auto fail = [this](WhoisStatus status) {
-        close(fd_);
-        fd_ = -1;
+        Close();
         return status;
     };
     if (server.port < 1 || server.port > 65535 || server.host.empty())
