@@ -5,11 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#include "base64/Base64Alphabet.h"
 #include "base64/Base64Vector.h"
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kPad = '=';
 constexpr std::int64_t kLineBytes = 57;  // 19 groups of 3 bytes
 constexpr std::int64_t kLineChars = 76;
@@ -18,7 +18,7 @@ constexpr std::int64_t kLineChars = 76;
 constexpr auto kPairs = [] {
     std::array<std::array<char, 2>, 4096> pairs{};
     for (int i = 0; i < 4096; ++i)
-        pairs[i] = {kAlphabet[i >> 6], kAlphabet[i & 63]};
+        pairs[i] = {kBase64Alphabet[i >> 6], kBase64Alphabet[i & 63]};
     return pairs;
 }();
 
@@ -30,7 +30,7 @@ constexpr auto kValues = [] {
     std::array<signed char, 256> values{};
     values.fill(kForeign);
     for (int i = 0; i < 64; ++i)
-        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
+        values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
     values[static_cast<unsigned char>(kPad)] = kPadValue;
     return values;
 }();
@@ -67,13 +67,6 @@ inline void EncodeTwoGroups(const unsigned char* src, char* out)
     std::memcpy(out + 6, kPairs[(x >> 16) & 0xFFF].data(), 2);
 }
 
-// Bitwise rather than logical ORs: no branches, so the loop below vectorises.
-inline unsigned IsAlphabetChar(unsigned char c)
-{
-    return unsigned((unsigned char)(c - 'A') < 26) | unsigned((unsigned char)(c - 'a') < 26) |
-           unsigned((unsigned char)(c - '0') < 10) | unsigned(c == '+') | unsigned(c == '/');
-}
-
 // The alphabet characters among n bytes, up to the first "=" if there is one
 // (then *padFound is set). Branch-free between pads, with 8-bit counts per
 // block of 255 bytes, so that the compiler can use byte-wide vector code.
@@ -90,7 +83,7 @@ std::int64_t CountAlphabetChars(const unsigned char* p, std::size_t n, bool* pad
         const std::size_t block = n < 255 ? n : 255;
         std::uint8_t count = 0;
         for (std::size_t i = 0; i < block; ++i)
-            count = std::uint8_t(count + IsAlphabetChar(p[i]));
+            count = std::uint8_t(count + IsBase64AlphabetChar(p[i]));
         total += count;
         p += block;
         n -= block;
