@@ -47,6 +47,19 @@ constexpr auto kShifted = [] {
     return tables;
 }();
 
+// The 24 bits of 4 characters, or kBad set when any is not in the alphabet.
+inline std::uint32_t GroupBits(const unsigned char* p)
+{
+    return kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
+}
+
+inline void PutGroup(std::uint32_t bits, unsigned char* out)
+{
+    out[0] = static_cast<unsigned char>(bits >> 16);
+    out[1] = static_cast<unsigned char>(bits >> 8);
+    out[2] = static_cast<unsigned char>(bits);
+}
+
 inline void EncodeGroup(const unsigned char* src, char* out)
 {
     const std::uint32_t group = std::uint32_t(src[0]) << 16 | std::uint32_t(src[1]) << 8 | src[2];
@@ -239,23 +252,16 @@ std::int64_t Base64Decode(const char* text, void* out, std::int64_t capacity)
             if (HaveVectorBase64())
                 DecodeBlocksVector(p, end, o);
             for (; end - p >= 8; p += 8, o += 6) {
-                const std::uint32_t a = kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
-                const std::uint32_t b = kShifted[0][p[4]] | kShifted[1][p[5]] | kShifted[2][p[6]] | kShifted[3][p[7]];
+                const std::uint32_t a = GroupBits(p), b = GroupBits(p + 4);
                 if ((a | b) & kBad)
                     break;
-                o[0] = static_cast<unsigned char>(a >> 16);
-                o[1] = static_cast<unsigned char>(a >> 8);
-                o[2] = static_cast<unsigned char>(a);
-                o[3] = static_cast<unsigned char>(b >> 16);
-                o[4] = static_cast<unsigned char>(b >> 8);
-                o[5] = static_cast<unsigned char>(b);
+                PutGroup(a, o);
+                PutGroup(b, o + 3);
             }
             if (end - p >= 4) {
-                const std::uint32_t a = kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
+                const std::uint32_t a = GroupBits(p);
                 if (!(a & kBad)) {
-                    o[0] = static_cast<unsigned char>(a >> 16);
-                    o[1] = static_cast<unsigned char>(a >> 8);
-                    o[2] = static_cast<unsigned char>(a);
+                    PutGroup(a, o);
                     o += 3;
                     p += 4;
                     continue;
