@@ -35,11 +35,6 @@ DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
     OnGetDefaultDns();
 }
 
-DnsQueryPage::~DnsQueryPage()
-{
-    CancelLookup();
-}
-
 void DnsQueryPage::AbandonTasks()
 {
     CancelLookup();
@@ -48,8 +43,9 @@ void DnsQueryPage::AbandonTasks()
 
 void DnsQueryPage::CancelLookup()
 {
-    if (lookupId_ >= 0)
-        QHostInfo::abortHostLookup(lookupId_);
+    // The answer of a lookup given up is ignored when it comes, as the TCP
+    // page ignores its own: the resolver cannot be interrupted anyway, and
+    // abortHostLookup loses the answer's call object.
     lookupId_ = -1;
 }
 

@@ -24,7 +24,6 @@ public:
     };
 
     explicit DnsQueryPage(QWidget* parent);
-    ~DnsQueryPage() override;
 
     void AbandonTasks() override;
 
