@@ -11,6 +11,10 @@
 // system resolver, IPv4 only: its first address, or 0. A null text gives 0.
 std::uint32_t LookupHostAddress(const char* text);
 
+// The first IPv4 address the system resolver gives for name, or 0 when it
+// gives none. Blocks for as long as the resolver takes.
+std::uint32_t ResolveHostName(const char* name);
+
 // Whether a text the user typed is taken for an address rather than a host
 // name: it begins and ends with a decimal digit. Nothing else is looked at.
 bool LooksLikeAddress(std::string_view text);
