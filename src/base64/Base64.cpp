@@ -5,11 +5,11 @@
 #include <cstring>
 #include <limits>
 
+#include "base64/Base64Alphabet.h"
 #include "base64/Base64Vector.h"
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kPad = '=';
 constexpr std::int64_t kLineBytes = 57;  // 19 groups of 3 bytes
 constexpr std::int64_t kLineChars = 76;
@@ -18,7 +18,7 @@ constexpr std::int64_t kLineChars = 76;
 constexpr auto kPairs = [] {
     std::array<std::array<char, 2>, 4096> pairs{};
     for (int i = 0; i < 4096; ++i)
-        pairs[i] = {kAlphabet[i >> 6], kAlphabet[i & 63]};
+        pairs[i] = {kBase64Alphabet[i >> 6], kBase64Alphabet[i & 63]};
     return pairs;
 }();
 
@@ -30,7 +30,7 @@ constexpr auto kValues = [] {
     std::array<signed char, 256> values{};
     values.fill(kForeign);
     for (int i = 0; i < 64; ++i)
-        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
+        values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
     values[static_cast<unsigned char>(kPad)] = kPadValue;
     return values;
 }();
@@ -46,6 +46,19 @@ constexpr auto kShifted = [] {
             tables[pos][c] = kValues[c] >= 0 ? std::uint32_t(kValues[c]) << (18 - 6 * pos) : kBad;
     return tables;
 }();
+
+// The 24 bits of 4 characters, or kBad set when any is not in the alphabet.
+inline std::uint32_t GroupBits(const unsigned char* p)
+{
+    return kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
+}
+
+inline void PutGroup(std::uint32_t bits, unsigned char* out)
+{
+    out[0] = static_cast<unsigned char>(bits >> 16);
+    out[1] = static_cast<unsigned char>(bits >> 8);
+    out[2] = static_cast<unsigned char>(bits);
+}
 
 inline void EncodeGroup(const unsigned char* src, char* out)
 {
@@ -67,13 +80,6 @@ inline void EncodeTwoGroups(const unsigned char* src, char* out)
     std::memcpy(out + 6, kPairs[(x >> 16) & 0xFFF].data(), 2);
 }
 
-// Bitwise rather than logical ORs: no branches, so the loop below vectorises.
-inline unsigned IsAlphabetChar(unsigned char c)
-{
-    return unsigned((unsigned char)(c - 'A') < 26) | unsigned((unsigned char)(c - 'a') < 26) |
-           unsigned((unsigned char)(c - '0') < 10) | unsigned(c == '+') | unsigned(c == '/');
-}
-
 // The alphabet characters among n bytes, up to the first "=" if there is one
 // (then *padFound is set). Branch-free between pads, with 8-bit counts per
 // block of 255 bytes, so that the compiler can use byte-wide vector code.
@@ -90,7 +96,7 @@ std::int64_t CountAlphabetChars(const unsigned char* p, std::size_t n, bool* pad
         const std::size_t block = n < 255 ? n : 255;
         std::uint8_t count = 0;
         for (std::size_t i = 0; i < block; ++i)
-            count = std::uint8_t(count + IsAlphabetChar(p[i]));
+            count = std::uint8_t(count + IsBase64AlphabetChar(p[i]));
         total += count;
         p += block;
         n -= block;
@@ -246,23 +252,16 @@ std::int64_t Base64Decode(const char* text, void* out, std::int64_t capacity)
             if (HaveVectorBase64())
                 DecodeBlocksVector(p, end, o);
             for (; end - p >= 8; p += 8, o += 6) {
-                const std::uint32_t a = kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
-                const std::uint32_t b = kShifted[0][p[4]] | kShifted[1][p[5]] | kShifted[2][p[6]] | kShifted[3][p[7]];
+                const std::uint32_t a = GroupBits(p), b = GroupBits(p + 4);
                 if ((a | b) & kBad)
                     break;
-                o[0] = static_cast<unsigned char>(a >> 16);
-                o[1] = static_cast<unsigned char>(a >> 8);
-                o[2] = static_cast<unsigned char>(a);
-                o[3] = static_cast<unsigned char>(b >> 16);
-                o[4] = static_cast<unsigned char>(b >> 8);
-                o[5] = static_cast<unsigned char>(b);
+                PutGroup(a, o);
+                PutGroup(b, o + 3);
             }
             if (end - p >= 4) {
-                const std::uint32_t a = kShifted[0][p[0]] | kShifted[1][p[1]] | kShifted[2][p[2]] | kShifted[3][p[3]];
+                const std::uint32_t a = GroupBits(p);
                 if (!(a & kBad)) {
-                    o[0] = static_cast<unsigned char>(a >> 16);
-                    o[1] = static_cast<unsigned char>(a >> 8);
-                    o[2] = static_cast<unsigned char>(a);
+                    PutGroup(a, o);
                     o += 3;
                     p += 4;
                     continue;

@@ -19,20 +19,6 @@ constexpr int kDecodeButton = 1043;
 constexpr int kEmptyButton = 1046;
 constexpr int kClearButton = 1020;
 
-// The clipboard's plain text as UTF-8 bytes (zero-terminated, as QByteArray
-// keeps them). An empty text counts as none: there is nothing to encode or
-// decode, and the user is told so instead of getting a bare line break.
-std::optional<QByteArray> ClipboardText()
-{
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    if (!data || !data->hasText())
-        return std::nullopt;
-    QByteArray bytes = data->text().toUtf8();
-    if (bytes.isEmpty())
-        return std::nullopt;
-    return bytes;
-}
-
 }  // namespace
 
 Base64Page::Base64Page(QWidget* parent) : ToolPage(139, parent)
@@ -44,13 +30,24 @@ Base64Page::Base64Page(QWidget* parent) : ToolPage(139, parent)
     connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &Base64Page::OnClearOutput);
 }
 
+std::optional<QByteArray> Base64Page::ClipboardText()
+{
+    // An empty text counts as none: there is nothing to encode or decode, and
+    // the user is told so instead of getting a bare line break.
+    const QMimeData* mime = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    QByteArray bytes = mime && mime->hasText() ? mime->text().toUtf8() : QByteArray();
+    if (bytes.isEmpty()) {
+        Message(QStringLiteral("No Text In Clipboard!"), MessageKind::Warning);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 void Base64Page::OnEncodeClipboard()
 {
     const std::optional<QByteArray> text = ClipboardText();
-    if (!text) {
-        Message(QStringLiteral("No Text In Clipboard!"), MessageKind::Warning);
+    if (!text)
         return;
-    }
     const std::int64_t size = Base64EncodedSize(std::uint64_t(text->size()));
     std::vector<char> buffer(static_cast<std::size_t>(size));
     Base64Encode(text->constData(), text->size(), buffer.data(), size);
@@ -61,10 +58,8 @@ void Base64Page::OnEncodeClipboard()
 void Base64Page::OnDecodeClipboard()
 {
     const std::optional<QByteArray> text = ClipboardText();
-    if (!text) {
-        Message(QStringLiteral("No Text In Clipboard!"), MessageKind::Warning);
+    if (!text)
         return;
-    }
     const std::int64_t size = Base64DecodedSize(text->constData());
     std::vector<char> buffer(std::size_t(size) + 1);
     const std::int64_t decoded = Base64Decode(text->constData(), buffer.data(), size + 1);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <optional>
+
 #include "app/ToolPage.h"
 
 // Encodes the clipboard's text into base64, or decodes it, and appends the
@@ -15,4 +18,7 @@ private:
     void OnDecodeClipboard();
     void OnEmptyClipboard();
     void OnClearOutput();
+    // The clipboard's plain text as UTF-8 bytes (zero-terminated, as QByteArray
+    // keeps them); nullopt, after a warning, when it holds none.
+    std::optional<QByteArray> ClipboardText();
 };

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "base64/Base64Alphabet.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 
@@ -10,14 +12,12 @@
 
 namespace {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 inline void EncodeGroup(const unsigned char* src, char* out)
 {
-    out[0] = kAlphabet[src[0] >> 2];
-    out[1] = kAlphabet[(src[0] & 3) << 4 | src[1] >> 4];
-    out[2] = kAlphabet[(src[1] & 15) << 2 | src[2] >> 6];
-    out[3] = kAlphabet[src[2] & 63];
+    out[0] = kBase64Alphabet[src[0] >> 2];
+    out[1] = kBase64Alphabet[(src[0] & 3) << 4 | src[1] >> 4];
+    out[2] = kBase64Alphabet[(src[1] & 15) << 2 | src[2] >> 6];
+    out[3] = kBase64Alphabet[src[2] & 63];
 }
 
 // 24 bytes into 32 characters. Reads 28 bytes: the two 12-byte halves are
@@ -97,16 +97,6 @@ QUORLIX_AVX2 inline unsigned ForeignMask(const Classified& c)
     const __m256i bad = _mm256_and_si256(c.low, c.high);
     return ~unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bad, _mm256_setzero_si256())));
 }
-
-inline unsigned IsAlphabetChar(unsigned char c)
-{
-    return unsigned((unsigned char)(c - 'A') < 26) | unsigned((unsigned char)(c - 'a') < 26) |
-           unsigned((unsigned char)(c - '0') < 10) | unsigned(c == '+') | unsigned(c == '/');
-}
-
-}  // namespace
-
-namespace {
 
 bool ProcessorHasAvx2()
 {
@@ -192,7 +182,7 @@ QUORLIX_AVX2 std::int64_t CountAlphabetVector(const unsigned char* p, std::size_
             *padFound = true;
             return total;
         }
-        total += IsAlphabetChar(p[i]);
+        total += IsBase64AlphabetChar(p[i]);
     }
     return total;
 }

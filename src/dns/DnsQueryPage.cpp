@@ -23,16 +23,6 @@ constexpr int kRecordCapacity = 50;
 constexpr std::uint16_t kTypes[] = {kDnsTypeA,   kDnsTypeNS,    kDnsTypeCNAME, kDnsTypeSOA,
                                     kDnsTypePTR, kDnsTypeHINFO, kDnsTypeMX};
 
-QString FromUtf8(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 }  // namespace
 
 DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
@@ -45,11 +35,6 @@ DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
     OnGetDefaultDns();
 }
 
-DnsQueryPage::~DnsQueryPage()
-{
-    CancelLookup();
-}
-
 void DnsQueryPage::AbandonTasks()
 {
     CancelLookup();
@@ -58,8 +43,9 @@ void DnsQueryPage::AbandonTasks()
 
 void DnsQueryPage::CancelLookup()
 {
-    if (lookupId_ >= 0)
-        QHostInfo::abortHostLookup(lookupId_);
+    // The answer of a lookup given up is ignored when it comes, as the TCP
+    // page ignores its own: the resolver cannot be interrupted anyway, and
+    // abortHostLookup loses the answer's call object.
     lookupId_ = -1;
 }
 
@@ -68,7 +54,7 @@ void DnsQueryPage::OnGetDefaultDns()
     auto* box = Item<QComboBox>(kServerBox);
     const std::string shown = ControlText(kServerBox, kTextBuffer);
     if (!shown.empty())
-        AddToHistory(box, FromUtf8(shown));  // the server shown before stays in the list
+        AddToHistory(box, QString::fromStdString(shown));  // the server shown before stays in the list
     char text[50] = "";
     AddressToText(GetDefaultDnsServer(), text, sizeof text);
     box->setEditText(QString::fromLatin1(text));
@@ -147,11 +133,6 @@ void DnsQueryPage::RunQuery(TaskContext& context)
     }
 }
 
-bool DnsQueryPage::ResolvesByAddress(const std::string& text)
-{
-    return !text.empty() && IsDigit(text.front()) && IsDigit(text.back());
-}
-
 void DnsQueryPage::OnResolveName()
 {
     if (TaskRunning(kQueryTask)) {
@@ -169,27 +150,27 @@ void DnsQueryPage::OnResolveName()
     const std::string text = ControlText(kNameBox, kTextBuffer);
     if (text.empty())
         return;
-    AddToHistory(Item<QComboBox>(kNameBox), FromUtf8(text));
+    AddToHistory(Item<QComboBox>(kNameBox), QString::fromStdString(text));
     ClearOutput();
     AppendOutput("Resolving: ");
     button->setText(QStringLiteral("Stop"));
 
-    lookupByAddress_ = ResolvesByAddress(text);
+    lookupAddress_.clear();
     QString target;
-    if (lookupByAddress_) {
+    if (LooksLikeAddress(text)) {
         AppendOutput("\r\n\r\n\tResolving IP Address: ");
         AppendOutput(text);
         AppendOutput("\r\n\r\n\t");
         // As inet_addr reads it: a text that is no address asks about 255.255.255.255.
         char dotted[20] = "";
         AddressToText(inet_addr(text.c_str()), dotted, sizeof dotted);
-        lookupAddress_ = dotted;
-        target = QString::fromLatin1(dotted);
+        lookupAddress_ = QString::fromLatin1(dotted);
+        target = lookupAddress_;
     } else {
         AppendOutput("\r\n\r\n\tResolving Domain Name: ");
         AppendOutput(text);
         AppendOutput("\r\n\r\n\t");
-        target = FromUtf8(text);
+        target = QString::fromStdString(text);
     }
     lookupId_ = QHostInfo::lookupHost(target, this, [this](const QHostInfo& info) { OnResolveComplete(info); });
     if (lookupId_ < 0) {
@@ -207,10 +188,10 @@ void DnsQueryPage::OnResolveComplete(const QHostInfo& info)
 
     std::string result;
     if (info.error() == QHostInfo::NoError) {
-        if (lookupByAddress_) {
+        if (!lookupAddress_.isEmpty()) {
             // The resolver answers a failed reverse lookup with the address itself.
             const QString host = info.hostName();
-            if (!host.isEmpty() && host != QString::fromStdString(lookupAddress_))
+            if (!host.isEmpty() && host != lookupAddress_)
                 result = host.toStdString();
         } else {
             for (const QHostAddress& address : info.addresses()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include <QString>
 
 #include "app/ToolPage.h"
 
@@ -24,13 +24,8 @@ public:
     };
 
     explicit DnsQueryPage(QWidget* parent);
-    ~DnsQueryPage() override;
 
     void AbandonTasks() override;
-
-    // Resolve Name reads a text as an address when it begins and ends with a
-    // decimal digit, else as a host name.
-    static bool ResolvesByAddress(const std::string& text);
 
 private:
     void OnGetDefaultDns();
@@ -41,6 +36,5 @@ private:
     void CancelLookup();
 
     int lookupId_ = -1;  // the outstanding lookup; -1 when none
-    bool lookupByAddress_ = false;
-    std::string lookupAddress_;  // the dotted address a lookup by address asks about
+    QString lookupAddress_;  // the dotted address a lookup by address asks about; empty for a name
 };

@@ -24,12 +24,16 @@ std::uint32_t LookupHostAddress(const char* text)
         return 0;
     if (text[0] >= '0' && text[0] <= '9')
         return inet_addr(text);  // INADDR_NONE (all ones) for anything not dotted
+    return ResolveHostName(text);
+}
 
+std::uint32_t ResolveHostName(const char* name)
+{
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address instead of one per socket type
     addrinfo* list = nullptr;
-    if (getaddrinfo(text, nullptr, &hints, &list) != 0 || !list)
+    if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list)
         return 0;
     std::uint32_t address = 0;
     for (addrinfo* ai = list; ai; ai = ai->ai_next) {
@@ -90,6 +94,12 @@ std::uint32_t LookupHostAddress(const char* text, const CancelToken* token)
             return 0;
         }
     }
+}
+
+bool LooksLikeAddress(std::string_view text)
+{
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    return !text.empty() && digit(text.front()) && digit(text.back());
 }
 
 int AddressToText(std::uint32_t address, char* out, std::size_t size)

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // IPv4 addresses are 32-bit values in network byte order throughout.
 
@@ -17,6 +18,14 @@ class CancelToken;
 // own while the caller waits beside token; cancelled, the caller gets 0 at
 // once and the look-up finishes alone. A null token waits for the resolver.
 std::uint32_t LookupHostAddress(const char* text, const CancelToken* token);
+
+// The first IPv4 address the system resolver gives for name, or 0 when it
+// gives none. Blocks for as long as the resolver takes.
+std::uint32_t ResolveHostName(const char* name);
+
+// Whether a text the user typed is taken for an address rather than a host
+// name: it begins and ends with a decimal digit. Nothing else is looked at.
+bool LooksLikeAddress(std::string_view text);
 
 // Dotted-decimal text of address into out (size bytes, terminator included).
 // 1 on success; 0, with nothing copied, when out is null or too small.

@@ -12,7 +12,6 @@ namespace {
 constexpr std::size_t kRequestSize = 32;
 constexpr std::uint8_t kRequestByte = 0x45;  // 'E'
 constexpr std::uint32_t kReplyBufferSize = 2000;
-constexpr std::uint32_t kGeneralFailure = 11050;
 
 struct StatusName {
     std::uint32_t status;
@@ -60,7 +59,7 @@ int SendEcho(std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
         return 0;
     IcmpHandle handle = GuardedIcmpCreateFile();
     if (handle == kInvalidIcmpHandle) {
-        *result = EchoResult{0, kGeneralFailure, -1};
+        *result = EchoResult{0, kIpGeneralFailure, -1};
         return 0;
     }
 

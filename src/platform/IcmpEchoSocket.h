@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/IcmpLibrary.h"
+
 // The Linux echo component behind IcmpLibrary: the three operations of the
 // platform's echo library on an ICMP socket.
 //
@@ -14,22 +16,6 @@
 // time-to-live and data and waits for the answer to that echo alone, matched
 // by identifier and sequence, while also watching the calling thread's cancel
 // token (ThreadCancel.h). Close releases the socket.
-
-// The IP status codes of the echo interface.
-inline constexpr std::uint32_t kIpSuccess = 0;
-inline constexpr std::uint32_t kIpBufTooSmall = 11001;
-inline constexpr std::uint32_t kIpDestNetUnreachable = 11002;
-inline constexpr std::uint32_t kIpDestHostUnreachable = 11003;
-inline constexpr std::uint32_t kIpDestProtUnreachable = 11004;
-inline constexpr std::uint32_t kIpDestPortUnreachable = 11005;
-inline constexpr std::uint32_t kIpPacketTooBig = 11009;
-inline constexpr std::uint32_t kIpReqTimedOut = 11010;
-inline constexpr std::uint32_t kIpBadRoute = 11012;
-inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
-inline constexpr std::uint32_t kIpTtlExpiredReassem = 11014;
-inline constexpr std::uint32_t kIpParamProblem = 11015;
-inline constexpr std::uint32_t kIpSourceQuench = 11016;
-inline constexpr std::uint32_t kIpGeneralFailure = 11050;
 
 // The status an ICMP error report of this type and code stands for; 0 for
 // types that never answer an echo (the caller keeps waiting).

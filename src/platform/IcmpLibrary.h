@@ -29,6 +29,22 @@ struct IcmpEchoReply {
     IpOptionInformation Options;
 };
 
+// The IP status codes of the echo interface.
+inline constexpr std::uint32_t kIpSuccess = 0;
+inline constexpr std::uint32_t kIpBufTooSmall = 11001;
+inline constexpr std::uint32_t kIpDestNetUnreachable = 11002;
+inline constexpr std::uint32_t kIpDestHostUnreachable = 11003;
+inline constexpr std::uint32_t kIpDestProtUnreachable = 11004;
+inline constexpr std::uint32_t kIpDestPortUnreachable = 11005;
+inline constexpr std::uint32_t kIpPacketTooBig = 11009;
+inline constexpr std::uint32_t kIpReqTimedOut = 11010;
+inline constexpr std::uint32_t kIpBadRoute = 11012;
+inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
+inline constexpr std::uint32_t kIpTtlExpiredReassem = 11014;
+inline constexpr std::uint32_t kIpParamProblem = 11015;
+inline constexpr std::uint32_t kIpSourceQuench = 11016;
+inline constexpr std::uint32_t kIpGeneralFailure = 11050;
+
 using IcmpCreateFileFn = IcmpHandle (*)();
 using IcmpCloseHandleFn = int (*)(IcmpHandle);
 // Sends one echo and waits up to timeoutMs; returns the number of reply records written.

@@ -24,9 +24,9 @@ constexpr int kBoxChars = 300;  // the Host and Port boxes are read into buffers
 
 TcpSocketPage::TcpSocketPage(QWidget* parent) : ToolPage(kTemplate, parent), socket_(this)
 {
-    status_ = Item<QLabel>(kStatusId);
-    status_->setWordWrap(false);
-    socket_.SetOutput(Pane(), status_);
+    auto* status = Item<QLabel>(kStatusId);
+    status->setWordWrap(false);
+    socket_.SetOutput(Pane(), status);
     socket_.SetStatus("Closed");
 
     connect(Item<QPushButton>(kConnectId), &QPushButton::clicked, this, &TcpSocketPage::OnConnectButton);
@@ -40,17 +40,6 @@ void TcpSocketPage::AbandonTasks()
 {
     ToolPage::AbandonTasks();
     socket_.Close();
-}
-
-int TcpSocketPage::PortOrComplain()
-{
-    const int port = ReadPortNumber(ControlText(kPortId, kBoxChars));
-    if (port < 1 || port > 65535) {
-        Message(QStringLiteral("Invalid Port!"), MessageKind::Failure);
-        Item<QLineEdit>(kPortId)->setFocus();
-        return 0;
-    }
-    return port;
 }
 
 void TcpSocketPage::OnConnectButton()
@@ -72,9 +61,12 @@ void TcpSocketPage::OnConnectButton()
 
 int TcpSocketPage::PrepareSocket()
 {
-    const int port = PortOrComplain();
-    if (!port)
+    const int port = ReadPortNumber(ControlText(kPortId, kBoxChars));
+    if (port < 1 || port > 65535) {
+        Message(QStringLiteral("Invalid Port!"), MessageKind::Failure);
+        Item<QLineEdit>(kPortId)->setFocus();
         return 0;
+    }
     if (!socket_.Create()) {
         Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
         return 0;

@@ -3,8 +3,6 @@
 #include "app/ToolPage.h"
 #include "tcpterm/TerminalSocket.h"
 
-class QLabel;
-
 // The TCP Socket page: a manual TCP client (Connect) or a server for one peer
 // (Listen). What the peer sends shows in the pane, Send... sends a typed text,
 // and the status line under the pane tells the state of the connection. All
@@ -25,11 +23,8 @@ private:
     void OnCloseButton();
     void OnClearOutput();
     void OnSendButton();
-    // The Port box as a port, or 0 after telling the user it is not one.
-    int PortOrComplain();
     // The port box's port, with a fresh socket for it; 0 once the user has been told why not.
     int PrepareSocket();
 
     TerminalSocket socket_;
-    QLabel* status_ = nullptr;
 };

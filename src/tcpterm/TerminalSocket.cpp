@@ -108,7 +108,7 @@ void TerminalSocket::DropNotifiers()
     }
 }
 
-void TerminalSocket::CloseHandle()
+void TerminalSocket::Close()
 {
     // A lookup under way is left to finish on its own and its answer ignored:
     // the resolver cannot be interrupted anyway, and giving it up through
@@ -123,11 +123,6 @@ void TerminalSocket::CloseHandle()
     connecting_ = false;
     outgoing_.clear();
     outgoingSent_ = 0;
-}
-
-void TerminalSocket::Close()
-{
-    CloseHandle();
 }
 
 void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
@@ -160,7 +155,7 @@ void TerminalSocket::OnLookedUp(const QHostInfo& info)
             return;
         }
     }
-    CloseHandle();
+    Close();
     SetStatus("Unable To Connect To Host!");
 }
 
@@ -180,7 +175,7 @@ void TerminalSocket::StartConnect(std::uint32_t address)
         OnConnect(error);
         return;
     }
-    CloseHandle();
+    Close();
     SetStatus("Unable To Connect To Host!");
 }
 
@@ -194,7 +189,7 @@ bool TerminalSocket::Listen(std::uint16_t port)
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in sa = Ipv4(htonl(INADDR_ANY), port);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(fd_, 5) < 0) {
-        CloseHandle();
+        Close();
         SetStatus("Unable To Listen!");
         return false;
     }
@@ -207,20 +202,13 @@ void TerminalSocket::Send(std::string_view bytes)
 {
     if (fd_ < 0 || bytes.empty())
         return;
-    if (outgoingSent_ == outgoing_.size()) {
-        outgoing_.clear();
-        outgoingSent_ = 0;
-    }
     outgoing_.append(bytes);
     if (CurrentState() != State::Connected)
         return;  // goes once connected
-    int error = 0;
-    WriteQueued(&error);
-    if (error)
-        ReportSocketError();
+    WriteQueued();
 }
 
-void TerminalSocket::WriteQueued(int* error)
+void TerminalSocket::WriteQueued()
 {
     while (outgoingSent_ < outgoing_.size()) {
         const ssize_t n = ::send(fd_, outgoing_.data() + outgoingSent_, outgoing_.size() - outgoingSent_,
@@ -228,8 +216,10 @@ void TerminalSocket::WriteQueued(int* error)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                *error = errno;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                ReportSocketError();
+                return;
+            }
             break;
         }
         outgoingSent_ += size_t(n);
@@ -288,10 +278,7 @@ void TerminalSocket::OnConnect(int error)
     connecting_ = false;
     SetStatus("Connected");
     readNotifier_->setEnabled(true);
-    int sendError = 0;
-    WriteQueued(&sendError);  // text given while connecting
-    if (sendError)
-        ReportSocketError();
+    WriteQueued();  // text given while connecting
 }
 
 void TerminalSocket::OnAccept(int error)
@@ -365,10 +352,7 @@ void TerminalSocket::OnSend(int error)
         ReportSocketError();
         return;
     }
-    int sendError = 0;
-    WriteQueued(&sendError);
-    if (sendError)
-        ReportSocketError();
+    WriteQueued();
 }
 
 void TerminalSocket::OnClose(int error)
@@ -377,13 +361,13 @@ void TerminalSocket::OnClose(int error)
         ReportSocketError();
         return;
     }
-    CloseHandle();
+    Close();
     SetStatus("Closed");
 }
 
 void TerminalSocket::ReportSocketError()
 {
-    CloseHandle();
+    Close();
     SetStatus("Socket Error. Connection Closed.");
 }
 

@@ -76,8 +76,8 @@ private:
     void Adopt(int fd);
     void MakeNotifiers();
     void DropNotifiers();
-    void CloseHandle();
-    void WriteQueued(int* error);
+    // Writes what the socket takes of the queue; a failed write ends the connection.
+    void WriteQueued();
     void UpdateWriteInterest();
     void ShowReceived();
     void FlushReceived();

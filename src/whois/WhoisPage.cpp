@@ -3,11 +3,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
-#include <cctype>
 #include <optional>
 
 #include "app/DialogBuilder.h"
 #include "app/OutputPane.h"
+#include "dns/HostAddress.h"
 #include "whois/WhoisQuery.h"
 #include "whois/WhoisServerTable.h"
 
@@ -46,11 +46,6 @@ private:
     TaskContext& context_;
     ToolPage* page_;
 };
-
-bool IsDigit(char c)
-{
-    return std::isdigit(static_cast<unsigned char>(c)) != 0;
-}
 
 }  // namespace
 
@@ -94,7 +89,7 @@ void WhoisPage::RunQuery(TaskContext& context)
     PageOutput output(context, this);
     WhoisWaits waits;
     waits.token = &context.Token();
-    if (IsDigit(query.front()) && IsDigit(query.back())) {
+    if (LooksLikeAddress(query)) {
         QueryAddressWhois(query, output, waits);
         return;
     }

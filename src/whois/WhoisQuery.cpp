@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "dns/HostAddress.h"
 #include "platform/CancelToken.h"
 #include "platform/PollWait.h"
 #include "whois/WhoisServerTable.h"
@@ -26,17 +26,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// IPv4 address of host, network byte order, by the system resolver.
 std::optional<in_addr> LookUp(const std::string& host)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+    in_addr address{};
+    address.s_addr = ResolveHostName(host.c_str());
+    if (address.s_addr == 0)
         return std::nullopt;
-    const in_addr address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
     return address;
 }
 
@@ -151,8 +146,7 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
         return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
     auto fail = [this](WhoisStatus status) {
-        close(fd_);
-        fd_ = -1;
+        Close();
         return status;
     };
     if (server.port < 1 || server.port > 65535 || server.host.empty())

@@ -105,8 +105,8 @@ private slots:
         }
         QCOMPARE(Items(DnsQueryPage::kNameBox), (QStringList{"127.0.0.1", "localhost"}));
         // Address or name by the first and last character only.
-        QVERIFY(DnsQueryPage::ResolvesByAddress("1abc2"));  // all ones, as inet_addr reads it
-        QVERIFY(!DnsQueryPage::ResolvesByAddress("1.2.3.4a"));
+        QVERIFY(LooksLikeAddress("1abc2"));  // all ones, as inet_addr reads it
+        QVERIFY(!LooksLikeAddress("1.2.3.4a"));
     }
 
     void stopCancelsTheLookupAndClosingIsQuiet()
