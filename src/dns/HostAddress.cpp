@@ -51,7 +51,7 @@ namespace {
 // What a look-up thread shares with the task that started it; it lives until
 // both are done with it.
 struct PendingLookup {
-    std::string text;
+    std::string name;
     int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once address is written
     std::atomic<bool> done{false};
     std::uint32_t address = 0;
@@ -64,26 +64,26 @@ struct PendingLookup {
 
 }  // namespace
 
-std::uint32_t LookupHostAddress(const char* text, const CancelToken* token)
+std::uint32_t ResolveHostName(const char* name, const CancelToken* token, std::chrono::steady_clock::time_point deadline)
 {
-    if (!token || !text || (text[0] >= '0' && text[0] <= '9'))
-        return LookupHostAddress(text);
+    if (!token)
+        return ResolveHostName(name);
     auto lookup = std::make_shared<PendingLookup>();
-    lookup->text = text;
+    lookup->name = name;
     if (lookup->fd < 0)
-        return LookupHostAddress(text);
+        return ResolveHostName(name);
     try {
         std::thread([lookup] {
-            lookup->address = LookupHostAddress(lookup->text.c_str());
+            lookup->address = ResolveHostName(lookup->name.c_str());
             lookup->done.store(true, std::memory_order_release);
             const std::uint64_t one = 1;
             [[maybe_unused]] auto n = write(lookup->fd, &one, sizeof one);
         }).detach();
     } catch (const std::system_error&) {
-        return LookupHostAddress(text);
+        return ResolveHostName(name);
     }
     for (;;) {
-        switch (WaitForFd(lookup->fd, POLLIN, token, std::chrono::steady_clock::time_point::max())) {
+        switch (WaitForFd(lookup->fd, POLLIN, token, deadline)) {
         case WaitResult::Ready:
             if (lookup->done.load(std::memory_order_acquire))
                 return lookup->address;
@@ -94,6 +94,13 @@ std::uint32_t LookupHostAddress(const char* text, const CancelToken* token)
             return 0;
         }
     }
+}
+
+std::uint32_t LookupHostAddress(const char* text, const CancelToken* token)
+{
+    if (!text || (text[0] >= '0' && text[0] <= '9'))
+        return LookupHostAddress(text);
+    return ResolveHostName(text, token);
 }
 
 bool LooksLikeAddress(std::string_view text)

@@ -4,17 +4,13 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "dns/HostAddress.h"
@@ -26,64 +22,19 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::optional<in_addr> LookUp(const std::string& host)
-{
-    in_addr address{};
-    address.s_addr = ResolveHostName(host.c_str());
-    if (address.s_addr == 0)
-        return std::nullopt;
-    return address;
-}
-
-// The system resolver cannot be interrupted, so the look-up runs on a thread
-// of its own and the task waits for it beside its token. A stopped task leaves
-// the look-up to finish alone; the shared state lives until both are done.
-struct Lookup {
-    std::string host;
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    std::atomic<bool> done{false};
-    std::optional<in_addr> address;  // written before done
-    ~Lookup()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
+// A dotted host as it stands; any other name through the resolver, which the
+// task's token and the deadline cut short.
 std::optional<in_addr> ResolveHost(const std::string& host, const CancelToken* token, Clock::time_point deadline,
                                    bool& cancelled)
 {
-    in_addr dotted{};
-    if (inet_pton(AF_INET, host.c_str(), &dotted) == 1)
-        return dotted;
-    auto lookup = std::make_shared<Lookup>();
-    lookup->host = host;
-    if (lookup->fd < 0)
-        return LookUp(host);
-    try {
-        std::thread([lookup] {
-            lookup->address = LookUp(lookup->host);
-            lookup->done.store(true, std::memory_order_release);
-            const std::uint64_t one = 1;
-            [[maybe_unused]] auto n = write(lookup->fd, &one, sizeof one);
-        }).detach();
-    } catch (const std::system_error&) {
-        return LookUp(host);
-    }
-    for (;;) {
-        switch (WaitForFd(lookup->fd, POLLIN, token, deadline)) {
-        case WaitResult::Ready:
-            if (lookup->done.load(std::memory_order_acquire))
-                return lookup->address;
-            continue;
-        case WaitResult::Cancelled:
-            cancelled = true;
-            return std::nullopt;
-        case WaitResult::TimedOut:
-        case WaitResult::Failed:
-            return std::nullopt;
-        }
-    }
+    in_addr address{};
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1)
+        return address;
+    address.s_addr = ResolveHostName(host.c_str(), token, deadline);
+    cancelled = token && token->IsCancelled();
+    if (address.s_addr == 0 || cancelled)
+        return std::nullopt;
+    return address;
 }
 
 WhoisStatus Fail(WhoisOutput& output, WhoisStatus status)
