@@ -22,14 +22,13 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "app/OutputPane.h"
 #include "support/DnsReplyBuilder.h"
-#include "support/FakeDnsServer.h"
+#include "support/PrivateNameServer.h"
 #include "support/FloodText.h"
 #include "support/GuiTest.h"
 #include "tcpterm/SendTextDialog.h"
@@ -96,37 +95,8 @@ std::vector<FakeDnsServer::Datagram> AnswerQuery(const std::vector<uint8_t>& que
     return {{reply.bytes}};
 }
 
-// The name server of /etc/resolv.conf, where the resolver will ask.
-std::string ResolverAddress()
-{
-    std::ifstream conf("/etc/resolv.conf");
-    in_addr a{};
-    for (std::string word, address; conf >> word;)
-        if (word == "nameserver" && conf >> address && inet_pton(AF_INET, address.c_str(), &a) == 1)
-            return address;
-    return "127.0.0.53";
-}
-
-FakeDnsServer* g_nameServer = nullptr;
-
-class PrivateNetwork : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
-            return;
-        const std::string server = ResolverAddress();
-        std::string commands = "ip link set lo up";
-        if (server.rfind("127.", 0) != 0)
-            commands += " && ip addr add " + server + "/32 dev lo";
-        if (std::system(commands.c_str()) == 0)
-            g_nameServer = new FakeDnsServer(server, 53, AnswerQuery);
-    }
-    void TearDown() override { delete g_nameServer; }
-};
-
-[[maybe_unused]] testing::Environment* const g_privateNetwork =
-    testing::AddGlobalTestEnvironment(new PrivateNetwork);
+PrivateNameServer* const g_network =
+    static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(new PrivateNameServer(AnswerQuery)));
 
 // ---- the page ---------------------------------------------------------------
 
@@ -343,12 +313,12 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
     Press(kConnect, "255.255.255.255", "9");
     ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
     EXPECT_FALSE(page->Socket().Valid());
-    if (g_nameServer) {
+    if (g_network->Server()) {
         Press(kConnect, "no-such-host.quorlix.test", "80");
         EXPECT_EQ(Status(), "Connecting...");
         ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
         EXPECT_FALSE(page->Socket().Valid());
-        EXPECT_GT(g_nameServer->Queries(), 0);
+        EXPECT_GT(g_network->Server()->Queries(), 0);
     }
 
     Listener listener;
@@ -375,7 +345,7 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
 
 TEST_F(TcpSocketTest, NamesAreLookedUpBesideTheWindow)
 {
-    if (!g_nameServer)
+    if (!g_network->Server())
         GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
     // While the name server takes its time the event loop keeps running.
     Listener listener;

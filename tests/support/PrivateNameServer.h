@@ -1,0 +1,55 @@
+#pragma once
+
+// A network of the test's own with a name server the test scripts: the whole
+// process moves into a new network namespace (loopback only), and the name
+// server of /etc/resolv.conf is answered there by a FakeDnsServer, so the
+// system resolver's questions never leave the process.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "support/FakeDnsServer.h"
+
+// The name server of /etc/resolv.conf, where the resolver will ask.
+inline std::string ResolverAddress()
+{
+    std::ifstream conf("/etc/resolv.conf");
+    in_addr a{};
+    for (std::string word, address; conf >> word;)
+        if (word == "nameserver" && conf >> address && inet_pton(AF_INET, address.c_str(), &a) == 1)
+            return address;
+    return "127.0.0.53";
+}
+
+// Registered once per test program; Server() stays null without root.
+class PrivateNameServer : public testing::Environment {
+public:
+    explicit PrivateNameServer(FakeDnsServer::Script script) : script_(std::move(script)) {}
+    void SetUp() override
+    {
+        if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
+            return;
+        const std::string server = ResolverAddress();
+        std::string commands = "ip link set lo up";
+        if (server.rfind("127.", 0) != 0)
+            commands += " && ip addr add " + server + "/32 dev lo";
+        if (std::system(commands.c_str()) == 0)
+            server_ = new FakeDnsServer(server, 53, script_);
+    }
+    void TearDown() override
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    FakeDnsServer* Server() const { return server_; }
+
+private:
+    FakeDnsServer::Script script_;
+    FakeDnsServer* server_ = nullptr;
+};
