@@ -9,8 +9,7 @@ top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${BUILD_DIR:-$top/build/bench}"
 runs="${RUNS:-3}"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON >/dev/null
-cmake --build "$build" --target base64_bench >/dev/null
+"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- base64_bench >/dev/null
 
 work="$(mktemp -d /dev/shm/quorlix-base64.XXXXXX)"
 trap 'rm -rf "$work"' EXIT

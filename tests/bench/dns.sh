@@ -10,8 +10,7 @@ address="127.53.251.$(( $$ % 250 + 1 ))"
 state="/tmp/quorlix-bench-nsd-$$"
 runs="${DIG_RUNS:-300}"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON >/dev/null
-cmake --build "$build" --target dns_bench >/dev/null
+"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- dns_bench >/dev/null
 
 "$top/scripts/peers/nsd.sh" start "$address" "$state"
 trap '"$top/scripts/peers/nsd.sh" stop "$state"; rm -rf "$state"' EXIT

@@ -10,8 +10,7 @@ prefix="qxbench$$-"
 runs="${TRACE_RUNS:-200}"
 topo="$top/scripts/netns-topology.sh"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON >/dev/null
-cmake --build "$build" --target icmp_bench >/dev/null
+"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- icmp_bench >/dev/null
 
 "$topo" "$prefix" up
 trap '"$topo" "$prefix" down' EXIT

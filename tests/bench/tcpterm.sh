@@ -7,8 +7,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$top/build/release"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIX_BENCH=ON >/dev/null
-cmake --build "$build" --target tcpterm_bench peers_tcpsocket_test >/dev/null
+"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIX_BENCH=ON -- tcpterm_bench peers_tcpsocket_test >/dev/null
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -5,8 +5,7 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 dir="${1:-$top/build/bench}"
-cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON >/dev/null
-cmake --build "$dir" --target whois_bench >/dev/null
+"$top/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- whois_bench >/dev/null
 json="$(mktemp)"
 trap 'rm -f "$json"' EXIT
 "$dir/tests/whois_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
