@@ -1,0 +1,49 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "app/ToolPage.h"
+
+class MailOperation;
+
+// Sends one message, with at most one attached file, to one recipient's mail
+// exchanger. While a send runs the inputs are locked and Send reads Cancel;
+// everything it reports goes to the status line.
+class SmtpMailPage : public ToolPage {
+    Q_OBJECT
+public:
+    static constexpr int kMessageBox = 1001;
+    static constexpr int kSendButton = 1028;
+    static constexpr int kStatusLine = 1031;
+    static constexpr int kChooseButton = 1035;
+    static constexpr int kRemoveButton = 1036;
+    static constexpr int kToBox = 1038;
+    static constexpr int kFromBox = 1039;
+    static constexpr int kSubjectBox = 1040;
+    static constexpr int kAttachmentBox = 1041;
+
+    explicit SmtpMailPage(QWidget* parent);
+    ~SmtpMailPage() override;
+
+    // Enables or disables the inputs; the button reads "Send" or "Cancel".
+    void SetSendingState(bool idle);
+
+    void AbandonTasks() override;
+    void JoinTasks() override;
+
+    // The port sends go to; tests move it off 25.
+    void SetSmtpPort(std::uint16_t port) { port_ = port; }
+
+private:
+    class StatusSink;
+
+    void OnSendButton();
+    void OnChooseAttachment();
+    void OnRemoveAttachment();
+    void StartSend();
+
+    std::shared_ptr<MailOperation> current_;  // the send the page shows; null when idle
+    std::vector<std::unique_ptr<WorkerTask>> sends_;
+    std::uint16_t port_ = 25;
+};
