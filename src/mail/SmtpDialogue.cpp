@@ -39,8 +39,8 @@ bool Progress(MailProgressFn progress, int stage, std::int64_t value, MailOperat
     return !progress || progress(stage, value, operation);
 }
 
-// Sends all of data; 0, -6 or -7.
-int SendAll(int fd, std::string_view data, const CancelToken& token)
+// Sends all of data; 0, -6 (also when the peer takes nothing for stallMs) or -7.
+int SendAll(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs)
 {
     while (!data.empty()) {
         const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -52,7 +52,7 @@ int SendAll(int fd, std::string_view data, const CancelToken& token)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return SmtpSendFailed;
-        switch (WaitForFd(fd, POLLOUT, &token, kSendStallMs)) {
+        switch (WaitForFd(fd, POLLOUT, &token, stallMs)) {
         case WaitResult::Ready:
             break;
         case WaitResult::Cancelled:
@@ -139,7 +139,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     operation.committed = true;
     if (int r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250))
         return r;
-    if (SendAll(connection.fd, "QUIT\r\n", operation.CloseToken()) == 0)
+    if (SendAll(connection.fd, "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
         ReadSmtpReply(connection, kQuitTimeoutMs, progress, MailStageClosing, operation);
     return SmtpSent;
 }
@@ -347,7 +347,7 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
             result = RunDialogue(connection, recipient, sender, message, progress, operation);
     }
     if (result == SmtpCancelled && connected) {
-        if (SendAll(connection.fd, "RSET\r\n", operation.CloseToken()) == 0)
+        if (SendAll(connection.fd, "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
             ReadSmtpReply(connection, kResetTimeoutMs, nullptr, 0, operation);
     }
     report(result);

@@ -3,6 +3,7 @@
 // A mail operation's sink that keeps what it is told, and the message a send
 // of given fields must produce, written out by hand.
 #include <mutex>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,4 +68,13 @@ inline std::string ExpectedMailMessage(const std::string& from, const std::strin
         m += encoded.c_str();
     }
     return m + "\r\n\r\n" + delimiter + "--\r\n";
+}
+
+inline std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random{seed};
+    std::string bytes(n, '\0');
+    for (auto& b : bytes)
+        b = char(random());
+    return bytes;
 }

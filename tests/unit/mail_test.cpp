@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -35,15 +34,6 @@ public:
 private:
     std::string path_;
 };
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 random(seed);
-    std::string bytes(n, '\0');
-    for (auto& b : bytes)
-        b = char(random());
-    return bytes;
-}
 
 struct Composed {
     bool ok;
