@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -25,16 +26,23 @@ public:
 
     // cancelRequested: set by Cancel and at the end of the operation; wakes
     // every wait that watches Token(). Any thread.
-    void Cancel() { cancel_.Cancel(); }
-    bool CancelRequested() const { return cancel_.IsCancelled(); }
+    void Cancel()
+    {
+        cancelled_ = true;
+        cancel_.Cancel();
+    }
+    // Asked after every message line: a load, not a system call.
+    bool CancelRequested() const { return cancelled_.load(std::memory_order_relaxed); }
     const CancelToken& Token() const { return cancel_; }
 
     // The window is closing: ends even the waits that Cancel no longer ends.
     void Close()
     {
+        closing_ = true;
         close_.Cancel();
-        cancel_.Cancel();
+        Cancel();
     }
+    bool Closing() const { return closing_.load(std::memory_order_relaxed); }
     const CancelToken& CloseToken() const { return close_; }
 
     // Set once the end of data has gone out: the mail is sent, and from then
@@ -49,4 +57,6 @@ private:
     MailSink& sink_;
     CancelToken cancel_;
     CancelToken close_;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> closing_{false};
 };

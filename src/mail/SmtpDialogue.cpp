@@ -157,7 +157,7 @@ std::string_view TrimBlanks(std::string_view text)
 
 bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
 {
-    if (operation.committed ? operation.CloseToken().IsCancelled() : operation.CancelRequested())
+    if (operation.committed ? operation.Closing() : operation.CancelRequested())
         return false;
     if (stage == operation.lastStage && value == operation.lastValue)
         return true;

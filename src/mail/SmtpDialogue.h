@@ -16,7 +16,7 @@ inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr int kMaxMailExchangers = 5;
 inline constexpr std::size_t kSmtpLineLength = 998;       // a line's bytes before its CR LF
 inline constexpr std::size_t kSmtpReplyLimit = 64 * 1024;  // a longer reply is not one
-inline constexpr std::size_t kSmtpSendBatch = 64 * 1024;   // message lines go out in sends of about this much
+inline constexpr std::size_t kSmtpSendBatch = 256 * 1024;  // message lines go out in sends of about this much
 
 // Result codes of SmtpSendMail, shown as "Error Sending Mail: %d".
 enum SmtpResult : int {
