@@ -39,6 +39,21 @@ bool Progress(MailProgressFn progress, int stage, std::int64_t value, MailOperat
     return !progress || progress(stage, value, operation);
 }
 
+// 0 once fd takes bytes, -7 when token is cancelled first, else failure.
+int WaitWritable(int fd, const CancelToken& token, int timeoutMs, int failure)
+{
+    switch (WaitForFd(fd, POLLOUT, &token, timeoutMs)) {
+    case WaitResult::Ready:
+        return 0;
+    case WaitResult::Cancelled:
+        return SmtpCancelled;
+    case WaitResult::TimedOut:
+    case WaitResult::Failed:
+        break;
+    }
+    return failure;
+}
+
 // Sends all of data; 0, -6 (also when the peer takes nothing for stallMs) or -7.
 int SendAll(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs)
 {
@@ -52,15 +67,8 @@ int SendAll(int fd, std::string_view data, const CancelToken& token, int stallMs
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return SmtpSendFailed;
-        switch (WaitForFd(fd, POLLOUT, &token, stallMs)) {
-        case WaitResult::Ready:
-            break;
-        case WaitResult::Cancelled:
-            return SmtpCancelled;
-        case WaitResult::TimedOut:
-        case WaitResult::Failed:
-            return SmtpSendFailed;
-        }
+        if (const int waited = WaitWritable(fd, token, stallMs, SmtpSendFailed); waited != 0)
+            return waited;
     }
     return 0;
 }
@@ -76,15 +84,8 @@ int Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken
         return 0;
     if (errno != EINPROGRESS && errno != EINTR)
         return SmtpConnectFailed;
-    switch (WaitForFd(fd, POLLOUT, &token, kConnectTimeoutMs)) {
-    case WaitResult::Ready:
-        break;
-    case WaitResult::Cancelled:
-        return SmtpCancelled;
-    case WaitResult::TimedOut:
-    case WaitResult::Failed:
-        return SmtpConnectFailed;
-    }
+    if (const int waited = WaitWritable(fd, token, kConnectTimeoutMs, SmtpConnectFailed); waited != 0)
+        return waited;
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
@@ -355,7 +356,7 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
     return result;
 }
 
-int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation, std::uint16_t port)
+int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation)
 {
     MailSink& sink = operation.Sink();
     sink.ShowStatus("Finding Mailbox...");
@@ -377,19 +378,19 @@ int DeliverMail(const MailFields& fields, std::string_view message, MailOperatio
     }
     int result = SmtpConnectFailed;
     for (int k = count - 1; k >= 0 && result == SmtpConnectFailed; --k)
-        result = SmtpSendMail(exchangers[k], port, to, to, message, MailProgress, operation);
+        result = SmtpSendMail(exchangers[k], kSmtpPort, to, to, message, MailProgress, operation);
     if (result == SmtpConnectFailed)
         sink.ShowStatus("Unable To Connect To Mailbox!");
     return result;
 }
 
-void RunMailOperation(const MailFields& fields, MailOperation& operation, std::uint16_t port)
+void RunMailOperation(const MailFields& fields, MailOperation& operation)
 {
     int result = 0;
     {
         std::string message;
         if (ComposeMailMessage(fields, operation, message))
-            result = DeliverMail(fields, message, operation, port);
+            result = DeliverMail(fields, message, operation);
     }
     operation.Cancel();
     operation.Sink().SetIdle();

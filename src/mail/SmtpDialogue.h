@@ -94,9 +94,8 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
 // The delivery stage: finds the exchangers of the To address (without blanks
 // around it) and tries them from the last found to the first. The last
 // dialogue's result (0 when none ran).
-int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation,
-                std::uint16_t port = kSmtpPort);
+int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation);
 
 // A whole send: compose, deliver, then the common ending (cancelRequested
 // set, the page idle, "Operation Cancelled By User." after a cancelled dialogue).
-void RunMailOperation(const MailFields& fields, MailOperation& operation, std::uint16_t port = kSmtpPort);
+void RunMailOperation(const MailFields& fields, MailOperation& operation);

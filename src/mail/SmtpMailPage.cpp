@@ -1,5 +1,6 @@
 #include "mail/SmtpMailPage.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -138,7 +139,7 @@ void SmtpMailPage::StartSend()
     fields.to = Item<QLineEdit>(kToBox)->text().toStdString();
     fields.from = Item<QLineEdit>(kFromBox)->text().toStdString();
     fields.subject = Item<QLineEdit>(kSubjectBox)->text().toStdString();
-    fields.attachmentPath = Item<QLineEdit>(kAttachmentBox)->text().toStdString();
+    fields.attachmentPath = QFile::encodeName(Item<QLineEdit>(kAttachmentBox)->text()).toStdString();
     // The edit keeps line feeds; the message has CR LF.
     QString body = Item<QPlainTextEdit>(kMessageBox)->toPlainText();
     body.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -164,9 +165,9 @@ void SmtpMailPage::StartSend()
     auto sink = std::make_shared<StatusSink>(this);
     auto operation = std::make_shared<MailOperation>(*sink);
     current_ = operation;
-    auto job = [sink, operation, fields = std::move(fields), port = port_](TaskContext& context) {
+    auto job = [sink, operation, fields = std::move(fields)](TaskContext& context) {
         sink->Bind(context, *operation);
-        RunMailOperation(fields, *operation, port);
+        RunMailOperation(fields, *operation);
     };
     if (!task->Start(this, std::move(job))) {
         current_.reset();

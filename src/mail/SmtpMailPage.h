@@ -32,9 +32,6 @@ public:
     void AbandonTasks() override;
     void JoinTasks() override;
 
-    // The port sends go to; tests move it off 25.
-    void SetSmtpPort(std::uint16_t port) { port_ = port; }
-
 private:
     class StatusSink;
 
@@ -45,5 +42,4 @@ private:
 
     std::shared_ptr<MailOperation> current_;  // the send the page shows; null when idle
     std::vector<std::unique_ptr<WorkerTask>> sends_;
-    std::uint16_t port_ = 25;
 };
