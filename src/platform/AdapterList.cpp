@@ -199,7 +199,9 @@ InterfaceRow GetIfEntry(unsigned index)
         return {};
     InterfaceRow row;
     row.mtu = *mtu;
-    row.operStatus = OperStatusFromLinux(*operstate, *flags);
+    // sysfs flags are the administrative ones; running is the carrier's state.
+    const bool running = ReadNumber<int>(dir + "carrier").value_or(0) == 1;
+    row.operStatus = OperStatusFromLinux(*operstate, running ? *flags | IFF_RUNNING : *flags);
     row.speed = SpeedBitsPerSecond(ReadNumber<std::int64_t>(dir + "speed").value_or(0));  // EINVAL on lo, -1 on virtio
     row.inPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/rx_packets").value_or(0));
     row.outPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/tx_packets").value_or(0));

@@ -64,8 +64,9 @@ private slots:
             QVERIFY(PaneText(page_.get()).starts_with(step.start));
             QVERIFY(page_->Pane()->hasFocus());
             QCOMPARE(page_->Pane()->verticalScrollBar()->value(), 0);
+            if (step.key == Qt::Key_Down)  // the long one, had it been left at its end
+                QVERIFY(page_->Pane()->verticalScrollBar()->maximum() > 0);
         }
-        QVERIFY(page_->Pane()->verticalScrollBar()->maximum() == 0 || PaneText(page_.get()).size() > 0);
     }
 
 private:
