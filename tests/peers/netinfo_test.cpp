@@ -5,8 +5,7 @@
 // library's services look-up say there.
 #include <gtest/gtest.h>
 
-#include <netdb.h>
-#include <netinet/in.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -17,6 +16,7 @@
 #include <string>
 
 #include "hostinfo/NetInfoReports.h"
+#include "support/ServicesReference.h"
 #include "support/TempFiles.h"
 #include "support/TestNamespace.h"
 
@@ -171,8 +171,12 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
 
 TEST_F(NetInfoInNamespace, AVanishedInterfaceShowsZeros)
 {
-    const unsigned unused = 4000;
-    const InterfaceRow row = GetIfEntry(unused);
+    ASSERT_EQ(std::system("ip link add qxv type veth peer name qxw && ip link set qxv up"), 0);
+    const unsigned index = if_nametoindex("qxv");
+    ASSERT_NE(index, 0u);
+    EXPECT_EQ(GetIfEntry(index).mtu, 1500u);
+    ASSERT_EQ(std::system("ip link del qxv"), 0);
+    const InterfaceRow row = GetIfEntry(index);
     EXPECT_EQ(row.mtu, 0u);
     EXPECT_EQ(row.speed, 0u);
     EXPECT_EQ(row.inPackets, 0u);
@@ -182,14 +186,7 @@ TEST_F(NetInfoInNamespace, AVanishedInterfaceShowsZeros)
 
 TEST_F(NetInfoInNamespace, PortServicesAsTheCLibrarySeesThem)
 {
-    std::string expected = "[PORT SERVICES]\r\n\r\nPort\tService\t\tProtocol\r\n";
-    for (int port = 0; port < 10000; ++port) {
-        if (const servent* s = getservbyport(htons(std::uint16_t(port)), nullptr)) {
-            char line[128];
-            std::snprintf(line, sizeof line, "%d\t%-20s%s\r\n", port, s->s_name, s->s_proto);
-            expected += line;
-        }
-    }
+    const std::string expected = GetservbyportReport();
     EXPECT_EQ(PortServicesReport().text, expected);
     EXPECT_EQ(expected,
               "[PORT SERVICES]\r\n\r\nPort\tService\t\tProtocol\r\n0\tzero                tcp\r\n"
