@@ -57,5 +57,8 @@ void NetInfoPage::ShowReport(const NetInfoReport& report)
     if (!report.complete)
         return;
     Pane()->verticalScrollBar()->setValue(Pane()->verticalScrollBar()->minimum());
-    Pane()->setFocus();
+    // The first report is built while the page is still hidden: it must not
+    // take the focus from the page the user sees.
+    if (Pane()->isVisible())
+        Pane()->setFocus();
 }

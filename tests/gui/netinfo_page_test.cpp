@@ -1,9 +1,10 @@
 // The Net Info page: its report box, which report each choice shows, and
 // that a report is shown from its top with the focus in the pane.
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
 
 #include "app/OutputPane.h"
@@ -32,6 +33,18 @@ private slots:
             shown << box()->itemText(i);
         QCOMPARE(shown, items);
         QVERIFY(!box()->isEditable());
+    }
+
+    // Built hidden, beside the page the user sees, as the main window builds it.
+    void aHiddenPageLeavesTheFocusAlone()
+    {
+        QWidget window;
+        auto* edit = new QLineEdit(&window);
+        QVERIFY(ShowExposed(&window));
+        edit->setFocus();
+        auto* hidden = new NetInfoPage(&window);
+        QVERIFY(!hidden->isVisible());
+        QCOMPARE(QApplication::focusWidget(), edit);
     }
 
     void reportBoxIsAnnouncedAsReport()
