@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,6 +59,21 @@ bool IsIpv4(std::string_view word)
     return inet_pton(AF_INET, std::string(word).c_str(), &in) == 1;
 }
 
+// Three numbers joined by separator, such as "2026/12/08" or "10:00:00".
+std::optional<std::array<int, 3>> Triple(std::string_view text, char separator)
+{
+    std::array<int, 3> parts{};
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto [next, ec] = std::from_chars(at, end, parts[i]);
+        if (ec != std::errc() || next == at || (i < 2 ? next == end || *next != separator : next != end))
+            return std::nullopt;
+        at = i < 2 ? next + 1 : next;
+    }
+    return parts;
+}
+
 // dhclient's times: "W YYYY/MM/DD HH:MM:SS" in UTC, or "epoch N".
 std::optional<std::int64_t> LeaseTime(const std::vector<std::string_view>& words)
 {
@@ -66,17 +81,19 @@ std::optional<std::int64_t> LeaseTime(const std::vector<std::string_view>& words
         return Number(words[1]);
     if (words.size() != 3)
         return std::nullopt;
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    char tail = 0;
-    const std::string when = std::string(words[1]) + " " + std::string(words[2]);
-    if (std::sscanf(when.c_str(), "%d/%d/%d %d:%d:%d%c", &year, &month, &day, &hour, &minute, &second, &tail) != 6)
+    const auto date = Triple(words[1], '/');
+    const auto time = Triple(words[2], ':');
+    if (!date || !time)
         return std::nullopt;
-    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-        second > 60 || hour < 0 || minute < 0 || second < 0)
+    const auto [year, month, day] = *date;
+    const auto [hour, minute, second] = *time;
+    const std::chrono::year_month_day ymd{std::chrono::year(year), std::chrono::month(unsigned(month)),
+                                          std::chrono::day(unsigned(day))};
+    if (year < 1970 || year > 9999 || !ymd.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+        second > 60)
         return std::nullopt;
-    const std::chrono::sys_days date{std::chrono::year(year) / std::chrono::month(unsigned(month)) /
-                                     std::chrono::day(unsigned(day))};
-    return std::int64_t(date.time_since_epoch().count()) * 86400 + hour * 3600 + minute * 60 + second;
+    return std::int64_t(std::chrono::sys_days(ymd).time_since_epoch().count()) * 86400 + hour * 3600 + minute * 60 +
+           second;
 }
 
 std::string ReadFile(const std::filesystem::path& path)

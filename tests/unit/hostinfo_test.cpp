@@ -133,6 +133,8 @@ TEST(NetInfoPlatform, LeaseFiles)
         {ParseDhclientLeases(dhclient, "eth0"), "10.0.2.3", 1796724000 - 600, 1796724000},  // the last one
         {ParseDhclientLeases(dhclient, "eth1"), "172.16.0.1", 0, 1796724000},
         {ParseDhclientLeases(dhclient, "eth2"), nullptr},
+        {ParseDhclientLeases("lease { option dhcp-server-identifier 10.0.0.1; expire 1 2026/02/30 10:00:00; }", "eth0"),
+         "10.0.0.1", 0, 0},  // no such day
         {ParseDhclientLeases("lease { expire never; option dhcp-server-identifier x; }", "eth0"), nullptr},
         {ParseKeyValueLease("ADDRESS=10.0.2.15\nSERVER_ADDRESS=10.0.2.2\nLIFETIME=3600\n", 1000), "10.0.2.2", 1000, 4600},
         {ParseKeyValueLease("SERVER_ADDRESS=10.0.2.2\n", 1000), nullptr},
