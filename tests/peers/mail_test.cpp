@@ -22,6 +22,7 @@
 #include "support/MailPeers.h"
 #include "support/MailTestSink.h"
 #include "support/PrivateNameServer.h"
+#include "support/TempFiles.h"
 
 namespace {
 
@@ -39,8 +40,9 @@ protected:
     {
         if (!g_network->Server())
             GTEST_SKIP() << "needs root, to make a network namespace of its own";
-        outdir_ = "/tmp/quorlix-mail-peers-" + std::to_string(getpid()) + "-" +
-                  testing::UnitTest::GetInstance()->current_test_info()->name();
+        files_ = std::make_unique<TempFiles>(std::string("mail-peers-") +
+                                             testing::UnitTest::GetInstance()->current_test_info()->name());
+        outdir_ = files_->Path("saved");
         MailZone& zone = TestMailZone();
         zone = {};
         zone.mx["ok.test"] = {"1mx.ok.test"};  // a name that begins with a digit
@@ -53,8 +55,7 @@ protected:
         zone.a["b.two.test"] = 0x7f000402;
         zone.mx["ghost.test"] = {"nowhere.ghost.test"};  // does not resolve
     }
-    void TearDown() override { std::system(("rm -rf '" + outdir_ + "'").c_str()); }
-
+    std::unique_ptr<TempFiles> files_;
     std::string outdir_;
 };
 
@@ -128,9 +129,7 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
     int n = 0;
     for (const auto& c : cases) {
         const std::string bytes = RandomBytes(c.attachment, unsigned(c.attachment));
-        const std::string path = outdir_ + "/file" + std::to_string(c.attachment) + ".bin";
-        if (c.attachment)
-            std::ofstream(path, std::ios::binary) << bytes;
+        const std::string path = files_->Write("file" + std::to_string(c.attachment) + ".bin", bytes);
         Send send({"Me <me@home>", " Some.One@ok.test ", "Test " + std::to_string(n), c.body,
                    c.attachment ? path : ""});
         ASSERT_EQ(send.Finish(), "Mail Sent Successfully") << n;
@@ -340,7 +339,6 @@ protected:
     {
         SetMessageHook(nullptr);
         page_.reset();
-        MailPeers::TearDown();
     }
     template <class T>
     T* Item(int id) const

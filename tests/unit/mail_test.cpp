@@ -1,39 +1,19 @@
 #include "mail/MimeMessage.h"
 #include "mail/SmtpDialogue.h"
 
-#include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "mail/MailOperation.h"
 #include "support/MailTestSink.h"
+#include "support/TempFiles.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-class TempDir {
-public:
-    TempDir() : path_("/tmp/quorlix-mail-unit-" + std::to_string(getpid())) { mkdir(path_.c_str(), 0700); }
-    ~TempDir() { std::system(("rm -rf " + path_).c_str()); }
-    std::string File(const std::string& name, const std::string& bytes) const
-    {
-        const std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 struct Composed {
     bool ok;
@@ -53,57 +33,33 @@ Composed Compose(const MailFields& fields, bool cancelled = false)
     return c;
 }
 
-TEST(MimeMessage, LayoutWithAndWithoutAttachment)
+// The layout itself is compared byte for byte after delivery (peers/mail_test);
+// here the ways the attachment is read: in pieces into the message, a short
+// last line, and every way of failing.
+TEST(MimeMessage, Attachments)
 {
-    TempDir dir;
-    struct Case {
-        std::size_t size;
-        const char* lastLines;  // how the base64 text ends, before the closing pieces
-    } cases[] = {{0, ""}, {57, "\r\n"}, {58, "=="}, {1'000'000, ""}, {3'000'000 + 1, "=="}};
-    for (const auto& c : cases) {
-        MailFields fields{"me <x@y>", " Some@Example.test ", "Hi", ".a\r\nb", {}};
-        std::string bytes;
-        if (c.size) {
-            bytes = RandomBytes(c.size, unsigned(c.size));
-            fields.attachmentPath = dir.File("f" + std::to_string(c.size) + ".bin", bytes);
-        }
-        const Composed got = Compose(fields);
-        ASSERT_TRUE(got.ok) << c.size;
-        const std::string name = c.size ? "f" + std::to_string(c.size) + ".bin" : "";
-        EXPECT_TRUE(got.message == ExpectedMailMessage(fields.from, fields.to, "Hi", ".a\r\nb", name, bytes)) << c.size;
-        EXPECT_EQ(got.message.find('\0'), std::string::npos) << c.size;
-        const std::string end = c.lastLines + "\r\n\r\n------=_NextPart_000_6e7b_5157_626a--\r\n"s;
-        if (*c.lastLines) {
-            EXPECT_TRUE(got.message.ends_with(end)) << c.size;
-        }
-        EXPECT_EQ(got.texts, std::vector<std::string>(c.size ? 1 : 0, "Encoding Attachment...")) << c.size;
+    TempFiles dir("mail-unit");
+    for (const std::size_t size : {std::size_t(58), std::size_t(3'000'001)}) {
+        const std::string bytes = RandomBytes(size, unsigned(size));
+        const Composed got = Compose({"f", " To@x.test ", "s", ".a\r\nb", dir.Write("f.bin", bytes)});
+        ASSERT_TRUE(got.ok) << size;
+        EXPECT_TRUE(got.message == ExpectedMailMessage("f", " To@x.test ", "s", ".a\r\nb", "f.bin", bytes)) << size;
+        EXPECT_EQ(got.message.find('\0'), std::string::npos) << size;
+        EXPECT_EQ(got.texts, std::vector<std::string>{"Encoding Attachment..."}) << size;
     }
-    // One 76-character line for 57 bytes, a second of 4 characters for 58.
-    const std::string one = Compose({"", "a@b", "", "", dir.File("57", std::string(57, 'x'))}).message;
-    EXPECT_NE(one.find("\r\n\r\n" + std::string("eHh4") + "eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4eHh4\r\n\r\n\r\n--"),
-              std::string::npos);
-}
-
-TEST(MimeMessage, AttachmentFailures)
-{
-    TempDir dir;
-    const std::string fifo = dir.Path() + "/fifo";
+    const std::string fifo = dir.Path("fifo");
     mkfifo(fifo.c_str(), 0600);
-    const struct {
-        std::string path;
-        const char* text;
-    } cases[] = {
-        {dir.Path() + "/missing", "Unable to open file. (CreateFileMapping)"},
-        {dir.Path(), "Unable to open file. (CreateFileMapping)"},
-        {fifo, "Unable to open file. (CreateFileMapping)"},  // never blocks
-        {dir.File("empty", ""), "Unable to Encode file"},
+    const std::string open = "Unable to open file. (CreateFileMapping)";
+    const std::pair<std::string, std::string> failures[] = {
+        {dir.Path("missing"), open}, {dir.Path(""), open}, {fifo, open},  // a FIFO never blocks
+        {dir.Write("empty", ""), "Unable to Encode file"},
     };
-    for (const auto& c : cases) {
-        const Composed got = Compose({"", "a@b", "", "", c.path});
-        EXPECT_FALSE(got.ok) << c.path;
-        EXPECT_EQ(got.texts, std::vector<std::string>{c.text}) << c.path;
+    for (const auto& [path, text] : failures) {
+        const Composed got = Compose({"", "a@b", "", "", path});
+        EXPECT_FALSE(got.ok) << path;
+        EXPECT_EQ(got.texts, std::vector<std::string>{text}) << path;
     }
-    const Composed cancelled = Compose({"", "a@b", "", "", dir.File("one", "1")}, true);
+    const Composed cancelled = Compose({"", "a@b", "", "", dir.Write("one", "1")}, true);
     EXPECT_FALSE(cancelled.ok);
     EXPECT_EQ(cancelled.texts, (std::vector<std::string>{"Operation Cancelled By User", "<idle>"}));
 }
@@ -224,36 +180,6 @@ TEST(SmtpDialogue, ReplyScan)
     }
 }
 
-TEST(SmtpDialogue, RepliesAcrossSegmentsKeepWhatFollows)
-{
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
-    RecordingMailSink sink;
-    MailOperation operation(sink);
-    SmtpConnection connection{pair[0], {}};
-    std::thread peer([fd = pair[1]] {
-        (void)!write(fd, "220-first\r\n", 11);
-        usleep(120'000);
-        (void)!write(fd, "220 second\r\n250 next\r\n", 22);
-    });
-    EXPECT_EQ(ReadSmtpReply(connection, 2000, MailProgress, MailStageConnecting, operation), 220);
-    EXPECT_EQ(ReadSmtpReply(connection, 2000, MailProgress, MailStageCommunicating, operation), 250);
-    peer.join();
-    EXPECT_EQ(ReadSmtpReply(connection, 120, MailProgress, MailStageCommunicating, operation), -1);  // silence
-    std::string flood(kSmtpReplyLimit + 10, 'x');
-    flood.replace(0, 4, "250-");
-    std::thread flooder([&] { (void)!write(pair[1], flood.data(), flood.size()); });
-    EXPECT_EQ(ReadSmtpReply(connection, 2000, nullptr, 0, operation), -1);
-    flooder.join();
-    operation.Cancel();
-    EXPECT_EQ(ReadSmtpReply(connection, 2000, MailProgress, MailStageConnecting, operation), -7);
-    close(pair[1]);
-    connection.pending.clear();
-    EXPECT_EQ(ReadSmtpReply(connection, 2000, nullptr, 0, operation), -1);  // closed
-    close(pair[0]);
-    EXPECT_EQ(sink.Texts(), (std::vector<std::string>{"Connecting to Server..", "Communicating With Server..."}));
-}
-
 TEST(SmtpDialogue, ProgressTextsAndTheirMemory)
 {
     RecordingMailSink sink;
@@ -275,23 +201,6 @@ TEST(SmtpDialogue, ProgressTextsAndTheirMemory)
     EXPECT_TRUE(MailProgress(1, 0, next) && MailProgress(7, -5, next));
     EXPECT_FALSE(MailProgress(7, -7, next));
     EXPECT_EQ(second.Texts(), (std::vector<std::string>{"Preparing Connection...", "Error Sending Mail: -5", "<idle>"}));
-}
-
-TEST(SmtpDialogue, RefusedBeforeAnyTraffic)
-{
-    RecordingMailSink sink;
-    MailOperation operation(sink);
-    EXPECT_EQ(SmtpSendMail(0x0100007f, 25, "", "a@b", "x", MailProgress, operation), -1);
-    EXPECT_EQ(SmtpSendMail(0x0100007f, 25, "a@b", "a@b", "", MailProgress, operation), -1);
-    // Unresolved exchangers count as failed connections; nothing is connected.
-    for (const std::uint32_t address : {0u, 0xFFFFFFFFu})
-        EXPECT_EQ(SmtpSendMail(address, 25, "a@b", "a@b", "x", MailProgress, operation), -3);
-    EXPECT_EQ(SmtpSendMail(0x0100007f, 1, "a@b", "a@b", std::string(2000, 'x'), MailProgress, operation), -4);
-    EXPECT_EQ(sink.Last(), "Error Sending Mail: -4");
-
-    std::uint32_t exchangers[kMaxMailExchangers] = {};
-    for (const char* to : {"nobody", "nobody@"})
-        EXPECT_EQ(FindMailExchangers(to, exchangers, operation), 0);
 }
 
 }  // namespace
