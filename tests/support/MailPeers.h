@@ -288,17 +288,34 @@ private:
     std::atomic<int> connections_{0};
 };
 
-// The usual dialogue up to the DATA reply.
-inline bool GreetToData(ScriptedSmtpServer::Session& s)
+// The usual dialogue up to the DATA reply; the greeting may come in parts,
+// 200 ms apart.
+inline bool GreetToData(ScriptedSmtpServer::Session& s,
+                        std::initializer_list<const char*> greeting = {"220 scripted\r\n"})
 {
-    s.Send("220 scripted\r\n");
-    for (const char* reply : {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"}) {
+    for (const char* part : greeting) {
+        if (part != *greeting.begin())
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        s.Send(part);
+    }
+    for (const char* reply : {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354-go\r\n354 on\r\n"}) {
         if (s.Line().empty())
             return false;
         s.Send(reply);
     }
-    if (s.Line().empty())
-        return false;
-    s.Send("354 go on\r\n");
     return true;
+}
+
+// A whole dialogue that takes the mail, waiting pauseMs before the reply to
+// its end; QUIT answered when answerQuit.
+inline void TakeMail(ScriptedSmtpServer::Session& s, int pauseMs = 0, bool answerQuit = true)
+{
+    if (!GreetToData(s) || !s.ReadData())
+        return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    s.Send("250 queued\r\n");
+    if (answerQuit && !s.Line(2000).empty())
+        s.Send("221 bye\r\n");
+    else
+        s.WaitClosed();
 }
