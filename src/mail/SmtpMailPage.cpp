@@ -81,17 +81,18 @@ SmtpMailPage::~SmtpMailPage()
 
 void SmtpMailPage::AbandonTasks()
 {
-    if (current_)
-        current_->Close();
-    for (auto& task : sends_)
-        task->Abandon();
+    // Close, not Cancel: also a send past its end of data stops waiting.
+    for (auto& send : sends_) {
+        send.operation->Close();
+        send.task->Abandon();
+    }
     ToolPage::AbandonTasks();
 }
 
 void SmtpMailPage::JoinTasks()
 {
-    for (auto& task : sends_)
-        task->Join();
+    for (auto& send : sends_)
+        send.task->Join();
     sends_.clear();
     ToolPage::JoinTasks();
 }
@@ -152,10 +153,10 @@ void SmtpMailPage::StartSend()
     if (!Message(QStringLiteral("Are You Sure You Want To Send The Message?"), MessageKind::Confirm))
         return;
 
-    std::erase_if(sends_, [](const auto& t) {
-        if (!t->Finished())
+    std::erase_if(sends_, [](const Send& send) {
+        if (!send.task->Finished())
             return false;
-        t->Join();
+        send.task->Join();
         return true;
     });
     SetSendingState(false);
@@ -175,7 +176,7 @@ void SmtpMailPage::StartSend()
         Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
         return;
     }
-    sends_.push_back(std::move(task));
+    sends_.push_back({std::move(task), operation});
 }
 
 void SmtpMailPage::OnChooseAttachment()

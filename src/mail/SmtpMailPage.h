@@ -40,6 +40,10 @@ private:
     void OnRemoveAttachment();
     void StartSend();
 
-    std::shared_ptr<MailOperation> current_;  // the send the page shows; null when idle
-    std::vector<std::unique_ptr<WorkerTask>> sends_;
+    struct Send {
+        std::unique_ptr<WorkerTask> task;
+        std::shared_ptr<MailOperation> operation;
+    };
+    std::shared_ptr<MailOperation> current_;  // the latest send, whose texts the page shows
+    std::vector<Send> sends_;                 // those whose threads may still run
 };

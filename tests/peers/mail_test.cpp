@@ -43,8 +43,7 @@ protected:
         files_ = std::make_unique<TempFiles>(std::string("mail-peers-") +
                                              testing::UnitTest::GetInstance()->current_test_info()->name());
         outdir_ = files_->Path("saved");
-        MailZone& zone = TestMailZone();
-        zone = {};
+        MailZone zone;
         zone.mx["ok.test"] = {"1mx.ok.test"};  // a name that begins with a digit
         zone.a["1mx.ok.test"] = 0x7f000201;
         for (const char* domain : {"silent.test", "slow.test", "scripted.test"})
@@ -54,6 +53,7 @@ protected:
         zone.a["a.two.test"] = 0x7f000401;
         zone.a["b.two.test"] = 0x7f000402;
         zone.mx["ghost.test"] = {"nowhere.ghost.test"};  // does not resolve
+        SetTestMailZone(std::move(zone));
     }
     std::unique_ptr<TempFiles> files_;
     std::string outdir_;
@@ -247,9 +247,10 @@ TEST_F(MailPeers, CancelAtEachStage)
         std::string body;
         const char* last;
         bool resetReceived;
+        const char* cancelAt;  // the status after which Cancel is pressed
     } cases[] = {
         {"greeting", "x@silent.test", [](ScriptedSmtpServer::Session& s) { s.WaitClosed(); }, "hi",
-         "Operation Cancelled By User.", true},
+         "Operation Cancelled By User.", true, "Connecting to Server.."},
         {"DATA reply",
          "x@scripted.test",
          [](ScriptedSmtpServer::Session& s) {
@@ -260,20 +261,19 @@ TEST_F(MailPeers, CancelAtEachStage)
              }
              s.WaitClosed();
          },
-         "hi", "Operation Cancelled By User.", true},
+         "hi", "Operation Cancelled By User.", true, "Sending Message... 0% Complete"},
         {"mid-message",
          "x@scripted.test",
          [](ScriptedSmtpServer::Session& s) {
              if (GreetToData(s))
                  std::this_thread::sleep_for(2s);  // reads nothing, so the client's sends stall
          },
-         ShortLines(20'000'000), "Operation Cancelled By User.",
-         false},
+         ShortLines(20'000'000), "Operation Cancelled By User.", false, "Sending Message... 1% Complete"},
         {"after the end of data", "x@scripted.test",
          [](ScriptedSmtpServer::Session& s) { TakeMail(s, 1000); },  // cancelled while it waits
-         "hi", "Mail Sent Successfully", false},
+         "hi", "Mail Sent Successfully", false, "Closing Connection..."},
         // Last: the name server sleeps through its slow answer.
-        {"look-up", "x@slow.test", nullptr, "hi", "Operation Cancelled By User", false},
+        {"look-up", "x@slow.test", nullptr, "hi", "Operation Cancelled By User", false, "Finding Mailbox..."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,10 +281,13 @@ TEST_F(MailPeers, CancelAtEachStage)
         if (c.script)
             server = std::make_unique<ScriptedSmtpServer>("127.0.3.1", c.script);
         Send send({"", c.to, "", c.body, ""});
-        std::this_thread::sleep_for(400ms);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return send.sink.Saw(c.cancelAt); }, 20000));
+        std::this_thread::sleep_for(200ms);
+        const auto cancelled = Clock::now();
         send.operation.Cancel();
         EXPECT_EQ(send.Finish(), c.last);
-        EXPECT_LT(send.Seconds(), 4.0);  // not the 5 s of a reply time-out
+        send.start = cancelled;
+        EXPECT_LT(send.Seconds(), 2.0);  // ends at once, not after a reply time-out
         if (server && c.resetReceived) {
             EXPECT_TRUE(server->Received().ends_with("RSET\r\n")) << server->Received();
             EXPECT_EQ(server->Received().find("QUIT"), std::string::npos);
@@ -366,6 +369,17 @@ TEST_F(MailPage, ControlsAndToChecks)
     SendButton()->click();
     EXPECT_EQ(messages_, QStringList{"Are You Sure You Want To Send The Message?"});
     EXPECT_EQ(Status(), "Idle");
+
+    // A thread that cannot start leaves the page idle.
+    answer_ = true;
+    messages_.clear();
+    const auto gate = WorkerTask::threadGate;
+    WorkerTask::threadGate = [] { return false; };
+    SendButton()->click();
+    WorkerTask::threadGate = gate;
+    EXPECT_EQ(messages_, (QStringList{"Are You Sure You Want To Send The Message?", "Unable To Create Thread!"}));
+    EXPECT_EQ(SendButton()->text(), "Send");
+    EXPECT_TRUE(Item<QLineEdit>(SmtpMailPage::kToBox)->isEnabled());
 
     Item<QLineEdit>(SmtpMailPage::kAttachmentBox)->setText("/etc/hostname");
     Item<QPushButton>(SmtpMailPage::kRemoveButton)->click();

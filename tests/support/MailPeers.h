@@ -39,10 +39,21 @@ struct MailZone {
     std::map<std::string, std::uint32_t> a;  // host byte order
 };
 
+// The zone the name server answers from; set by the test, read by the server's thread.
+inline std::mutex& MailZoneMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
 inline MailZone& TestMailZone()
 {
     static MailZone zone;
     return zone;
+}
+inline void SetTestMailZone(MailZone zone)
+{
+    std::lock_guard lock(MailZoneMutex());
+    TestMailZone() = std::move(zone);
 }
 
 inline std::string QuestionName(const std::vector<std::uint8_t>& q, std::size_t& end)
@@ -66,7 +77,10 @@ inline std::vector<FakeDnsServer::Datagram> AnswerMailQuery(const std::vector<st
     if (end + 4 > query.size())
         return {};
     const std::uint16_t type = std::uint16_t(query[end] << 8 | query[end + 1]);
-    const MailZone& zone = TestMailZone();
+    const MailZone zone = [] {
+        std::lock_guard lock(MailZoneMutex());
+        return TestMailZone();
+    }();
     if (name.starts_with("slow."))
         std::this_thread::sleep_for(std::chrono::seconds(1));
     std::vector<DnsReplyBuilder> answers;
