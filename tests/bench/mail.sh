@@ -12,7 +12,7 @@ dir="${1:-$top/build/bench}"
 ns="quorlix-mail-bench-16-$$"
 work="$(mktemp -d)"
 cleanup() {
-  [ -n "${sink:-}" ] && kill "$sink" 2>/dev/null && wait "$sink" 2>/dev/null
+  if [ -n "${sink:-}" ]; then kill "$sink" 2>/dev/null || true; wait "$sink" 2>/dev/null || true; fi
   ip netns del "$ns" 2>/dev/null || true
   rm -rf "$work"
 }
