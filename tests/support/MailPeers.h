@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,6 +137,7 @@ public:
     {
         pid_ = fork();
         if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with a test that dies
             setenv("PYTHONPATH", (sourceDir + "/tests/support").c_str(), 1);
             const std::string listen = address + ":25";
             execl("/usr/bin/python3", "python3", "-m", "aiosmtpd", "-n", "-l", listen.c_str(), "-c",
