@@ -17,7 +17,7 @@
 #include <tuple>
 
 #include "icmp/IcmpPrivilegeHint.h"
-#include "netcap/NetcapClient.h"
+#include "platform/NetcapClient.h"
 #include "platform/CancelToken.h"
 #include "platform/IcmpLibrary.h"
 #include "support/EchoPageTest.h"
