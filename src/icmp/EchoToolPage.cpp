@@ -5,6 +5,7 @@
 
 #include "app/OutputPane.h"
 #include "app/PrivilegeHint.h"
+#include "platform/IcmpEchoSocket.h"
 #include "platform/ThreadCancel.h"
 
 namespace {

@@ -133,8 +133,10 @@ NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken*
         close(pair[0]);
         if (spawned == ENOENT)
             session.failure = PrivilegeFailure::HelperMissing;
-        else if (spawned == EACCES || spawned == EPERM)
+        else if (spawned == EACCES)
             session.failure = PrivilegeFailure::HelperDenied;
+        else if (spawned == EPERM)  // its capabilities are beyond this process's bounding set
+            session.failure = PrivilegeFailure::HelperRefused;
         return session;
     }
 

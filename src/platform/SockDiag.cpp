@@ -14,8 +14,10 @@
 
 namespace {
 
-// Walks the messages of one received datagram: 1 when the answer ended, 0
-// when more datagrams follow, or -errno.
+constexpr int kMoreToCome = -1;
+
+// Walks the messages of one received datagram: kMoreToCome, or the answer's
+// end: 0, or the errno it carried.
 int WalkAnswer(const char* buffer, std::size_t size, bool single,
                const std::function<bool(const nlmsghdr&)>& onMessage)
 {
@@ -23,16 +25,16 @@ int WalkAnswer(const char* buffer, std::size_t size, bool single,
     for (auto* header = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(header, length);
          header = NLMSG_NEXT(header, length)) {
         if (header->nlmsg_type == NLMSG_DONE)
-            return 1;
+            return 0;
         if (header->nlmsg_type == NLMSG_ERROR) {
             if (header->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
-                return -EPROTO;
+                return EPROTO;
             return -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
         }
         if (!onMessage(*header) || single)
-            return 1;
+            return 0;
     }
-    return 0;
+    return kMoreToCome;
 }
 
 }  // namespace
@@ -67,11 +69,9 @@ int SockDiagExchange(const void* request, std::size_t size, const std::function<
             }
             if (from.nl_pid != 0)
                 continue;  // only the kernel answers
-            int walked = WalkAnswer(buffer.data(), std::size_t(n), single, onMessage);
-            if (walked != 0) {
-                error = walked < 0 ? -walked : 0;
+            error = WalkAnswer(buffer.data(), std::size_t(n), single, onMessage);
+            if (error != kMoreToCome)
                 break;
-            }
         }
     }
     close(nl);
