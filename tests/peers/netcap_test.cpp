@@ -375,6 +375,91 @@ TEST(AsCaller, CapturesOnlyWhatItAsked)
         close(fd);
 }
 
+namespace {
+
+// An IPv4 packet from 127.0.0.1 to itself: header (with words of NOP options
+// after the first five), then ports of a transport header; checksums left
+// wrong, so that nothing answers it.
+std::vector<std::uint8_t> Packet(std::uint8_t protocol, std::uint16_t source, std::uint16_t destination,
+                                 int optionWords = 0, std::uint16_t fragment = 0)
+{
+    const std::size_t header = 20 + std::size_t(optionWords) * 4;
+    std::vector<std::uint8_t> p(header + 20 + 8, 0);
+    p[0] = std::uint8_t(0x40 | (header / 4));
+    p[2] = std::uint8_t(p.size() >> 8);
+    p[3] = std::uint8_t(p.size());
+    p[6] = std::uint8_t(fragment >> 8);
+    p[7] = std::uint8_t(fragment);
+    p[8] = 64;
+    p[9] = protocol;
+    std::memcpy(&p[12], "\x7f\0\0\x01\x7f\0\0\x01", 8);
+    std::fill(p.begin() + 20, p.begin() + std::ptrdiff_t(header), 0x01);
+    p[header] = std::uint8_t(source >> 8);
+    p[header + 1] = std::uint8_t(source);
+    p[header + 2] = std::uint8_t(destination >> 8);
+    p[header + 3] = std::uint8_t(destination);
+    p[header + 6] = 0x12;  // UDP: a wrong checksum; TCP: part of the sequence number
+    if (protocol == IPPROTO_TCP)
+        p[header + 13] = 0x04;  // RST: never answered
+    return p;
+}
+
+}  // namespace
+
+// The kernel filter keeps what the capture's own filter keeps, behind a
+// header of any length, and skips what it never could: other protocols,
+// ports and directions, later fragments, loopback's outgoing copies.
+TEST(AsCaller, FilterKeepsWhatTheCaptureKeeps)
+{
+    SKIP_UNLESS_ROLE("direct");
+    constexpr std::uint16_t P = 7011, Q = 7012;
+    const CaptureFilterSettings either{0, 0, P}, tcpSource{1, 1, P}, udpDestination{2, 2, P}, unknown{3, 0, P};
+    struct Row {
+        const char* name;
+        CaptureFilterSettings settings;
+        std::vector<std::uint8_t> packet;
+        bool kept;
+    } rows[] = {
+        {"either port, UDP source", either, Packet(IPPROTO_UDP, P, Q), true},
+        {"either port, TCP destination", either, Packet(IPPROTO_TCP, Q, P), true},
+        {"either port, neither", either, Packet(IPPROTO_UDP, Q, Q), false},
+        {"either port, ICMP", either, Packet(IPPROTO_ICMP, P, P), false},
+        {"TCP source, TCP source", tcpSource, Packet(IPPROTO_TCP, P, Q), true},
+        {"TCP source, TCP destination", tcpSource, Packet(IPPROTO_TCP, Q, P), false},
+        {"TCP source, UDP source", tcpSource, Packet(IPPROTO_UDP, P, Q), false},
+        {"UDP destination, UDP destination", udpDestination, Packet(IPPROTO_UDP, Q, P), true},
+        {"UDP destination, UDP source", udpDestination, Packet(IPPROTO_UDP, P, Q), false},
+        {"header with options", udpDestination, Packet(IPPROTO_UDP, Q, P, 2), true},
+        {"first fragment", udpDestination, Packet(IPPROTO_UDP, Q, P, 0, 0x2000), true},
+        {"later fragment", udpDestination, Packet(IPPROTO_UDP, Q, P, 0, 0x2001), false},
+        {"unknown protocol setting", unknown, Packet(IPPROTO_UDP, P, P), false},
+    };
+    const int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    ASSERT_GE(raw, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const Row& row : rows) {
+        int error = 0;
+        const int fd = OpenPacketCapture("lo", row.settings, error);
+        ASSERT_GE(fd, 0) << row.name << ": " << error;
+        ASSERT_EQ(sendto(raw, row.packet.data(), row.packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                  ssize_t(row.packet.size()))
+            << row.name;
+        std::vector<std::size_t> sizes;
+        std::uint8_t frame[kCaptureFrameMax];
+        while (WaitForFd(fd, POLLIN, nullptr, 200) == WaitResult::Ready) {
+            long n = ReadPacketFrame(fd, true, frame, sizeof frame);
+            if (n > 0)
+                sizes.push_back(std::size_t(n));
+        }
+        EXPECT_EQ(sizes, row.kept ? std::vector<std::size_t>{row.packet.size()} : std::vector<std::size_t>{})
+            << row.name;
+        close(fd);
+    }
+    close(raw);
+}
+
 TEST(AsCaller, PingsAndTracesThroughTheHelper)
 {
     SKIP_UNLESS_ROLE("member");
