@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -21,18 +22,21 @@ constexpr int kMoreToCome = -1;
 int WalkAnswer(const char* buffer, std::size_t size, bool single,
                const std::function<bool(const nlmsghdr&)>& onMessage)
 {
-    int length = int(size);
-    for (auto* header = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(header, length);
-         header = NLMSG_NEXT(header, length)) {
+    for (std::size_t at = 0; size - at >= sizeof(nlmsghdr);) {
+        const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + at);  // at stays aligned
+        if (header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > size - at)
+            return EPROTO;
         if (header->nlmsg_type == NLMSG_DONE)
             return 0;
         if (header->nlmsg_type == NLMSG_ERROR) {
             if (header->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
                 return EPROTO;
-            return -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
+            const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
+            return error >= 0 ? error : EPROTO;
         }
         if (!onMessage(*header) || single)
             return 0;
+        at += std::min<std::size_t>(NLMSG_ALIGN(header->nlmsg_len), size - at);
     }
     return kMoreToCome;
 }
