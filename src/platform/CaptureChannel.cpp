@@ -125,9 +125,8 @@ bool CaptureChannel::Open(const std::string& interfaceName, const CaptureFilterS
     request.protocolFilter = settings.protocolFilter;
     request.portDirection = settings.portDirection;
     request.portFilter = settings.portFilter;
-    if (!IsValidInterfaceName(interfaceName) || FormatNetcapRequest(request).size() > kNetcapMaxMessage ||
-        !ParseNetcapRequest(FormatNetcapRequest(request))) {
-        error_ = interfaceName.empty() || !IsValidInterfaceName(interfaceName) ? ENODEV : EINVAL;
+    if (!ParseNetcapRequest(FormatNetcapRequest(request))) {  // settings the helper would refuse
+        error_ = IsValidInterfaceName(interfaceName) ? EINVAL : ENODEV;
         return false;
     }
     session_ = OpenNetcapSession(request, token);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/PollWait.h"
@@ -38,7 +39,7 @@ std::string DefaultHelperPath()
     const std::string beside = dir + "quorlix-netcap";
     if (access(beside.c_str(), F_OK) == 0)
         return beside;
-    return dir + "../libexec/quorlix/quorlix-netcap";
+    return std::filesystem::path(dir + "../libexec/quorlix/quorlix-netcap").lexically_normal();
 }
 
 void EndHelper(pid_t pid)
