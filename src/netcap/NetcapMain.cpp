@@ -16,7 +16,6 @@
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -37,6 +36,7 @@ namespace {
 constexpr int kChannel = 0;
 // A run that gets no request in this time ends itself.
 constexpr unsigned kRequestWaitSeconds = 5;
+constexpr int kFramesPerRound = 64;
 
 // The channel must be a socket pair of the user who started us: the real uid.
 bool IsCallersChannel(int fd)
@@ -150,13 +150,14 @@ int ServeCapture(const NetcapRequest& request)
             break;  // "stop", the program's end closed, or anything else: the session ends
         if (watch[1].revents & (POLLERR | POLLNVAL))
             return 1;
-        long n;
-        while ((n = ReadPacketFrame(fd, loopback, frame + 1, kCaptureFrameMax)) > 0) {
-            if (!Send(frame, std::size_t(n) + 1))
+        // A bounded batch, so that a busy interface cannot keep "stop" unread.
+        for (int i = 0; i < kFramesPerRound; ++i) {
+            const long n = ReadPacketFrame(fd, loopback, frame + 1, kCaptureFrameMax);
+            if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + 1)))
                 return 1;
+            if (n == 0)
+                break;
         }
-        if (n < 0)
-            return 1;
     }
     const std::uint32_t drops = PacketDrops(fd);
     std::uint8_t end[1 + sizeof drops] = {kNetcapEnd};

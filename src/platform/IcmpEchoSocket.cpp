@@ -184,7 +184,8 @@ IcmpHandle EchoOpen()
         return WrapRaw(fd);
     NetcapSession session = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, ThreadCancelToken());
     if (session.fd < 0) {
-        t_openFailure = session.failure == PrivilegeFailure::None ? PrivilegeFailure::HelperRefused : session.failure;
+        // An answer other than EPERM (no capability) is the helper failing.
+        t_openFailure = session.failure == PrivilegeFailure::None ? PrivilegeFailure::HelperFailed : session.failure;
         return kInvalidIcmpHandle;
     }
     auto* s = new EchoSocket{session.fd, false, 0, session, 0};
