@@ -279,7 +279,7 @@ std::uint32_t SendThroughHelper(EchoSocket& s, std::uint32_t destination, const 
     ask.serial = ++s.serial;
     ask.destination = destination;
     ask.timeoutMs = std::clamp<std::uint32_t>(timeoutMs, 1, kNetcapMaxEchoTimeoutMs);
-    ask.ttl = options && options->Ttl ? options->Ttl : 128;
+    ask.ttl = options && options->Ttl ? options->Ttl : 64;  // the kernel's own default
     ask.tos = options ? options->Tos : 0;
     ask.flags = options ? options->Flags : 0;
     IcmpAnswer answer;
