@@ -23,6 +23,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -34,6 +35,7 @@
 #include "platform/NetcapClient.h"
 #include "platform/PollWait.h"
 #include "platform/SockDiag.h"
+#include "platform/ThreadCancel.h"
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
 
@@ -485,6 +487,35 @@ TEST(AsCaller, PingsAndTracesThroughTheHelper)
                   "3    10.200.3.2       #      SUCCESS\r\n\r\nTrace Complete");
     EXPECT_TRUE(messages.Messages().empty());
     FreeIcmpLibrary();
+}
+
+// STOP during an echo through the helper ends the wait at once, and closing
+// the echo ends the helper.
+TEST(AsCaller, StopsAnEchoThroughTheHelper)
+{
+    SKIP_UNLESS_ROLE("member");
+    LoadIcmpLibrary();
+    const IcmpHandle handle = GuardedIcmpCreateFile();
+    ASSERT_NE(handle, kInvalidIcmpHandle);
+    CancelToken stop;
+    std::uint8_t reply[sizeof(IcmpEchoReply) + 64];
+    std::uint32_t records = 1;
+    std::thread echo([&] {
+        ThreadCancelScope scope(&stop);
+        // Nobody on h's link has this address: no answer for seconds.
+        records = GuardedIcmpSendEcho(handle, inet_addr("10.200.1.77"), nullptr, 0, nullptr, reply, sizeof reply,
+                                      10000);
+    });
+    usleep(300'000);
+    stop.Cancel();
+    echo.join();
+    IcmpEchoReply record;
+    std::memcpy(&record, reply, sizeof record);
+    EXPECT_EQ(std::tuple(records, record.Status), std::tuple(0u, kIpReqTimedOut));
+    GuardedIcmpCloseHandle(handle);
+    FreeIcmpLibrary();
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no helper left
+    EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(AsCaller, OutsiderIsToldHowToJoin)
