@@ -48,7 +48,10 @@ MainWindow::MainWindow(bool showSplash) : QWidget(nullptr, Qt::Window | Qt::MSWi
     setFixedSize(size);
 
     for (int id = kFirstButton; id <= kLastButton; ++id)
-        connect(PageButton(id), &QAbstractButton::clicked, this, &MainWindow::OnPageButton);
+        connect(PageButton(id), &QAbstractButton::toggled, this, [this](bool on) {
+            if (on)  // a click or an assistive Toggle alike
+                OnPageButton();
+        });
     PageButton(kFirstButton)->setChecked(true);
     CurrentPageIndex = 0;
 

@@ -1,5 +1,7 @@
 // The shell: templates, dialog units, the main window's page switching and
 // the conventions every page shares.
+#include <QAccessible>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "app/OutputPane.h"
 #include "app/Splash.h"
+#include "platform/PollWait.h"
 #include "app/ToolPage.h"
 #include "support/GuiTest.h"
 
@@ -41,6 +44,36 @@ QStringList Items(const QComboBox* combo)
         items << combo->itemText(i);
     return items;
 }
+
+QString AccessibleName(QWidget* w)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+// What a screen reader's "Toggle" does.
+bool Toggle(QWidget* w)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    if (!a || !a->actionInterface() ||
+        !a->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()))
+        return false;
+    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    return true;
+}
+
+// The pane's text each time its viewport is painted.
+struct PaintRecorder : QObject {
+    explicit PaintRecorder(QPlainTextEdit* pane) : edit(pane) { pane->viewport()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            texts << edit->toPlainText();
+        return false;
+    }
+    QPlainTextEdit* edit;
+    QStringList texts;
+};
 
 }  // namespace
 
@@ -118,7 +151,7 @@ private slots:
         for (QWidget* w : window.findChildren<QWidget*>()) {
             if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
                 qobject_cast<QComboBox*>(w) || qobject_cast<QPlainTextEdit*>(w))
-                QVERIFY2(!w->accessibleName().isEmpty() || w->parent()->inherits("QComboBox"),
+                QVERIFY2(!AccessibleName(w).isEmpty() || w->parent()->inherits("QComboBox"),
                          qPrintable(w->objectName()));
         }
 
@@ -187,9 +220,78 @@ private slots:
         QTest::keyClick(host, Qt::Key_Return);
         QTest::keyClick(page->Item<QLineEdit>(1022), Qt::Key_Enter);
         QTest::keyClick(page->Pane(), Qt::Key_Escape);
+        page->Pane()->setFocus();
+        QTest::keyClick(page->Pane(), Qt::Key_Return);  // in a read-only pane Enter presses nothing
         QVERIFY(page->isVisible() && window.isVisible());
         QCOMPARE(queries.count(), 2);  // Enter pressed the default button
         QCOMPARE(others.count(), 0);
+    }
+
+    void screenReadersDriveThePages()
+    {
+        MainWindow window(false);
+        QVERIFY(ShowExposed(&window));
+        // Toggle acts like a click: on every page button, on "Choose Whois Server".
+        for (int i = kPageCount - 1; i >= 0; --i) {
+            QVERIFY(Toggle(window.PageButton(1033 + i)));
+            QTRY_VERIFY(window.Page(i)->isVisible());
+        }
+        ToolPage* whois = window.Page(1);
+        QVERIFY(Toggle(whois->Item<QCheckBox>(1059)));
+        QTRY_VERIFY(whois->Item<QComboBox>(1060)->isEnabled());
+
+        // A status line reads its text, not only its name.
+        auto* status = window.Page(6)->Item<QLabel>(1031);
+        status->setText(QStringLiteral("Connected"));
+        QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description), QStringLiteral("Status"));
+
+        // A caption the page changes is the button's name.
+        auto* page = new ToolPage(TemplateFromText(kTestTemplate), window.Page(2));
+        auto* query = page->Item<QPushButton>(1004);
+        connect(query, &QPushButton::clicked, page, [page] {
+            page->OnQueryButton({1004}, [](TaskContext& task) { SleepUnlessCancelled(&task.Token(), 60000); });
+        });
+        query->click();
+        QCOMPARE(AccessibleName(query), QStringLiteral("STOP"));
+        query->click();
+        QCOMPARE(AccessibleName(query), QStringLiteral("QUERY"));
+    }
+
+    void typedTextIsKeptAsTypedBesideHistory()
+    {
+        // Another letter case than a history entry's is neither completed nor swapped in.
+        QWidget window;
+        auto* page = new ToolPage(TemplateFromText(kTestTemplate), &window);
+        QVERIFY(ShowExposed(&window));
+        auto* host = page->Item<QComboBox>(1011);
+        ToolPage::AddToHistory(host, QStringLiteral("web.example.test"));
+        host->setEditText(QString());
+        host->setFocus();
+        QTest::keyClicks(host, "WEB.EXAMPLE.TEST");
+        page->Item<QLineEdit>(1022)->setFocus();
+        QCOMPARE(host->currentText(), QStringLiteral("WEB.EXAMPLE.TEST"));
+        QCOMPARE(page->ControlText(1011, 300), "WEB.EXAMPLE.TEST");
+    }
+
+    void typedAndDialogTextsKeepTheirForm()
+    {
+        // A multi-line edit that is not a pane wraps and undoes; labels show plain text.
+        const DialogTemplate dlg = TemplateFromText(R"(dialog 902 "Form:" 200 100
+label 1 "<b>x</b> a rather long caption that wraps" 2 2 40 8
+label 2 "a rather long caption that does not wrap" 2 12 40 8 nowrap
+edit 3 "" 2 30 150 60 multiline vscroll wantreturn border
+)");
+        QWidget form;
+        BuiltDialog built = BuildDialog(dlg, &form);
+        auto* wrapping = qobject_cast<QLabel*>(built.items.value(1));
+        QCOMPARE(wrapping->textFormat(), Qt::PlainText);
+        QVERIFY(wrapping->wordWrap());
+        QVERIFY(!qobject_cast<QLabel*>(built.items.value(2))->wordWrap());
+        auto* text = qobject_cast<QPlainTextEdit*>(built.items.value(3));
+        QVERIFY(text && !qobject_cast<OutputPane*>(text));
+        QCOMPARE(text->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(text->isUndoRedoEnabled());
     }
 
     void historyIgnoresCaseAndKeepsPositions()
@@ -225,9 +327,42 @@ private slots:
         page.ClearOutput();
         QCOMPARE(pane->toPlainText(), QString());
         pane->SetTextLimit(5);
+        QSignalSpy full(pane, &OutputPane::TextLimitReached);
         for (const char* text : {"abc", "defg", "h"})  // what does not fit is not inserted
             page.AppendOutput(text);
         QCOMPARE(PaneText(&page), std::string("abcde"));
+        QCOMPARE(full.count(), 0);  // never from inside the append
+        QCoreApplication::processEvents();
+        QCOMPARE(full.count(), 1);  // once, however many appends meet the limit
+        pane->ReplaceText("xy");
+        page.AppendOutput("zuvw");
+        QCoreApplication::processEvents();
+        QCOMPARE(full.count(), 2);
+    }
+
+    void replacingTheTextNeverShowsAnEmptyPane()
+    {
+        QWidget window;
+        ToolPage page(TemplateFromText(kTestTemplate), &window);
+        QVERIFY(ShowExposed(&window));
+        OutputPane* pane = page.Pane();
+        std::string rows;
+        for (int i = 0; i < 200; ++i)
+            rows += "row " + std::to_string(i) + "\r\n";
+        page.AppendOutput(rows);
+        pane->setFocus();
+        QTest::keyClick(pane, Qt::Key_Home, Qt::ControlModifier);  // the caret moves in a read-only pane
+        QTest::keyClick(pane, Qt::Key_Down);
+        QCOMPARE(pane->textCursor().blockNumber(), 1);
+
+        PaintRecorder paints(pane);
+        rows.replace(0, 5, "ROW 0");
+        pane->ReplaceText(rows);
+        QTest::qWait(50);
+        QVERIFY(!paints.texts.isEmpty());
+        QVERIFY(!paints.texts.contains(QString()));
+        QCOMPARE(PaneText(&page), rows);
+        QCOMPARE(pane->textCursor().blockNumber(), 1);  // the caret stays on its line
     }
 
     void splashIsCentredAndMadeAgainAfterClosing()
