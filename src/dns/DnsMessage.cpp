@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dns/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace {
 

@@ -70,18 +70,21 @@ TEST(WhoisEngine, WhatADomainQueryShows)
         std::optional<std::string> reply;
         WhoisStatus status;
         std::string shown;
+        int trickleMs = 0;
     } cases[] = {
         {"", WhoisStatus::Ok, "answer:"},  // closed before answering
         {WhoisLines(9999), WhoisStatus::Ok, "answer:" + WhoisAnswerText(WhoisLines(9999))},
         {WhoisLines(10000), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
         {WhoisLines(65536), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
         {std::nullopt, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},  // silent past the time-out
+        {WhoisLines(200), WhoisStatus::ReceiveFailed, "failure:Socket Error!", 20},  // trickling past the answer's limit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return c.reply; });
+        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return c.reply; }, c.trickleMs);
         Recorder out;
-        const WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
+        WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
+        waits.answerLimit = 500ms;  // the whole answer, however it trickles
         EXPECT_EQ(QueryDomainWhois("example.test", std::string("127.0.0.1"), out, waits, server.Port()), c.status);
         EXPECT_THAT(out.events, ElementsAre(c.shown));
     }
