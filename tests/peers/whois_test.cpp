@@ -288,6 +288,22 @@ TEST_F(WhoisPageTest, DomainQueries)
     EXPECT_EQ(page_.Item<QComboBox>(1009)->itemText(0), QStringLiteral("latin1.test")) << "the history";
 }
 
+TEST_F(WhoisPageTest, TypedLettersAreSentAsTypedBesideTheHistory)
+{
+    ChooseServer(QStringLiteral("127.0.0.1"));
+    Query(QStringLiteral("example.test"));
+    registry_->TakeReceived();
+    ASSERT_TRUE(ShowExposed(&page_));
+    auto* box = page_.Item<QComboBox>(1009);
+    box->setEditText(QString());
+    box->setFocus();
+    QTest::keyClicks(box, "EXAMPLE.test");
+    Button()->click();  // QUERY moves the focus to the pane first
+    ASSERT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
+    EXPECT_THAT(registry_->TakeReceived(), ElementsAre("EXAMPLE.test\r\n"));
+    EXPECT_EQ(PaneText(&page_), "Answer for EXAMPLE.test\r\n");
+}
+
 TEST_F(WhoisPageTest, AddressQueries)
 {
     const struct {
