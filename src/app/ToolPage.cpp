@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/DialogBuilder.h"
 #include "app/OutputPane.h"
@@ -121,6 +122,11 @@ void ToolPage::AbandonTasks()
 {
     for (auto& task : tasks_)
         task->Abandon();
+}
+
+bool ToolPage::TasksInUiCall() const
+{
+    return std::any_of(tasks_.begin(), tasks_.end(), [](const auto& t) { return t->InUiCall(); });
 }
 
 void ToolPage::JoinTasks()

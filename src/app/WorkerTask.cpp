@@ -30,6 +30,7 @@ struct TaskContext::State {
     std::condition_variable changed;
     std::deque<std::shared_ptr<Call>> queue;
     bool abandoned = false;  // set on the user-interface thread only
+    int uiCalls = 0;         // calls on the user-interface thread's stack; that thread only
     bool finished = false;
     int wakeFd = -1;
 
@@ -58,7 +59,9 @@ struct TaskContext::State {
             }
             // The task waits until fn has returned, even if it is abandoned
             // meanwhile (fn may have entered a nested event loop).
+            ++uiCalls;
             (*call->fn)();
+            --uiCalls;
             std::lock_guard lock(mutex);
             call->running = false;
             call->done = call->ran = true;
@@ -172,6 +175,11 @@ void WorkerTask::Abandon()
         state_->changed.notify_all();
     }
     state_->token.Cancel();
+}
+
+bool WorkerTask::InUiCall() const
+{
+    return state_->uiCalls > 0;
 }
 
 bool WorkerTask::Finished() const

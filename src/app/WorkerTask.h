@@ -62,6 +62,10 @@ public:
     // User-interface thread only.
     void Abandon();
     bool Finished() const;
+    // Whether one of the task's calls runs further down the user-interface
+    // thread's stack (it opened a message box, whose loop runs this code):
+    // joining the task there would wait forever. User-interface thread only.
+    bool InUiCall() const;
     void Join();
 
     // Tests make thread creation fail with this.

@@ -170,32 +170,34 @@ private slots:
         }
     }
 
-    void runOnUiOutlivesAStopPressedInsideIt()
+    void runOnUiOutlivesACloseInsideIt()
     {
-        // The function opens a nested event loop (as a message box does), and the
-        // task is abandoned meanwhile: the task waits until the function is done
-        // with its captures, and no later call of it reaches the page.
-        QWidget host;
-        auto* page = new SlowPage(&host, 1);
+        // The function opens a nested event loop (as a message box does), and
+        // the window is closed meanwhile: the task is abandoned, yet it waits
+        // until the function is done with its captures; the close comes back
+        // and succeeds once the box is gone.
+        MainWindow window(false);
+        window.show();
+        auto* page = new SlowPage(window.Page(3), 1);
         std::atomic<int> seen{-1};
-        auto* started = new WorkerTask;
-        QVERIFY(started->Start(page, [&](TaskContext& task) {
+        bool closedInside = true;
+        page->StartTask([&](TaskContext& task) {
             int written = 0;
             const bool ran = task.RunOnUi([&] {
                 QEventLoop box;
                 QTimer::singleShot(20, &box, [&] {
-                    started->Abandon();
-                    QTimer::singleShot(50, &box, &QEventLoop::quit);
+                    closedInside = window.close();
+                    QTimer::singleShot(150, &box, &QEventLoop::quit);
                 });
                 box.exec();
                 written = 1;
             });
             task.AppendOutput("after");
             seen = ran ? written : -2;
-        }));
-        QVERIFY(QTest::qWaitFor([&] { return seen != -1; }, 10000));
+        });
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(!closedInside);
         QCOMPARE(seen.load(), 1);
-        delete started;
         QCOMPARE(PaneText(page), "");
     }
 
