@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -18,36 +17,29 @@ public:
 // so nothing an ended send does can reach a newer one.
 class MailOperation {
 public:
-    explicit MailOperation(MailSink& sink) : sink_(sink) {}
+    // cancel is woken by the user's Cancel (on the page: the task's token);
+    // close only when the window closes, which also ends the waits after the
+    // end of data, where Cancel is no longer honoured.
+    MailOperation(MailSink& sink, const CancelToken& cancel, const CancelToken& close)
+        : sink_(sink), cancel_(cancel), close_(close)
+    {
+    }
     MailOperation(const MailOperation&) = delete;
     MailOperation& operator=(const MailOperation&) = delete;
 
     MailSink& Sink() { return sink_; }
 
-    // cancelRequested: set by Cancel and at the end of the operation; wakes
-    // every wait that watches Token(). Any thread.
-    void Cancel()
-    {
-        cancelled_ = true;
-        cancel_.Cancel();
-    }
-    // Asked after every message line: a load, not a system call.
-    bool CancelRequested() const { return cancelled_.load(std::memory_order_relaxed); }
+    // Asked after every message line: one atomic load.
+    bool CancelRequested() const { return cancel_.IsCancelled(); }
     const CancelToken& Token() const { return cancel_; }
-
-    // The window is closing: ends even the waits that Cancel no longer ends.
-    void Close()
-    {
-        closing_ = true;
-        close_.Cancel();
-        Cancel();
-    }
-    bool Closing() const { return closing_.load(std::memory_order_relaxed); }
+    bool Closing() const { return close_.IsCancelled(); }
     const CancelToken& CloseToken() const { return close_; }
 
     // Set once the end of data has gone out: the mail is sent, and from then
     // on Cancel is not honoured.
     bool committed = false;
+    // Set when stage 6 or 7 ended the operation: nothing more is shown.
+    bool ended = false;
 
     // MailProgress's memory of the last stage and value it showed.
     int lastStage = 0;
@@ -55,8 +47,6 @@ public:
 
 private:
     MailSink& sink_;
-    CancelToken cancel_;
-    CancelToken close_;
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> closing_{false};
+    const CancelToken& cancel_;
+    const CancelToken& close_;
 };

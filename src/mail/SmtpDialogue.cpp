@@ -8,19 +8,22 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "dns/DnsMessage.h"
 #include "dns/HostAddress.h"
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
+#include "platform/ByteReader.h"
 #include "platform/CancelToken.h"
 #include "platform/PollWait.h"
+#include "platform/SocketIo.h"
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 30000;
+constexpr std::chrono::milliseconds kConnectTimeout{30000};
 constexpr int kSendStallMs = 30000;  // a peer that takes nothing for this long has failed
 constexpr int kReplyTimeoutMs = 5000;
 constexpr int kEndOfDataTimeoutMs = 15000;
@@ -39,10 +42,10 @@ bool Progress(MailProgressFn progress, int stage, std::int64_t value, MailOperat
     return !progress || progress(stage, value, operation);
 }
 
-// 0 once fd takes bytes, -7 when token is cancelled first, else failure.
-int WaitWritable(int fd, const CancelToken& token, int timeoutMs, int failure)
+// 0 when the wait ended Ready, -7 when cancelled, else failure.
+int Outcome(WaitResult wait, int failure)
 {
-    switch (WaitForFd(fd, POLLOUT, &token, timeoutMs)) {
+    switch (wait) {
     case WaitResult::Ready:
         return 0;
     case WaitResult::Cancelled:
@@ -54,43 +57,20 @@ int WaitWritable(int fd, const CancelToken& token, int timeoutMs, int failure)
     return failure;
 }
 
-// Sends all of data; 0, -6 (also when the peer takes nothing for stallMs) or -7.
-int SendAll(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs)
+// Sends all of data; 0, -6 (also when the peer takes nothing for stall) or -7.
+int Send(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs)
 {
-    while (!data.empty()) {
-        const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            data.remove_prefix(static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return SmtpSendFailed;
-        if (const int waited = WaitWritable(fd, token, stallMs, SmtpSendFailed); waited != 0)
-            return waited;
-    }
-    return 0;
+    return Outcome(SendAll(fd, data, &token, std::chrono::milliseconds(stallMs)), SmtpSendFailed);
 }
 
-// A non-blocking connect with its deadline; 0, -3 or -7.
+// Connects within its deadline; 0, -3 or -7.
 int Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken& token)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
-        return 0;
-    if (errno != EINPROGRESS && errno != EINTR)
-        return SmtpConnectFailed;
-    if (const int waited = WaitWritable(fd, token, kConnectTimeoutMs, SmtpConnectFailed); waited != 0)
-        return waited;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-        return SmtpConnectFailed;
-    return 0;
+    return Outcome(ConnectWithin(fd, to, &token, Clock::now() + kConnectTimeout), SmtpConnectFailed);
 }
 
 // Steps 6 to 13 of a dialogue on a connected socket; 0 or a result code.
@@ -99,7 +79,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
 {
     auto command = [&](const std::string& text, int timeoutMs, int stage, int required) {
         if (!text.empty()) {
-            if (const int sent = SendAll(connection.fd, text, WaitToken(operation, stage)); sent != 0)
+            if (const int sent = Send(connection.fd, text, WaitToken(operation, stage)); sent != 0)
                 return sent;
         }
         const int code = ReadSmtpReply(connection, timeoutMs, progress, stage, operation);
@@ -125,7 +105,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     std::int64_t position = 0;
     while ((position = NextMessageLine(message, static_cast<std::size_t>(position), batch)) > 0) {
         if (batch.size() >= kSmtpSendBatch) {
-            if (const int sent = SendAll(connection.fd, batch, operation.Token()); sent != 0)
+            if (const int sent = Send(connection.fd, batch, operation.Token()); sent != 0)
                 return sent;
             batch.clear();
         }
@@ -135,12 +115,12 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     if (position < 0)
         return SmtpLineTooLong;
     batch += "\r\n.\r\n";
-    if (const int sent = SendAll(connection.fd, batch, operation.Token()); sent != 0)
+    if (const int sent = Send(connection.fd, batch, operation.Token()); sent != 0)
         return sent;
     operation.committed = true;
     if (int r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250))
         return r;
-    if (SendAll(connection.fd, "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
+    if (Send(connection.fd, "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
         ReadSmtpReply(connection, kQuitTimeoutMs, progress, MailStageClosing, operation);
     return SmtpSent;
 }
@@ -158,7 +138,7 @@ std::string_view TrimBlanks(std::string_view text)
 
 bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
 {
-    if (operation.committed ? operation.Closing() : operation.CancelRequested())
+    if (operation.ended || (operation.committed ? operation.Closing() : operation.CancelRequested()))
         return false;
     if (stage == operation.lastStage && value == operation.lastValue)
         return true;
@@ -177,7 +157,7 @@ bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
     }
     operation.Sink().ShowStatus(text);
     if (stage == MailStageSent || (stage == MailStageError && value != SmtpConnectFailed)) {
-        operation.Cancel();
+        operation.ended = true;
         operation.Sink().SetIdle();
     }
     return true;
@@ -185,23 +165,28 @@ bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
 
 std::size_t ScanSmtpReply(std::string_view data, int& code)
 {
-    std::size_t position = 0;
+    ByteReader reader(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
     for (;;) {
-        const std::size_t end = data.find('\n', position);
+        const std::size_t end = data.find('\n', reader.Position());
         if (end == std::string_view::npos)
             return 0;
-        const std::string_view line = data.substr(position, end + 1 - position);
-        position = end + 1;
-        auto digit = [&](std::size_t i) { return line[i] >= '0' && line[i] <= '9'; };
-        if (line.size() < 5 || !digit(0) || !digit(1) || !digit(2) ||
-            (line[3] != ' ' && line[3] != '-' && line[3] != '\r')) {
-            code = -1;
-            return position;
+        std::optional<ByteReader> line = reader.Take(end + 1 - reader.Position());
+        int value = 0;
+        bool digits = true;
+        for (int i = 0; i < 3; ++i) {
+            const auto d = line->U8();
+            digits = digits && d && *d >= '0' && *d <= '9';
+            value = value * 10 + (digits ? *d - '0' : 0);
         }
-        if (line[3] == '-')
+        const auto separator = line->U8();
+        if (!digits || line->Size() < 5 || (*separator != ' ' && *separator != '-' && *separator != '\r')) {
+            code = -1;
+            return reader.Position();
+        }
+        if (*separator == '-')
             continue;
-        code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-        return position;
+        code = value;
+        return reader.Position();
     }
 }
 
@@ -220,7 +205,7 @@ int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn prog
             connection.pending.clear();
             return -1;
         }
-        const auto slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(kPollSliceMs));
+        const auto slice = WaitEnd(std::chrono::milliseconds(kPollSliceMs), deadline);
         switch (WaitForFd(connection.fd, POLLIN, &token, slice)) {
         case WaitResult::Ready: {
             char buffer[4096];
@@ -332,7 +317,7 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
     if (!Progress(progress, MailStagePreparing, 0, operation))
         return SmtpCancelled;
     SmtpConnection connection;
-    connection.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    connection.fd = OpenTcpSocket();
     if (connection.fd < 0)
         return report(SmtpNoSocket);
     bool connected = false;
@@ -348,7 +333,7 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
             result = RunDialogue(connection, recipient, sender, message, progress, operation);
     }
     if (result == SmtpCancelled && connected) {
-        if (SendAll(connection.fd, "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
+        if (Send(connection.fd, "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
             ReadSmtpReply(connection, kResetTimeoutMs, nullptr, 0, operation);
     }
     report(result);
@@ -392,7 +377,7 @@ void RunMailOperation(const MailFields& fields, MailOperation& operation)
         if (ComposeMailMessage(fields, operation, message))
             result = DeliverMail(fields, message, operation);
     }
-    operation.Cancel();
+    operation.ended = true;
     operation.Sink().SetIdle();
     if (result == SmtpCancelled)
         operation.Sink().ShowStatus("Operation Cancelled By User.");

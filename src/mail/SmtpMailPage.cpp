@@ -24,18 +24,16 @@ constexpr int kInputs[] = {SmtpMailPage::kAttachmentBox, SmtpMailPage::kChooseBu
 // long as that send is the page's latest.
 class SmtpMailPage::StatusSink : public MailSink {
 public:
-    explicit StatusSink(SmtpMailPage* page) : page_(page) {}
-    void Bind(TaskContext& context, const MailOperation& operation)
+    StatusSink(SmtpMailPage* page, TaskContext& context, std::uint64_t send)
+        : page_(page), context_(context), send_(send)
     {
-        context_ = &context;
-        operation_ = &operation;
     }
 
     void ShowStatus(std::string_view text) override
     {
         const QString shown = QString::fromUtf8(text.data(), qsizetype(text.size()));
-        context_->RunOnUi([this, shown] {
-            if (page_->current_.get() != operation_)
+        context_.RunOnUi([this, shown] {
+            if (page_->latest_ != send_)
                 return;
             auto* status = page_->Item<QLabel>(kStatusLine);
             status->setText(shown);
@@ -44,28 +42,22 @@ public:
     }
     void SetIdle() override
     {
-        context_->RunOnUi([this] {
-            if (page_->current_.get() == operation_)
+        context_.RunOnUi([this] {
+            if (page_->latest_ == send_)
                 page_->SetSendingState(true);
         });
     }
 
 private:
     SmtpMailPage* page_;
-    TaskContext* context_ = nullptr;
-    const MailOperation* operation_ = nullptr;
+    TaskContext& context_;
+    std::uint64_t send_;
 };
 
 SmtpMailPage::SmtpMailPage(QWidget* parent) : ToolPage(137, parent)
 {
-    auto* message = Item<QPlainTextEdit>(kMessageBox);
-    message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    message->setUndoRedoEnabled(true);
-    message->setTabChangesFocus(true);
-    auto* status = Item<QLabel>(kStatusLine);
-    status->setTextFormat(Qt::PlainText);
-    status->setWordWrap(false);
-    status->setText(QStringLiteral("Idle"));
+    Item<QPlainTextEdit>(kMessageBox)->setTabChangesFocus(true);
+    Item<QLabel>(kStatusLine)->setText(QStringLiteral("Idle"));
     connect(Item<QPushButton>(kSendButton), &QPushButton::clicked, this, &SmtpMailPage::OnSendButton);
     connect(Item<QPushButton>(kChooseButton), &QPushButton::clicked, this, &SmtpMailPage::OnChooseAttachment);
     connect(Item<QPushButton>(kRemoveButton), &QPushButton::clicked, this, &SmtpMailPage::OnRemoveAttachment);
@@ -74,27 +66,16 @@ SmtpMailPage::SmtpMailPage(QWidget* parent) : ToolPage(137, parent)
 
 SmtpMailPage::~SmtpMailPage()
 {
-    // The base destructor no longer reaches these overrides.
+    // The base destructor no longer reaches the override.
     SmtpMailPage::AbandonTasks();
-    SmtpMailPage::JoinTasks();
+    JoinTasks();
 }
 
 void SmtpMailPage::AbandonTasks()
 {
-    // Close, not Cancel: also a send past its end of data stops waiting.
-    for (auto& send : sends_) {
-        send.operation->Close();
-        send.task->Abandon();
-    }
+    for (const Send& send : sends_)
+        send.close->Cancel();
     ToolPage::AbandonTasks();
-}
-
-void SmtpMailPage::JoinTasks()
-{
-    for (auto& send : sends_)
-        send.task->Join();
-    sends_.clear();
-    ToolPage::JoinTasks();
 }
 
 void SmtpMailPage::SetSendingState(bool idle)
@@ -126,8 +107,8 @@ void SmtpMailPage::OnSendButton()
         return;
     }
     if (!Item<QPushButton>(kSendButton)->text().startsWith(QLatin1String("Send"))) {
-        if (current_)
-            current_->Cancel();
+        if (auto task = sends_.empty() ? nullptr : sends_.back().task.lock())
+            task->Cancel();
         Item<QLabel>(kStatusLine)->setText(QStringLiteral("Aborting Operation..."));
         return;
     }
@@ -153,30 +134,20 @@ void SmtpMailPage::StartSend()
     if (!Message(QStringLiteral("Are You Sure You Want To Send The Message?"), MessageKind::Confirm))
         return;
 
-    std::erase_if(sends_, [](const Send& send) {
-        if (!send.task->Finished())
-            return false;
-        send.task->Join();
-        return true;
+    std::erase_if(sends_, [](const Send& send) { return send.task.expired(); });
+    // Each send has its own number, cancel and close; the texts of older
+    // sends no longer reach the page.
+    const std::uint64_t number = ++latest_;
+    auto close = std::make_shared<CancelToken>();
+    auto task = StartTask([this, number, close, fields = std::move(fields)](TaskContext& context) {
+        StatusSink sink(this, context, number);
+        MailOperation operation(sink, context.Token(), *close);
+        RunMailOperation(fields, operation);
     });
-    SetSendingState(false);
-    auto task = std::make_unique<WorkerTask>();
-    // Each send has its own operation, and so its own cancel; the page keeps
-    // the latest, and the texts of older ones no longer reach it.
-    auto sink = std::make_shared<StatusSink>(this);
-    auto operation = std::make_shared<MailOperation>(*sink);
-    current_ = operation;
-    auto job = [sink, operation, fields = std::move(fields)](TaskContext& context) {
-        sink->Bind(context, *operation);
-        RunMailOperation(fields, *operation);
-    };
-    if (!task->Start(this, std::move(job))) {
-        current_.reset();
-        SetSendingState(true);
-        Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
+    if (task.expired())
         return;
-    }
-    sends_.push_back({std::move(task), operation});
+    SetSendingState(false);
+    sends_.push_back({std::move(task), std::move(close)});
 }
 
 void SmtpMailPage::OnChooseAttachment()

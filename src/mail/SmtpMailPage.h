@@ -1,11 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "app/ToolPage.h"
-
-class MailOperation;
 
 // Sends one message, with at most one attached file, to one recipient's mail
 // exchanger. While a send runs the inputs are locked and Send reads Cancel;
@@ -29,8 +28,8 @@ public:
     // Enables or disables the inputs; the button reads "Send" or "Cancel".
     void SetSendingState(bool idle);
 
+    // Also ends the waits after a send's end of data, which Cancel leaves.
     void AbandonTasks() override;
-    void JoinTasks() override;
 
 private:
     class StatusSink;
@@ -41,9 +40,9 @@ private:
     void StartSend();
 
     struct Send {
-        std::unique_ptr<WorkerTask> task;
-        std::shared_ptr<MailOperation> operation;
+        std::weak_ptr<WorkerTask> task;      // in the page's task list
+        std::shared_ptr<CancelToken> close;  // cancelled when the window closes
     };
-    std::shared_ptr<MailOperation> current_;  // the latest send, whose texts the page shows
-    std::vector<Send> sends_;                 // those whose threads may still run
+    std::vector<Send> sends_;     // those whose threads may still run, the latest last
+    std::uint64_t latest_ = 0;    // the number of the latest send, whose texts the page shows
 };

@@ -40,7 +40,8 @@ void BM_SendMail20MiB(benchmark::State& state)
     const MailFields fields{"bench <x@bench.test>", "x@bench.test", "twenty MiB", "The attachment.\r\n", AttachmentFile()};
     for (auto _ : state) {
         QuietSink status;
-        MailOperation operation(status);
+        CancelToken cancel, close;
+        MailOperation operation(status, cancel, close);
         std::string message;
         if (!ComposeMailMessage(fields, operation, message)) {
             state.SkipWithError(status.last.c_str());

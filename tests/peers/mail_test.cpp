@@ -70,9 +70,7 @@ std::string ShortLines(std::size_t size)
 }
 
 // A whole send on a thread of its own, as the page runs it.
-struct Send {
-    RecordingMailSink sink;
-    MailOperation operation{sink};
+struct Send : TestMailOperation {
     std::thread thread;
     Clock::time_point start = Clock::now(), end;
 
@@ -284,7 +282,7 @@ TEST_F(MailPeers, CancelAtEachStage)
         ASSERT_TRUE(QTest::qWaitFor([&] { return send.sink.Saw(c.cancelAt); }, 20000));
         std::this_thread::sleep_for(200ms);
         const auto cancelled = Clock::now();
-        send.operation.Cancel();
+        send.cancel.Cancel();
         EXPECT_EQ(send.Finish(), c.last);
         send.start = cancelled;
         EXPECT_LT(send.Seconds(), 2.0);  // ends at once, not after a reply time-out
@@ -335,7 +333,7 @@ protected:
 TEST_F(MailPage, ControlsAndToChecks)
 {
     EXPECT_EQ(Status(), "Idle");
-    EXPECT_EQ(Item<QLabel>(SmtpMailPage::kStatusLine)->accessibleName(), "Status");
+    EXPECT_EQ(Item<QLabel>(SmtpMailPage::kStatusLine)->accessibleDescription(), "Status");
     EXPECT_FALSE(Item<QLabel>(SmtpMailPage::kStatusLine)->wordWrap());
     EXPECT_EQ(Item<QPushButton>(SmtpMailPage::kChooseButton)->accessibleName(), "Choose attachment");
     EXPECT_EQ(Item<QPlainTextEdit>(SmtpMailPage::kMessageBox)->lineWrapMode(), QPlainTextEdit::WidgetWidth);

@@ -50,6 +50,15 @@ private:
     std::vector<std::string> texts_;
 };
 
+// An operation with tokens of its own: cancel as the page's Cancel does,
+// close as the window's closing does.
+struct TestMailOperation {
+    RecordingMailSink sink;
+    CancelToken cancel;
+    CancelToken close;
+    MailOperation operation{sink, cancel, close};
+};
+
 inline std::string ExpectedMailMessage(const std::string& from, const std::string& to, const std::string& subject,
                                        const std::string& body, const std::string& fileName = {},
                                        const std::string& fileBytes = {})

@@ -23,13 +23,12 @@ struct Composed {
 
 Composed Compose(const MailFields& fields, bool cancelled = false)
 {
-    RecordingMailSink sink;
-    MailOperation operation(sink);
+    TestMailOperation t;
     if (cancelled)
-        operation.Cancel();
+        t.cancel.Cancel();
     Composed c;
-    c.ok = ComposeMailMessage(fields, operation, c.message);
-    c.texts = sink.Texts();
+    c.ok = ComposeMailMessage(fields, t.operation, c.message);
+    c.texts = t.sink.Texts();
     return c;
 }
 
@@ -182,25 +181,23 @@ TEST(SmtpDialogue, ReplyScan)
 
 TEST(SmtpDialogue, ProgressTextsAndTheirMemory)
 {
-    RecordingMailSink sink;
-    MailOperation operation(sink);
+    TestMailOperation t;
     const std::pair<int, std::int64_t> calls[] = {{1, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}, {4, 25}, {4, 25},
                                                   {4, 100}, {5, 0}, {7, -3}, {9, 0}, {6, 0}, {5, 0}};
     for (const auto& [stage, value] : calls)
-        MailProgress(stage, value, operation);
-    EXPECT_EQ(sink.Texts(), (std::vector<std::string>{
+        MailProgress(stage, value, t.operation);
+    EXPECT_EQ(t.sink.Texts(), (std::vector<std::string>{
                                 "Preparing Connection...", "Connecting to Server..", "Communicating With Server...",
                                 "Sending Message... 0% Complete", "Sending Message... 25% Complete",
                                 "Sending Message... 100% Complete", "Closing Connection...", "Error Sending Mail: -3",
                                 "", "Mail Sent Successfully", "<idle>"}));
-    EXPECT_TRUE(operation.CancelRequested());
+    EXPECT_FALSE(MailProgress(5, 0, t.operation));  // ended
 
     // A new operation starts afresh; an error other than -3 ends it.
-    RecordingMailSink second;
-    MailOperation next(second);
-    EXPECT_TRUE(MailProgress(1, 0, next) && MailProgress(7, -5, next));
-    EXPECT_FALSE(MailProgress(7, -7, next));
-    EXPECT_EQ(second.Texts(), (std::vector<std::string>{"Preparing Connection...", "Error Sending Mail: -5", "<idle>"}));
+    TestMailOperation next;
+    EXPECT_TRUE(MailProgress(1, 0, next.operation) && MailProgress(7, -5, next.operation));
+    EXPECT_FALSE(MailProgress(7, -7, next.operation));
+    EXPECT_EQ(next.sink.Texts(), (std::vector<std::string>{"Preparing Connection...", "Error Sending Mail: -5", "<idle>"}));
 }
 
 }  // namespace
