@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -245,7 +244,7 @@ public:
     using Script = std::function<void(Session&)>;
 
     ScriptedSmtpServer(const std::string& address, Script script)
-        : script_(std::move(script)), stop_(eventfd(0, EFD_CLOEXEC))
+        : script_(std::move(script))
     {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int one = 1;
@@ -254,15 +253,12 @@ public:
         inet_pton(AF_INET, address.c_str(), &a.sin_addr);
         if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 8) != 0)
             throw std::runtime_error("ScriptedSmtpServer: cannot listen on " + address + ":25");
-        thread_ = std::thread([this] { Serve(); });
+        loop_.Start(fd_, [this] { Serve(); });
     }
     ~ScriptedSmtpServer()
     {
-        std::uint64_t one = 1;
-        (void)!write(stop_, &one, sizeof one);
-        thread_.join();
+        loop_.Stop();
         close(fd_);
-        close(stop_);
     }
     std::string Received() const
     {
@@ -279,29 +275,21 @@ private:
     }
     void Serve()
     {
-        for (;;) {
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0)
-                continue;
-            if (fds[1].revents)
-                return;
-            const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                continue;
-            ++connections_;
-            Session session(client, *this);
-            script_(session);
-            close(client);
-        }
+        const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            return;
+        ++connections_;
+        Session session(client, *this);
+        script_(session);
+        close(client);
     }
 
     Script script_;
-    int stop_;
     int fd_ = -1;
-    std::thread thread_;
     mutable std::mutex mutex_;
     std::string received_;
     std::atomic<int> connections_{0};
+    ServeLoop loop_;
 };
 
 // The usual dialogue up to the DATA reply; the greeting may come in parts,
