@@ -24,7 +24,7 @@ installed_files=(
 BuildRelease()
 {
   "$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_SANITIZE= \
-    -- quorlix quorlix-netcap >/dev/null
+    -- quorlix quorlix-netcap install_ping_driver >/dev/null
 }
 
 # Builds the package; sets deb to its path.
