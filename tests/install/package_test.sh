@@ -7,7 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/../support/release-package.sh"
 BuildPackage
 
-lintian --fail-on error --suppress-tags no-manual-page "$deb"
+lintian --fail-on error "$deb"
 
 diff -u <(printf '/usr/%s\n' "${installed_files[@]}") \
   <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|; /[^/]$/p' | LC_ALL=C sort)
