@@ -18,6 +18,7 @@ installed_files=(
   share/icons/hicolor/48x48/apps/$app_id.png
   share/icons/hicolor/64x64/apps/$app_id.png
   share/icons/hicolor/scalable/apps/$app_id.svg
+  share/man/man1/quorlix.1.gz
   share/metainfo/$app_id.metainfo.xml
 )
 
