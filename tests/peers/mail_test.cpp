@@ -177,7 +177,7 @@ TEST_F(MailPeers, OutcomesAndTheirTexts)
         ScriptedSmtpServer::Script script;
         std::string to;
         std::string body;
-        const char* last;
+        std::string last;  // "or" between texts that may both end it
         double atLeastSeconds;
     } cases[] = {
         {"greeting in two segments",
@@ -204,8 +204,7 @@ TEST_F(MailPeers, OutcomesAndTheirTexts)
                  s.Line();
              shutdown(s.Fd(), SHUT_RDWR);
          },
-         "x@scripted.test", ShortLines(4'000'000),
-         "Error Sending Mail: -6", 0},
+         "x@scripted.test", ShortLines(4'000'000), "Error Sending Mail: -6 or Error Sending Mail: -5", 0},
         {"no MX record", nullptr, " x@nomx.test", "hi", "Bad Email:  x@nomx.test", 0},
         {"nothing after the at sign", nullptr, "x@", "hi", "Bad Email: x@", 0},
         {"server failure", nullptr, "x@servfail.test", "hi", "DNS Error. (Ensure You Have An Internet Connection!)", 0},
@@ -220,11 +219,7 @@ TEST_F(MailPeers, OutcomesAndTheirTexts)
         const int queries = g_network->Server()->Queries();
         Send send({"", c.to, "", c.body, ""});
         const std::string last = send.Finish();
-        if (std::string(c.name) == "closes during DATA") {
-            EXPECT_TRUE(last == "Error Sending Mail: -6" || last == "Error Sending Mail: -5") << last;
-        } else {
-            EXPECT_EQ(last, c.last);
-        }
+        EXPECT_TRUE(last == c.last || c.last.starts_with(last + " or ") || c.last.ends_with(" or " + last)) << last;
         EXPECT_GE(send.Seconds(), c.atLeastSeconds);
         EXPECT_EQ(send.sink.Texts().back(), "<idle>");
         if (c.to == "x@") {
