@@ -409,4 +409,21 @@ TEST_F(MailPage, SendCancelAndSendAgain)
     }
 }
 
+TEST_F(MailPage, ClosingEndsTheWaitAfterTheEndOfData)
+{
+    ScriptedSmtpServer server("127.0.3.1", [](ScriptedSmtpServer::Session& s) {
+        if (GreetToData(s) && s.ReadData())
+            s.WaitClosed();  // no reply to the end of data
+    });
+    Item<QLineEdit>(SmtpMailPage::kToBox)->setText("x@scripted.test");
+    SendButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == "Closing Connection..."; }, 10000));
+    SendButton()->click();  // the mail went out: Cancel is no longer honoured
+    QTest::qWait(300);
+    EXPECT_EQ(SendButton()->text(), "Cancel");
+    const auto closing = Clock::now();
+    page_.reset();
+    EXPECT_LT(Clock::now() - closing, 2s);  // not the reply's 15 s
+}
+
 }  // namespace
