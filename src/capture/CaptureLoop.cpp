@@ -12,7 +12,7 @@ constexpr int kWaitSliceMs = 60'000;
 
 }  // namespace
 
-CaptureEnd RunCaptureLoop(const CaptureFrameSource& source, const CaptureSettings& settings,
+CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
                           const CancelToken& token, const CaptureTextSink& sink)
 {
     std::uint8_t frame[kCaptureAreaSize];
@@ -20,7 +20,7 @@ CaptureEnd RunCaptureLoop(const CaptureFrameSource& source, const CaptureSetting
     std::string batch;
     int counter = 0;
     for (;;) {
-        const WaitResult wait = WaitForFd(source.fd, POLLIN, &token, kWaitSliceMs);
+        const WaitResult wait = WaitForFd(source.Fd(), POLLIN, &token, kWaitSliceMs);
         if (wait == WaitResult::Cancelled)
             return CaptureEnd::Stopped;
         if (wait == WaitResult::TimedOut)
@@ -30,8 +30,8 @@ CaptureEnd RunCaptureLoop(const CaptureFrameSource& source, const CaptureSetting
         // Everything already waiting, up to a batch, goes to the sink at once;
         // the frame limit keeps a flood the filter rejects from holding off STOP.
         int printed = 0;
-        for (int frames = 0; !failed && printed < kCaptureBatchPackets && frames < 4 * kCaptureBatchPackets; ++frames) {
-            const int received = source.readFrame(frame, sizeof frame);
+        for (int frames = 0; !failed && printed < kCaptureBatchPackets && frames < kCaptureBatchFrames; ++frames) {
+            const int received = source.ReadFrame(frame, sizeof frame);
             if (received < 0)
                 failed = true;
             if (received <= 0)

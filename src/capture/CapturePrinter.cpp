@@ -14,6 +14,7 @@
 
 #include "capture/CapturedPacket.h"
 #include "dns/HostAddress.h"
+#include "tcpterm/TerminalText.h"
 
 namespace {
 
@@ -54,13 +55,10 @@ void AppendHexDump(const CapturedPacket& packet, std::string& out)
 
 void AppendText(const CapturedPacket& packet, std::string& out)
 {
+    // Every zero byte of the payload becomes "." too, so the text is the whole payload.
     const std::size_t start = out.size();
     out.append(reinterpret_cast<const char*>(packet.payload), packet.payloadLength);
-    for (std::size_t i = start; i < out.size(); ++i) {
-        const std::uint8_t b = std::uint8_t(out[i]);
-        if (!Printable(b) && b != '\t' && b != '\n' && b != '\r')
-            out[i] = '.';
-    }
+    MaskUnprintable(out.data() + start, packet.payloadLength);
     out.append("\r\n");
 }
 

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
 #include <net/if.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <thread>
@@ -17,6 +15,7 @@
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
 #include "platform/CancelToken.h"
+#include "support/FramePairSource.h"
 #include "support/Ipv4FrameBuilder.h"
 
 namespace {
@@ -287,36 +286,12 @@ TEST(ListLocalAddresses, NonLoopbackFirstAndLabelsCut)
 namespace {
 
 // A socket pair in place of the capture channel: one frame a message.
-struct PairSource {
-    int fds[2] = {-1, -1};
-    PairSource() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0); }
-    ~PairSource()
-    {
-        for (int fd : fds)
-            if (fd >= 0)
-                close(fd);
-    }
-    void Send(const Ipv4Frame& frame)
-    {
-        const auto bytes = frame.Bytes();
-        ASSERT_EQ(send(fds[1], bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
-    }
-    CaptureFrameSource Source()
-    {
-        return {fds[0], [fd = fds[0]](std::uint8_t* buffer, std::size_t size) {
-                    const ssize_t n = recv(fd, buffer, size, MSG_DONTWAIT);
-                    if (n > 0)
-                        return int(n);
-                    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
-                }};
-    }
-};
 
 }  // namespace
 
 TEST(RunCaptureLoop, NumbersFilteredPacketsAndEndsOnError)
 {
-    PairSource pair;
+    FramePairSource pair;
     CaptureSettings s;
     s.displayFormat = 2;
     s.showPacketInfo = false;
@@ -325,11 +300,10 @@ TEST(RunCaptureLoop, NumbersFilteredPacketsAndEndsOnError)
     pair.Send(Udp("abcd"));  // port 53
     pair.Send(With(Tcp(kTwenty), [](auto& f) { f.destPort = 8080; }));
     pair.Send(Tcp(kTwenty, 8));
-    close(pair.fds[1]);
-    pair.fds[1] = -1;
+    pair.CloseSender();
     CancelToken token;
     std::string text;
-    EXPECT_EQ(RunCaptureLoop(pair.Source(), s, token, [&](const std::string& batch) {
+    EXPECT_EQ(RunCaptureLoop(pair, s, token, [&](const std::string& batch) {
                   text += batch;
                   return true;
               }),
@@ -339,7 +313,7 @@ TEST(RunCaptureLoop, NumbersFilteredPacketsAndEndsOnError)
 
 TEST(RunCaptureLoop, BatchesABurstAndStopsWhenRefusedOrCancelled)
 {
-    PairSource pair;
+    FramePairSource pair;
     CaptureSettings s;
     s.displayFormat = 2;
     s.showPacketInfo = false;
@@ -348,7 +322,7 @@ TEST(RunCaptureLoop, BatchesABurstAndStopsWhenRefusedOrCancelled)
         pair.Send(Tcp(kTwenty));
     CancelToken token;
     std::vector<std::string> batches;
-    EXPECT_EQ(RunCaptureLoop(pair.Source(), s, token, [&](const std::string& batch) {
+    EXPECT_EQ(RunCaptureLoop(pair, s, token, [&](const std::string& batch) {
                   batches.push_back(batch);
                   return batches.size() < 2;
               }),
@@ -361,6 +335,6 @@ TEST(RunCaptureLoop, BatchesABurstAndStopsWhenRefusedOrCancelled)
 
     // On a quiet source the loop waits until the token wakes it.
     std::thread stop([&] { token.Cancel(); });
-    EXPECT_EQ(RunCaptureLoop(pair.Source(), s, token, [](const std::string&) { return true; }), CaptureEnd::Stopped);
+    EXPECT_EQ(RunCaptureLoop(pair, s, token, [](const std::string&) { return true; }), CaptureEnd::Stopped);
     stop.join();
 }

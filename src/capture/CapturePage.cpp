@@ -1,0 +1,172 @@
+#include "capture/CapturePage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/OutputPane.h"
+#include "capture/LocalAddresses.h"
+#include "dns/HostAddress.h"
+#include "tcpterm/TerminalText.h"
+
+namespace {
+
+constexpr int kAddressList = 1013;
+constexpr int kProtocolList = 1015;
+constexpr int kDirectionList = 1016;
+constexpr int kPacketInfoBox = 1017;
+constexpr int kStartButton = 1019;
+constexpr int kClearButton = 1020;
+constexpr int kFormatList = 1021;
+constexpr int kPortBox = 1022;
+constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
+constexpr int kBoxChars = 20;
+
+std::unique_ptr<CaptureFrameSource> NoCapture(const std::string&, const CaptureSettings&)
+{
+    return nullptr;
+}
+
+}  // namespace
+
+CapturePage::OpenCaptureFn CapturePage::openCapture = NoCapture;
+
+CapturePage::CapturePage(QWidget* parent) : ToolPage(134, parent)
+{
+    for (const LocalAddress& a : ListLocalAddresses()) {
+        char text[20];
+        if (AddressToText(a.address, text, sizeof text))
+            Item<QComboBox>(kAddressList)->addItem(QString::fromLatin1(text));
+    }
+    connect(Item<QPushButton>(kStartButton), &QPushButton::clicked, this, &CapturePage::OnStartStop);
+    connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &CapturePage::OnClearOutput);
+}
+
+CapturePage::~CapturePage()
+{
+    AbandonTasks();
+    JoinTasks();
+}
+
+void CapturePage::AbandonTasks()
+{
+    ToolPage::AbandonTasks();
+    for (auto& capture : captures_)
+        capture->Abandon();
+}
+
+void CapturePage::JoinTasks()
+{
+    ToolPage::JoinTasks();
+    for (auto& capture : captures_)
+        capture->Join();
+    captures_.clear();
+}
+
+void CapturePage::SetCapturing(bool capturing)
+{
+    capturing_ = capturing;
+    for (int id : kSettingControls)
+        Item<QWidget>(id)->setEnabled(!capturing);
+    Item<QPushButton>(kStartButton)->setText(capturing ? QStringLiteral("STOP") : QStringLiteral("START"));
+}
+
+void CapturePage::OnStartStop()
+{
+    if (!capturing_) {
+        Start();
+        return;
+    }
+    // STOP: the capture's token wakes its wait; nothing more of it is shown.
+    if (!captures_.empty())
+        captures_.back()->Abandon();
+    SetCapturing(false);
+}
+
+void CapturePage::OnClearOutput()
+{
+    ClearOutput();
+    Item<QPushButton>(kStartButton)->setFocus();
+}
+
+void CapturePage::Start()
+{
+    const int port = ReadPortNumber(ControlText(kPortBox, kBoxChars));
+    if (port < 1 || port > 65535) {
+        Message(QStringLiteral("Invalid Port Number!\n\nPort Value Must Be From 1 To 65535."), MessageKind::Warning);
+        Item<QLineEdit>(kPortBox)->setFocus();
+        return;
+    }
+    CaptureSettings settings;
+    settings.portFilter = port;
+    settings.protocolFilter = Item<QComboBox>(kProtocolList)->currentIndex();
+    settings.portDirection = Item<QComboBox>(kDirectionList)->currentIndex();
+    settings.showPacketInfo = Item<QCheckBox>(kPacketInfoBox)->isChecked();
+    settings.displayFormat = Item<QComboBox>(kFormatList)->currentIndex();
+
+    // The capture is of the interface that owns the address. An empty list
+    // gives no address, and address 0 would mean every interface: refused.
+    const std::uint32_t address = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str());
+    const std::string interface = address ? InterfaceOfAddress(ListLocalAddresses(), address) : std::string();
+    std::unique_ptr<CaptureFrameSource> source = interface.empty() ? nullptr : openCapture(interface, settings);
+    if (!source) {
+        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        return;
+    }
+
+    std::erase_if(captures_, [](const auto& t) {
+        if (!t->Finished())
+            return false;
+        t->Join();
+        return true;
+    });
+    // The capture owns its source: it is read by that capture only, and closed
+    // once, when the capture ends.
+    auto job = [this, settings, source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) {
+        RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text) {
+            const std::uint64_t drops = source->Drops();
+            return context.RunOnUi([&] { AppendCaptureText(text, drops); });
+        });
+    };
+    auto task = std::make_unique<WorkerTask>();
+    if (!task->Start(this, std::move(job))) {
+        Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
+        return;
+    }
+    captures_.push_back(std::move(task));
+    drops_ = 0;
+    Pane()->setToolTip(QString());
+    SetCapturing(true);
+}
+
+void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops)
+{
+    if (!capturing_)
+        return;
+    if (drops != drops_) {
+        drops_ = drops;
+        const QString note = QStringLiteral("Packets dropped by the kernel in this capture: %1").arg(drops);
+        Pane()->setToolTip(note);
+        Pane()->setAccessibleDescription(note);
+    }
+    OutputPane* pane = Pane();
+    const bool fits = !pane->TextLimit() || pane->RawText().size() + text.size() <= pane->TextLimit();
+    AppendOutput(text);
+    if (!fits)
+        FullPaneStop();
+}
+
+void CapturePage::FullPaneStop()
+{
+    captures_.back()->Abandon();
+    SetCapturing(false);
+    // Shown once the capture's hand-over has returned, so that the capture is
+    // never held up by the open message box.
+    QTimer::singleShot(0, this, [this] {
+        Message(QStringLiteral("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
+                               "Clear the Buffer before you Start Capturing again."),
+                MessageKind::Warning);
+    });
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ToolPage.h"
+#include "capture/CaptureLoop.h"
+
+// The Packet Capture page: START opens a capture of the interface that owns
+// the chosen local address and prints the packets that pass its filters into
+// the pane, until STOP, a receive error or a full pane.
+class CapturePage : public ToolPage {
+    Q_OBJECT
+public:
+    explicit CapturePage(QWidget* parent);
+    ~CapturePage() override;  // stops and joins its captures
+
+    // Opens a capture of one interface, narrowed by the kernel to what
+    // settings could keep; null when it cannot be opened. Tests replace it.
+    using OpenCaptureFn = std::unique_ptr<CaptureFrameSource> (*)(const std::string& interface,
+                                                                  const CaptureSettings& settings);
+    static OpenCaptureFn openCapture;
+
+    bool Capturing() const { return capturing_; }
+    // Packets the kernel dropped during the current or last capture.
+    std::uint64_t Drops() const { return drops_; }
+
+    void AbandonTasks() override;
+    void JoinTasks() override;
+
+private:
+    void OnStartStop();
+    void OnClearOutput();
+    void Start();
+    void SetCapturing(bool capturing);
+    // A batch of the running capture's text, on the user-interface thread.
+    void AppendCaptureText(const std::string& text, std::uint64_t drops);
+    void FullPaneStop();
+
+    bool capturing_ = false;
+    std::uint64_t drops_ = 0;
+    std::vector<std::unique_ptr<WorkerTask>> captures_;  // the running one last; older ones were stopped
+};

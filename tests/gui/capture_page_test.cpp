@@ -1,0 +1,229 @@
+// The Packet Capture page driven through its controls, with a socket pair in
+// place of the interface's capture: the frames a test sends are the packets
+// the page sees. Real interfaces are in tests/peers/capture_test.cpp.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/OutputPane.h"
+#include "capture/CapturePage.h"
+#include "support/FramePairSource.h"
+#include "support/GuiTest.h"
+
+namespace {
+
+// What the next START opens, and what it was asked for.
+std::unique_ptr<FramePairSource> nextSource;
+std::string openedInterface;
+CaptureSettings openedSettings;
+
+std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface, const CaptureSettings& settings)
+{
+    openedInterface = interface;
+    openedSettings = settings;
+    return std::move(nextSource);
+}
+
+Ipv4Frame Udp(std::string_view payload, std::uint16_t destPort = 80)
+{
+    Ipv4Frame f;
+    f.protocol = 17;
+    f.source = 0x0A0F0001;
+    f.sourcePort = 5353;
+    f.destPort = destPort;
+    f.payload = payload;
+    return f;
+}
+
+}  // namespace
+
+class CapturePageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        CapturePage::openCapture = OpenTestCapture;
+        page_ = std::make_unique<CapturePage>(nullptr);
+        page_->show();
+        auto* addresses = page_->Item<QComboBox>(kAddressList);
+        addresses->setCurrentIndex(addresses->findText(QStringLiteral("127.0.0.1")));
+    }
+    void cleanup()
+    {
+        page_.reset();
+        nextSource.reset();
+    }
+
+    void startsWithTheListsAndDefaults()
+    {
+        QCOMPARE(page_->ControlText(kPortBox, 20), "80");
+        QVERIFY(page_->Item<QCheckBox>(kInfoBox)->isChecked());
+        const struct {
+            int id;
+            QStringList items;
+        } lists[] = {{kProtocolList, {"TCP & UDP", "TCP", "UDP"}},
+                     {kDirectionList, {"Src & Dst Ports", "Src Port", "Dst Port"}},
+                     {kFormatList, {"Data", "Text", "None"}}};
+        for (const auto& list : lists) {
+            auto* combo = page_->Item<QComboBox>(list.id);
+            QStringList items;
+            for (int i = 0; i < combo->count(); ++i)
+                items << combo->itemText(i);
+            QCOMPARE(items, list.items);
+            QCOMPARE(combo->currentIndex(), 0);
+        }
+        QCOMPARE(page_->Item<QComboBox>(kAddressList)->itemText(page_->Item<QComboBox>(kAddressList)->count() - 1),
+                 QStringLiteral("127.0.0.1"));
+        QCOMPARE(page_->Item<QComboBox>(kFormatList)->accessibleName(), QStringLiteral("Display Format"));
+        QCOMPARE(page_->Pane()->TextLimit(), size_t(1000000));
+    }
+
+    void refusesBadPortsAndUnopenedCaptures()
+    {
+        MessageRecorder recorder;
+        for (const char* port : {"", "0", "65536", "99999"}) {
+            page_->Item<QLineEdit>(kPortBox)->setText(QString::fromLatin1(port));
+            click(kStart);
+        }
+        QCOMPARE(recorder.Texts(), QStringList(4, "Invalid Port Number!\n\nPort Value Must Be From 1 To 65535."));
+        QCOMPARE(recorder.Messages()[0].kind, MessageKind::Warning);
+
+        page_->Item<QLineEdit>(kPortBox)->setText(QStringLiteral("80"));
+        click(kStart);  // the opener has nothing to give
+        page_->Item<QComboBox>(kAddressList)->clear();
+        nextSource = std::make_unique<FramePairSource>();
+        click(kStart);  // no address: never every interface
+        QCOMPARE(recorder.Texts().mid(4), QStringList(2, "Unable To Create Socket!"));
+        QCOMPARE(recorder.Messages()[5].kind, MessageKind::Failure);
+        QVERIFY(nextSource);
+        QVERIFY(!page_->Capturing());
+        QCOMPARE(caption(), QStringLiteral("START"));
+    }
+
+    // Each view's exact text; numbering from 1 at each START; STOP adds nothing.
+    void printsEachViewAndRestartsNumbering()
+    {
+        const struct {
+            int format;
+            bool info;
+            std::string text;
+        } cases[] = {
+            {0, true,
+             "PACKET No: 1\r\nSource: 10.15.0.1:5353\r\nDest  : 127.0.0.1:80\r\nProtocol: UDP,  Data Bytes: 4\r\n"
+             "000:  61 62 0d 0a" + std::string(39, ' ') + "ab..\r\n"
+             "PACKET No: 2\r\nSource: 10.15.0.1:5353\r\nDest  : 127.0.0.1:80\r\nProtocol: UDP,  Data Bytes: 4\r\n"
+             "000:  61 62 0d 0a" + std::string(39, ' ') + "ab..\r\n"},
+            {1, false, "PACKET No: 1\r\nab\r\n\r\nPACKET No: 2\r\nab\r\n\r\n"},
+            {2, false, "PACKET No: 1\r\nPACKET No: 2\r\n"},
+        };
+        for (const auto& c : cases) {
+            click(kClear);
+            page_->Item<QComboBox>(kFormatList)->setCurrentIndex(c.format);
+            page_->Item<QCheckBox>(kInfoBox)->setChecked(c.info);
+            FramePairSource* pair = start();
+            QCOMPARE(openedInterface, "lo");
+            QCOMPARE(openedSettings.displayFormat, c.format);
+            QVERIFY(pair->Send(Udp("ab\r\n")));
+            QVERIFY(pair->Send(Udp("ab\r\n", 81)));  // filtered out
+            QVERIFY(pair->Send(Udp("ab\r\n")));
+            QVERIFY(waitForPane(c.text.size()));
+            QCOMPARE(PaneText(page_.get()), c.text);
+            for (int id : kSettings)
+                QVERIFY(!page_->Item<QWidget>(id)->isEnabled());
+            click(kStop);
+            QCOMPARE(caption(), QStringLiteral("START"));
+            for (int id : kSettings)
+                QVERIFY(page_->Item<QWidget>(id)->isEnabled());
+            QCOMPARE(PaneText(page_.get()), c.text);
+        }
+    }
+
+    void clearOutputKeepsTheCaptureGoing()
+    {
+        FramePairSource* pair = start();
+        QVERIFY(pair->Send(Udp("one")));
+        QVERIFY(waitForPane(1));
+        click(kClear);
+        QCOMPARE(PaneText(page_.get()), "");
+        QVERIFY(page_->Capturing());
+        QVERIFY(pair->Send(Udp("two")));
+        QVERIFY(waitForPane(1));
+        QVERIFY(QTest::qWaitFor([&] { return PaneText(page_.get()).starts_with("PACKET No: 2\r\n"); }));
+    }
+
+    // A receive error ends the capture with its line; STOP stays until pressed.
+    void receiveErrorLeavesStopUntilPressed()
+    {
+        FramePairSource* pair = start();
+        pair->CloseSender();
+        QVERIFY(waitForPane(1));
+        QCOMPARE(PaneText(page_.get()), "\r\n\r\nSocket Error Encountered!");
+        QTest::qWait(50);
+        QCOMPARE(caption(), QStringLiteral("STOP"));
+        click(kStop);
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(PaneText(page_.get()), "\r\n\r\nSocket Error Encountered!");
+    }
+
+    // At 1,000,000 characters as written the capture stops, with one message.
+    void fullPaneStopsOnceAndCountsAgainAfterClear()
+    {
+        MessageRecorder recorder;
+        const std::string payload(1972, 'q');
+        FramePairSource* pair = start();
+        pair->drops = 3;
+        const int sender = pair->DupSender();
+        const auto frame = Udp(payload).Bytes();
+        for (int sent = 0; page_->Capturing() && sent < 1000;)
+            if (FramePairSource::SendBytes(sender, frame))
+                ++sent;
+            else
+                QTest::qWait(1);
+        ::close(sender);
+        QVERIFY(QTest::qWaitFor([&] { return !recorder.Texts().isEmpty(); }));
+        QTest::qWait(50);
+        QCOMPARE(recorder.Texts(), QStringList("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
+                                               "Clear the Buffer before you Start Capturing again."));
+        QCOMPARE(recorder.Messages()[0].kind, MessageKind::Warning);
+        QCOMPARE(PaneText(page_.get()).size(), size_t(1000000));
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(page_->Drops(), 3u);
+        QVERIFY(page_->Pane()->toolTip().endsWith(QStringLiteral(": 3")));
+
+        click(kClear);
+        pair = start();
+        QVERIFY(pair->Send(Udp("x")));
+        QVERIFY(waitForPane(1));
+        QVERIFY(PaneText(page_.get()).starts_with("PACKET No: 1\r\n"));
+    }
+
+private:
+    static constexpr int kAddressList = 1013, kProtocolList = 1015, kDirectionList = 1016, kInfoBox = 1017,
+                         kStart = 1019, kStop = 1019, kClear = 1020, kFormatList = 1021, kPortBox = 1022;
+    static constexpr int kSettings[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kInfoBox, kFormatList};
+
+    void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
+    QString caption() const { return page_->Item<QPushButton>(kStart)->text(); }
+
+    // Starts a capture on a new socket pair and gives the test its sending end.
+    FramePairSource* start()
+    {
+        nextSource = std::make_unique<FramePairSource>();
+        FramePairSource* pair = nextSource.get();
+        click(kStart);
+        if (nextSource || caption() != QStringLiteral("STOP"))
+            return nullptr;
+        return pair;
+    }
+    bool waitForPane(std::size_t size)
+    {
+        return QTest::qWaitFor([&] { return PaneText(page_.get()).size() >= size; });
+    }
+
+    std::unique_ptr<CapturePage> page_;
+};
+
+QTEST_MAIN(CapturePageTest)
+#include "capture_page_test.moc"
