@@ -92,20 +92,17 @@ public:
     {
         bool entered = false;
         std::thread([&] {
-            const int ns = ::open(("/run/netns/" + Namespace(side)).c_str(), O_RDONLY | O_CLOEXEC);
-            entered = ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
-            if (ns >= 0)
-                ::close(ns);
-            if (entered)
+            Entered inside(Namespace(side));
+            if ((entered = inside.Ok()))
                 fn();
         }).join();
         return entered;
     }
 
-    // Moves the calling thread into namespace side until the returned guard ends.
+    // Moves the calling thread into the namespace ns while it lives.
     class Entered {
     public:
-        Entered(const std::string& ns) : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
+        explicit Entered(const std::string& ns) : home_(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC))
         {
             const int fd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
             ok_ = fd >= 0 && home_ >= 0 && ::setns(fd, CLONE_NEWNET) == 0;
