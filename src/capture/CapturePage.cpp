@@ -123,12 +123,14 @@ void CapturePage::Start()
         return true;
     });
     // The capture owns its source: it is read by that capture only, and closed
-    // once, when the capture ends.
-    auto job = [this, settings, source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) {
+    // once, as soon as the capture ends.
+    auto job = [this, settings,
+                source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) mutable {
         RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text) {
             const std::uint64_t drops = source->Drops();
             return context.RunOnUi([&] { AppendCaptureText(text, drops); });
         });
+        source.reset();
     };
     auto task = std::make_unique<WorkerTask>();
     if (!task->Start(this, std::move(job))) {

@@ -40,13 +40,6 @@ Ipv4Frame Packet(std::uint8_t protocol, std::string_view payload, std::uint32_t 
     return f;
 }
 
-template <class Change>
-Ipv4Frame With(Ipv4Frame f, Change change)
-{
-    change(f);
-    return f;
-}
-
 // The traffic of every case, in the order it is sent: six packets to print,
 // and an acknowledgement, an ICMP echo and a later fragment whose bytes 20-23
 // look like ports 1025 -> 5015, none of which may be printed.

@@ -61,3 +61,11 @@ struct Ipv4Frame {
         return b;
     }
 };
+
+// A copy of f with change made to it: With(frame, [](auto& f) { f.padding = 6; }).
+template <class Change>
+Ipv4Frame With(Ipv4Frame f, Change change)
+{
+    change(f);
+    return f;
+}

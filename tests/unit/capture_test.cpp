@@ -51,13 +51,6 @@ Ipv4Frame Udp(std::string_view payload)
     return f;
 }
 
-template <class Change>
-Ipv4Frame With(Ipv4Frame f, Change change)
-{
-    change(f);
-    return f;
-}
-
 std::string Print(const Ipv4Frame& frame, CaptureSettings settings, int number = 1)
 {
     const auto bytes = frame.Bytes();
