@@ -6,6 +6,7 @@
 #include "base64/Base64Page.h"
 #include "capture/CapturePage.h"
 #include "dns/DnsQueryPage.h"
+#include "hostinfo/NetInfoPage.h"
 #include "icmp/EchoToolPage.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "whois/WhoisPage.h"
@@ -27,6 +28,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
     case 4: return new TracePage(parent);
     case 5: return new CapturePage(parent);
     case 6: return new TcpSocketPage(parent);
+    case 7: return new NetInfoPage(parent);
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);
