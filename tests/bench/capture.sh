@@ -6,13 +6,21 @@
 # mix (a quarter are acknowledgements without payload); tcpdump -n so that no
 # name is looked up. Packets per second, best of RUNS (3) runs, by CPU time
 # (user + sys) and wall time.
+#
+# Then, as root, live in a pair of namespaces joined by a veth pair (traffic
+# from a to b, SECONDS (5) a run): the Packet Capture page (offscreen, port 80,
+# Data view) beside tcpdump -n -X on the same interface with the same filter,
+# each on traffic of its own. First UDP to port 9 at 150,000 packets a second,
+# which the kernel filter rejects: what each lost. Then UDP with 100 bytes of
+# data to port 80 at RATE (20,000) a second: what each printed and lost, and
+# the page's longest stall of its event loop.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${BUILD_DIR:-$top/build/bench}"
 runs="${RUNS:-3}"
 packets="${PACKETS:-200000}"
 
-"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- capture_bench >/dev/null
+"$top/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DQUORLIX_BENCH=ON -- capture_bench capture_live >/dev/null
 
 work="$(mktemp -d /dev/shm/quorlix-capture.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
@@ -55,3 +63,40 @@ times() {
            packets / wall["tcpdump"], packets / cpu["quorlix"], packets / wall["quorlix"],
            cpu["tcpdump"] / cpu["quorlix"], wall["tcpdump"] / wall["quorlix"], 3.0
   }'
+
+[ "$(id -u)" = 0 ] || { echo "live part skipped: needs root (namespaces)"; exit 0; }
+seconds="${SECONDS_LIVE:-5}"
+rate="${RATE:-20000}"
+ns="qx15bench-$$-"
+live="$build/tests/capture_live"
+trap 'rm -rf "$work"; ip netns del ${ns}a 2>/dev/null; ip netns del ${ns}b 2>/dev/null; true' EXIT
+ip netns add ${ns}a
+ip netns add ${ns}b
+ip -n ${ns}a link add a0 type veth peer name b0 netns ${ns}b
+ip -n ${ns}a addr add 10.216.0.1/24 dev a0
+ip -n ${ns}b addr add 10.216.0.2/24 dev b0
+ip -n ${ns}a link set a0 up
+ip -n ${ns}b link set b0 up
+ip -n ${ns}b link set lo up
+
+# live NAME PORT RATE SIZE: one run of each capture, "name sent printed drops stall".
+live() {
+  local out sent
+  out="$work/ours" 
+  ip netns exec ${ns}b "$live" capture 10.216.0.2 80 $((seconds + 2)) >"$out" 2>/dev/null &
+  sleep 1
+  sent=$(ip netns exec ${ns}a "$live" send 10.216.0.2 "$2" "$3" "$seconds" "$4" | awk '{ print $2 }')
+  wait
+  awk -v name="$1" -v sent="$sent" '{ print "quorlix", name, sent, $2, $4, $6 }' "$out"
+  ip netns exec ${ns}b timeout -s INT $((seconds + 2)) tcpdump -i b0 -n -X 'ip and udp port 80' >/dev/null 2>"$work/tcpdump" &
+  sleep 1
+  sent=$(ip netns exec ${ns}a "$live" send 10.216.0.2 "$2" "$3" "$seconds" "$4" | awk '{ print $2 }')
+  wait || true
+  awk -v name="$1" -v sent="$sent" '/packets captured/ { c = $1 } /dropped by kernel/ { d = $1 }
+    END { print "tcpdump", name, sent, c, d, "-" }' "$work/tcpdump"
+}
+echo
+echo "Live capture on a veth pair, $seconds s a run: packets sent, printed, dropped by the kernel; longest stall (ms)"
+printf "%-10s%-28s%10s%10s%10s%10s\n" "" "traffic" "sent" "printed" "dropped" "stall"
+{ live "rejected-150000pps" 9 150000 18; live "accepted-${rate}pps" 80 "$rate" 100; } |
+  awk '{ printf "%-10s%-28s%10s%10s%10s%10s\n", $1, $2, $3, $4, $5, $6 }'
