@@ -138,8 +138,7 @@ void CapturePage::Start()
         return;
     }
     captures_.push_back(std::move(task));
-    drops_ = 0;
-    Pane()->setToolTip(QString());
+    ShowDrops(0);
     SetCapturing(true);
 }
 
@@ -147,17 +146,23 @@ void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops
 {
     if (!capturing_)
         return;
-    if (drops != drops_) {
-        drops_ = drops;
-        const QString note = QStringLiteral("Packets dropped by the kernel in this capture: %1").arg(drops);
-        Pane()->setToolTip(note);
-        Pane()->setAccessibleDescription(note);
-    }
+    if (drops != drops_)
+        ShowDrops(drops);
     OutputPane* pane = Pane();
     const bool fits = !pane->TextLimit() || pane->RawText().size() + text.size() <= pane->TextLimit();
     AppendOutput(text);
     if (!fits)
         FullPaneStop();
+}
+
+void CapturePage::ShowDrops(std::uint64_t drops)
+{
+    // The pane's text is the packets' alone, so the count stands beside it.
+    drops_ = drops;
+    const QString note =
+        drops ? QStringLiteral("Packets dropped by the kernel in this capture: %1").arg(drops) : QString();
+    Pane()->setToolTip(note);
+    Pane()->setAccessibleDescription(note);
 }
 
 void CapturePage::FullPaneStop()

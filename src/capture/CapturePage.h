@@ -37,6 +37,7 @@ private:
     void SetCapturing(bool capturing);
     // A batch of the running capture's text, on the user-interface thread.
     void AppendCaptureText(const std::string& text, std::uint64_t drops);
+    void ShowDrops(std::uint64_t drops);
     void FullPaneStop();
 
     bool capturing_ = false;
