@@ -15,7 +15,7 @@ constexpr int kWaitSliceMs = 60'000;
 CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
                           const CancelToken& token, const CaptureTextSink& sink)
 {
-    std::uint8_t frame[kCaptureAreaSize];
+    std::uint8_t frame[kCaptureFrameMax];
     CapturedPacket packet;
     std::string batch;
     int counter = 0;

@@ -7,8 +7,10 @@
 #include <QTimer>
 
 #include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
+#include "platform/CaptureChannel.h"
 #include "tcpterm/TerminalText.h"
 
 namespace {
@@ -24,14 +26,27 @@ constexpr int kPortBox = 1022;
 constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
 constexpr int kBoxChars = 20;
 
-std::unique_ptr<CaptureFrameSource> NoCapture(const std::string&, const CaptureSettings&)
+class ChannelSource : public CaptureFrameSource {
+public:
+    int Fd() const override { return channel.Fd(); }
+    int ReadFrame(std::uint8_t* buffer, std::size_t size) override { return int(channel.ReadFrame(buffer, size)); }
+    std::uint64_t Drops() override { return channel.Drops(); }
+
+    CaptureChannel channel;
+};
+
+std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interface, const CaptureSettings& settings,
+                                                       PrivilegeFailure& failure)
 {
-    return nullptr;
+    auto source = std::make_unique<ChannelSource>();
+    const bool opened = source->channel.Open(interface, settings, nullptr);
+    failure = source->channel.Failure();
+    return opened ? std::move(source) : nullptr;
 }
 
 }  // namespace
 
-CapturePage::OpenCaptureFn CapturePage::openCapture = NoCapture;
+CapturePage::OpenCaptureFn CapturePage::openCapture = OpenCaptureChannel;
 
 CapturePage::CapturePage(QWidget* parent) : ToolPage(134, parent)
 {
@@ -100,7 +115,7 @@ void CapturePage::Start()
         return;
     }
     CaptureSettings settings;
-    settings.portFilter = port;
+    settings.portFilter = std::uint16_t(port);
     settings.protocolFilter = Item<QComboBox>(kProtocolList)->currentIndex();
     settings.portDirection = Item<QComboBox>(kDirectionList)->currentIndex();
     settings.showPacketInfo = Item<QCheckBox>(kPacketInfoBox)->isChecked();
@@ -110,9 +125,12 @@ void CapturePage::Start()
     // gives no address, and address 0 would mean every interface: refused.
     const std::uint32_t address = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str());
     const std::string interface = address ? InterfaceOfAddress(ListLocalAddresses(), address) : std::string();
-    std::unique_ptr<CaptureFrameSource> source = interface.empty() ? nullptr : openCapture(interface, settings);
+    PrivilegeFailure failure = PrivilegeFailure::None;
+    std::unique_ptr<CaptureFrameSource> source =
+        interface.empty() ? nullptr : openCapture(interface, settings, failure);
     if (!source) {
         Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        PostPrivilegeHint(this, PrivilegedOperation::Capture, failure);
         return;
     }
 

@@ -7,6 +7,7 @@
 
 #include "app/ToolPage.h"
 #include "capture/CaptureLoop.h"
+#include "platform/NetcapClient.h"
 
 // The Packet Capture page: START opens a capture of the interface that owns
 // the chosen local address and prints the packets that pass its filters into
@@ -18,9 +19,13 @@ public:
     ~CapturePage() override;  // stops and joins its captures
 
     // Opens a capture of one interface, narrowed by the kernel to what
-    // settings could keep; null when it cannot be opened. Tests replace it.
+    // settings could keep: directly with CAP_NET_RAW, else through the
+    // privilege helper. Null when it cannot be opened, with failure saying
+    // what privilege was missing (None: the interface or socket failed).
+    // Tests replace it.
     using OpenCaptureFn = std::unique_ptr<CaptureFrameSource> (*)(const std::string& interface,
-                                                                  const CaptureSettings& settings);
+                                                                  const CaptureSettings& settings,
+                                                                  PrivilegeFailure& failure);
     static OpenCaptureFn openCapture;
 
     bool Capturing() const { return capturing_; }

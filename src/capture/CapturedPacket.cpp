@@ -56,7 +56,7 @@ std::optional<IpHeader> ReadIpHeader(ByteReader r)
 
 std::uint16_t TransportHeaderEnd(const std::uint8_t* packet, std::size_t length)
 {
-    ByteReader r(packet, std::min(length, kCaptureAreaSize));
+    ByteReader r(packet, std::min<std::size_t>(length, kCaptureFrameMax));
     auto ip = ReadIpHeader(r);
     if (!ip)
         return 0;
@@ -73,7 +73,7 @@ std::uint16_t TransportHeaderEnd(const std::uint8_t* packet, std::size_t length)
 int DecodeCapturedPacket(const std::uint8_t* frame, std::size_t received, CapturedPacket& packet)
 {
     std::memset(&packet, 0, sizeof packet);
-    ByteReader r(frame, std::min(received, kCaptureAreaSize));
+    ByteReader r(frame, std::min<std::size_t>(received, kCaptureFrameMax));
     auto ip = ReadIpHeader(r);
     if (!ip)
         return 0;

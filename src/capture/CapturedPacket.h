@@ -3,8 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The most of one frame the capture ever looks at, from the IP header on.
-constexpr std::size_t kCaptureAreaSize = 2000;
+#include "capture/CaptureFilter.h"
 
 // One decoded TCP or UDP packet that carries payload.
 struct CapturedPacket {
@@ -17,13 +16,11 @@ struct CapturedPacket {
     std::uint8_t payload[2002];   // the payload, then zeros: the Text view ends at the first zero after it
 };
 
-// The choices a capture reads once, when it starts.
-struct CaptureSettings {
-    int portFilter = 80;       // 1-65535
-    int portDirection = 0;     // 0 source or destination, 1 source, 2 destination
-    int protocolFilter = 0;    // 0 TCP and UDP, 1 TCP, 2 UDP
+// The choices a capture reads once, when it starts: the filter's, which the
+// kernel's filter follows too, and how packets are shown.
+struct CaptureSettings : CaptureFilterSettings {
     bool showPacketInfo = true;
-    int displayFormat = 0;     // 0 hex dump, 1 text, 2 none
+    int displayFormat = 0;  // 0 hex dump, 1 text, 2 none
 };
 
 // Offset of the first payload byte of an IPv4 TCP or UDP packet, honouring
@@ -38,7 +35,7 @@ std::uint16_t TransportHeaderEnd(const std::uint8_t* packet, std::size_t length)
 // length, so link-layer padding is never taken for payload. Returns that
 // length, or 0 when the frame is skipped: not a decodable TCP or UDP packet,
 // no payload, or headers that end beyond the length. Never reads beyond
-// received (nor beyond kCaptureAreaSize).
+// received (nor beyond kCaptureFrameMax).
 int DecodeCapturedPacket(const std::uint8_t* frame, std::size_t received, CapturedPacket& packet);
 
 // Whether a decoded packet passes the protocol and port filters of settings.

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size > kCaptureAreaSize)
+    if (size > kCaptureFrameMax)
         return 0;
     // A copy of exactly the received length, so that AddressSanitizer sees any overread.
     std::vector<std::uint8_t> frame(data, data + size);

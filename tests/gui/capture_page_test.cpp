@@ -19,7 +19,8 @@ std::unique_ptr<FramePairSource> nextSource;
 std::string openedInterface;
 CaptureSettings openedSettings;
 
-std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface, const CaptureSettings& settings)
+std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface, const CaptureSettings& settings,
+                                                    PrivilegeFailure&)
 {
     openedInterface = interface;
     openedSettings = settings;

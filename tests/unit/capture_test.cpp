@@ -227,6 +227,7 @@ namespace {
 TEST(RunCaptureLoop, BatchesNumbersAndEnds)
 {
     CaptureSettings s;
+    s.portFilter = 80;
     s.displayFormat = 2;
     s.showPacketInfo = false;
     CancelToken token;
