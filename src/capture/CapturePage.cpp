@@ -4,14 +4,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include "app/OutputPane.h"
 #include "app/PrivilegeHint.h"
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
 #include "platform/CaptureChannel.h"
-#include "tcpterm/TerminalText.h"
+#include "platform/ByteText.h"
 
 namespace {
 
@@ -57,27 +56,7 @@ CapturePage::CapturePage(QWidget* parent) : ToolPage(134, parent)
     }
     connect(Item<QPushButton>(kStartButton), &QPushButton::clicked, this, &CapturePage::OnStartStop);
     connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &CapturePage::OnClearOutput);
-}
-
-CapturePage::~CapturePage()
-{
-    AbandonTasks();
-    JoinTasks();
-}
-
-void CapturePage::AbandonTasks()
-{
-    ToolPage::AbandonTasks();
-    for (auto& capture : captures_)
-        capture->Abandon();
-}
-
-void CapturePage::JoinTasks()
-{
-    ToolPage::JoinTasks();
-    for (auto& capture : captures_)
-        capture->Join();
-    captures_.clear();
+    connect(Pane(), &OutputPane::TextLimitReached, this, &CapturePage::FullPaneStop);
 }
 
 void CapturePage::SetCapturing(bool capturing)
@@ -95,8 +74,8 @@ void CapturePage::OnStartStop()
         return;
     }
     // STOP: the capture's token wakes its wait; nothing more of it is shown.
-    if (!captures_.empty())
-        captures_.back()->Abandon();
+    if (auto capture = capture_.lock())
+        capture->Abandon();
     SetCapturing(false);
 }
 
@@ -134,12 +113,6 @@ void CapturePage::Start()
         return;
     }
 
-    std::erase_if(captures_, [](const auto& t) {
-        if (!t->Finished())
-            return false;
-        t->Join();
-        return true;
-    });
     // The capture owns its source: it is read by that capture only, and closed
     // once, as soon as the capture ends.
     auto job = [this, settings,
@@ -150,12 +123,9 @@ void CapturePage::Start()
         });
         source.reset();
     };
-    auto task = std::make_unique<WorkerTask>();
-    if (!task->Start(this, std::move(job))) {
-        Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
+    capture_ = StartTask(std::move(job));
+    if (capture_.expired())
         return;
-    }
-    captures_.push_back(std::move(task));
     ShowDrops(0);
     SetCapturing(true);
 }
@@ -166,11 +136,13 @@ void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops
         return;
     if (drops != drops_)
         ShowDrops(drops);
-    OutputPane* pane = Pane();
-    const bool fits = !pane->TextLimit() || pane->RawText().size() + text.size() <= pane->TextLimit();
-    AppendOutput(text);
-    if (!fits)
+    // A capture started on a full pane stops at its first packet, as the pane
+    // tells a full text only once until it is cleared.
+    if (Pane()->TextLimit() && Pane()->RawText().size() >= Pane()->TextLimit()) {
         FullPaneStop();
+        return;
+    }
+    AppendOutput(text);
 }
 
 void CapturePage::ShowDrops(std::uint64_t drops)
@@ -185,13 +157,12 @@ void CapturePage::ShowDrops(std::uint64_t drops)
 
 void CapturePage::FullPaneStop()
 {
-    captures_.back()->Abandon();
+    // The pane tells this after the append that filled it has returned, so the
+    // capture is stopped before the message box opens and never waits on it.
+    if (auto capture = capture_.lock())
+        capture->Abandon();
     SetCapturing(false);
-    // Shown once the capture's hand-over has returned, so that the capture is
-    // never held up by the open message box.
-    QTimer::singleShot(0, this, [this] {
-        Message(QStringLiteral("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
-                               "Clear the Buffer before you Start Capturing again."),
-                MessageKind::Warning);
-    });
+    Message(QStringLiteral("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
+                           "Clear the Buffer before you Start Capturing again."),
+            MessageKind::Warning);
 }

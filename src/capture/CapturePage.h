@@ -16,7 +16,6 @@ class CapturePage : public ToolPage {
     Q_OBJECT
 public:
     explicit CapturePage(QWidget* parent);
-    ~CapturePage() override;  // stops and joins its captures
 
     // Opens a capture of one interface, narrowed by the kernel to what
     // settings could keep: directly with CAP_NET_RAW, else through the
@@ -32,9 +31,6 @@ public:
     // Packets the kernel dropped during the current or last capture.
     std::uint64_t Drops() const { return drops_; }
 
-    void AbandonTasks() override;
-    void JoinTasks() override;
-
 private:
     void OnStartStop();
     void OnClearOutput();
@@ -42,10 +38,11 @@ private:
     void SetCapturing(bool capturing);
     // A batch of the running capture's text, on the user-interface thread.
     void AppendCaptureText(const std::string& text, std::uint64_t drops);
+    // The pane reached its limit.
     void ShowDrops(std::uint64_t drops);
     void FullPaneStop();
 
     bool capturing_ = false;
     std::uint64_t drops_ = 0;
-    std::vector<std::unique_ptr<WorkerTask>> captures_;  // the running one last; older ones were stopped
+    std::weak_ptr<WorkerTask> capture_;  // the running capture, in the page's task list
 };

@@ -14,7 +14,7 @@
 
 #include "capture/CapturedPacket.h"
 #include "dns/HostAddress.h"
-#include "tcpterm/TerminalText.h"
+#include "platform/ByteText.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dns/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace {
 

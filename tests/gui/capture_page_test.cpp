@@ -154,6 +154,13 @@ private slots:
         QCOMPARE(page_->Drops(), 3u);
         QVERIFY(page_->Pane()->toolTip().endsWith(QStringLiteral(": 3")));
 
+        // Started again on the full pane: stopped again at its first packet.
+        pair = start();
+        QVERIFY(pair->Send(Udp("x")));
+        QVERIFY(QTest::qWaitFor([&] { return recorder.Texts().size() == 2; }));
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(recorder.Texts()[1], recorder.Texts()[0]);
+
         click(kClear);
         pair = start();
         QVERIFY(pair->Send(Udp("x")));
