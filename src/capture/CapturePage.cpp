@@ -9,8 +9,8 @@
 #include "app/PrivilegeHint.h"
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
-#include "platform/CaptureChannel.h"
 #include "platform/ByteText.h"
+#include "platform/CaptureChannel.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/ToolPage.h"
 #include "capture/CaptureLoop.h"
@@ -38,8 +37,8 @@ private:
     void SetCapturing(bool capturing);
     // A batch of the running capture's text, on the user-interface thread.
     void AppendCaptureText(const std::string& text, std::uint64_t drops);
-    // The pane reached its limit.
     void ShowDrops(std::uint64_t drops);
+    // The pane reached its limit.
     void FullPaneStop();
 
     bool capturing_ = false;
