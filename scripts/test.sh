@@ -2,7 +2,9 @@
 # Installs what is missing, builds and runs every test:
 #   1. all tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the task machinery's threading tests again under ThreadSanitizer;
-#   3. every fuzz target for a short run (clang, libFuzzer).
+#   3. every fuzz target for a short run (clang, libFuzzer);
+#   4. the installed tree and the Debian package, from a release build of their
+#      own (build/package), the package installed and purged as root.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
@@ -16,7 +18,7 @@ export TSAN_OPTIONS="suppressions=$top/tests/tsan.supp halt_on_error=1 second_de
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DQUORLIX_SANITIZE=address,undefined
-ctest --test-dir build/asan --output-on-failure -j 2 || status=1
+ctest --test-dir build/asan --output-on-failure -j 2 -LE install || status=1
 
 echo "== ThreadSanitizer: the task machinery"
 scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=Debug -DQUORLIX_SANITIZE=thread -DQUORLIX_THREAD_TESTS_ONLY=ON
@@ -28,4 +30,6 @@ scripts/build.sh build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIX_FUZZ=ON 
 if [ -n "$(ls tests/fuzz/*_fuzz.cpp 2>/dev/null)" ]; then
   ctest --test-dir build/fuzz --output-on-failure -L fuzz || status=1
 fi
+echo "== Installed tree and Debian package"
+ctest --test-dir build/asan --output-on-failure -L install || status=1
 exit $status

@@ -23,6 +23,8 @@ bool SocketsAvailable()
 int ToolApp::InitInstance(int& argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Ties the window to the installed desktop entry (its name and icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORLIX_APP_ID));
     if (!SocketsAvailable()) {
         ShowMessage(nullptr, QStringLiteral("Windows sockets initialization failed."), MessageKind::Warning);
         return 1;

@@ -15,8 +15,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "platform/ByteReader.h"
 #include "platform/NetcapClient.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/PollWait.h"
@@ -49,50 +51,27 @@ std::uint16_t RandomU16()
 // raw sockets each see every ICMP packet of the host, keep apart too.
 std::atomic<std::uint16_t> g_sequence{RandomU16()};
 
-// Every read of a received datagram goes through here: out of range is a
-// failed read, never a read past the end.
-class PacketReader {
-public:
-    PacketReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool U8(std::size_t at, std::uint8_t& value) const
-    {
-        if (at >= size_)
-            return false;
-        value = data_[at];
-        return true;
-    }
-    bool U16(std::size_t at, std::uint16_t& value) const  // network byte order in, host order out
-    {
-        if (at > size_ || size_ - at < 2)
-            return false;
-        value = std::uint16_t(data_[at] << 8 | data_[at + 1]);
-        return true;
-    }
-    bool Address(std::size_t at, std::uint32_t& value) const  // kept in network byte order
-    {
-        if (at > size_ || size_ - at < 4)
-            return false;
-        std::memcpy(&value, data_ + at, 4);
-        return true;
-    }
-    std::size_t Size() const { return size_; }
-
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-};
-
 // An IPv4 header at offset at carrying ICMP: the offset of its payload.
-bool IcmpPayloadOfIp(const PacketReader& in, std::size_t at, std::size_t& payload)
+std::optional<std::size_t> IcmpPayloadOfIp(const ByteReader& in, std::size_t at)
 {
-    std::uint8_t versionAndLength = 0, protocol = 0;
-    if (!in.U8(at, versionAndLength) || !in.U8(at + 9, protocol))
-        return false;
-    std::size_t headerLength = std::size_t(versionAndLength & 0x0F) * 4;
-    if ((versionAndLength >> 4) != 4 || headerLength < 20 || protocol != kIpProtocolIcmp)
-        return false;
-    payload = at + headerLength;
-    return payload <= in.Size();
+    auto versionAndLength = in.U8At(at);
+    auto protocol = in.U8At(at + 9);
+    if (!versionAndLength || !protocol)
+        return std::nullopt;
+    std::size_t headerLength = std::size_t(*versionAndLength & 0x0F) * 4;
+    if ((*versionAndLength >> 4) != 4 || headerLength < 20 || *protocol != kIpProtocolIcmp ||
+        at + headerLength > in.Size())
+        return std::nullopt;
+    return at + headerLength;
+}
+
+// An address at offset at, kept in network byte order.
+std::optional<std::uint32_t> AddressAt(const ByteReader& in, std::size_t at)
+{
+    auto value = in.U32At(at);
+    if (!value)
+        return std::nullopt;
+    return htonl(*value);
 }
 
 struct EchoSocket {
@@ -245,10 +224,10 @@ Received ReadErrorQueue(int fd, std::uint16_t sequence, IcmpAnswer& answer)
         sock_extended_err error;
         std::memcpy(&error, CMSG_DATA(c), sizeof error);
         // The quoted echo is ours unless it says otherwise (routers may quote little).
-        PacketReader in(quoted, std::size_t(n));
-        std::uint8_t type = 0;
-        std::uint16_t quotedSequence = 0;
-        if (in.U8(0, type) && in.U16(6, quotedSequence) && (type != kEchoRequest || quotedSequence != sequence))
+        const ByteReader in(quoted, std::size_t(n));
+        const auto type = in.U8At(0);
+        const auto quotedSequence = in.U16At(6);
+        if (type && quotedSequence && (*type != kEchoRequest || *quotedSequence != sequence))
             return Received::Nothing;
         if (error.ee_origin == SO_EE_ORIGIN_ICMP) {
             answer.status = StatusOfIcmpReport(error.ee_type, error.ee_code);
@@ -454,36 +433,33 @@ bool ParseRawIcmpAnswer(const std::uint8_t* data, std::size_t size, std::uint32_
 {
     if (!data || !answer)
         return false;
-    PacketReader in(data, size);
-    std::size_t icmp = 0;
-    std::uint32_t source = 0;
-    std::uint8_t ttl = 0, type = 0, code = 0;
-    if (!IcmpPayloadOfIp(in, 0, icmp) || !in.Address(12, source) || !in.U8(8, ttl) || !in.U8(icmp, type) ||
-        !in.U8(icmp + 1, code))
+    const ByteReader in(data, size);
+    const auto icmp = IcmpPayloadOfIp(in, 0);
+    const auto source = AddressAt(in, 12);
+    const auto ttl = in.U8At(8);
+    if (!icmp || !source || !ttl)
+        return false;
+    const auto type = in.U8At(*icmp);
+    const auto code = in.U8At(*icmp + 1);
+    if (!type || !code)
         return false;
 
-    if (type == kEchoReply) {
-        std::uint16_t id = 0, seq = 0;
-        if (!in.U16(icmp + 4, id) || !in.U16(icmp + 6, seq) || id != identifier || seq != sequence)
+    if (*type == kEchoReply) {
+        if (in.U16At(*icmp + 4) != identifier || in.U16At(*icmp + 6) != sequence)
             return false;
-        *answer = IcmpAnswer{source, kIpSuccess, ttl, icmp + 8, size - (icmp + 8)};
+        *answer = IcmpAnswer{*source, kIpSuccess, *ttl, *icmp + 8, size - (*icmp + 8)};
         return true;
     }
 
-    std::uint32_t status = StatusOfIcmpReport(type, code);
+    std::uint32_t status = StatusOfIcmpReport(*type, *code);
     if (status == 0)
         return false;  // our own request on loopback, or nothing that answers an echo
     // The report quotes the IP header of our echo and its first 8 bytes.
-    std::size_t quoted = 0;
-    std::uint32_t quotedDestination = 0;
-    std::uint8_t quotedType = 0;
-    std::uint16_t id = 0, seq = 0;
-    if (!IcmpPayloadOfIp(in, icmp + 8, quoted) || !in.Address(icmp + 8 + 16, quotedDestination) ||
-        !in.U8(quoted, quotedType) || !in.U16(quoted + 4, id) || !in.U16(quoted + 6, seq))
+    const auto quoted = IcmpPayloadOfIp(in, *icmp + 8);
+    if (!quoted || AddressAt(in, *icmp + 8 + 16) != destination || in.U8At(*quoted) != kEchoRequest ||
+        in.U16At(*quoted + 4) != identifier || in.U16At(*quoted + 6) != sequence)
         return false;
-    if (quotedType != kEchoRequest || quotedDestination != destination || id != identifier || seq != sequence)
-        return false;
-    *answer = IcmpAnswer{source, status, ttl, 0, 0};
+    *answer = IcmpAnswer{*source, status, *ttl, 0, 0};
     return true;
 }
 
@@ -492,10 +468,8 @@ bool ParseDatagramEchoReply(const std::uint8_t* data, std::size_t size, std::uin
 {
     if (!data || !answer)
         return false;
-    PacketReader in(data, size);
-    std::uint8_t type = 0;
-    std::uint16_t seq = 0;
-    if (!in.U8(0, type) || !in.U16(6, seq) || type != kEchoReply || seq != sequence)
+    const ByteReader in(data, size);
+    if (in.U8At(0) != kEchoReply || in.U16At(6) != sequence)
         return false;
     *answer = IcmpAnswer{0, kIpSuccess, 0, 8, size - 8};
     return true;
