@@ -4,6 +4,7 @@
 #include "app/HelpPage.h"
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
+#include "capture/CapturePage.h"
 #include "dns/DnsQueryPage.h"
 #include "hostinfo/NetInfoPage.h"
 #include "icmp/EchoToolPage.h"
@@ -25,6 +26,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
     case 2: return new DnsQueryPage(parent);
     case 3: return new PingPage(parent);
     case 4: return new TracePage(parent);
+    case 5: return new CapturePage(parent);
     case 6: return new TcpSocketPage(parent);
     case 7: return new NetInfoPage(parent);
     case 9: return new Base64Page(parent);
