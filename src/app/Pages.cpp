@@ -5,6 +5,7 @@
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
 #include "dns/DnsQueryPage.h"
+#include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "whois/WhoisPage.h"
@@ -20,6 +21,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 0: return new NetStatPage(parent);
     case 1: return new WhoisPage(parent);
     case 2: return new DnsQueryPage(parent);
     case 3: return new PingPage(parent);

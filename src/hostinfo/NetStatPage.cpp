@@ -1,0 +1,99 @@
+#include "hostinfo/NetStatPage.h"
+
+#include <arpa/inet.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <cerrno>
+
+#include "app/OutputPane.h"
+#include "hostinfo/ConnectionTable.h"
+#include "netcap/NetcapClient.h"
+
+namespace {
+
+constexpr int kLineChars = 299;     // the line read back, as into a 300-character buffer
+constexpr int kScrollBackLines = 100;
+
+// Destroys the connection: 0 when it is gone, else an errno (EPERM without the privilege).
+int DestroyConnection(const TcpRow& row)
+{
+    NetcapRequest request;
+    request.kind = NetcapKind::KillTcp;
+    request.localAddress = row.localAddr;
+    request.localPort = ntohs(std::uint16_t(row.localPort));
+    request.remoteAddress = row.remoteAddr;
+    request.remotePort = ntohs(std::uint16_t(row.remotePort));
+    const NetcapResult result = AskNetcap(request, nullptr);
+    return result.outcome == NetcapResult::Outcome::Answered ? result.error : EPERM;
+}
+
+}  // namespace
+
+NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
+{
+    connect(Item<QPushButton>(kRefreshButton), &QPushButton::clicked, this, &NetStatPage::RefreshConnections);
+    connect(Item<QPushButton>(kKillButton), &QPushButton::clicked, this, &NetStatPage::KillSelectedConnection);
+    connect(Item<QCheckBox>(kEnabledBox), &QCheckBox::clicked, this, &NetStatPage::OnAutoRefreshSwitch);
+    connect(&autoRefresh_, &QTimer::timeout, this, &NetStatPage::RefreshConnections);
+    RefreshConnections();
+}
+
+void NetStatPage::RefreshConnections()
+{
+    const std::string text = ConnectionTableText();
+    ClearOutput();
+    AppendOutput(text);
+    // The appends leave the end in view; a table of up to 100 lines is then seen from its top.
+    QScrollBar* bar = Pane()->verticalScrollBar();
+    bar->setValue(bar->value() - kScrollBackLines);
+}
+
+void NetStatPage::KillSelectedConnection()
+{
+    OutputPane* pane = Pane();
+    pane->setFocus();
+    if (pane->document()->isEmpty()) {
+        Message(QStringLiteral("Nothing Selected!"), MessageKind::Warning);
+        return;
+    }
+    const std::string line = pane->textCursor().block().text().left(kLineChars).toStdString();
+    if (line.find("TCP ") == std::string::npos) {
+        Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
+        return;
+    }
+    if (line.find("ESTAB") == std::string::npos) {
+        Message(QStringLiteral("Can Only Kill Established Connections!"), MessageKind::Warning);
+        return;
+    }
+    // Read before the question: a refresh while it is open must not change the connection.
+    TcpRow row;
+    if (!ReadConnectionLine(line, &row)) {
+        Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
+        return;
+    }
+    if (!Message(QStringLiteral("Kill Connection?"), MessageKind::Confirm))
+        return;
+    if (DestroyConnection(row) != 0)
+        Message(QStringLiteral("Error: Unable To Kill Connection!"), MessageKind::Failure);
+    RefreshConnections();
+}
+
+void NetStatPage::OnAutoRefreshSwitch()
+{
+    if (!Item<QCheckBox>(kEnabledBox)->isChecked()) {
+        autoRefresh_.stop();
+        return;
+    }
+    auto* box = Item<QLineEdit>(kSecondsBox);
+    bool ok = false;
+    unsigned seconds = box->text().toUInt(&ok);
+    if (!ok || seconds == 0) {
+        box->setText(QStringLiteral("1"));
+        seconds = 1;
+    }
+    autoRefresh_.start(int(seconds) * 1000);
+}

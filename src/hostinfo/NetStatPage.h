@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QTimer>
+
+#include "app/ToolPage.h"
+
+struct TcpRow;
+
+// The NetStat page: the host's TCP connections and UDP sockets as a text
+// table, refreshed on demand or every 1 to 99 seconds, and the kill of the
+// established connection whose line holds the caret. The page keeps no copy
+// of the tables: the kill reads its connection back from the line's text.
+class NetStatPage : public ToolPage {
+    Q_OBJECT
+public:
+    enum ControlId {
+        kOutputPane = 1000,
+        kRefreshButton = 1001,
+        kKillButton = 1002,
+        kEnabledBox = 1049,
+        kSecondsBox = 1050,
+    };
+
+    explicit NetStatPage(QWidget* parent);
+
+    void RefreshConnections();
+    void KillSelectedConnection();
+
+    bool AutoRefreshActive() const { return autoRefresh_.isActive(); }
+    int AutoRefreshPeriod() const { return autoRefresh_.interval(); }
+
+private:
+    void OnAutoRefreshSwitch();
+
+    QTimer autoRefresh_;  // the refresh timer; runs while the page is hidden too
+};
