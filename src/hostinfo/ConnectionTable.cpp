@@ -2,10 +2,8 @@
 
 #include <arpa/inet.h>
 
-#include <cstdio>
+#include <cstddef>
 #include <cstring>
-
-#include "dns/HostAddress.h"
 
 namespace {
 
@@ -18,20 +16,37 @@ constexpr std::uint32_t kDeleteState = 12;
 constexpr size_t kColumn = 21;
 constexpr size_t kPiece = 19;  // the longest address or port text read back
 
-// "a.b.c.d:port", as the table's address columns show an end.
-void AppendEnd(std::string& out, std::uint32_t address, std::uint32_t port)
+// Writes value in decimal at out; returns the end.
+char* WriteDecimal(char* out, unsigned value)
 {
-    char text[22] = "";
-    AddressToText(address, text, sizeof text);
-    char number[8];
-    const int n = std::snprintf(number, sizeof number, "%u", unsigned(ntohs(std::uint16_t(port))));
-    const size_t start = out.size();
-    out += text;
-    out += ':';
-    out.append(number, size_t(n));
-    if (out.size() - start < kColumn)
-        out.append(kColumn - (out.size() - start), ' ');
-    out += "  ";
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n)
+        *out++ = digits[--n];
+    return out;
+}
+
+// "a.b.c.d:port" padded to its column, and the two blanks after it. This runs
+// for every row, so it writes the dotted text itself, byte for byte what
+// AddressToText gives.
+char* WriteEnd(char* out, std::uint32_t address, std::uint32_t port)
+{
+    char* start = out;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address);  // network byte order
+    for (int i = 0; i < 4; ++i) {
+        out = WriteDecimal(out, bytes[i]);
+        *out++ = i < 3 ? '.' : ':';
+    }
+    out = WriteDecimal(out, ntohs(std::uint16_t(port)));
+    while (out - start < std::ptrdiff_t(kColumn))
+        *out++ = ' ';
+    *out++ = ' ';
+    *out++ = ' ';
+    return out;
 }
 
 bool ReadAddress(std::string_view text, std::uint32_t* address)
@@ -90,23 +105,29 @@ std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vecto
     if (!tcp) {
         out += "No Data Available!\r\n";
     } else {
-        char state[14];
+        char line[96];  // "TCP  ", two ends of at most 21 + 2, the state, CR LF
         for (const TcpRow& row : *tcp) {
-            out += "TCP  ";
-            AppendEnd(out, row.localAddr, row.localPort);
-            AppendEnd(out, row.remoteAddr, row.state == kListen ? 0 : row.remotePort);
-            TcpStateName(row.state, state, sizeof state);
-            out += state;
-            out += "\r\n";
+            char* end = line;
+            std::memcpy(end, "TCP  ", 5);
+            end = WriteEnd(end + 5, row.localAddr, row.localPort);
+            end = WriteEnd(end, row.remoteAddr, row.state == kListen ? 0 : row.remotePort);
+            TcpStateName(row.state, end, 14);
+            end += std::strlen(end);
+            *end++ = '\r';
+            *end++ = '\n';
+            out.append(line, size_t(end - line));
         }
     }
     if (!udp) {
         out += "No Data Available!\r\n";
     } else {
+        char line[64];
         for (const UdpRow& row : *udp) {
-            out += "UDP  ";
-            AppendEnd(out, row.localAddr, row.localPort);
-            out += "*.*                    \r\n";
+            std::memcpy(line, "UDP  ", 5);
+            char* end = WriteEnd(line + 5, row.localAddr, row.localPort);
+            static constexpr char kRemote[] = "*.*                    \r\n";
+            std::memcpy(end, kRemote, sizeof kRemote - 1);
+            out.append(line, size_t(end - line) + sizeof kRemote - 1);
         }
     }
     return out;

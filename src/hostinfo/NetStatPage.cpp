@@ -42,14 +42,49 @@ NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
     RefreshConnections();
 }
 
+void NetStatPage::AbandonTasks()
+{
+    if (reader_)
+        reader_->Abandon();
+    ToolPage::AbandonTasks();
+}
+
+void NetStatPage::JoinTasks()
+{
+    if (reader_)
+        reader_->Join();
+    ToolPage::JoinTasks();
+}
+
 void NetStatPage::RefreshConnections()
 {
-    const std::string text = ConnectionTableText();
+    if (reading_) {
+        again_ = true;
+        return;
+    }
+    reading_ = true;
+    // The last reader has printed its table; it is at most returning now.
+    reader_ = std::make_unique<WorkerTask>();
+    const bool started = reader_->Start(this, [this](TaskContext& context) {
+        const std::string text = ConnectionTableText();
+        context.RunOnUi([&] { ShowTable(text); });
+    });
+    if (!started)
+        ShowTable(ConnectionTableText());
+}
+
+void NetStatPage::ShowTable(const std::string& text)
+{
+    reading_ = false;
     ClearOutput();
     AppendOutput(text);
     // The appends leave the end in view; a table of up to 100 lines is then seen from its top.
     QScrollBar* bar = Pane()->verticalScrollBar();
     bar->setValue(bar->value() - kScrollBackLines);
+    if (again_) {
+        again_ = false;
+        QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);
+    }
 }
 
 void NetStatPage::KillSelectedConnection()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QTimer>
+#include <memory>
+#include <string>
 
 #include "app/ToolPage.h"
 
@@ -10,6 +12,9 @@ struct TcpRow;
 // table, refreshed on demand or every 1 to 99 seconds, and the kill of the
 // established connection whose line holds the caret. The page keeps no copy
 // of the tables: the kill reads its connection back from the line's text.
+// The tables are read and formatted on a thread of their own and printed in
+// one step, so a host with 100,000 sockets does not stall the window; a
+// refresh asked for meanwhile runs once the one in flight has printed.
 class NetStatPage : public ToolPage {
     Q_OBJECT
 public:
@@ -26,11 +31,19 @@ public:
     void RefreshConnections();
     void KillSelectedConnection();
 
+    bool Refreshing() const { return reading_; }
     bool AutoRefreshActive() const { return autoRefresh_.isActive(); }
     int AutoRefreshPeriod() const { return autoRefresh_.interval(); }
 
+    void AbandonTasks() override;
+    void JoinTasks() override;
+
 private:
+    void ShowTable(const std::string& text);
     void OnAutoRefreshSwitch();
 
     QTimer autoRefresh_;  // the refresh timer; runs while the page is hidden too
+    std::unique_ptr<WorkerTask> reader_;  // the last read of the tables
+    bool reading_ = false;  // a read is in flight: its table is not printed yet
+    bool again_ = false;    // a refresh was asked for while reading
 };

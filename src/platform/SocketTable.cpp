@@ -43,65 +43,88 @@ struct DiagSocket {
 // NLMSG_ALIGNTO; the dump ends with NLMSG_DONE, or NLMSG_ERROR carrying the
 // errno. Each SOCK_DIAG_BY_FAMILY message is an inet_diag_msg followed by
 // rtattr attributes, of which only INET_DIAG_SKV6ONLY (a u8) is read.
-//   0: the dump was whole; an errno from the kernel; EPROTO for a reply cut short.
-int ParseDump(std::string_view reply, std::vector<DiagSocket>* sockets, bool* interrupted)
+class DumpParser {
+public:
+    explicit DumpParser(std::vector<DiagSocket>* sockets) : sockets_(sockets) {}
+
+    // Reads one datagram; true once the dump has ended, or is broken.
+    bool Feed(std::string_view datagram);
+    // 0 for a whole dump; the kernel's errno; EPROTO for a reply cut short.
+    int Result() const { return ended_ ? error_ : EPROTO; }
+    bool Interrupted() const { return interrupted_; }
+
+private:
+    void ReadSocket(std::string_view payload);
+
+    std::vector<DiagSocket>* sockets_;
+    bool ended_ = false;
+    bool interrupted_ = false;
+    int error_ = 0;
+};
+
+bool DumpParser::Feed(std::string_view datagram)
 {
     size_t pos = 0;
-    while (reply.size() - pos >= sizeof(nlmsghdr)) {
+    while (!ended_ && datagram.size() - pos >= sizeof(nlmsghdr)) {
         nlmsghdr header;
-        std::memcpy(&header, reply.data() + pos, sizeof header);
-        if (header.nlmsg_len < sizeof header || header.nlmsg_len > reply.size() - pos)
-            return EPROTO;
-        std::string_view payload = reply.substr(pos + sizeof header, header.nlmsg_len - sizeof header);
-        pos += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), reply.size() - pos);
+        std::memcpy(&header, datagram.data() + pos, sizeof header);
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > datagram.size() - pos) {
+            ended_ = true;
+            error_ = EPROTO;
+            break;
+        }
+        std::string_view payload = datagram.substr(pos + sizeof header, header.nlmsg_len - sizeof header);
+        pos += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), datagram.size() - pos);
         if (header.nlmsg_flags & NLM_F_DUMP_INTR)
-            *interrupted = true;
-        if (header.nlmsg_type == NLMSG_DONE)
-            return 0;
-        if (header.nlmsg_type == NLMSG_ERROR) {
+            interrupted_ = true;
+        if (header.nlmsg_type == NLMSG_DONE) {
+            ended_ = true;
+        } else if (header.nlmsg_type == NLMSG_ERROR) {
             int error = 0;
             if (payload.size() >= sizeof error)
                 std::memcpy(&error, payload.data(), sizeof error);
-            return error < 0 ? -error : EPROTO;
+            ended_ = true;
+            error_ = error < 0 ? -error : EPROTO;
+        } else if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && payload.size() >= sizeof(inet_diag_msg)) {
+            ReadSocket(payload);
         }
-        if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY || payload.size() < sizeof(inet_diag_msg))
-            continue;
-        inet_diag_msg message;
-        std::memcpy(&message, payload.data(), sizeof message);
-        DiagSocket socket;
-        socket.family = message.idiag_family;
-        socket.state = message.idiag_state;
-        std::memcpy(socket.src.data(), message.id.idiag_src, sizeof message.id.idiag_src);
-        std::memcpy(socket.dst.data(), message.id.idiag_dst, sizeof message.id.idiag_dst);
-        socket.sport = message.id.idiag_sport;
-        socket.dport = message.id.idiag_dport;
-        for (size_t at = NLMSG_ALIGN(sizeof message); payload.size() >= at + sizeof(rtattr);) {
-            rtattr attribute;
-            std::memcpy(&attribute, payload.data() + at, sizeof attribute);
-            if (attribute.rta_len < sizeof attribute || attribute.rta_len > payload.size() - at)
-                break;
-            if (attribute.rta_type == INET_DIAG_SKV6ONLY && attribute.rta_len > sizeof attribute)
-                socket.v6only = payload[at + sizeof attribute] != 0;
-            at += RTA_ALIGN(attribute.rta_len);
-        }
-        sockets->push_back(socket);
     }
-    return EPROTO;  // no NLMSG_DONE
+    return ended_;
+}
+
+void DumpParser::ReadSocket(std::string_view payload)
+{
+    inet_diag_msg message;
+    std::memcpy(&message, payload.data(), sizeof message);
+    DiagSocket& socket = sockets_->emplace_back();
+    socket.family = message.idiag_family;
+    socket.state = message.idiag_state;
+    std::memcpy(socket.src.data(), message.id.idiag_src, sizeof message.id.idiag_src);
+    std::memcpy(socket.dst.data(), message.id.idiag_dst, sizeof message.id.idiag_dst);
+    socket.sport = message.id.idiag_sport;
+    socket.dport = message.id.idiag_dport;
+    for (size_t at = NLMSG_ALIGN(sizeof message); payload.size() >= at + sizeof(rtattr);) {
+        rtattr attribute;
+        std::memcpy(&attribute, payload.data() + at, sizeof attribute);
+        if (attribute.rta_len < sizeof attribute || attribute.rta_len > payload.size() - at)
+            break;
+        if (attribute.rta_type == INET_DIAG_SKV6ONLY && attribute.rta_len > sizeof attribute)
+            socket.v6only = payload[at + sizeof attribute] != 0;
+        at += RTA_ALIGN(attribute.rta_len);
+    }
 }
 
 // One family's sockets of one protocol, with the bounded re-reading.
 int ReadDump(SockDiagSource& source, std::uint8_t family, std::uint8_t protocol, std::vector<DiagSocket>* sockets)
 {
-    std::string reply;
     for (int attempt = 1;; ++attempt) {
         sockets->clear();
-        reply.clear();
-        if (int error = source.Dump(family, protocol, kDumpStates, &reply))
+        DumpParser parser(sockets);
+        if (int error = source.Dump(family, protocol, kDumpStates, [&](std::string_view d) { return parser.Feed(d); }))
             return error;
-        bool interrupted = false;
-        if (int error = ParseDump(reply, sockets, &interrupted))
+        if (int error = parser.Result())
             return error;
-        if (!interrupted)
+        if (!parser.Interrupted())
             return 0;
         if (attempt == kDumpTries)
             return sockets->empty() ? EAGAIN : 0;
@@ -209,11 +232,11 @@ bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Diag
 
 class KernelSource : public SockDiagSource {
 public:
-    int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, std::string* reply) override;
+    int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk) override;
     bool ProcTable(const char* name, std::string* text) override;
 };
 
-int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, std::string* reply)
+int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk)
 {
     int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0)
@@ -236,42 +259,22 @@ int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t
     request.body.idiag_states = states;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    ssize_t sent;
+    ssize_t n;
     do
-        sent = sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-    while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-        int error = errno;
-        close(fd);
-        return error;
-    }
+        n = sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
+    while (n < 0 && errno == EINTR);
+    int error = n < 0 ? errno : 0;
 
-    // Read until a chunk ends the dump; the kernel fills at most 32 KiB a read.
-    constexpr size_t kChunk = 64 * 1024;
-    int error = 0;
-    for (bool done = false; !done;) {
-        const size_t start = reply->size();
-        reply->resize(start + kChunk);
-        ssize_t n = recv(fd, reply->data() + start, kChunk, 0);
-        if (n < 0 && errno == EINTR) {
-            reply->resize(start);
+    // The kernel fills at most 32 KiB a datagram.
+    alignas(nlmsghdr) static thread_local char buffer[64 * 1024];
+    while (error == 0) {
+        n = recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
             continue;
-        }
-        if (n <= 0) {
-            reply->resize(start);
+        if (n <= 0)
             error = n < 0 ? errno : EPROTO;
+        else if (chunk(std::string_view(buffer, size_t(n))))
             break;
-        }
-        reply->resize(start + size_t(n));
-        for (size_t pos = start; reply->size() - pos >= sizeof(nlmsghdr);) {
-            nlmsghdr header;
-            std::memcpy(&header, reply->data() + pos, sizeof header);
-            if (header.nlmsg_type == NLMSG_DONE || header.nlmsg_type == NLMSG_ERROR || header.nlmsg_len < sizeof header) {
-                done = true;
-                break;
-            }
-            pos += NLMSG_ALIGN(header.nlmsg_len);
-        }
     }
     close(fd);
     return error;

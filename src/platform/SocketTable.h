@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The host's TCP connections and UDP sockets as the connection tables list
@@ -27,14 +29,16 @@ struct UdpRow {
 // any state the table has no number for.
 std::uint32_t TableStateOf(int linuxState);
 
-// Where the dumps come from. Dump answers one SOCK_DIAG_BY_FAMILY dump request
-// with the reply messages as they arrived, concatenated, NLMSG_DONE included:
-// 0, or an errno (ENOENT or EPROTONOSUPPORT when the diag module for that
-// family or protocol is missing). Tests replay recorded dumps through it.
+// Where the dumps come from. Dump sends one SOCK_DIAG_BY_FAMILY dump request
+// and hands each datagram of the reply (whole netlink messages) to chunk as it
+// arrives, until chunk returns true: the dump has ended. It returns 0, or an
+// errno (ENOENT or EPROTONOSUPPORT when the diag module for that family or
+// protocol is missing). Tests replay recorded replies through it.
 class SockDiagSource {
 public:
+    using Chunk = std::function<bool(std::string_view datagram)>;
     virtual ~SockDiagSource() = default;
-    virtual int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, std::string* reply) = 0;
+    virtual int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk) = 0;
     // The text of /proc/net/<name> ("tcp", "tcp6", "udp", "udp6"), for hosts
     // without the diag modules; false when it cannot be read.
     virtual bool ProcTable(const char* name, std::string* text) = 0;

@@ -21,9 +21,9 @@ void Check(bool condition)
 class BytesSource : public SockDiagSource {
 public:
     explicit BytesSource(std::string_view bytes) : bytes_(bytes) {}
-    int Dump(std::uint8_t, std::uint8_t, std::uint32_t, std::string* reply) override
+    int Dump(std::uint8_t, std::uint8_t, std::uint32_t, const Chunk& chunk) override
     {
-        reply->assign(bytes_);
+        chunk(bytes_);
         return 0;
     }
     bool ProcTable(const char*, std::string* text) override

@@ -87,17 +87,13 @@ public:
 
     void Add(int family, int protocol, std::string reply) { replies[{family, protocol}].push_back(std::move(reply)); }
 
-    int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, std::string* reply) override
+    int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk) override
     {
         statesAsked.push_back(states);
         auto& queue = replies[{family, protocol}];
-        if (queue.empty()) {
-            if (errorWhenEmpty)
-                return errorWhenEmpty;
-            *reply = DiagDump({});
-            return 0;
-        }
-        *reply = queue.front();
+        if (queue.empty() && errorWhenEmpty)
+            return errorWhenEmpty;
+        chunk(queue.empty() ? DiagDump({}) : queue.front());
         if (queue.size() > 1)
             queue.erase(queue.begin());
         return 0;
