@@ -5,6 +5,7 @@
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
 #include "dns/DnsQueryPage.h"
+#include "hostinfo/NetInfoPage.h"
 #include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
 #include "tcpterm/TcpSocketPage.h"
@@ -27,6 +28,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
     case 3: return new PingPage(parent);
     case 4: return new TracePage(parent);
     case 6: return new TcpSocketPage(parent);
+    case 7: return new NetInfoPage(parent);
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);

@@ -9,14 +9,14 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/PollWait.h"
+#include "platform/ResolvConf.h"
 
 std::uint32_t LookupHostAddress(const char* text)
 {
@@ -125,48 +125,13 @@ int AddressToText(std::uint32_t address, char* out, std::size_t size)
     return 1;
 }
 
-namespace {
-
-// The first "nameserver" line of a resolv.conf with an IPv4 address: this
-// client speaks IPv4 only, so IPv6 servers are passed over.
-std::string FirstIpv4NameServer(const char* path)
-{
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream words(line);
-        std::string keyword, address;
-        if (!(words >> keyword >> address) || keyword != "nameserver")
-            continue;
-        in_addr in{};
-        if (inet_pton(AF_INET, address.c_str(), &in) == 1)
-            return address;
-    }
-    return {};
-}
-
-// systemd-resolved's stub listeners; it publishes its upstream servers beside them.
-bool IsResolvedStub(const std::string& address)
-{
-    return address == "127.0.0.53" || address == "127.0.0.54";
-}
-
-}  // namespace
-
 std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf)
 {
-    std::string server = FirstIpv4NameServer(resolvConf);
-    if (server.empty())
-        return 0;
-    if (IsResolvedStub(server) && stubUpstreamConf) {
-        std::string upstream = FirstIpv4NameServer(stubUpstreamConf);
-        if (!upstream.empty() && !IsResolvedStub(upstream))
-            server = upstream;
-    }
-    return LookupHostAddress(server.c_str());
+    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf);
+    return servers.empty() ? 0 : LookupHostAddress(servers.front().c_str());
 }
 
 std::uint32_t GetDefaultDnsServer()
 {
-    return GetDefaultDnsServer("/etc/resolv.conf", "/run/systemd/resolve/resolv.conf");
+    return GetDefaultDnsServer(kResolvConf, kResolvedUpstreamConf);
 }

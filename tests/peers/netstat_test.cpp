@@ -4,8 +4,10 @@
 // listener with an IPv4 client; compared with ss(8) for the same namespace.
 // Needs root for the namespace and the kill.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,7 +29,7 @@
 #include "hostinfo/NetStatPage.h"
 #include "netcap/NetcapClient.h"
 #include "support/GuiTest.h"
-#include "support/NetnsScope.h"
+#include "support/TestNamespace.h"
 
 namespace {
 
@@ -119,8 +121,11 @@ protected:
     {
         if (geteuid() != 0)
             GTEST_SKIP() << "needs root: makes a network namespace and kills connections";
-        ns_ = std::make_unique<NetnsScope>("qx13-" + std::to_string(getpid()));
-        ASSERT_TRUE(ns_->Entered());
+        ns_ = std::make_unique<TestNamespace>("qx13-netstat");
+        home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
+        close(inside);
         SetNetcapHelperPath(QUORLIX_BINARY_DIR "/src/quorlix-netcap");
 
         listener_ = Listen(7001);
@@ -142,6 +147,9 @@ protected:
         page_.reset();
         for (int fd : fds_)
             close(fd);
+        if (home_ >= 0)
+            setns(home_, CLONE_NEWNET);
+        close(home_);
         ns_.reset();
     }
 
@@ -196,7 +204,8 @@ protected:
         return false;
     }
 
-    std::unique_ptr<NetnsScope> ns_;
+    std::unique_ptr<TestNamespace> ns_;
+    int home_ = -1;
     std::vector<int> fds_;
     int listener_ = -1, timeWaitPort_ = 0;
     Pair established_{}, mapped_{};

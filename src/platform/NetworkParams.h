@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ResolvConf.h"
+
+// The host's network parameters, as the IP configuration report shows them.
+struct NetworkParams {
+    std::string hostName;
+    std::string domainName;               // the resolver's domain; never looked up
+    std::vector<std::string> dnsServers;  // dotted IPv4 addresses, in the resolver's order
+    unsigned nodeType = 0;                // Linux has no NetBIOS node type
+    bool enableRouting = false;
+};
+
+// Where the parameters are read from; tests point these at files of their own.
+struct NetworkParamSources {
+    const char* resolvConf = kResolvConf;
+    const char* stubUpstreamConf = kResolvedUpstreamConf;
+    const char* ipForward = "/proc/sys/net/ipv4/ip_forward";
+};
+
+// nullopt when the host name or the forwarding switch cannot be read. The
+// domain is resolv.conf's (see ResolverConfig), else what follows the first
+// dot of the host name, else empty.
+std::optional<NetworkParams> GetNetworkParams(const NetworkParamSources& sources = {});

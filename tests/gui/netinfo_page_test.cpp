@@ -1,0 +1,92 @@
+// The Net Info page: its report box, which report each choice shows, and
+// that a report is shown from its top with the focus in the pane.
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+
+#include "app/OutputPane.h"
+#include "hostinfo/NetInfoPage.h"
+#include "hostinfo/NetInfoReports.h"
+#include "support/GuiTest.h"
+
+class NetInfoPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        page_ = std::make_unique<NetInfoPage>(nullptr);
+        QVERIFY(ShowExposed(page_.get()));
+    }
+    void cleanup() { page_.reset(); }
+
+    void startsWithTheIpConfigurationOnce()
+    {
+        QCOMPARE(PaneText(page_.get()), IpConfigurationReport().text);
+        QCOMPARE(box()->currentIndex(), 0);
+        const QStringList items = {QStringLiteral("IP Configuration"), QStringLiteral("Adapter Information"),
+                                   QStringLiteral("Port Services")};
+        QStringList shown;
+        for (int i = 0; i < box()->count(); ++i)
+            shown << box()->itemText(i);
+        QCOMPARE(shown, items);
+        QVERIFY(!box()->isEditable());
+    }
+
+    // Built hidden, beside the page the user sees, as the main window builds it.
+    void aHiddenPageLeavesTheFocusAlone()
+    {
+        QWidget window;
+        auto* edit = new QLineEdit(&window);
+        QVERIFY(ShowExposed(&window));
+        edit->setFocus();
+        auto* hidden = new NetInfoPage(&window);
+        QVERIFY(!hidden->isVisible());
+        QCOMPARE(QApplication::focusWidget(), edit);
+    }
+
+    void reportBoxIsAnnouncedAsReport()
+    {
+        QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(box());
+        QVERIFY(reader);
+        QCOMPARE(box()->accessibleName(), QStringLiteral("Report"));
+        QCOMPARE(reader->text(QAccessible::Description), QStringLiteral("Report"));
+        QCOMPARE(page_->Pane()->accessibleName(), QStringLiteral("Network Info output"));
+    }
+
+    // The user's choice builds its report; a change made by code does not.
+    void eachChoiceShowsItsReportFromTheTop()
+    {
+        box()->setCurrentIndex(2);
+        QCOMPARE(PaneText(page_.get()), IpConfigurationReport().text);
+
+        const struct {
+            int key;
+            std::string start;
+        } steps[] = {
+            {Qt::Key_Up, "[Adapter Information]\r\n\r\nAdapter Index:\t\t1\r\nAdapter Name:\t\tlo\r\n"},
+            {Qt::Key_Down, PortServicesReport().text},
+            {Qt::Key_Home, IpConfigurationReport().text},
+        };
+        for (const auto& step : steps) {
+            page_->setFocus();
+            box()->setFocus();
+            QTest::keyClick(box(), Qt::Key(step.key));
+            QVERIFY(PaneText(page_.get()).starts_with(step.start));
+            QVERIFY(page_->Pane()->hasFocus());
+            QCOMPARE(page_->Pane()->verticalScrollBar()->value(), 0);
+            if (step.key == Qt::Key_Down)  // the long one, had it been left at its end
+                QVERIFY(page_->Pane()->verticalScrollBar()->maximum() > 0);
+        }
+    }
+
+private:
+    QComboBox* box() const { return page_->Item<QComboBox>(1034); }
+
+    std::unique_ptr<NetInfoPage> page_;
+};
+
+QTEST_MAIN(NetInfoPageTest)
+#include "netinfo_page_test.moc"
