@@ -37,7 +37,8 @@ NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
 {
     connect(Item<QPushButton>(kRefreshButton), &QPushButton::clicked, this, &NetStatPage::RefreshConnections);
     connect(Item<QPushButton>(kKillButton), &QPushButton::clicked, this, &NetStatPage::KillSelectedConnection);
-    connect(Item<QCheckBox>(kEnabledBox), &QCheckBox::clicked, this, &NetStatPage::OnAutoRefreshSwitch);
+    // toggled, not clicked: a screen reader's Toggle changes the box without a click.
+    connect(Item<QCheckBox>(kEnabledBox), &QCheckBox::toggled, this, &NetStatPage::OnAutoRefreshSwitch);
     connect(&autoRefresh_, &QTimer::timeout, this, &NetStatPage::RefreshConnections);
     RefreshConnections();
 }
