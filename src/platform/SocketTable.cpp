@@ -47,10 +47,10 @@ class DumpParser {
 public:
     explicit DumpParser(std::vector<DiagSocket>* sockets) : sockets_(sockets) {}
 
-    // Reads one datagram; true once the dump has ended, or is broken.
-    bool Feed(std::string_view datagram);
-    // 0 for a whole dump; the kernel's errno; EPROTO for a reply cut short.
-    int Result() const { return ended_ ? error_ : EPROTO; }
+    // Reads one or more whole messages; true once the dump has ended, or is broken.
+    bool Feed(std::string_view messages);
+    // 0, the kernel's errno, or EPROTO for a message cut short.
+    int Result() const { return error_; }
     bool Interrupted() const { return interrupted_; }
 
 private:
@@ -62,19 +62,18 @@ private:
     int error_ = 0;
 };
 
-bool DumpParser::Feed(std::string_view datagram)
+bool DumpParser::Feed(std::string_view messages)
 {
     size_t pos = 0;
-    while (!ended_ && datagram.size() - pos >= sizeof(nlmsghdr)) {
+    while (!ended_ && pos < messages.size()) {
         nlmsghdr header;
-        std::memcpy(&header, datagram.data() + pos, sizeof header);
-        if (header.nlmsg_len < sizeof header || header.nlmsg_len > datagram.size() - pos) {
-            ended_ = true;
-            error_ = EPROTO;
+        if (messages.size() - pos < sizeof header)
             break;
-        }
-        std::string_view payload = datagram.substr(pos + sizeof header, header.nlmsg_len - sizeof header);
-        pos += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), datagram.size() - pos);
+        std::memcpy(&header, messages.data() + pos, sizeof header);
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > messages.size() - pos)
+            break;
+        std::string_view payload = messages.substr(pos + sizeof header, header.nlmsg_len - sizeof header);
+        pos += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), messages.size() - pos);
         if (header.nlmsg_flags & NLM_F_DUMP_INTR)
             interrupted_ = true;
         if (header.nlmsg_type == NLMSG_DONE) {
@@ -88,6 +87,10 @@ bool DumpParser::Feed(std::string_view datagram)
         } else if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && payload.size() >= sizeof(inet_diag_msg)) {
             ReadSocket(payload);
         }
+    }
+    if (!ended_ && pos < messages.size()) {
+        ended_ = true;
+        error_ = EPROTO;
     }
     return ended_;
 }

@@ -30,13 +30,14 @@ struct UdpRow {
 std::uint32_t TableStateOf(int linuxState);
 
 // Where the dumps come from. Dump sends one SOCK_DIAG_BY_FAMILY dump request
-// and hands each datagram of the reply (whole netlink messages) to chunk as it
-// arrives, until chunk returns true: the dump has ended. It returns 0, or an
-// errno (ENOENT or EPROTONOSUPPORT when the diag module for that family or
-// protocol is missing). Tests replay recorded replies through it.
+// and hands the reply's messages to chunk as they arrive (one or more whole
+// netlink messages at a time; NLMSG_DONE may or may not be among them), until
+// chunk returns true or the reply ends. It returns 0 for a reply read to its
+// end, or an errno (ENOENT or EPROTONOSUPPORT when the diag module for that
+// family or protocol is missing). Tests replay recorded replies through it.
 class SockDiagSource {
 public:
-    using Chunk = std::function<bool(std::string_view datagram)>;
+    using Chunk = std::function<bool(std::string_view messages)>;
     virtual ~SockDiagSource() = default;
     virtual int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk) = 0;
     // The text of /proc/net/<name> ("tcp", "tcp6", "udp", "udp6"), for hosts
