@@ -6,20 +6,16 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh" "$top/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-# Ping, Traceroute, Packet Capture and NetStat's kill ask the helper for what
-# needs privilege. Linking it anew drops its file capabilities, so check each time.
+# Ping, Traceroute, Packet Capture and NetStat's kill go through the privilege
+# helper, which the members of the group quorlix may run. Linking it anew drops
+# its owner, mode and file capabilities, so check each time.
 helper="$top/build/release/src/quorlix-netcap"
-caps="cap_net_raw,cap_net_admin+ep"
-if ! getcap "$helper" 2>/dev/null | grep -q 'cap_net_admin,cap_net_raw=ep'; then
-  if [ "$(id -u)" -eq 0 ]; then
-    setcap "$caps" "$helper"
-  elif command -v sudo >/dev/null && sudo setcap "$caps" "$helper"; then
-    :
-  else
-    echo "The privilege helper has no capabilities, so Ping, Traceroute, Packet Capture and" >&2
-    echo "Kill Connection will fail. Grant them as root with:" >&2
-    echo "  setcap $caps $helper" >&2
-  fi
+if ! getcap "$helper" 2>/dev/null | grep -q 'cap_net_admin,cap_net_raw=ep' ||
+   [ "$(stat -c '%U:%G %a' "$helper")" != "root:quorlix 750" ]; then
+  "$top/scripts/setup-helper.sh" "$helper" || true
+elif ! id -nG | tr ' ' '\n' | grep -qx quorlix && [ "$(id -u)" -ne 0 ]; then
+  echo "You are not in the group quorlix, so Ping, Traceroute, Packet Capture and Kill" >&2
+  echo "Connection will fail. Join it with:  sudo usermod -aG quorlix \$USER  (then log in again)" >&2
 fi
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then

@@ -10,26 +10,14 @@
 #include <cerrno>
 
 #include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
-#include "netcap/NetcapClient.h"
+#include "platform/SockDiag.h"
 
 namespace {
 
 constexpr int kLineChars = 299;     // the line read back, as into a 300-character buffer
 constexpr int kScrollBackLines = 100;
-
-// Destroys the connection: 0 when it is gone, else an errno (EPERM without the privilege).
-int DestroyConnection(const TcpRow& row)
-{
-    NetcapRequest request;
-    request.kind = NetcapKind::KillTcp;
-    request.localAddress = row.localAddr;
-    request.localPort = ntohs(std::uint16_t(row.localPort));
-    request.remoteAddress = row.remoteAddr;
-    request.remotePort = ntohs(std::uint16_t(row.remotePort));
-    const NetcapResult result = AskNetcap(request, nullptr);
-    return result.outcome == NetcapResult::Outcome::Answered ? result.error : EPERM;
-}
 
 }  // namespace
 
@@ -113,8 +101,14 @@ void NetStatPage::KillSelectedConnection()
     }
     if (!Message(QStringLiteral("Kill Connection?"), MessageKind::Confirm))
         return;
-    if (DestroyConnection(row) != 0)
+    // The exact connection, by the cookie of its lookup; a row of a dual-stack
+    // socket through its IPv4-mapped addresses.
+    const TcpKillResult result = KillTcpConnection({row.localAddr, ntohs(std::uint16_t(row.localPort)), row.remoteAddr,
+                                                    ntohs(std::uint16_t(row.remotePort))});
+    if (result.failure != PrivilegeFailure::None || result.error != 0) {
         Message(QStringLiteral("Error: Unable To Kill Connection!"), MessageKind::Failure);
+        PostPrivilegeHint(this, PrivilegedOperation::Kill, result.failure);
+    }
     RefreshConnections();
 }
 

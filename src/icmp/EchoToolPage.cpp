@@ -4,7 +4,8 @@
 #include <QPushButton>
 
 #include "app/OutputPane.h"
-#include "icmp/IcmpPrivilegeHint.h"
+#include "app/PrivilegeHint.h"
+#include "platform/IcmpEchoSocket.h"
 #include "platform/ThreadCancel.h"
 
 namespace {
@@ -30,8 +31,8 @@ void EchoToolPage::OnQueryButton()
         task.ClearOutput();
         ThreadCancelScope cancel(&task.Token());  // STOP wakes the echo's wait
         tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, &task.Token());
-        if (IcmpOpenFailure failure = LastIcmpOpenFailure(); failure != IcmpOpenFailure::None)
-            task.RunOnUi([&] { PostIcmpPrivilegeHint(this, failure); });
+        if (PrivilegeFailure failure = LastIcmpOpenFailure(); failure != PrivilegeFailure::None)
+            task.RunOnUi([&] { PostPrivilegeHint(this, PrivilegedOperation::Echo, failure); });
     });
 }
 

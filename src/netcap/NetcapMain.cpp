@@ -1,31 +1,45 @@
-// quorlix-netcap: the one privileged piece of Quorlix. Installed with the file
-// capabilities cap_net_raw,cap_net_admin, it serves exactly one request that
-// arrives on its standard input (one end of a Unix SOCK_SEQPACKET pair), answers
-// on the same socket and exits. It opens a raw ICMP socket, opens a packet
-// socket bound to one interface, or destroys one TCP connection; it refuses
-// everything else (see NetcapRequest.h for the wire form).
+// quorlix-netcap: the one privileged piece of Quorlix. Installed root:quorlix,
+// mode 0750, with the file capabilities cap_net_raw,cap_net_admin, it serves
+// one run for the program, over the Unix SOCK_SEQPACKET socket pair that is
+// its standard input (see NetcapRequest.h for the messages):
+//
+//   echo     it sends each echo asked for from its own raw ICMP socket and
+//            answers with the echo's record;
+//   capture  it relays the frames of one interface that pass the locked
+//            kernel filter, and its drop count at the end;
+//   kill     it destroys one established TCP connection, looked up exactly.
+//
+// It never hands a socket out, never sends anything but ICMP echo requests,
+// keeps only the capability the request needs and drops even that before
+// answering. Everything else is refused.
 
-#include <arpa/inet.h>
-#include <linux/if_ether.h>
-#include <linux/if_packet.h>
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
-#include <net/if.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
-#include "netcap/NetcapRequest.h"
+#include "platform/CaptureChannel.h"
+#include "platform/IcmpEchoSocket.h"
+#include "platform/IcmpLibrary.h"
+#include "platform/NetcapRequest.h"
+#include "platform/SockDiag.h"
 
 namespace {
 
 constexpr int kChannel = 0;
+// A run that gets no request in this time ends itself.
+constexpr unsigned kRequestWaitSeconds = 5;
+constexpr int kFramesPerRound = 64;
 
-bool IsSeqPacketChannel(int fd)
+// The channel must be a socket pair of the user who started us: the real uid.
+bool IsCallersChannel(int fd)
 {
     int domain = 0, type = 0;
     socklen_t len = sizeof domain;
@@ -34,115 +48,131 @@ bool IsSeqPacketChannel(int fd)
     len = sizeof type;
     if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0)
         return false;
-    return domain == AF_UNIX && type == SOCK_SEQPACKET;
+    ucred peer{};
+    len = sizeof peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0)
+        return false;
+    return domain == AF_UNIX && type == SOCK_SEQPACKET && peer.uid == getuid();
 }
 
-// Sends the answer, with fd attached when it is a socket to hand over.
-bool Answer(int error, int fd)
+// Keeps capability alone in the permitted and effective sets (none when
+// negative); nothing inheritable, nothing ambient, and no way back.
+bool KeepOnlyCapability(int capability)
 {
-    const std::string text = FormatNetcapReply(error);
-    iovec iov{const_cast<char*>(text.data()), text.size()};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (fd >= 0) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (capability >= 0) {
+        data[capability / 32].permitted = 1u << (capability % 32);
+        data[capability / 32].effective = 1u << (capability % 32);
     }
-    return sendmsg(kChannel, &msg, MSG_NOSIGNAL) == ssize_t(text.size());
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    return syscall(SYS_capset, &header, data) == 0;
 }
 
-int OpenRawIcmp(int& error)
+bool Send(const void* data, std::size_t size)
+{
+    return send(kChannel, data, size, MSG_NOSIGNAL) == ssize_t(size);
+}
+
+bool Answer(int error)
+{
+    if (!KeepOnlyCapability(-1))
+        return false;
+    const std::string text = FormatNetcapReply(error);
+    return Send(text.data(), text.size());
+}
+
+int ServeEcho()
 {
     int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    error = fd < 0 ? errno : 0;
-    return fd;
+    if (!Answer(fd < 0 ? errno : 0) || fd < 0)
+        return 1;
+    alarm(0);
+    LoadIcmpLibrary();
+    const IcmpHandle handle = WrapRawEchoSocket(fd);
+    std::vector<std::uint8_t> message(sizeof(NetcapEchoAsk) + kNetcapMaxEchoData + 1);
+    std::vector<std::uint8_t> reply(sizeof(IcmpEchoReply) + kNetcapMaxEchoData);
+    std::vector<std::uint8_t> data;
+    for (;;) {
+        msghdr msg{};
+        iovec iov{message.data(), message.size()};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        ssize_t n = recvmsg(kChannel, &msg, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            return 0;  // the program closed its end
+        auto ask = n > 0 && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
+                       ? ParseNetcapEchoAsk(message.data(), std::size_t(n), data)
+                       : std::nullopt;
+        if (!ask)
+            return 1;
+        IpOptionInformation options{ask->ttl, ask->tos, ask->flags, 0, nullptr};
+        const std::uint32_t replied =
+            GuardedIcmpSendEcho(handle, ask->destination, data.data(), std::uint16_t(data.size()), &options,
+                                reply.data(), std::uint32_t(reply.size()), ask->timeoutMs);
+        IcmpEchoReply record;
+        std::memcpy(&record, reply.data(), sizeof record);
+        NetcapEchoAnswer answer;
+        answer.serial = ask->serial;
+        answer.replied = replied ? 1 : 0;
+        answer.address = record.Address;
+        answer.status = record.Status;
+        answer.roundTripMs = record.RoundTripTime;
+        answer.ttl = record.Options.Ttl;
+        const std::size_t dataSize = replied && record.Data ? record.DataSize : 0;
+        const auto out = FormatNetcapEchoAnswer(answer, reply.data() + sizeof record, dataSize);
+        if (!Send(out.data(), out.size()))
+            return 1;
+    }
 }
 
-// A packet socket seeing both directions (ETH_P_ALL), data from the network
-// header on (SOCK_DGRAM), bound to the one interface asked for.
-int OpenPacketSocket(const std::string& interfaceName, int& error)
+int ServeCapture(const NetcapRequest& request)
 {
-    unsigned index = if_nametoindex(interfaceName.c_str());
-    if (index == 0) {
-        error = ENODEV;
-        return -1;
-    }
-    int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ALL));
-    if (fd < 0) {
-        error = errno;
-        return -1;
-    }
-    sockaddr_ll where{};
-    where.sll_family = AF_PACKET;
-    where.sll_protocol = htons(ETH_P_ALL);
-    where.sll_ifindex = int(index);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
-        error = errno;
-        close(fd);
-        return -1;
-    }
-    error = 0;
-    return fd;
-}
-
-// SOCK_DESTROY through sock_diag. The kernel checks CAP_NET_ADMIN of this
-// process; without a cookie it finds the socket by its four address fields.
-int KillTcpConnection(const NetcapRequest& request)
-{
-    int nl = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (nl < 0)
-        return errno;
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 body;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DESTROY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-    message.header.nlmsg_seq = 1;
-    message.body.sdiag_family = AF_INET;
-    message.body.sdiag_protocol = IPPROTO_TCP;
-    message.body.idiag_states = ~0u;
-    message.body.id.idiag_sport = htons(request.localPort);
-    message.body.id.idiag_dport = htons(request.remotePort);
-    message.body.id.idiag_src[0] = request.localAddress;
-    message.body.id.idiag_dst[0] = request.remoteAddress;
-    message.body.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    message.body.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(nl, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
-        int error = errno;
-        close(nl);
-        return error;
-    }
-    alignas(nlmsghdr) char reply[512];
-    ssize_t n = recv(nl, reply, sizeof reply, 0);
-    int error = n < 0 ? errno : EPROTO;
-    close(nl);
-    if (n >= ssize_t(NLMSG_LENGTH(sizeof(nlmsgerr)))) {
-        const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
-        if (header->nlmsg_type == NLMSG_ERROR) {
-            const auto* ack = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
-            error = -ack->error;
+    int error = 0;
+    const CaptureFilterSettings settings{request.protocolFilter, request.portDirection, request.portFilter};
+    const int fd = OpenPacketCapture(request.interfaceName, settings, error);
+    if (!Answer(error) || fd < 0)
+        return 1;
+    alarm(0);
+    const bool loopback = IsLoopbackInterface(request.interfaceName);
+    std::uint8_t frame[1 + kCaptureFrameMax];
+    frame[0] = kNetcapFrame;
+    for (;;) {
+        pollfd watch[2] = {{kChannel, POLLIN, 0}, {fd, POLLIN, 0}};
+        if (poll(watch, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return 1;
+        }
+        if (watch[0].revents)
+            break;  // "stop", the program's end closed, or anything else: the session ends
+        if (watch[1].revents & (POLLERR | POLLNVAL))
+            return 1;
+        // A bounded batch, so that a busy interface cannot keep "stop" unread.
+        for (int i = 0; i < kFramesPerRound; ++i) {
+            const long n = ReadPacketFrame(fd, loopback, frame + 1, kCaptureFrameMax);
+            if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + 1)))
+                return 1;
+            if (n == 0)
+                break;
         }
     }
-    return error;
+    const std::uint32_t drops = PacketDrops(fd);
+    std::uint8_t end[1 + sizeof drops] = {kNetcapEnd};
+    std::memcpy(end + 1, &drops, sizeof drops);
+    Send(end, sizeof end);
+    return 0;
 }
 
 }  // namespace
 
 int main()
 {
-    if (!IsSeqPacketChannel(kChannel))
+    alarm(kRequestWaitSeconds);
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    if (!IsCallersChannel(kChannel))
         return 2;
 
     char text[kNetcapMaxMessage + 1];
@@ -153,28 +183,25 @@ int main()
     ssize_t n = recvmsg(kChannel, &msg, 0);
     if (n <= 0)
         return 2;
-    auto request = (msg.msg_flags & MSG_TRUNC) ? std::nullopt
-                                               : ParseNetcapRequest(std::string_view(text, size_t(n)));
+    auto request = (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) ? std::nullopt
+                                                              : ParseNetcapRequest(std::string_view(text, size_t(n)));
     if (!request) {
-        Answer(EINVAL, -1);
+        Answer(EINVAL);
         return 1;
     }
-
-    int error = 0;
-    int fd = -1;
+    const int needed = request->kind == NetcapKind::KillTcp ? CAP_NET_ADMIN : CAP_NET_RAW;
+    if (!KeepOnlyCapability(needed) && !KeepOnlyCapability(-1))
+        return 1;
     switch (request->kind) {
-    case NetcapKind::RawIcmp:
-        fd = OpenRawIcmp(error);
-        break;
-    case NetcapKind::PacketSocket:
-        fd = OpenPacketSocket(request->interfaceName, error);
-        break;
-    case NetcapKind::KillTcp:
-        error = KillTcpConnection(*request);
-        break;
+    case NetcapKind::Echo:
+        return ServeEcho();
+    case NetcapKind::Capture:
+        return ServeCapture(*request);
+    case NetcapKind::KillTcp: {
+        const int error = DestroyTcpConnection(
+            {request->localAddress, request->localPort, request->remoteAddress, request->remotePort});
+        return Answer(error) && error == 0 ? 0 : 1;
     }
-    bool sent = Answer(error, fd);
-    if (fd >= 0)
-        close(fd);
-    return sent && error == 0 ? 0 : 1;
+    }
+    return 1;
 }

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "netcap/NetcapClient.h"
+#include "platform/NetcapClient.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/PollWait.h"
 #include "platform/ThreadCancel.h"
@@ -34,7 +34,7 @@ constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 constexpr std::uint8_t kIpProtocolIcmp = 1;
 
-thread_local IcmpOpenFailure t_openFailure = IcmpOpenFailure::None;
+thread_local PrivilegeFailure t_openFailure = PrivilegeFailure::None;
 
 std::uint16_t RandomU16()
 {
@@ -99,6 +99,8 @@ struct EchoSocket {
     int fd = -1;
     bool datagram = false;       // ICMP datagram socket: the kernel sets the identifier
     std::uint16_t identifier = 0;
+    NetcapSession helper;        // the helper's echo session, when fd is its socket pair
+    std::uint32_t serial = 0;
 };
 
 std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes)
@@ -148,45 +150,12 @@ void WriteRecord(void* reply, std::uint32_t replySize, const IcmpAnswer& answer,
 
 IcmpHandle Wrap(int fd, bool datagram)
 {
-    auto* s = new EchoSocket{fd, datagram, RandomU16()};
+    auto* s = new EchoSocket{fd, datagram, RandomU16(), {}, 0};
     return reinterpret_cast<IcmpHandle>(s);
 }
 
-EchoSocket* Unwrap(IcmpHandle handle)
+IcmpHandle WrapRaw(int fd)
 {
-    return handle == kInvalidIcmpHandle || handle == 0 ? nullptr : reinterpret_cast<EchoSocket*>(handle);
-}
-
-IcmpHandle EchoOpen()
-{
-    t_openFailure = IcmpOpenFailure::None;
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0) {
-        int on = 1;
-        setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-        return Wrap(fd, true);
-    }
-    fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd < 0) {
-        NetcapRequest request;
-        request.kind = NetcapKind::RawIcmp;
-        NetcapResult result = AskNetcap(request, ThreadCancelToken());
-        fd = result.fd;
-        if (fd < 0) {
-            switch (result.outcome) {
-            case NetcapResult::Outcome::HelperMissing:
-                t_openFailure = IcmpOpenFailure::HelperMissing;
-                break;
-            case NetcapResult::Outcome::Answered:
-                t_openFailure = IcmpOpenFailure::HelperRefused;
-                break;
-            case NetcapResult::Outcome::HelperFailed:
-                t_openFailure = IcmpOpenFailure::HelperFailed;
-                break;
-            }
-            return kInvalidIcmpHandle;
-        }
-    }
     // Raw sockets see every ICMP packet of the host: let only the kinds that
     // can answer an echo wake us.
     icmp_filter filter{};
@@ -196,12 +165,42 @@ IcmpHandle EchoOpen()
     return Wrap(fd, false);
 }
 
+EchoSocket* Unwrap(IcmpHandle handle)
+{
+    return handle == kInvalidIcmpHandle || handle == 0 ? nullptr : reinterpret_cast<EchoSocket*>(handle);
+}
+
+IcmpHandle EchoOpen()
+{
+    t_openFailure = PrivilegeFailure::None;
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0) {
+        int on = 1;
+        setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+        return Wrap(fd, true);
+    }
+    fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0)
+        return WrapRaw(fd);
+    NetcapSession session = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, ThreadCancelToken());
+    if (session.fd < 0) {
+        // An answer other than EPERM (no capability) is the helper failing.
+        t_openFailure = session.failure == PrivilegeFailure::None ? PrivilegeFailure::HelperFailed : session.failure;
+        return kInvalidIcmpHandle;
+    }
+    auto* s = new EchoSocket{session.fd, false, 0, session, 0};
+    return reinterpret_cast<IcmpHandle>(s);
+}
+
 int EchoClose(IcmpHandle handle)
 {
     EchoSocket* s = Unwrap(handle);
     if (!s)
         return 0;
-    close(s->fd);
+    if (s->helper.fd >= 0)
+        CloseNetcapSession(s->helper);
+    else
+        close(s->fd);
     delete s;
     return 1;
 }
@@ -269,6 +268,53 @@ Received ReadErrorQueue(int fd, std::uint16_t sequence, IcmpAnswer& answer)
     return Received::Nothing;
 }
 
+// One echo through the helper's session: it sends the echo and waits for its
+// answer; this side waits a little longer than the echo's time-out.
+std::uint32_t SendThroughHelper(EchoSocket& s, std::uint32_t destination, const void* requestData,
+                                std::uint16_t requestSize, const IpOptionInformation* options, void* replyBuffer,
+                                std::uint32_t replySize, std::uint32_t timeoutMs)
+{
+    constexpr std::uint32_t kHelperMarginMs = 3000;
+    NetcapEchoAsk ask;
+    ask.serial = ++s.serial;
+    ask.destination = destination;
+    ask.timeoutMs = std::clamp<std::uint32_t>(timeoutMs, 1, kNetcapMaxEchoTimeoutMs);
+    ask.ttl = options && options->Ttl ? options->Ttl : 64;  // the kernel's own default
+    ask.tos = options ? options->Tos : 0;
+    ask.flags = options ? options->Flags : 0;
+    IcmpAnswer answer;
+    answer.status = kIpGeneralFailure;
+    const std::vector<std::uint8_t> message = FormatNetcapEchoAsk(ask, requestData, requestSize);
+    if (requestSize > kNetcapMaxEchoData ||
+        send(s.fd, message.data(), message.size(), MSG_NOSIGNAL) != ssize_t(message.size())) {
+        WriteRecord(replyBuffer, replySize, answer, 0);
+        return 0;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ask.timeoutMs + kHelperMarginMs);
+    std::vector<std::uint8_t> received(sizeof(NetcapEchoAnswer) + kNetcapMaxEchoData + 1);
+    std::vector<std::uint8_t> data;
+    for (;;) {
+        WaitResult waited = WaitForFd(s.fd, POLLIN, ThreadCancelToken(), deadline);
+        if (waited == WaitResult::Cancelled || waited == WaitResult::TimedOut) {
+            answer.status = kIpReqTimedOut;
+            break;
+        }
+        long n = waited == WaitResult::Ready ? ReceiveNetcapMessage(s.fd, received.data(), received.size()) : -1;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        auto reply = n > 0 ? ParseNetcapEchoAnswer(received.data(), std::size_t(n), data) : std::nullopt;
+        if (!reply)
+            break;  // the helper is gone or said something else: a failed echo
+        if (reply->serial != ask.serial)
+            continue;  // the answer to an echo given up before
+        answer = IcmpAnswer{reply->address, reply->status, std::uint8_t(reply->ttl), 0, 0};
+        WriteRecord(replyBuffer, replySize, answer, reply->roundTripMs, data.data(), data.size());
+        return reply->replied;
+    }
+    WriteRecord(replyBuffer, replySize, answer, 0);
+    return 0;
+}
+
 std::uint32_t EchoSend(IcmpHandle handle, std::uint32_t destination, const void* requestData,
                        std::uint16_t requestSize, const IpOptionInformation* options, void* replyBuffer,
                        std::uint32_t replySize, std::uint32_t timeoutMs)
@@ -276,6 +322,9 @@ std::uint32_t EchoSend(IcmpHandle handle, std::uint32_t destination, const void*
     EchoSocket* s = Unwrap(handle);
     if (!s || !replyBuffer || replySize < sizeof(IcmpEchoReply) || (requestSize > 0 && !requestData))
         return 0;
+    if (s->helper.fd >= 0)
+        return SendThroughHelper(*s, destination, requestData, requestSize, options, replyBuffer, replySize,
+                                 timeoutMs);
     ApplyOptions(s->fd, options);
 
     const std::uint16_t sequence = g_sequence.fetch_add(1);
@@ -452,7 +501,12 @@ bool ParseDatagramEchoReply(const std::uint8_t* data, std::size_t size, std::uin
     return true;
 }
 
-IcmpOpenFailure LastIcmpOpenFailure()
+IcmpHandle WrapRawEchoSocket(int fd)
+{
+    return fd < 0 ? kInvalidIcmpHandle : WrapRaw(fd);
+}
+
+PrivilegeFailure LastIcmpOpenFailure()
 {
     return t_openFailure;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/IcmpLibrary.h"
+#include "platform/NetcapClient.h"
 
 // The Linux echo component behind IcmpLibrary: the three operations of the
 // platform's echo library on an ICMP socket.
@@ -11,8 +12,9 @@
 // Open tries, in this order: an ICMP datagram socket (allowed where the
 // caller's group is inside net.ipv4.ping_group_range; the kernel then owns the
 // identifier and reports routers' errors through IP_RECVERR), a raw ICMP
-// socket of the process's own (root or CAP_NET_RAW), and a raw socket handed
-// over by the privilege helper. Send writes one echo with the caller's
+// socket of the process's own (root or CAP_NET_RAW), and the privilege
+// helper's echo session, where the helper sends each echo from its own raw
+// socket through this same code and answers with the record. Send writes one echo with the caller's
 // time-to-live and data and waits for the answer to that echo alone, matched
 // by identifier and sequence, while also watching the calling thread's cancel
 // token (ThreadCancel.h). Close releases the socket.
@@ -45,10 +47,8 @@ bool ParseDatagramEchoReply(const std::uint8_t* data, std::size_t size, std::uin
 
 // Why the last open on the calling thread found no socket; None after a
 // success. Like errno, it belongs to the thread.
-enum class IcmpOpenFailure {
-    None,
-    HelperMissing,   // neither socket of our own, and the helper is not there
-    HelperRefused,   // the helper ran but could not open one (no capability)
-    HelperFailed,    // the helper gave no answer
-};
-IcmpOpenFailure LastIcmpOpenFailure();
+PrivilegeFailure LastIcmpOpenFailure();
+
+// A handle of the echo component over a raw ICMP socket the caller opened
+// (the helper's); the component owns the socket from here on.
+IcmpHandle WrapRawEchoSocket(int fd);

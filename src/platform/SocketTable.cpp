@@ -7,16 +7,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string_view>
+
+#include "platform/SockDiag.h"
 
 namespace {
 
@@ -241,14 +241,6 @@ public:
 
 int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk)
 {
-    int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0)
-        return errno;
-    // The kernel answers a dump at once; the time-out only guards against a
-    // reply that never ends.
-    timeval limit{5, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-
     struct {
         nlmsghdr header;
         inet_diag_req_v2 body;
@@ -260,27 +252,9 @@ int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t
     request.body.sdiag_family = family;
     request.body.sdiag_protocol = protocol;
     request.body.idiag_states = states;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    ssize_t n;
-    do
-        n = sendto(fd, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel);
-    while (n < 0 && errno == EINTR);
-    int error = n < 0 ? errno : 0;
-
-    // The kernel fills at most 32 KiB a datagram.
-    alignas(nlmsghdr) static thread_local char buffer[64 * 1024];
-    while (error == 0) {
-        n = recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            error = n < 0 ? errno : EPROTO;
-        else if (chunk(std::string_view(buffer, size_t(n))))
-            break;
-    }
-    close(fd);
-    return error;
+    return SockDiagExchange(&request, sizeof request, [&](const nlmsghdr& message) {
+        return !chunk(std::string_view(reinterpret_cast<const char*>(&message), message.nlmsg_len));
+    });
 }
 
 bool KernelSource::ProcTable(const char* name, std::string* text)

@@ -1,11 +1,13 @@
-// The privilege helper's request parser: whatever it accepts formats back to
-// the same request.
+// The privilege helper's parsers of what the other side sends: whatever the
+// request parser accepts formats back to the same request, and the session
+// messages are read within their bounds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
-#include "netcap/NetcapRequest.h"
+#include "platform/NetcapRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -15,5 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     ParseNetcapReply(text);
+    std::vector<std::uint8_t> rest;
+    if (auto ask = ParseNetcapEchoAsk(data, size, rest)) {
+        if (FormatNetcapEchoAsk(*ask, rest.data(), rest.size()) != std::vector<std::uint8_t>(data, data + size))
+            std::abort();
+    }
+    ParseNetcapEchoAnswer(data, size, rest);
     return 0;
 }

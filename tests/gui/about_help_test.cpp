@@ -233,9 +233,11 @@ private slots:
             QVERIFY2(section.contains(QStringLiteral("href=\"#TOP\"")), qPrintable(name + " links back to TOP"));
             QVERIFY2(!kTools.contains(name) || section.contains(headings), qPrintable(name));
         }
-        // What is particular to Linux: the helper's grant and the capture's limit.
-        QVERIFY(PlainText(Section(html, QStringLiteral("requirements")))
-                    .contains(QStringLiteral("setcap cap_net_raw,cap_net_admin+ep /path/to/quorlix-netcap")));
+        // What is particular to Linux: the helper's group and grant, and the capture's limit.
+        const QString requirements = PlainText(Section(html, QStringLiteral("requirements")));
+        for (const char* words : {"sudo usermod -aG quorlix $USER", "root:quorlix",
+                                  "setcap cap_net_raw,cap_net_admin+ep /path/to/quorlix-netcap"})
+            QVERIFY2(requirements.contains(QString::fromLatin1(words)), words);
         QVERIFY(PlainText(Section(html, QStringLiteral("packet"))).contains(QStringLiteral("1,000,000 characters")));
         // The licence and the disclaimer as the About page words them, then the rights notice.
         for (const auto& [name, text] : {std::pair{"licence", AboutLicenceText()}, {"disclaimer", AboutDisclaimerText()}}) {

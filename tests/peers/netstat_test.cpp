@@ -2,7 +2,8 @@
 // namespace of its own, so the table holds only those: a listener, an
 // established pair, a pair in TIME_WAIT, a UDP socket and a dual-stack [::]
 // listener with an IPv4 client; compared with ss(8) for the same namespace.
-// Needs root for the namespace and the kill.
+// Needs root for the namespace and the kill; the kill is run again as nobody
+// in the group quorlix, through the privilege helper.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -27,9 +28,11 @@
 #include <vector>
 
 #include "app/OutputPane.h"
+#include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetStatPage.h"
-#include "netcap/NetcapClient.h"
+#include "platform/NetcapClient.h"
 #include "support/GuiTest.h"
+#include "support/PrivilegeTest.h"
 #include "support/TestNamespace.h"
 
 namespace {
@@ -120,14 +123,17 @@ protected:
 
     void SetUp() override
     {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root: makes a network namespace and kills connections";
-        ns_ = std::make_unique<TestNamespace>("qx13-netstat");
-        home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
-        close(inside);
-        SetNetcapHelperPath(QUORLIX_BINARY_DIR "/src/quorlix-netcap");
+        if (const char* helper = std::getenv("QUORLIX_NETSTAT_HELPER")) {
+            SetNetcapHelperPath(helper);  // run by KillAsMemberThroughTheHelper, in its namespace
+        } else {
+            if (geteuid() != 0)
+                GTEST_SKIP() << "needs root: makes a network namespace and kills connections";
+            ns_ = std::make_unique<TestNamespace>("qx13-netstat");
+            home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
+            close(inside);
+        }
 
         listener_ = Listen(7001);
         established_ = Connect(listener_, 7001);
@@ -138,7 +144,7 @@ protected:
         const sockaddr_in udp = Loopback(7003);
         bind(Keep(socket(AF_INET, SOCK_DGRAM, 0)), reinterpret_cast<const sockaddr*>(&udp), sizeof udp);
         mapped_ = Connect(Listen(7004, true), 7004);
-        for (int i = 0; i < 100 && SsRows(ns_->Name()).size() != 9; ++i)
+        for (int i = 0; i < 100 && ConnectionTableText().find("TIME_WAIT") == std::string::npos; ++i)
             QTest::qWait(20);
         page_ = std::make_unique<NetStatPage>(nullptr);
         ASSERT_TRUE(Printed());
@@ -272,25 +278,41 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
 
 // The kill reads its line before asking: a refresh while the question is open
 // does not change which connection dies. The killed end sees ECONNABORTED,
-// its peer a reset, and the table is printed again without it.
+// its peer a reset, and the table is printed again without it. The server end
+// of the IPv4 client of the dual-stack listener dies through its AF_INET6 socket.
 TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
 {
-    std::string line = "127.0.0.1:7001";
-    line.resize(23, ' ');  // its column and two blanks
-    line += "127.0.0.1:" + std::to_string(established_.clientPort);
-    ASSERT_TRUE(CaretOn(line));
     const Pair later = Connect(listener_, 7001);
-    MessageRecorder recorder([&](const QString&) {
-        page_->RefreshConnections();
-        return Printed();
-    });
-    page_->KillSelectedConnection();
-    ASSERT_EQ(recorder.Texts(), QStringList{"Kill Connection?"});
-    EXPECT_EQ(ReadError(established_.server), ECONNABORTED);
-    EXPECT_EQ(ReadError(established_.client), ECONNRESET);
+    for (auto [pair, port] : {std::pair{established_, 7001}, {mapped_, 7004}}) {
+        std::string line = "127.0.0.1:" + std::to_string(port);
+        line.resize(23, ' ');  // its column and two blanks
+        line += "127.0.0.1:" + std::to_string(pair.clientPort);
+        ASSERT_TRUE(CaretOn(line));
+        MessageRecorder recorder([&](const QString&) {
+            page_->RefreshConnections();
+            return Printed();
+        });
+        page_->KillSelectedConnection();
+        ASSERT_EQ(recorder.Texts(), QStringList{"Kill Connection?"});
+        EXPECT_EQ(ReadError(pair.server), ECONNABORTED) << line;
+        EXPECT_EQ(ReadError(pair.client), ECONNRESET);
+        ASSERT_TRUE(Printed());
+        EXPECT_EQ(PaneText(page_.get()).find(line), std::string::npos);
+    }
     EXPECT_EQ(ReadError(later.server), EAGAIN);
-    ASSERT_TRUE(Printed());
-    EXPECT_EQ(PaneText(page_.get()).find(line), std::string::npos);
+}
+
+// The same kill as nobody in the group quorlix, through the helper installed
+// as it would be, in a namespace of its own.
+TEST(NetStatMemberTest, KillsThroughTheHelper)
+{
+    if (geteuid() != 0 || std::getenv("QUORLIX_NETSTAT_HELPER"))
+        GTEST_SKIP() << "needs root: makes a namespace, installs the helper, switches to nobody";
+    const TestNamespace ns("qx13-member");
+    const InstalledHelperCopy helper;
+    ASSERT_TRUE(ns.Ok() && helper.Ready());
+    EXPECT_TRUE(RunSelf(ns.Name(), "QUORLIX_NETSTAT_HELPER=" + helper.Path(),
+                        "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
 }
 
 // Auto refresh: nothing or 00 gives "1" and a refresh every second, which goes

@@ -1,4 +1,4 @@
-#include "netcap/NetcapRequest.h"
+#include "platform/NetcapRequest.h"
 
 #include <arpa/inet.h>
 
@@ -25,12 +25,13 @@ bool SplitFields(std::string_view line, std::vector<std::string_view>& fields)
     }
 }
 
-// Decimal without sign or leading zeros, at most max.
+// Decimal without sign or leading zeros, at most max. Ten digits in a 64-bit
+// accumulator cannot wrap on any build.
 std::optional<unsigned> ParseDecimal(std::string_view text, unsigned max)
 {
     if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0'))
         return std::nullopt;
-    unsigned long value = 0;
+    std::uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
@@ -92,15 +93,21 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
         return std::nullopt;
 
     NetcapRequest request;
-    if (fields[0] == "icmp" && fields.size() == 1) {
-        request.kind = NetcapKind::RawIcmp;
+    if (fields[0] == "echo" && fields.size() == 1) {
+        request.kind = NetcapKind::Echo;
         return request;
     }
-    if (fields[0] == "packet" && fields.size() == 2) {
-        if (!IsValidInterfaceName(fields[1]))
+    if (fields[0] == "capture" && fields.size() == 5) {
+        auto protocol = ParseDecimal(fields[2], 2);
+        auto direction = ParseDecimal(fields[3], 2);
+        auto port = ParseDecimal(fields[4], 65535);
+        if (!IsValidInterfaceName(fields[1]) || !protocol || !direction || !port || *port == 0)
             return std::nullopt;
-        request.kind = NetcapKind::PacketSocket;
+        request.kind = NetcapKind::Capture;
         request.interfaceName = std::string(fields[1]);
+        request.protocolFilter = int(*protocol);
+        request.portDirection = int(*direction);
+        request.portFilter = std::uint16_t(*port);
         return request;
     }
     if (fields[0] == "kill" && fields.size() == 5) {
@@ -123,10 +130,11 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
 std::string FormatNetcapRequest(const NetcapRequest& request)
 {
     switch (request.kind) {
-    case NetcapKind::RawIcmp:
-        return "icmp\n";
-    case NetcapKind::PacketSocket:
-        return "packet " + request.interfaceName + "\n";
+    case NetcapKind::Echo:
+        return "echo\n";
+    case NetcapKind::Capture:
+        return "capture " + request.interfaceName + " " + std::to_string(request.protocolFilter) + " " +
+               std::to_string(request.portDirection) + " " + std::to_string(request.portFilter) + "\n";
     case NetcapKind::KillTcp:
         return "kill " + DottedText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
                DottedText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";
@@ -150,4 +158,58 @@ std::optional<int> ParseNetcapReply(std::string_view text)
 std::string FormatNetcapReply(int error)
 {
     return error == 0 ? std::string("ok\n") : "error " + std::to_string(error) + "\n";
+}
+
+namespace {
+
+template <typename Head>
+std::optional<Head> ParseHead(const std::uint8_t* bytes, std::size_t size, std::vector<std::uint8_t>& data)
+{
+    if (!bytes || size < sizeof(Head) || size - sizeof(Head) > kNetcapMaxEchoData)
+        return std::nullopt;
+    Head head;
+    std::memcpy(&head, bytes, sizeof head);
+    data.assign(bytes + sizeof head, bytes + size);
+    return head;
+}
+
+std::vector<std::uint8_t> Concatenate(const void* head, std::size_t headSize, const void* data, std::size_t size)
+{
+    std::vector<std::uint8_t> message(headSize + size);
+    std::memcpy(message.data(), head, headSize);
+    if (size > 0)
+        std::memcpy(message.data() + headSize, data, size);
+    return message;
+}
+
+}  // namespace
+
+std::optional<NetcapEchoAsk> ParseNetcapEchoAsk(const std::uint8_t* bytes, std::size_t size,
+                                               std::vector<std::uint8_t>& data)
+{
+    auto ask = ParseHead<NetcapEchoAsk>(bytes, size, data);
+    if (!ask || ask->ttl == 0 || ask->timeoutMs == 0 || ask->timeoutMs > kNetcapMaxEchoTimeoutMs ||
+        ask->reserved != 0)
+        return std::nullopt;
+    return ask;
+}
+
+std::optional<NetcapEchoAnswer> ParseNetcapEchoAnswer(const std::uint8_t* bytes, std::size_t size,
+                                                     std::vector<std::uint8_t>& data)
+{
+    auto answer = ParseHead<NetcapEchoAnswer>(bytes, size, data);
+    if (!answer || answer->replied > 1 || answer->ttl > 255 || (!answer->replied && !data.empty()))
+        return std::nullopt;
+    return answer;
+}
+
+std::vector<std::uint8_t> FormatNetcapEchoAsk(const NetcapEchoAsk& ask, const void* data, std::size_t size)
+{
+    return Concatenate(&ask, sizeof ask, data, size);
+}
+
+std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer, const void* data,
+                                                 std::size_t size)
+{
+    return Concatenate(&answer, sizeof answer, data, size);
 }

@@ -1,0 +1,82 @@
+#include "app/PrivilegeHint.h"
+
+#include <QMetaObject>
+#include <array>
+#include <atomic>
+
+#include "app/ToolPage.h"
+
+namespace {
+
+std::array<std::atomic<bool>, 3> g_hintShown{};
+
+QString WhatIsNeeded(PrivilegedOperation operation)
+{
+    switch (operation) {
+    case PrivilegedOperation::Echo:
+        return QStringLiteral(
+            "Ping and Traceroute need an ICMP socket. This system allows no unprivileged one "
+            "(net.ipv4.ping_group_range) and the program holds no cap_net_raw, so they ask the privilege "
+            "helper, but ");
+    case PrivilegedOperation::Capture:
+        return QStringLiteral(
+            "Packet Capture needs a packet socket (cap_net_raw). The program holds no such privilege, so it "
+            "asks the privilege helper, but ");
+    case PrivilegedOperation::Kill:
+        return QStringLiteral(
+            "Killing a connection needs cap_net_admin. The program holds no such privilege, so it asks the "
+            "privilege helper, but ");
+    }
+    return {};
+}
+
+}  // namespace
+
+QString PrivilegeHintText(PrivilegedOperation operation, PrivilegeFailure failure)
+{
+    const QString helper = QString::fromStdString(NetcapHelperPath());
+    QString why;
+    switch (failure) {
+    case PrivilegeFailure::None:
+        return {};
+    case PrivilegeFailure::HelperMissing:
+        why = QStringLiteral("the helper quorlix-netcap is not at %1.").arg(helper);
+        break;
+    case PrivilegeFailure::HelperDenied:
+        why = QStringLiteral("you may not run the helper %1: it is for the members of the group %2.")
+                  .arg(helper, QLatin1String(kHelperGroup));
+        break;
+    case PrivilegeFailure::HelperRefused:
+        why = QStringLiteral(
+                  "the helper %1 lacks its capabilities. An administrator grants them with:\n\n"
+                  "sudo setcap cap_net_raw,cap_net_admin+ep %1")
+                  .arg(helper);
+        break;
+    case PrivilegeFailure::HelperFailed:
+        why = QStringLiteral("the helper %1 did not answer.").arg(helper);
+        break;
+    }
+    return WhatIsNeeded(operation) + why +
+           QStringLiteral(
+               "\n\nMembers of the group %1 may use the helper for Ping, Traceroute, Packet Capture and "
+               "killing connections. Join the group with:\n\n%2\n\nthen log out and in again.")
+               .arg(QLatin1String(kHelperGroup), QLatin1String(kJoinHelperGroup));
+}
+
+void PostPrivilegeHint(ToolPage* page, PrivilegedOperation operation, PrivilegeFailure failure)
+{
+    if (failure == PrivilegeFailure::None || g_hintShown[std::size_t(operation)].exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        page,
+        [page, operation, failure] {
+            page->Message(PrivilegeHintText(operation, failure), MessageKind::Warning);
+        },
+        Qt::QueuedConnection);
+}
+
+void ResetPrivilegeHints()
+{
+    for (auto& shown : g_hintShown)
+        shown = false;
+}

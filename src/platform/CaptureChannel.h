@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "capture/CaptureFilter.h"
+#include "platform/NetcapClient.h"
+
+class CancelToken;
+
+// The packet socket of a capture, opened and read by the same code in the
+// program (when it holds CAP_NET_RAW) and in the privilege helper.
+
+// A SOCK_DGRAM packet socket on one interface: created with protocol 0 so that
+// nothing queues before it is set up, a large receive buffer, the filter of
+// settings attached and locked (SO_LOCK_FILTER), then bound to ETH_P_ALL and
+// the interface's index, which getsockname must confirm. The socket
+// (non-blocking, close-on-exec), or -1 with error set (ENODEV: no such
+// interface; EPERM: no CAP_NET_RAW).
+int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSettings& settings, int& error);
+
+// Whether the interface is a loopback one (its outgoing copies are dropped).
+bool IsLoopbackInterface(const std::string& interfaceName);
+
+// One frame from such a socket, IP header on, at most kCaptureFrameMax bytes
+// and no longer than its IPv4 total length (short Ethernet frames come
+// padded): its size; 0 when nothing is waiting; -1 on error. Frames of other
+// protocols than IPv4, and loopback's outgoing copies when isLoopback, are
+// passed over.
+long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size);
+
+// The frames the kernel dropped since the last call (PACKET_STATISTICS).
+std::uint32_t PacketDrops(int fd);
+
+// A capture for the program: its own packet socket when it holds CAP_NET_RAW,
+// otherwise the helper's capture session, which relays the frames over a
+// socket pair. The caller never holds a packet socket it did not open itself.
+class CaptureChannel {
+public:
+    CaptureChannel() = default;
+    ~CaptureChannel();
+    CaptureChannel(const CaptureChannel&) = delete;
+    CaptureChannel& operator=(const CaptureChannel&) = delete;
+
+    // False when no capture could be opened; Failure() and Error() then say why
+    // (failure None with an errno: the interface or the socket failed).
+    bool Open(const std::string& interfaceName, const CaptureFilterSettings& settings, const CancelToken* token);
+    PrivilegeFailure Failure() const { return failure_; }
+    int Error() const { return error_; }
+
+    // What to wait on (WaitForFd, POLLIN) for the next frame; -1 when closed.
+    int Fd() const;
+    // One frame into buffer (kCaptureFrameMax bytes make room for any): its
+    // size; 0 when nothing is waiting; -1 on error or at the session's end.
+    long ReadFrame(std::uint8_t* buffer, std::size_t size);
+    // The kernel's drop count so far; through the helper, known after Close.
+    std::uint32_t Drops();
+    // Ends the capture; the helper reports its drop count first.
+    void Close();
+
+private:
+    int socket_ = -1;  // own packet socket
+    bool loopback_ = false;
+    NetcapSession session_;
+    bool ended_ = false;
+    std::uint32_t drops_ = 0;
+    PrivilegeFailure failure_ = PrivilegeFailure::None;
+    int error_ = 0;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+#include "platform/NetcapRequest.h"
+
+class CancelToken;
+
+// The program's side of the privilege helper quorlix-netcap: starts it with
+// one end of a socket pair as its standard input, sends the opening request
+// and checks the answer. The helper never hands a socket out; a session goes
+// on over the pair.
+
+// Why an operation needing privilege could not be done.
+enum class PrivilegeFailure {
+    None,
+    HelperMissing,  // no helper at NetcapHelperPath()
+    HelperDenied,   // the helper is there but this user may not run it (not in its group)
+    HelperRefused,  // it ran but lacks its capabilities (EPERM)
+    HelperFailed,   // it gave no valid answer in time, or the wait was cancelled
+};
+
+struct NetcapSession {
+    PrivilegeFailure failure = PrivilegeFailure::HelperFailed;
+    int error = 0;  // the helper's answer when failure is None: 0, or the errno it met
+    int fd = -1;    // the program's end of the pair while a session is open (error 0), else -1
+    pid_t pid = -1;
+};
+
+// Sends request to a new helper. For a kill the run is over when this returns
+// (fd -1); for a session that opened, fd is the pair to go on with, and
+// CloseNetcapSession ends it.
+NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken* token);
+void CloseNetcapSession(NetcapSession& session);
+
+// One message of a session into buffer: its size; 0 when the helper closed
+// its end; -1 on error, a truncated message or one that carried descriptors
+// (which are closed). Does not wait: EAGAIN leaves -1 with errno set.
+long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size);
+
+// The helper: beside the program's executable (a build tree), else
+// <exe dir>/../libexec/quorlix/quorlix-netcap (installed); always an absolute
+// path, empty when the program's own path cannot be read. Tests point it at a
+// copy they prepared; set it before any worker asks for it.
+std::string NetcapHelperPath();
+void SetNetcapHelperPath(const std::string& path);
+
+// Whether the process holds this capability (CAP_NET_RAW, CAP_NET_ADMIN) in its
+// effective set, so that it can do the privileged work itself.
+bool HoldsCapability(int capability);

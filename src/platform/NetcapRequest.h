@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the program and the privilege helper quorlix-netcap say to each other
+// over a Unix SOCK_SEQPACKET socket pair, one message per datagram.
+//
+// The first message opens the run; text, one line, single blanks:
+//
+//   echo\n                                       an echo session
+//   capture <interface> <protocol> <direction> <port>\n
+//                                                a capture session on <interface>; protocol 0 TCP & UDP,
+//                                                1 TCP, 2 UDP; direction 0 either port, 1 source, 2 destination
+//   kill <laddr> <lport> <raddr> <rport>\n       destroy one established IPv4 TCP connection
+//
+// The helper answers "ok\n" or "error <errno>\n". After "ok\n" a session goes
+// on with the binary messages below until the program closes its end. Nothing
+// ever carries a descriptor; anything else is refused.
+
+enum class NetcapKind { Echo, Capture, KillTcp };
+
+struct NetcapRequest {
+    NetcapKind kind = NetcapKind::Echo;
+    std::string interfaceName;        // Capture
+    int protocolFilter = 0;           // Capture, 0-2
+    int portDirection = 0;            // Capture, 0-2
+    std::uint16_t portFilter = 0;     // Capture, 1-65535
+    std::uint32_t localAddress = 0;   // KillTcp, network byte order
+    std::uint16_t localPort = 0;      // KillTcp, host byte order
+    std::uint32_t remoteAddress = 0;
+    std::uint16_t remotePort = 0;
+};
+
+inline constexpr std::size_t kNetcapMaxMessage = 96;
+
+// The request, or nullopt for anything that is not exactly one of the three forms.
+std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text);
+std::string FormatNetcapRequest(const NetcapRequest& request);
+
+// 0 for "ok\n", the errno for "error <errno>\n", nullopt for anything else.
+std::optional<int> ParseNetcapReply(std::string_view text);
+std::string FormatNetcapReply(int error);
+
+// A network interface name as the kernel accepts one: 1 to 15 printable
+// characters, no blank, '/' or ':', and neither "." nor "..".
+bool IsValidInterfaceName(std::string_view name);
+
+// Echo session. The program sends one EchoAsk per echo, followed by the
+// echo's data; the helper sends the echo itself (it picks identifier and
+// sequence, and matches the answer by them) and answers with one EchoAnswer,
+// followed by the answer's data. The serial pairs them.
+struct NetcapEchoAsk {
+    std::uint32_t serial = 0;
+    std::uint32_t destination = 0;  // network byte order
+    std::uint32_t timeoutMs = 0;    // 1 to kNetcapMaxEchoTimeoutMs
+    std::uint8_t ttl = 0;           // 1-255
+    std::uint8_t tos = 0;
+    std::uint8_t flags = 0;         // 0x02: don't fragment
+    std::uint8_t reserved = 0;
+};
+
+struct NetcapEchoAnswer {
+    std::uint32_t serial = 0;
+    std::uint32_t replied = 0;      // records the echo wrote: 1 for an answer, 0 for a failure
+    std::uint32_t address = 0;      // network byte order
+    std::uint32_t status = 0;
+    std::uint32_t roundTripMs = 0;
+    std::uint32_t ttl = 0;
+};
+
+inline constexpr std::size_t kNetcapMaxEchoData = 65500;
+inline constexpr std::uint32_t kNetcapMaxEchoTimeoutMs = 120000;
+
+// A message of these forms, or nullopt for a wrong size or out-of-range field.
+// data receives the bytes behind the fixed part.
+std::optional<NetcapEchoAsk> ParseNetcapEchoAsk(const std::uint8_t* bytes, std::size_t size,
+                                               std::vector<std::uint8_t>& data);
+std::optional<NetcapEchoAnswer> ParseNetcapEchoAnswer(const std::uint8_t* bytes, std::size_t size,
+                                                     std::vector<std::uint8_t>& data);
+std::vector<std::uint8_t> FormatNetcapEchoAsk(const NetcapEchoAsk& ask, const void* data, std::size_t size);
+std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer, const void* data,
+                                                 std::size_t size);
+
+// Capture session. The helper sends each frame as 'F' and the frame's bytes
+// (IP header on, 1 to kCaptureFrameMax of them); at the end 'E' and the
+// kernel's drop count (4 bytes, host order). The program asks for the end
+// with "stop\n", or just closes its end.
+inline constexpr std::uint8_t kNetcapFrame = 'F';
+inline constexpr std::uint8_t kNetcapEnd = 'E';
+inline constexpr std::string_view kNetcapStop = "stop\n";

@@ -1,0 +1,183 @@
+#include "platform/SockDiag.h"
+
+#include <linux/capability.h>
+#include <linux/inet_diag.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kMoreToCome = -1;
+
+// Walks the messages of one received datagram: kMoreToCome, or the answer's
+// end: 0, or the errno it carried.
+int WalkAnswer(const char* buffer, std::size_t size, bool single,
+               const std::function<bool(const nlmsghdr&)>& onMessage)
+{
+    for (std::size_t at = 0; size - at >= sizeof(nlmsghdr);) {
+        const auto* header = reinterpret_cast<const nlmsghdr*>(buffer + at);  // at stays aligned
+        if (header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > size - at)
+            return EPROTO;
+        if (header->nlmsg_type == NLMSG_DONE)
+            return 0;
+        if (header->nlmsg_type == NLMSG_ERROR) {
+            if (header->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr)))
+                return EPROTO;
+            const int error = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
+            return error >= 0 ? error : EPROTO;
+        }
+        if (!onMessage(*header) || single)
+            return 0;
+        at += std::min<std::size_t>(NLMSG_ALIGN(header->nlmsg_len), size - at);
+    }
+    return kMoreToCome;
+}
+
+}  // namespace
+
+int SockDiagExchange(const void* request, std::size_t size, const std::function<bool(const nlmsghdr&)>& onMessage)
+{
+    if (!request || size < sizeof(nlmsghdr))
+        return EINVAL;
+    nlmsghdr head;
+    std::memcpy(&head, request, sizeof head);
+    const bool single = !(head.nlmsg_flags & (NLM_F_DUMP | NLM_F_ACK));
+
+    int nl = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (nl < 0)
+        return errno;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    int error = 0;
+    if (sendto(nl, request, size, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+        error = errno;
+    } else {
+        std::vector<char> buffer(32768);  // operator new aligns it for nlmsghdr
+        for (;;) {
+            sockaddr_nl from{};
+            socklen_t fromLength = sizeof from;
+            ssize_t n = recvfrom(nl, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : EPROTO;
+                break;
+            }
+            if (from.nl_pid != 0)
+                continue;  // only the kernel answers
+            error = WalkAnswer(buffer.data(), std::size_t(n), single, onMessage);
+            if (error != kMoreToCome)
+                break;
+        }
+    }
+    close(nl);
+    return error;
+}
+
+namespace {
+
+struct DiagRequest {
+    nlmsghdr header;
+    inet_diag_req_v2 body;
+};
+
+DiagRequest MakeRequest(std::uint16_t type, std::uint16_t flags, const inet_diag_sockid& id, std::uint8_t family)
+{
+    DiagRequest message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = type;
+    message.header.nlmsg_flags = flags;
+    message.header.nlmsg_seq = 1;
+    message.body.sdiag_family = family;
+    message.body.sdiag_protocol = IPPROTO_TCP;
+    message.body.idiag_states = 1u << TCP_ESTABLISHED;
+    message.body.id = id;
+    return message;
+}
+
+// The connection's fields as a socket id of family: AF_INET puts the
+// addresses in the first word, AF_INET6 writes them IPv4-mapped.
+inet_diag_sockid SocketId(const TcpConnectionAddress& c, std::uint8_t family)
+{
+    inet_diag_sockid id{};
+    id.idiag_sport = htons(c.localPort);
+    id.idiag_dport = htons(c.remotePort);
+    const std::uint32_t mapped = htonl(0xFFFF);
+    if (family == AF_INET) {
+        id.idiag_src[0] = c.localAddress;
+        id.idiag_dst[0] = c.remoteAddress;
+    } else {
+        id.idiag_src[2] = id.idiag_dst[2] = mapped;
+        id.idiag_src[3] = c.localAddress;
+        id.idiag_dst[3] = c.remoteAddress;
+    }
+    id.idiag_cookie[0] = id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    return id;
+}
+
+bool SameFields(const inet_diag_sockid& a, const inet_diag_sockid& b)
+{
+    return a.idiag_sport == b.idiag_sport && a.idiag_dport == b.idiag_dport &&
+           std::memcmp(a.idiag_src, b.idiag_src, sizeof a.idiag_src) == 0 &&
+           std::memcmp(a.idiag_dst, b.idiag_dst, sizeof a.idiag_dst) == 0;
+}
+
+}  // namespace
+
+int DestroyTcpConnection(const TcpConnectionAddress& connection)
+{
+    int result = ENOENT;
+    for (std::uint8_t family : {std::uint8_t(AF_INET), std::uint8_t(AF_INET6)}) {
+        const inet_diag_sockid wanted = SocketId(connection, family);
+        const DiagRequest lookup = MakeRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST, wanted, family);
+        bool found = false;
+        inet_diag_msg socket{};
+        int error = SockDiagExchange(&lookup, sizeof lookup, [&](const nlmsghdr& header) {
+            if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && header.nlmsg_len >= NLMSG_LENGTH(sizeof socket)) {
+                std::memcpy(&socket, NLMSG_DATA(&header), sizeof socket);
+                found = true;
+            }
+            return false;
+        });
+        if (error != 0 && error != ENOENT)
+            return error;
+        // The kernel's lookup falls back to a listener when no connection
+        // matches: only the very fields asked for count.
+        if (!found || socket.idiag_family != family || !SameFields(socket.id, wanted))
+            continue;
+        if (socket.idiag_state != TCP_ESTABLISHED) {
+            result = ENOTCONN;
+            continue;
+        }
+        const DiagRequest destroy = MakeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, socket.id, family);
+        return SockDiagExchange(&destroy, sizeof destroy, [](const nlmsghdr&) { return true; });
+    }
+    return result;
+}
+
+TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection)
+{
+    TcpKillResult result;
+    if (HoldsCapability(CAP_NET_ADMIN)) {
+        result.error = DestroyTcpConnection(connection);
+        return result;
+    }
+    NetcapRequest request;
+    request.kind = NetcapKind::KillTcp;
+    request.localAddress = connection.localAddress;
+    request.localPort = connection.localPort;
+    request.remoteAddress = connection.remoteAddress;
+    request.remotePort = connection.remotePort;
+    NetcapSession session = OpenNetcapSession(request, nullptr);
+    result.failure = session.failure;
+    result.error = session.error;
+    return result;
+}
