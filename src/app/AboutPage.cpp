@@ -30,6 +30,7 @@ std::string AboutInfoText(int major, int minor)
            "Operating Systems: Linux\r\n"
            "\r\n"
            "This Application is designed for network diagnosis and security auditing.\r\n"
+           "\r\n"
            "Email: " + std::string(kAuthorAddress);
 }
 

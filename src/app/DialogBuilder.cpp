@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include <QListWidget>
 #include <QMap>
 #include <QMutex>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -59,6 +61,11 @@ QPixmap Picture(const std::string& caption)
     return QPixmap(QStringLiteral(":/images/%1.png").arg(name));
 }
 
+bool IsButton(const ControlTemplate& c)
+{
+    return c.kind == ControlKind::Button || c.kind == ControlKind::CheckBox || c.kind == ControlKind::Radio;
+}
+
 QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
 {
     const ControlStyle& s = c.style;
@@ -73,7 +80,8 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
     case ControlKind::Label: {
         auto* label = new QLabel(Text(c.caption), parent);
         label->setAlignment(Alignment(s) | Qt::AlignTop);
-        label->setWordWrap(true);
+        label->setTextFormat(Qt::PlainText);  // a status line may show what the user typed
+        label->setWordWrap(!s.noWrap);
         if (s.sunken || s.clientEdge || s.border)
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         return label;
@@ -105,9 +113,20 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
         return b;
     }
     case ControlKind::Edit: {
+        if (s.multiline && !s.pane) {
+            // Text the user writes (a message, lines to send): it wraps and keeps undo.
+            auto* edit = new QPlainTextEdit(parent);
+            edit->setLineWrapMode(s.autoHScroll ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+            edit->setReadOnly(s.readOnly);
+            edit->setVerticalScrollBarPolicy(s.vscroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+            edit->setPlainText(Text(c.caption));
+            return edit;
+        }
         if (s.multiline) {
             auto* pane = new OutputPane(parent);
             pane->setReadOnly(s.readOnly);
+            if (s.readOnly)  // keyboard users still move the caret onto a line
+                pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
             pane->setVerticalScrollBarPolicy(s.vscroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
             pane->setHorizontalScrollBarPolicy(s.hscroll ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
             pane->setTabChangesFocus(!s.wantReturn && s.readOnly);
@@ -133,6 +152,9 @@ QWidget* MakeControl(const ControlTemplate& c, QWidget* parent)
         combo->setInsertPolicy(QComboBox::NoInsert);  // the pages keep their own history
         if (combo->isEditable()) {
             combo->setDuplicatesEnabled(true);
+            // What was typed is what is used: a history entry differing only in
+            // letter case is neither completed into the box nor swapped in for it.
+            combo->completer()->setCaseSensitivity(Qt::CaseSensitive);
             combo->lineEdit()->setText(Text(c.caption));
             if (s.textLimit)
                 combo->lineEdit()->setMaxLength(s.textLimit);
@@ -198,7 +220,14 @@ BuiltDialog BuildDialog(const DialogTemplate& dlg, QWidget* parent)
         w->setVisible(!c.style.hidden);
 
         QString name;
-        if (!c.accessibleName.empty())
+        if (c.kind == ControlKind::Label && !c.accessibleName.empty()) {
+            // A status line: the reader reads its text, which the program
+            // changes (and Qt announces while no fixed name hides it).
+            w->setAccessibleDescription(Text(c.accessibleName));
+        } else if (IsButton(c) && c.accessibleName.empty()) {
+            // A button's name is its caption, also once the page changes it
+            // (QUERY reads "STOP" while its task runs).
+        } else if (!c.accessibleName.empty())
             name = Text(c.accessibleName);
         else if (c.style.pane)
             name = pageName + QStringLiteral(" output");
@@ -208,7 +237,8 @@ BuiltDialog BuildDialog(const DialogTemplate& dlg, QWidget* parent)
             name = pageName + QStringLiteral(" picture");
         else
             name = NameFromCaption(c.caption);
-        w->setAccessibleName(name);
+        if (!name.isEmpty())
+            w->setAccessibleName(name);
         if (c.kind == ControlKind::Label || c.kind == ControlKind::GroupBox)
             lastLabel = NameFromCaption(c.caption);
 

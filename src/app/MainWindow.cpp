@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QKeyEvent>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/DialogBuilder.h"
 #include "app/Splash.h"
@@ -48,7 +49,10 @@ MainWindow::MainWindow(bool showSplash) : QWidget(nullptr, Qt::Window | Qt::MSWi
     setFixedSize(size);
 
     for (int id = kFirstButton; id <= kLastButton; ++id)
-        connect(PageButton(id), &QAbstractButton::clicked, this, &MainWindow::OnPageButton);
+        connect(PageButton(id), &QAbstractButton::toggled, this, [this](bool on) {
+            if (on)  // a click or an assistive Toggle alike
+                OnPageButton();
+        });
     PageButton(kFirstButton)->setChecked(true);
     CurrentPageIndex = 0;
 
@@ -108,6 +112,14 @@ void MainWindow::closeEvent(QCloseEvent* event)
     const auto pages = findChildren<ToolPage*>();
     for (ToolPage* page : pages)
         page->AbandonTasks();
+    // A message box a task's call opened is still open, and this close runs
+    // inside its loop: that task can end only once the box is answered, so the
+    // close comes back until then.
+    if (std::any_of(pages.begin(), pages.end(), [](const ToolPage* page) { return page->TasksInUiCall(); })) {
+        event->ignore();
+        QTimer::singleShot(100, this, &QWidget::close);
+        return;
+    }
     for (ToolPage* page : pages)
         page->JoinTasks();
     event->accept();

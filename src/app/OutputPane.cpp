@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QScrollBar>
 #include <QTextCursor>
 
 #include "platform/ByteText.h"
@@ -28,54 +29,75 @@ void OutputPane::SetTabStops()
 
 QString OutputPane::DisplayText(std::string_view bytes)
 {
-    QString text = IsValidUtf8(bytes) ? QString::fromUtf8(bytes.data(), qsizetype(bytes.size()))
-                                      : QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
-    // CR CR LF and CR LF are one break; a lone CR is none (the text control drew nothing for it).
-    text.replace(QLatin1String("\r\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.remove(QLatin1Char('\r'));
-    return text;
+    // CR CR LF and CR LF are one break and a lone CR is none (the text control
+    // drew nothing for it): every CR goes, wherever appends split the text. A
+    // CR byte is never part of a UTF-8 sequence, so it can go before decoding.
+    std::string text;
+    text.reserve(bytes.size());
+    for (char c : bytes)
+        if (c != '\r')
+            text.push_back(c);
+    return IsValidUtf8(text) ? QString::fromUtf8(text.data(), qsizetype(text.size()))
+                             : QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+std::string_view OutputPane::Fit(std::string_view bytes)
+{
+    if (!limit_ || raw_.size() + bytes.size() < limit_)
+        return bytes;
+    bytes = bytes.substr(0, raw_.size() < limit_ ? limit_ - raw_.size() : 0);
+    if (!limitReported_) {
+        limitReported_ = true;
+        QMetaObject::invokeMethod(this, &OutputPane::TextLimitReached, Qt::QueuedConnection);
+    }
+    return bytes;
 }
 
 void OutputPane::Append(std::string_view bytes)
 {
-    if (limit_ && raw_.size() + bytes.size() > limit_)
-        bytes = bytes.substr(0, raw_.size() < limit_ ? limit_ - raw_.size() : 0);
+    bytes = Fit(bytes);
     if (bytes.empty())
         return;
+    const bool wasEmpty = document()->isEmpty();  // the user may have typed into an editable pane
     raw_.append(bytes);
-
-    // A CR held back from the last append belongs in front of this text.
-    std::string_view text = bytes;
-    std::string joined;
-    if (pendingCr_) {
-        joined.reserve(bytes.size() + 1);
-        joined = '\r';
-        joined.append(bytes);
-        text = joined;
-    }
-    pendingCr_ = false;
-    while (!text.empty() && text.back() == '\r') {
-        pendingCr_ = true;
-        text.remove_suffix(1);
-    }
-    // The held CRs show as a break if LF follows; a run of them then counts once.
-    if (text.empty())
+    const QString text = DisplayText(bytes);
+    if (text.isEmpty())
         return;
-
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(DisplayText(text));
-    setTextCursor(cursor);  // drops the user's selection, caret at the end
+    if (wasEmpty) {
+        // One big first append (a whole table) is laid out in one go.
+        setPlainText(text);
+        moveCursor(QTextCursor::End);
+    } else {
+        QTextCursor cursor(document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text);
+        setTextCursor(cursor);  // drops the user's selection, caret at the end
+    }
     ensureCursorVisible();
 }
 
 void OutputPane::Clear()
 {
     raw_.clear();
-    pendingCr_ = false;
+    limitReported_ = false;
     clear();
     viewport()->repaint();
+}
+
+void OutputPane::ReplaceText(std::string_view bytes)
+{
+    const int caret = textCursor().position();
+    const int scroll = verticalScrollBar()->value();
+    const int column = horizontalScrollBar()->value();
+    raw_.clear();
+    limitReported_ = false;
+    raw_.assign(Fit(bytes));
+    setPlainText(DisplayText(raw_));
+    QTextCursor cursor(document());
+    cursor.setPosition(std::min(caret, document()->characterCount() - 1));
+    setTextCursor(cursor);
+    verticalScrollBar()->setValue(scroll);
+    horizontalScrollBar()->setValue(column);
 }
 
 QFont OutputFont(const QFont& base, int pixelHeight)

@@ -16,10 +16,14 @@ public:
 
     // Adds text at the very end, whatever the selection or caret, and scrolls
     // it into view. Nothing is added or trimmed. Beyond the text limit, what
-    // does not fit is not inserted.
+    // does not fit is not inserted, and TextLimitReached is sent, once.
     void Append(std::string_view bytes);
     // Empties the pane and repaints it at once.
     void Clear();
+    // Puts bytes in place of the whole text in one step, so the pane never
+    // shows empty in between; the caret and the scroll position stay where
+    // they were as far as the new text reaches.
+    void ReplaceText(std::string_view bytes);
 
     const std::string& RawText() const { return raw_; }
     // The limit in bytes of appended text; 0 means none.
@@ -29,15 +33,23 @@ public:
     // The displayed form of engine text (exposed for the pages that set text directly).
     static QString DisplayText(std::string_view bytes);
 
+signals:
+    // An append reached the text limit. Queued, never sent from inside the
+    // append, so a task's write never waits on what the page does about it;
+    // sent again only after the text was cleared or replaced.
+    void TextLimitReached();
+
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
     void SetTabStops();
 
+    std::string_view Fit(std::string_view bytes);
+
     std::string raw_;
     size_t limit_ = 0;
-    bool pendingCr_ = false;  // a CR at the end of the last append may start a CR LF
+    bool limitReported_ = false;
 };
 
 // The pane's fixed-pitch copy of the page font: "Courier New" where it exists,

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/DialogBuilder.h"
 #include "app/OutputPane.h"
@@ -78,32 +79,40 @@ bool ToolPage::TaskRunning(const TaskButton& button) const
     return b && !b->text().startsWith(QLatin1Char(button.idle[0]));
 }
 
+std::weak_ptr<WorkerTask> ToolPage::StartTask(WorkerTask::Job job)
+{
+    // Finished tasks are joined now; an abandoned one still ending stays.
+    std::erase_if(tasks_, [](const auto& t) {
+        if (!t->Finished())
+            return false;
+        t->Join();
+        return true;
+    });
+    auto task = std::make_shared<WorkerTask>();
+    if (!task->Start(this, std::move(job))) {
+        Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
+        return {};
+    }
+    tasks_.push_back(task);
+    return task;
+}
+
 void ToolPage::OnQueryButton(const TaskButton& button, WorkerTask::Job job)
 {
     auto* b = Item<QAbstractButton>(button.id);
     if (!TaskRunning(button)) {
-        // Finished tasks are joined now; an abandoned one still ending stays.
-        std::erase_if(tasks_, [](const auto& t) {
-            if (!t->Finished())
-                return false;
-            t->Join();
-            return true;
-        });
-        auto task = std::make_unique<WorkerTask>();
         auto frame = [job = std::move(job), id = button.id, idle = button.idle](TaskContext& context) {
             job(context);
             context.SetCaption(id, idle);
         };
-        if (!task->Start(this, std::move(frame))) {
-            Message(QStringLiteral("Unable To Create Thread!"), MessageKind::Failure);
-            return;
-        }
-        tasks_.push_back(std::move(task));
-        b->setText(QString::fromLatin1(button.running));
+        auto task = StartTask(std::move(frame));
+        buttonTasks_[button.id] = task;
+        if (!task.expired())
+            b->setText(QString::fromLatin1(button.running));
         return;
     }
-    if (!tasks_.empty())
-        tasks_.back()->Abandon();
+    if (auto task = buttonTasks_[button.id].lock())
+        task->Abandon();
     b->setText(QString::fromLatin1(button.idle));
     if (button.abortText)
         AppendOutput(button.abortText);
@@ -113,6 +122,11 @@ void ToolPage::AbandonTasks()
 {
     for (auto& task : tasks_)
         task->Abandon();
+}
+
+bool ToolPage::TasksInUiCall() const
+{
+    return std::any_of(tasks_.begin(), tasks_.end(), [](const auto& t) { return t->InUiCall(); });
 }
 
 void ToolPage::JoinTasks()
@@ -127,6 +141,11 @@ void ToolPage::keyPressEvent(QKeyEvent* event)
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {
+        // A read-only pane has no use for Enter, yet it is a new line there, never a button.
+        if (auto* pane = qobject_cast<QPlainTextEdit*>(focusWidget()); pane && isAncestorOf(pane)) {
+            event->accept();
+            return;
+        }
         auto* focused = qobject_cast<QPushButton*>(focusWidget());
         QPushButton* target = focused && isAncestorOf(focused) ? focused : defaultButton_;
         if (target && target->isEnabled() && target->isVisible())

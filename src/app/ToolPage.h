@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,10 +61,21 @@ public:
     void OnQueryButton(const TaskButton& button, WorkerTask::Job job);
     bool TaskRunning(const TaskButton& button) const;
 
+    // Starts job on a thread of its own for a page that handles its buttons
+    // itself: nothing of the page changes here, and the job's end sets no
+    // caption. The page's task list owns it, so the window's close abandons and
+    // joins it with the rest; the page may Cancel() or Abandon() it through the
+    // handle meanwhile. Empty, after "Unable To Create Thread!", when no thread
+    // could be created.
+    std::weak_ptr<WorkerTask> StartTask(WorkerTask::Job job);
+
     // For the main window's close: abandon every task, then wait for them.
     // Pages with work of their own beyond WorkerTasks extend these.
     virtual void AbandonTasks();
     virtual void JoinTasks();
+    // Whether JoinTasks must wait for now: a task's call opened a message box
+    // that is still open (see WorkerTask::InUiCall).
+    bool TasksInUiCall() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,5 +86,6 @@ private:
     QHash<int, QWidget*> items_;
     QPushButton* defaultButton_ = nullptr;
     OutputPane* pane_ = nullptr;
-    std::vector<std::unique_ptr<WorkerTask>> tasks_;  // the running one last; older ones were abandoned
+    std::vector<std::shared_ptr<WorkerTask>> tasks_;  // running, abandoned or finished but not yet joined
+    std::map<int, std::weak_ptr<WorkerTask>> buttonTasks_;  // the task each QUERY/STOP button started last
 };

@@ -20,6 +20,7 @@
 struct TaskContext::State {
     struct Call {
         const std::function<void()>* fn;  // the task's own, valid while it waits
+        bool running = false;  // fn is on the user-interface thread's stack
         bool done = false;
         bool ran = false;
     };
@@ -29,6 +30,7 @@ struct TaskContext::State {
     std::condition_variable changed;
     std::deque<std::shared_ptr<Call>> queue;
     bool abandoned = false;  // set on the user-interface thread only
+    int uiCalls = 0;         // calls on the user-interface thread's stack; that thread only
     bool finished = false;
     int wakeFd = -1;
 
@@ -53,10 +55,15 @@ struct TaskContext::State {
                 queue.pop_front();
                 if (abandoned)
                     continue;  // the task no longer waits; fn's captures may be gone
+                call->running = true;
             }
-            // Abandoning happens on this thread too, so the task still waits while fn runs.
+            // The task waits until fn has returned, even if it is abandoned
+            // meanwhile (fn may have entered a nested event loop).
+            ++uiCalls;
             (*call->fn)();
+            --uiCalls;
             std::lock_guard lock(mutex);
+            call->running = false;
             call->done = call->ran = true;
             changed.notify_all();
         }
@@ -86,7 +93,7 @@ bool TaskContext::RunOnUi(const std::function<void()>& fn)
     state_->queue.push_back(call);
     const std::uint64_t one = 1;
     [[maybe_unused]] auto n = write(state_->wakeFd, &one, sizeof one);
-    state_->changed.wait(lock, [&] { return call->done || state_->abandoned; });
+    state_->changed.wait(lock, [&] { return call->done || (state_->abandoned && !call->running); });
     return call->ran;
 }
 
@@ -153,6 +160,11 @@ bool WorkerTask::Start(ToolPage* page, Job job)
     return true;
 }
 
+void WorkerTask::Cancel()
+{
+    state_->token.Cancel();
+}
+
 void WorkerTask::Abandon()
 {
     {
@@ -163,6 +175,11 @@ void WorkerTask::Abandon()
         state_->changed.notify_all();
     }
     state_->token.Cancel();
+}
+
+bool WorkerTask::InUiCall() const
+{
+    return state_->uiCalls > 0;
 }
 
 bool WorkerTask::Finished() const

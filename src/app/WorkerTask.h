@@ -16,7 +16,9 @@ class ToolPage;
 // What a running task may do to its page. Every call is carried out on the
 // user-interface thread while the task waits, so writes arrive in order. Once
 // the task is abandoned (STOP, or the window closing) the calls are dropped and
-// return at once, and Token() is cancelled so the task's own waits wake.
+// return at once, and Token() is cancelled so the task's own waits wake. A
+// call whose function already runs on the user-interface thread is waited for
+// even then, so nothing of the task is used after the call returned.
 class TaskContext {
 public:
     const CancelToken& Token() const;
@@ -53,10 +55,17 @@ public:
 
     // Starts job on a new thread; false when no thread could be created.
     bool Start(ToolPage* page, Job job);
+    // Wakes the task's waits through its token; its later calls still reach
+    // the page, so it can report how it ended. Any thread.
+    void Cancel();
     // From now on the task's calls are dropped and its token is cancelled.
     // User-interface thread only.
     void Abandon();
     bool Finished() const;
+    // Whether one of the task's calls runs further down the user-interface
+    // thread's stack (it opened a message box, whose loop runs this code):
+    // joining the task there would wait forever. User-interface thread only.
+    bool InUiCall() const;
     void Join();
 
     // Tests make thread creation fail with this.

@@ -1,5 +1,6 @@
 // One DNS exchange over UDP (RFC 1035, section 4.2.1): a single query
-// datagram to port 53, a single reply of at most kDnsReplySize bytes.
+// datagram to port 53, a single reply of at most kDnsReplySize bytes; a
+// truncated reply is followed by the same exchange over TCP (section 4.2.2).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +12,7 @@
 
 #include "dns/DnsMessage.h"
 #include "platform/PollWait.h"
+#include "platform/SocketIo.h"
 
 namespace {
 
@@ -52,6 +54,29 @@ long ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelTok
             return -1;
         return long(n);
     }
+}
+
+// The same query over TCP (RFC 1035, section 4.2.2: each message behind its
+// two-byte length) to server; the reply's length, or -1.
+long ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query, std::uint8_t* reply,
+                     std::size_t size, const CancelToken* token, std::chrono::steady_clock::time_point deadline)
+{
+    SocketFd sock(OpenTcpSocket());
+    if (sock.Get() < 0 || ConnectWithin(sock.Get(), server, token, deadline) != WaitResult::Ready)
+        return -1;
+    std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
+    framed.insert(framed.end(), query.begin(), query.end());
+    const auto stall = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (SendAll(sock.Get(), {reinterpret_cast<const char*>(framed.data()), framed.size()}, token, stall, deadline) !=
+        WaitResult::Ready)
+        return -1;
+    std::uint8_t prefix[2];
+    if (ReceiveAll(sock.Get(), prefix, sizeof prefix, token, deadline) != WaitResult::Ready)
+        return -1;
+    const std::size_t length = std::size_t(prefix[0] << 8 | prefix[1]);
+    if (length == 0 || length > size || ReceiveAll(sock.Get(), reply, length, token, deadline) != WaitResult::Ready)
+        return -1;
+    return long(length);
 }
 
 }  // namespace
@@ -104,5 +129,20 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
         return -6;
 
     request->count = capacity;
-    return ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request);
+    const int parsed = ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request);
+    if (parsed != 0 || !request->truncated)
+        return parsed;
+
+    // The answer did not fit a datagram: ask again where it fits.
+    std::vector<std::uint8_t> whole(0xFFFF);
+    const long tcpLength = ExchangeOverTcp(server, query, whole.data(), whole.size(), token,
+                                           std::chrono::steady_clock::now() +
+                                               std::chrono::milliseconds(request->timeoutMs));
+    if (tcpLength < 0) {
+        request->count = 0;
+        request->stored = 0;
+        return -6;
+    }
+    request->count = capacity;
+    return ParseDnsReply(whole.data(), std::size_t(tcpLength), query.size() - 12, *request);
 }

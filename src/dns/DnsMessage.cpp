@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dns/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace {
 
@@ -206,6 +206,7 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
 {
     const std::int32_t capacity = request.records ? std::max<std::int32_t>(request.count, 0) : 0;
     request.count = 0;
+    request.stored = 0;
     // Offsets within a message are 16-bit; no DNS message is longer.
     length = std::min<std::size_t>(length, 0xFFFF);
 
@@ -220,6 +221,7 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
     const std::uint32_t arCount = *r.U16();
     const std::uint32_t total = anCount + nsCount + arCount;
     request.responseCode = std::uint8_t(flags & 0x0F);
+    request.truncated = (flags & 0x0200) != 0;
     request.count = std::int32_t(total);
 
     // The question is taken to be the one that was sent, and skipped by its length.
@@ -247,6 +249,7 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
         if (!rdata || !DecodeRdata(reply, length, rdataStart, *rdata, rec))
             break;
         request.records[i] = rec;
+        request.stored = std::int32_t(i + 1);
     }
     return 0;
 }

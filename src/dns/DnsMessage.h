@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class CancelToken;
@@ -46,6 +47,8 @@ struct DnsRequest {
     std::uint8_t responseCode;     // out: RCODE of the reply
     std::int32_t count;            // in: capacity of records; out: records the reply announces
     DnsRecord* records;            // may be null: nothing is stored
+    std::int32_t stored;           // out: records decoded and stored, the first `stored` of records
+    bool truncated;                // out: the reply had TC set (RunDnsQuery then asked again over TCP)
 };
 
 // The query message: 12-byte header, QNAME, QTYPE, QCLASS IN. Empty when the
@@ -54,10 +57,11 @@ std::vector<std::uint8_t> BuildDnsQuery(std::uint16_t id, std::uint16_t type, co
                                         bool recursionDesired);
 
 // Parses a reply to a query whose question (QNAME, QTYPE, QCLASS) took
-// questionLength bytes: sets responseCode and count and stores the records.
-// 0, or -6 when the reply is too short to hold a header. A record that runs
-// past the reply (or whose data is too short for its type) ends the parse;
-// the records before it stay stored and count keeps the announced total.
+// questionLength bytes: sets responseCode, truncated and count and stores the
+// records. 0, or -6 when the reply is too short to hold a header. A record that
+// runs past the reply (or whose data is too short for its type) ends the parse;
+// the records before it stay stored (`stored` says how many) and count keeps
+// the announced total.
 int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength,
                   DnsRequest& request);
 
@@ -70,12 +74,20 @@ int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::u
                   std::uint16_t outSize);
 
 // Sends one query to port 53 of request->serverAddress and waits for one
-// reply, at most timeoutMs after the send or until token is cancelled.
+// reply, at most timeoutMs after the send or until token is cancelled. A
+// reply with TC set is followed by the same query over TCP to the same server
+// and port (RFC 7766), with a time-out of its own as long, whose answer is
+// the one parsed; when that exchange fails, the result is -6.
 //  0 a reply was received and parsed   -1 no request
 // -2 no socket   -3 bind failed   -4 no query could be built   -5 send failed
-// -6 no reply (receive failed, time-out, cancelled, or more than 1000 bytes)
+// -6 no reply (receive failed, time-out, cancelled, or a datagram of more than
+//    1000 bytes)
 // The port is for tests, which run their servers on a free one.
 int RunDnsQuery(DnsRequest* request, const CancelToken* token = nullptr, std::uint16_t port = kDnsPort);
+
+// The line that reports a reply's error code, CR LF CR LF included; empty for
+// 0 (no error) and 3 (no such name), whose replies speak for themselves.
+std::string DnsResponseCodeLine(std::uint8_t responseCode);
 
 // The text form of a record as the query page prints it, CR LF included;
 // writes at most outSize bytes, terminator included, and returns the length

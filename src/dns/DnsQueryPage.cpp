@@ -111,6 +111,8 @@ void DnsQueryPage::RunQuery(TaskContext& context)
         context.RunOnUi([this] { Message(QStringLiteral("Socket Error!"), MessageKind::Failure); });
         return;
     }
+    if (const std::string line = DnsResponseCodeLine(request.responseCode); !line.empty())
+        context.AppendOutput(line);
     if (request.count == 0) {
         context.AppendOutput("No Records Found!");
         return;
@@ -119,7 +121,8 @@ void DnsQueryPage::RunQuery(TaskContext& context)
     static const char* const kHeadings[] = {"[Authorititive Answers]\r\n",
                                             "[Authorititive Answers Can Be Found At]\r\n",
                                             "[Additional Records]\r\n"};
-    const int stored = std::min(request.count, kRecordCapacity);
+    // Only what was decoded: a cut or hostile reply announces more than it holds.
+    const int stored = std::min(request.stored, kRecordCapacity);
     char text[1000];
     for (std::uint8_t section = 0; section < 3; ++section) {
         context.AppendOutput(kHeadings[section]);

@@ -1,5 +1,7 @@
 // The text form of each record type, as the query page prints it.
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "dns/DnsMessage.h"
 #include "dns/HostAddress.h"
@@ -38,4 +40,17 @@ int FormatDnsRecord(const DnsRecord& record, char* out, std::size_t outSize)
     default:
         return std::snprintf(out, outSize, "Unknowns Record Type\r\n");
     }
+}
+
+std::string DnsResponseCodeLine(std::uint8_t responseCode)
+{
+    // RFC 1035 section 4.1.1 and RFC 2136 section 2.2.
+    static const char* const kNames[] = {"NOERROR", "FORMERR", "SERVFAIL", "NXDOMAIN", "NOTIMP", "REFUSED",
+                                         "YXDOMAIN", "YXRRSET", "NXRRSET", "NOTAUTH", "NOTZONE"};
+    if (responseCode == 0 || responseCode == 3)
+        return {};
+    std::string line = "Server Returned Error Code " + std::to_string(responseCode);
+    if (responseCode < std::size(kNames))
+        line += std::string(" (") + kNames[responseCode] + ")";
+    return line + "!\r\n\r\n";
 }

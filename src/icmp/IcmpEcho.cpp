@@ -91,7 +91,8 @@ int SendEcho(std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
 int PingHost(std::uint32_t destination)
 {
     EchoResult result{};
-    if (SendEcho(destination, kPingTtl, kDefaultEchoTimeoutMs, &result) == 1)
+    // A router's report (unreachable, time exceeded) is a reply, but no answer of the host.
+    if (SendEcho(destination, kPingTtl, kDefaultEchoTimeoutMs, &result) == 1 && result.status == 0)
         return result.roundTripMs;
     return -1;
 }

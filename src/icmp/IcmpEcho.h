@@ -20,7 +20,8 @@ inline constexpr int kPingTtl = 128;
 // roundTripMs -1. A router's error report is a reply: its status says which.
 int SendEcho(std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs, EchoResult* result);
 
-// One echo with time-to-live 128 and 3000 ms: its round-trip time, or -1.
+// One echo with time-to-live 128 and 3000 ms: its round-trip time when the
+// destination answered, else -1 (also for a router's error report).
 int PingHost(std::uint32_t destination);
 
 // The name of an IP status code into buffer (size bytes, terminator

@@ -1,6 +1,5 @@
 #include "platform/CancelToken.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@ CancelToken::~CancelToken()
 
 void CancelToken::Cancel()
 {
+    cancelled_.store(true, std::memory_order_release);
     if (fd_ < 0)
         return;
     const std::uint64_t one = 1;
@@ -25,8 +25,5 @@ void CancelToken::Cancel()
 
 bool CancelToken::IsCancelled() const
 {
-    if (fd_ < 0)
-        return false;
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
+    return cancelled_.load(std::memory_order_acquire);
 }

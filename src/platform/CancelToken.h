@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
+
 // A one-way "stop now" signal from the user-interface thread to a worker.
 // Cancel() may be called from any thread; Fd() turns readable once cancelled,
-// so a worker's poll() can watch the token beside its socket.
+// so a worker's poll() can watch the token beside its socket; IsCancelled() is
+// one atomic load, cheap enough to ask once per packet or per line.
 class CancelToken {
 public:
     CancelToken();
@@ -16,4 +19,5 @@ public:
 
 private:
     int fd_ = -1;  // eventfd; -1 if the kernel refused one (then only IsCancelled works)
+    std::atomic<bool> cancelled_{false};
 };

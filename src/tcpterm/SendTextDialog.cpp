@@ -29,7 +29,6 @@ SendTextDialog::SendTextDialog(std::string& text, QWidget* parent)
     if (auto* cancel = qobject_cast<QPushButton*>(built.items.value(kCancelId)))
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     if (auto* edit = qobject_cast<QPlainTextEdit*>(built.items.value(kTextId))) {
-        edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);  // no horizontal scrolling: long lines wrap
         edit->setTabChangesFocus(true);  // as in any dialog, Tab reaches OK and Cancel; Enter stays a new line
         edit->setFocus();
     }

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/OutputPane.h"
+#include "platform/ByteText.h"
 #include "tcpterm/SendTextDialog.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 
 #include "app/OutputPane.h"
+#include "platform/ByteText.h"
 
 namespace {
 

@@ -1,40 +1,6 @@
 #include "tcpterm/TerminalText.h"
 
 #include <algorithm>
-#include <array>
-
-int ReadPortNumber(std::string_view text)
-{
-    if (text.empty())
-        return -1;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return -1;
-        value = std::min(value * 10 + (c - '0'), 999999);
-    }
-    return value;
-}
-
-namespace {
-
-// Each byte as it is shown: itself where printable, TAB, LF or CR, else '.'.
-// A table keeps the loop free of branches, which a flood notices.
-constexpr auto kShown = [] {
-    std::array<unsigned char, 256> table{};
-    for (int c = 0; c < 256; ++c)
-        table[std::size_t(c)] = (c >= 0x20 && c <= 0x7E) || c == '\t' || c == '\n' || c == '\r' ? c : '.';
-    return table;
-}();
-
-}  // namespace
-
-void MaskUnprintable(char* bytes, std::size_t size)
-{
-    auto* p = reinterpret_cast<unsigned char*>(bytes);
-    for (std::size_t i = 0; i < size; ++i)
-        p[i] = kShown[p[i]];
-}
 
 std::string WithCrLf(std::string_view text)
 {

@@ -5,17 +5,9 @@
 #include <string>
 #include <string_view>
 
-// Text handling of the TCP terminal: what the Port box means, how received
-// bytes are shown, what is sent, and how much received text the pane keeps.
-
-// The Port box read as a decimal number: its value when the text is nothing but
-// decimal digits, saturated at 999999 so a long run of digits is still out of
-// range; -1 for an empty text or any other character.
-int ReadPortNumber(std::string_view text);
-
-// Replaces, in place, every byte that is neither printable ASCII (0x20-0x7E)
-// nor TAB, LF or CR by '.'.
-void MaskUnprintable(char* bytes, std::size_t size);
+// Text handling of the TCP terminal: what is sent, and how much received text
+// the pane keeps. (The Port box and the masking of received bytes are read
+// with ReadPortNumber and MaskUnprintable, platform/ByteText.h.)
 
 // The text of the send dialog as it goes on the wire: every line break as
 // CR LF, none added after the last line. Line breaks that already are CR LF

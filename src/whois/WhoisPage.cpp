@@ -62,7 +62,7 @@ WhoisPage::WhoisPage(QWidget* parent)
     serverBox_->setEditText(QString());
     Pane()->lower();
 
-    connect(chooseServer_, &QCheckBox::clicked, this, [this](bool checked) { serverBox_->setEnabled(checked); });
+    connect(chooseServer_, &QCheckBox::toggled, this, [this](bool checked) { serverBox_->setEnabled(checked); });
     connect(queryButton_, &QPushButton::clicked, this, &WhoisPage::OnQueryButton);
 }
 

@@ -1,9 +1,7 @@
 #include "whois/WhoisQuery.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include "dns/HostAddress.h"
 #include "platform/CancelToken.h"
 #include "platform/PollWait.h"
+#include "platform/SocketIo.h"
 #include "whois/WhoisServerTable.h"
 
 using Clock = std::chrono::steady_clock;
@@ -92,7 +91,7 @@ void WhoisConnection::Close()
 WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
 {
     Close();
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fd_ = OpenTcpSocket();
     if (fd_ < 0)
         return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
@@ -114,49 +113,29 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(server.port));
     to.sin_addr = *address;
-    if (connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
-        return WhoisStatus::Ok;
-    if (errno != EINPROGRESS && errno != EINTR)
-        return fail(WhoisStatus::ConnectFailed);
-    switch (WaitForFd(fd_, POLLOUT, waits_.token, deadline)) {
+    switch (ConnectWithin(fd_, to, waits_.token, deadline)) {
     case WaitResult::Ready:
-        break;
+        return WhoisStatus::Ok;
     case WaitResult::Cancelled:
         return fail(WhoisStatus::Cancelled);
     case WaitResult::TimedOut:
     case WaitResult::Failed:
-        return fail(WhoisStatus::ConnectFailed);
+        break;
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-        return fail(WhoisStatus::ConnectFailed);
-    return WhoisStatus::Ok;
+    return fail(WhoisStatus::ConnectFailed);
 }
 
 WhoisStatus WhoisConnection::Send(std::string_view line)
 {
     if (fd_ < 0)
         return WhoisStatus::SendFailed;
-    while (!line.empty()) {
-        const ssize_t n = send(fd_, line.data(), line.size(), MSG_NOSIGNAL);
-        if (n > 0) {
-            line.remove_prefix(static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const WaitResult wait = WaitForFd(fd_, POLLOUT, waits_.token, Clock::now() + waits_.answerTimeout);
-            if (wait == WaitResult::Ready)
-                continue;
-            Close();
-            return wait == WaitResult::Cancelled ? WhoisStatus::Cancelled : WhoisStatus::SendFailed;
-        }
-        Close();
-        return WhoisStatus::SendFailed;
-    }
-    return WhoisStatus::Ok;
+    // One answer, from the query on, has its overall limit beside the limit of each silence.
+    answerDeadline_ = Clock::now() + waits_.answerLimit;
+    const WaitResult sent = SendAll(fd_, line, waits_.token, waits_.answerTimeout, answerDeadline_);
+    if (sent == WaitResult::Ready)
+        return WhoisStatus::Ok;
+    Close();
+    return sent == WaitResult::Cancelled ? WhoisStatus::Cancelled : WhoisStatus::SendFailed;
 }
 
 WhoisStatus WhoisConnection::Receive(std::string& answer)
@@ -170,7 +149,7 @@ WhoisStatus WhoisConnection::Receive(std::string& answer)
     std::size_t received = 0;
     WhoisStatus status = WhoisStatus::Ok;
     while (received < area.size()) {
-        const WaitResult wait = WaitForFd(fd_, POLLIN, waits_.token, Clock::now() + waits_.answerTimeout);
+        const WaitResult wait = WaitForFd(fd_, POLLIN, waits_.token, WaitEnd(waits_.answerTimeout, answerDeadline_));
         if (wait == WaitResult::Cancelled) {
             status = WhoisStatus::Cancelled;
             break;

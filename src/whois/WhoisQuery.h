@@ -39,11 +39,12 @@ public:
 };
 
 // Every wait of a query watches token; the limits end a server that stays
-// silent (a stalled server reads as a failed receive).
+// silent or trickles its answer (either reads as a failed receive).
 struct WhoisWaits {
     const CancelToken* token = nullptr;
     std::chrono::milliseconds connectTimeout{30000};
     std::chrono::milliseconds answerTimeout{60000};  // longest silence while sending or receiving
+    std::chrono::milliseconds answerLimit{180000};   // one answer from its query on, however it trickles
 };
 
 // One TCP connection to a whois server, step by step. Closing shuts down the
@@ -68,6 +69,7 @@ public:
 private:
     const WhoisWaits& waits_;
     int fd_ = -1;
+    std::chrono::steady_clock::time_point answerDeadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 // A domain query: to chosenServer when given (the user's choice), otherwise

@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "../support/FloodText.h"
+#include "platform/ByteText.h"
 #include "tcpterm/TerminalText.h"
 
 namespace {

@@ -90,6 +90,19 @@ private slots:
         QVERIFY(Query(QStringLiteral("127.0.0.1"), QString::fromStdString(name)));
         QCOMPARE(messages.Texts(), QStringList{"Socket Error!"});
         QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + name + "]\r\n\r\n");
+
+        // The same name typed in capitals is asked and printed as typed, not as the history has it.
+        QVERIFY(ShowExposed(page.get()));
+        Box(DnsQueryPage::kNameBox)->setEditText(QString());
+        Box(DnsQueryPage::kNameBox)->setFocus();
+        const std::string typed(256, 'A');
+        QTest::keyClicks(Box(DnsQueryPage::kNameBox), QString::fromStdString(typed));
+        Box(DnsQueryPage::kServerBox)->setFocus();
+        Button(DnsQueryPage::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + typed + "]\r\n\r\n");
+        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{QString::fromStdString(name)});
+        QCOMPARE(page->DefaultButton(), nullptr);  // QUERY is a plain push button here
     }
 
     void resolvesNamesAndAddresses()

@@ -1,5 +1,7 @@
 // The shell: templates, dialog units, the main window's page switching and
 // the conventions every page shares.
+#include <QAccessible>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "app/OutputPane.h"
 #include "app/Splash.h"
+#include "platform/PollWait.h"
 #include "app/ToolPage.h"
 #include "support/GuiTest.h"
 
@@ -41,6 +44,36 @@ QStringList Items(const QComboBox* combo)
         items << combo->itemText(i);
     return items;
 }
+
+QString AccessibleName(QWidget* w)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+// What a screen reader's "Toggle" does.
+bool Toggle(QWidget* w)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    if (!a || !a->actionInterface() ||
+        !a->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()))
+        return false;
+    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    return true;
+}
+
+// The pane's text each time its viewport is painted.
+struct PaintRecorder : QObject {
+    explicit PaintRecorder(QPlainTextEdit* pane) : edit(pane) { pane->viewport()->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            texts << edit->toPlainText();
+        return false;
+    }
+    QPlainTextEdit* edit;
+    QStringList texts;
+};
 
 }  // namespace
 
@@ -82,6 +115,7 @@ private slots:
         QVERIFY(!page.Item<QPushButton>(1005)->isEnabled());
         QVERIFY(page.Item<QAbstractButton>(1059)->isChecked());
         QCOMPARE(page.Item<QLabel>(1031)->frameShadow(), QFrame::Sunken);
+        QCOMPARE(page.Item<QLabel>(1031)->textFormat(), Qt::PlainText);  // "<b>" a user typed stays as typed
 
         auto* port = page.Item<QLineEdit>(1022);
         QCOMPARE(port->maxLength(), 5);
@@ -118,7 +152,7 @@ private slots:
         for (QWidget* w : window.findChildren<QWidget*>()) {
             if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
                 qobject_cast<QComboBox*>(w) || qobject_cast<QPlainTextEdit*>(w))
-                QVERIFY2(!w->accessibleName().isEmpty() || w->parent()->inherits("QComboBox"),
+                QVERIFY2(!AccessibleName(w).isEmpty() || w->parent()->inherits("QComboBox"),
                          qPrintable(w->objectName()));
         }
 
@@ -187,9 +221,42 @@ private slots:
         QTest::keyClick(host, Qt::Key_Return);
         QTest::keyClick(page->Item<QLineEdit>(1022), Qt::Key_Enter);
         QTest::keyClick(page->Pane(), Qt::Key_Escape);
+        page->Pane()->setFocus();
+        QTest::keyClick(page->Pane(), Qt::Key_Return);  // in a read-only pane Enter presses nothing
         QVERIFY(page->isVisible() && window.isVisible());
         QCOMPARE(queries.count(), 2);  // Enter pressed the default button
         QCOMPARE(others.count(), 0);
+    }
+
+    void screenReadersDriveThePages()
+    {
+        MainWindow window(false);
+        QVERIFY(ShowExposed(&window));
+        // Toggle acts like a click: on every page button, on "Choose Whois Server".
+        for (int i = kPageCount - 1; i >= 0; --i) {
+            QVERIFY(Toggle(window.PageButton(1033 + i)));
+            QTRY_VERIFY(window.Page(i)->isVisible());
+        }
+        ToolPage* whois = window.Page(1);
+        QVERIFY(Toggle(whois->Item<QCheckBox>(1059)));
+        QTRY_VERIFY(whois->Item<QComboBox>(1060)->isEnabled());
+
+        // A status line reads its text, not only its name.
+        auto* status = window.Page(6)->Item<QLabel>(1031);
+        status->setText(QStringLiteral("Connected"));
+        QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description), QStringLiteral("Status"));
+
+        // A caption the page changes is the button's name.
+        auto* page = new ToolPage(TemplateFromText(kTestTemplate), window.Page(2));
+        auto* query = page->Item<QPushButton>(1004);
+        connect(query, &QPushButton::clicked, page, [page] {
+            page->OnQueryButton({1004}, [](TaskContext& task) { SleepUnlessCancelled(&task.Token(), 60000); });
+        });
+        query->click();
+        QCOMPARE(AccessibleName(query), QStringLiteral("STOP"));
+        query->click();
+        QCOMPARE(AccessibleName(query), QStringLiteral("QUERY"));
     }
 
     void historyIgnoresCaseAndKeepsPositions()
@@ -225,9 +292,42 @@ private slots:
         page.ClearOutput();
         QCOMPARE(pane->toPlainText(), QString());
         pane->SetTextLimit(5);
+        QSignalSpy full(pane, &OutputPane::TextLimitReached);
         for (const char* text : {"abc", "defg", "h"})  // what does not fit is not inserted
             page.AppendOutput(text);
         QCOMPARE(PaneText(&page), std::string("abcde"));
+        QCOMPARE(full.count(), 0);  // never from inside the append
+        QCoreApplication::processEvents();
+        QCOMPARE(full.count(), 1);  // once, however many appends meet the limit
+        pane->ReplaceText("xy");
+        page.AppendOutput("zuvw");
+        QCoreApplication::processEvents();
+        QCOMPARE(full.count(), 2);
+    }
+
+    void replacingTheTextNeverShowsAnEmptyPane()
+    {
+        QWidget window;
+        ToolPage page(TemplateFromText(kTestTemplate), &window);
+        QVERIFY(ShowExposed(&window));
+        OutputPane* pane = page.Pane();
+        std::string rows;
+        for (int i = 0; i < 200; ++i)
+            rows += "row " + std::to_string(i) + "\r\n";
+        page.AppendOutput(rows);
+        pane->setFocus();
+        QTest::keyClick(pane, Qt::Key_Home, Qt::ControlModifier);  // the caret moves in a read-only pane
+        QTest::keyClick(pane, Qt::Key_Down);
+        QCOMPARE(pane->textCursor().blockNumber(), 1);
+
+        PaintRecorder paints(pane);
+        rows.replace(0, 5, "ROW 0");
+        pane->ReplaceText(rows);
+        QTest::qWait(50);
+        QVERIFY(!paints.texts.isEmpty());
+        QVERIFY(!paints.texts.contains(QString()));
+        QCOMPARE(PaneText(&page), rows);
+        QCOMPARE(pane->textCursor().blockNumber(), 1);  // the caret stays on its line
     }
 
     void splashIsCentredAndMadeAgainAfterClosing()

@@ -1,8 +1,11 @@
 // The QUERY/STOP pattern and its worker tasks: ordered writes, STOP, two pages
-// at once, and closing the window while tasks run.
+// at once, tasks a page starts itself, cancel and abandon, and closing the
+// window while tasks run.
 #include <QComboBox>
 #include <QPushButton>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 
 #include "app/MainWindow.h"
@@ -45,6 +48,46 @@ private:
         }
         ++finished;
     }
+};
+
+// A page that handles its button itself, as a capture or a mail page does: its
+// task reports a failure and leaves the caption for the user; pressing the
+// button while the task runs either cancels it (the task reports that) or
+// abandons it; nothing is appended by the press itself.
+class OwnTaskPage : public ToolPage {
+public:
+    explicit OwnTaskPage(QWidget* parent) : ToolPage(TemplateFromText(kSlowTemplate), parent)
+    {
+        Button()->setText(QStringLiteral("START"));
+        connect(Button(), &QPushButton::clicked, this, [this] { OnButton(); });
+    }
+    QPushButton* Button() const { return Item<QPushButton>(1004); }
+
+    bool abandonOnStop = false;
+    int waitMs = 60000;
+    std::atomic<int> finished{0};
+
+private:
+    void OnButton()
+    {
+        if (Button()->text() == QStringLiteral("START")) {
+            task_ = StartTask([this](TaskContext& task) {
+                if (SleepUnlessCancelled(&task.Token(), waitMs))
+                    task.AppendOutput("Cancelled.");
+                else
+                    task.AppendOutput("Socket Error Encountered!");
+                ++finished;
+            });
+            if (!task_.expired())
+                Button()->setText(QStringLiteral("STOP"));
+            return;
+        }
+        if (auto task = task_.lock())
+            abandonOnStop ? task->Abandon() : task->Cancel();
+        Button()->setText(QStringLiteral("START"));
+    }
+
+    std::weak_ptr<WorkerTask> task_;
 };
 
 std::string Lines(int count)
@@ -100,6 +143,64 @@ private slots:
         QCOMPARE(PaneText(page), Lines(2));
     }
 
+    void ownTaskKeepsItsCaptionAndCancelStillLetsItWrite()
+    {
+        QWidget host;
+        auto* page = new OwnTaskPage(&host);
+        page->waitMs = 1;
+        page->Button()->click();
+        QVERIFY(QTest::qWaitFor([&] { return PaneText(page) == "Socket Error Encountered!"; }, 10000));
+        QTest::qWait(20);
+        QCOMPARE(page->Button()->text(), QStringLiteral("STOP"));  // until the user presses it
+        page->Button()->click();
+        QCOMPARE(page->Button()->text(), QStringLiteral("START"));
+        QCOMPARE(PaneText(page), "Socket Error Encountered!");
+
+        // Cancel wakes the task's wait and its report still arrives; abandon drops it.
+        page->waitMs = 60000;
+        for (bool abandon : {false, true}) {
+            page->ClearOutput();
+            page->abandonOnStop = abandon;
+            const int before = page->finished;
+            page->Button()->click();
+            page->Button()->click();
+            QVERIFY(QTest::qWaitFor([&] { return page->finished == before + 1; }, 5000));
+            QCoreApplication::processEvents();
+            QCOMPARE(PaneText(page), abandon ? "" : "Cancelled.");
+        }
+    }
+
+    void runOnUiOutlivesACloseInsideIt()
+    {
+        // The function opens a nested event loop (as a message box does), and
+        // the window is closed meanwhile: the task is abandoned, yet it waits
+        // until the function is done with its captures; the close comes back
+        // and succeeds once the box is gone.
+        MainWindow window(false);
+        window.show();
+        auto* page = new SlowPage(window.Page(3), 1);
+        std::atomic<int> seen{-1};
+        bool closedInside = true;
+        page->StartTask([&](TaskContext& task) {
+            int written = 0;
+            const bool ran = task.RunOnUi([&] {
+                QEventLoop box;
+                QTimer::singleShot(20, &box, [&] {
+                    closedInside = window.close();
+                    QTimer::singleShot(150, &box, &QEventLoop::quit);
+                });
+                box.exec();
+                written = 1;
+            });
+            task.AppendOutput("after");
+            seen = ran ? written : -2;
+        });
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(!closedInside);
+        QCOMPARE(seen.load(), 1);
+        QCOMPARE(PaneText(page), "");
+    }
+
     void threadThatCannotStartIsReported()
     {
         QWidget host;
@@ -124,11 +225,14 @@ private slots:
             pages[i] = new SlowPage(window.Page(3 + i), 100000);
             pages[i]->Query()->click();
         }
+        auto* own = new OwnTaskPage(window.Page(6));  // a task a page started itself is joined too
+        own->Button()->click();
         QVERIFY(QTest::qWaitFor([&] { return pages[0]->written > 0 && pages[1]->written > 0; }, 10000));
         pages[0]->Query()->click();
         QVERIFY(window.close());
         for (SlowPage* page : pages)
             QCOMPARE(page->finished.load(), 1);  // ended and joined before the close returned
+        QCOMPARE(own->finished.load(), 1);
         QCOMPARE(pages[1]->Query()->text(), QStringLiteral("STOP"));  // nothing of it ran after
     }
 };

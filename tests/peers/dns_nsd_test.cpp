@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -59,7 +60,8 @@ std::string Expected(const std::string& name, const Lines& answers, const Lines&
 }
 
 // The pane text for what dig reports the server holds, in the page's words.
-std::string DigExpected(const std::string& name, const std::string& type)
+std::string DigExpected(const std::string& name, const std::string& type, const std::string& how = "+noedns",
+                        size_t limit = 50)
 {
     static const std::map<std::string, Lines> kFields = {
         {"A", {"A: address: "}}, {"NS", {"NS: nsname: "}}, {"CNAME", {"CNAME: cname: "}}, {"PTR", {"PTR: ptrname: "}},
@@ -68,7 +70,7 @@ std::string DigExpected(const std::string& name, const std::string& type)
                  ",\r\n\texpire: ", ",\r\n\tminimum: "}}};
     const char* const headings[] = {";; ANSWER SECTION:", ";; AUTHORITY SECTION:", ";; ADDITIONAL SECTION:"};
     Lines sections[3], *section = nullptr;
-    std::istringstream out(RunCommand("dig +noedns +tries=1 +time=2 @" + g_nsdAddress + " " + name + " " + type));
+    std::istringstream out(RunCommand("dig " + how + " +tries=1 +time=2 @" + g_nsdAddress + " " + name + " " + type));
     for (std::string line; std::getline(out, line);) {
         for (int i = 0; i < 3; ++i)
             if (line == headings[i])
@@ -89,7 +91,8 @@ std::string DigExpected(const std::string& name, const std::string& type)
         std::string text;
         for (size_t i = 0; fields != kFields.end() && fields->second.size() == d.size() && i < d.size(); ++i)
             text += fields->second[i] + d[i];
-        section->push_back((text.empty() ? "Unknowns Record Type" : text) + "\r\n");
+        if (sections[0].size() + sections[1].size() + sections[2].size() < limit)  // the page's record limit
+            section->push_back((text.empty() ? "Unknowns Record Type" : text) + "\r\n");
     }
     return Expected(name, sections[0], sections[1], sections[2]);
 }
@@ -205,14 +208,17 @@ TEST_F(DnsPeer, EveryTypeAsTheServerHoldsIt)
 
 TEST_F(DnsPeer, SixtyRecordsArriveFiftyArePrinted)
 {
-    // Sixty A records do not fit into a UDP reply of 512 bytes: NSD sends the
-    // truncated reply without them (as dig shows), and the page finds none.
-    EXPECT_EQ(Query(g_nsdAddress, "many.example.test", "A"), "[DNS QUERY: many.example.test]\r\n\r\nNo Records Found!");
+    // Sixty A records do not fit into a UDP reply of 512 bytes: NSD sends a
+    // truncated reply without them (as dig shows), and the page asks again
+    // over TCP, as dig +tcp does.
     EXPECT_NE(RunCommand("dig +noedns +ignore +tries=1 @" + g_nsdAddress + " many.example.test A")
                   .find("flags: qr aa tc rd; QUERY: 1, ANSWER: 0"),
               std::string::npos);
+    const std::string pane = Query(g_nsdAddress, "many.example.test", "A");
+    EXPECT_EQ(pane, DigExpected("many.example.test", "A", "+tcp"));
+    EXPECT_EQ(std::count(pane.begin(), pane.end(), '\n'), 50 + 8);
 
-    // A scripted server sends all sixty, as records of 12 bytes.
+    // A scripted server sends all sixty in one datagram, as records of 12 bytes.
     FakeDnsServer server(g_fakeAddress, 53, [](const std::vector<std::uint8_t>& q) {
         DnsReplyBuilder b = DnsReplyBuilder::ReplyTo(q, 60);
         for (std::uint32_t i = 1; i <= 60; ++i)
@@ -223,6 +229,15 @@ TEST_F(DnsPeer, SixtyRecordsArriveFiftyArePrinted)
     for (int i = 1; i <= 50; ++i)
         fifty.push_back("A: address: 127.1.0." + std::to_string(i) + "\r\n");
     EXPECT_EQ(Query(g_fakeAddress, "many.example.test", "A"), Expected("many.example.test", fifty, {}, {}));
+}
+
+TEST_F(DnsPeer, AnErrorCodeIsNamedBeforeTheRest)
+{
+    // NSD refuses a zone it does not serve; a name it does not hold (code 3)
+    // prints as it always did, in EveryTypeAsTheServerHoldsIt.
+    EXPECT_EQ(Query(g_nsdAddress, "example.org", "A"),
+              "[DNS QUERY: example.org]\r\n\r\nServer Returned Error Code 5 (REFUSED)!\r\n\r\nNo Records Found!");
+    EXPECT_TRUE(messages.Texts().isEmpty());
 }
 
 TEST_F(DnsPeer, SilentServerGivesSocketErrorAfterThreeSecondsAndStopEndsTheWait)

@@ -170,6 +170,8 @@ TEST_F(IcmpTopologyTest, PingTexts)
         EXPECT_TRUE(IsPingAnswer(pane, host)) << pane;
     }
     EXPECT_EQ(Query(&page, "1abc"), PingHead("1abc", "255.255.255.255") + "\tPing Failed!");
+    // r1 reports 10.200.9.0/24 unreachable: a reply, yet no answer of the host.
+    EXPECT_EQ(Query(&page, "10.200.9.1"), PingHead("10.200.9.1", "10.200.9.1") + "\tPing Failed!");
     // Resolving from h reaches no name server: r1 answers unreachable.
     EXPECT_EQ(Query(&page, "no-such-host.invalid"),
               "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n\tPing Failed!");

@@ -70,18 +70,21 @@ TEST(WhoisEngine, WhatADomainQueryShows)
         std::optional<std::string> reply;
         WhoisStatus status;
         std::string shown;
+        int trickleMs = 0;
     } cases[] = {
         {"", WhoisStatus::Ok, "answer:"},  // closed before answering
         {WhoisLines(9999), WhoisStatus::Ok, "answer:" + WhoisAnswerText(WhoisLines(9999))},
         {WhoisLines(10000), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
         {WhoisLines(65536), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
         {std::nullopt, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},  // silent past the time-out
+        {WhoisLines(200), WhoisStatus::ReceiveFailed, "failure:Socket Error!", 20},  // trickling past the answer's limit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return c.reply; });
+        WhoisTestServer server("127.0.0.1", 0, [&](const std::string&) { return c.reply; }, c.trickleMs);
         Recorder out;
-        const WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
+        WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
+        waits.answerLimit = 500ms;  // the whole answer, however it trickles
         EXPECT_EQ(QueryDomainWhois("example.test", std::string("127.0.0.1"), out, waits, server.Port()), c.status);
         EXPECT_THAT(out.events, ElementsAre(c.shown));
     }
@@ -283,6 +286,22 @@ TEST_F(WhoisPageTest, DomainQueries)
         }
     }
     EXPECT_EQ(page_.Item<QComboBox>(1009)->itemText(0), QStringLiteral("latin1.test")) << "the history";
+}
+
+TEST_F(WhoisPageTest, TypedLettersAreSentAsTypedBesideTheHistory)
+{
+    ChooseServer(QStringLiteral("127.0.0.1"));
+    Query(QStringLiteral("example.test"));
+    registry_->TakeReceived();
+    ASSERT_TRUE(ShowExposed(&page_));
+    auto* box = page_.Item<QComboBox>(1009);
+    box->setEditText(QString());
+    box->setFocus();
+    QTest::keyClicks(box, "EXAMPLE.test");
+    Button()->click();  // QUERY moves the focus to the pane first
+    ASSERT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
+    EXPECT_THAT(registry_->TakeReceived(), ElementsAre("EXAMPLE.test\r\n"));
+    EXPECT_EQ(PaneText(&page_), "Answer for EXAMPLE.test\r\n");
 }
 
 TEST_F(WhoisPageTest, AddressQueries)

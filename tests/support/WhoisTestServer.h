@@ -22,7 +22,9 @@ public:
     using Handler = std::function<std::optional<std::string>(const std::string& line)>;
 
     // Port 0 takes one the kernel picks; Port() stays 0 when nothing can listen.
-    WhoisTestServer(const char* address, int port, Handler handler) : handler_(std::move(handler))
+    // With trickleMs, each reply goes out one byte every trickleMs milliseconds.
+    WhoisTestServer(const char* address, int port, Handler handler, int trickleMs = 0)
+        : handler_(std::move(handler)), trickleMs_(trickleMs)
     {
         const int one = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -81,9 +83,13 @@ private:
             std::unique_lock lock(mutex_);
             received_.push_back(line);
             lock.unlock();
-            for (std::size_t sent = 0; reply && sent < reply->size(); sent += std::size_t(n))
-                if ((n = send(client, reply->data() + sent, reply->size() - sent, MSG_NOSIGNAL)) <= 0)
+            for (std::size_t sent = 0; reply && sent < reply->size(); sent += std::size_t(n)) {
+                const std::size_t chunk = trickleMs_ ? 1 : reply->size() - sent;
+                if ((n = send(client, reply->data() + sent, chunk, MSG_NOSIGNAL)) <= 0)
                     break;
+                if (trickleMs_ && (Wait(stop_, trickleMs_) || Wait(client, 0)))
+                    break;  // stopping, or the client closed
+            }
             while (!reply && Wait(client, -1) && recv(client, buffer, sizeof buffer, 0) > 0) {
             }
             lock.lock();
@@ -94,6 +100,7 @@ private:
     }
 
     Handler handler_;
+    int trickleMs_ = 0;
     int listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int stop_ = eventfd(0, EFD_CLOEXEC);
     int port_ = 0;

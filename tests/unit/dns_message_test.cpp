@@ -21,7 +21,7 @@ std::string Text(const DnsRecord& r)
 }
 
 // Parses answer records that follow a question for "example.test" type A.
-std::vector<DnsRecord> ParseAnswers(const DnsReplyBuilder& answers, std::uint16_t count)
+std::vector<DnsRecord> ParseAnswers(const DnsReplyBuilder& answers, std::uint16_t count, std::int32_t* stored = nullptr)
 {
     DnsReplyBuilder b;
     b.Header(1234, 0x8180, 1, count, 0, 0).Question("example.test", 1);
@@ -33,6 +33,9 @@ std::vector<DnsRecord> ParseAnswers(const DnsReplyBuilder& answers, std::uint16_
     request.records = records.data();
     EXPECT_EQ(ParseDnsReply(b.bytes.data(), b.Size(), 18, request), 0);
     EXPECT_EQ(request.count, count);
+    EXPECT_FALSE(request.truncated);
+    if (stored)
+        *stored = request.stored;
     return records;
 }
 
@@ -127,11 +130,23 @@ TEST(ParseDnsReply, DataTooShortForItsTypeEndsTheParse)
         DnsReplyBuilder b;
         b.ARecord(1).Pointer(12).Fixed(std::uint16_t(type), 1, std::uint16_t(length));
         b.bytes.resize(b.Size() + size_t(length), 1);
-        const auto r = ParseAnswers(b.ARecord(3), 3);
+        std::int32_t stored = -1;
+        const auto r = ParseAnswers(b.ARecord(3), 3, &stored);
+        EXPECT_EQ(stored, 1) << type;  // what the page prints; the rest was announced only
         EXPECT_EQ(r[0].addressOrSerial, htonl(1)) << type;
         EXPECT_EQ(r[1].type, 0xEEEE) << type;  // never stored
         EXPECT_EQ(r[2].type, 0xEEEE) << type;
     }
+}
+
+TEST(DnsResponseCodeLine, NamesEveryErrorButNoSuchName)
+{
+    for (auto [code, line] : {std::pair<int, const char*>{0, ""}, {3, ""},
+                              {2, "Server Returned Error Code 2 (SERVFAIL)!\r\n\r\n"},
+                              {5, "Server Returned Error Code 5 (REFUSED)!\r\n\r\n"},
+                              {10, "Server Returned Error Code 10 (NOTZONE)!\r\n\r\n"},
+                              {15, "Server Returned Error Code 15!\r\n\r\n"}})
+        EXPECT_EQ(DnsResponseCodeLine(std::uint8_t(code)), line) << code;
 }
 
 TEST(FormatDnsRecord, TheLongestTextFitsAndASmallAreaGetsWhatFits)

@@ -74,8 +74,10 @@ TEST_F(EchoTest, SendEchoRequestAndResult)
     EXPECT_EQ(fake_.opened, 5);
     EXPECT_EQ(fake_.closed, 5);  // one handle an echo
 
-    fake_.answer = [](const Echo&) { return Answer{1, kRouter, 11013, 3}; };
+    fake_.answer = [](const Echo&) { return Answer{1, kTarget, 0, 3}; };
     EXPECT_EQ(PingHost(kTarget), 3);
+    fake_.answer = [](const Echo&) { return Answer{1, kRouter, 11003, 3}; };
+    EXPECT_EQ(PingHost(kTarget), -1);  // a router's report is no answer of the host
     EXPECT_EQ(std::tuple(fake_.sent.back().ttl, fake_.sent.back().timeout), std::tuple(128, 3000u));
 }
 

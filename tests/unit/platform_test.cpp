@@ -1,14 +1,18 @@
-// The platform layer under the shell: cancellation, waits, text and the
-// echo-library binding.
+// The platform layer under the shell: cancellation, waits, text, the checked
+// byte reader and the echo-library binding. (The socket steps are exercised by
+// the whois and DNS peer tests.)
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <thread>
 
+#include "platform/ByteReader.h"
 #include "platform/ByteText.h"
 #include "platform/CancelToken.h"
 #include "platform/IcmpLibrary.h"
@@ -57,6 +61,32 @@ TEST(ByteText, Utf8Validity)
                              "\xF4\x90\x80\x80", // past U+10FFFF
                              "\xE2\x82", "\xC3"}) // cut short
         EXPECT_FALSE(IsValidUtf8(text)) << text;
+}
+
+TEST(ByteText, PortBoxIsDecimalAndUnprintableBytesBecomeDots)
+{
+    for (auto [text, port] : {std::pair{"1", 1}, {"65535", 65535}, {"080", 80}, {"0", 0}, {"65536", 65536},
+                              {"", -1}, {"8o", -1}, {"-1", -1}})
+        EXPECT_EQ(ReadPortNumber(text), port) << text;
+    EXPECT_GT(ReadPortNumber("99999999999999999999999"), 65535);  // no wrap-around into range
+
+    std::string bytes("A\x00\x07\xff\x7f\x1f\t\r\n~ z", 12);
+    MaskUnprintable(bytes.data(), bytes.size());
+    EXPECT_EQ(bytes, "A.....\t\r\n~ z");
+}
+
+TEST(ByteReader, AbsoluteReadsStopAtTheEnd)
+{
+    const std::uint8_t bytes[] = {0x45, 0x00, 0x01, 0x02, 0x7F, 0x00, 0x00, 0x01};
+    ByteReader r(bytes, sizeof bytes);
+    EXPECT_EQ(r.U32At(4), 0x7F000001u);
+    for (std::size_t at : {std::size_t(5), std::size_t(8), SIZE_MAX - 1})  // no wrap-around past the end
+        EXPECT_EQ(r.U32At(at), std::nullopt) << at;
+    EXPECT_EQ(r.U16At(7), std::nullopt);
+    EXPECT_EQ(r.U16(), 0x4500);  // absolute reads did not move
+    EXPECT_EQ(r.Text(2), std::string_view("\x01\x02", 2));
+    EXPECT_EQ(r.Text(5), std::nullopt);
+    EXPECT_EQ(r.Position(), 4u);
 }
 
 namespace {

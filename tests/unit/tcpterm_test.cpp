@@ -4,20 +4,8 @@
 
 #include "tcpterm/TerminalText.h"
 
-TEST(TcpTermText, PortBoxIsDecimalAndLongRunsStayOutOfRange)
+TEST(TcpTermText, SentLinesEndInCrLf)
 {
-    for (auto [text, port] : {std::pair{"1", 1}, {"65535", 65535}, {"080", 80}, {"0", 0}, {"65536", 65536},
-                              {"", -1}, {"8o", -1}, {"-1", -1}})
-        EXPECT_EQ(ReadPortNumber(text), port) << text;
-    EXPECT_GT(ReadPortNumber("99999999999999999999999"), 65535);  // no wrap-around into range
-}
-
-TEST(TcpTermText, UnprintableBytesBecomeDotsAndSentLinesEndInCrLf)
-{
-    std::string bytes("A\x00\x07\xff\x7f\x1f\t\r\n~ z", 12);
-    MaskUnprintable(bytes.data(), bytes.size());
-    EXPECT_EQ(bytes, "A.....\t\r\n~ z");
-
     EXPECT_EQ(WithCrLf("first\nsecond"), "first\r\nsecond");
     EXPECT_EQ(WithCrLf("a\r\nb\n\nc\n"), "a\r\nb\r\n\r\nc\r\n");
     EXPECT_EQ(WithCrLf(""), "");

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
-// A cursor over received bytes. Every read is checked against the end and
-// yields nothing (leaving the position unchanged) instead of reading past it;
-// numbers are read big-endian, as they stand on the wire.
+// A cursor over received bytes: every byte read from the network goes through
+// one of these. Every read is checked against the end and yields nothing
+// (leaving the position unchanged) instead of reading past it; numbers are
+// read big-endian, as they stand on the wire.
 class ByteReader {
 public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(data ? size : 0) {}
@@ -17,12 +19,20 @@ public:
 
     // Moves to an absolute position; false (and no move) beyond the end.
     bool Seek(std::size_t pos);
+    // Moves n bytes on; false (and no move) when fewer remain.
     bool Skip(std::size_t n);
 
     std::optional<std::uint8_t> PeekU8() const;
     std::optional<std::uint8_t> U8();
     std::optional<std::uint16_t> U16();
     std::optional<std::uint32_t> U32();
+    // Reads at an absolute position without moving, for fixed-layout headers.
+    std::optional<std::uint8_t> U8At(std::size_t at) const;
+    std::optional<std::uint16_t> U16At(std::size_t at) const;
+    std::optional<std::uint32_t> U32At(std::size_t at) const;
+
+    // The next n bytes as they stand, moving past them.
+    std::optional<std::string_view> Text(std::size_t n);
     // Copies n bytes to out; false (nothing copied) when fewer remain.
     bool Copy(void* out, std::size_t n);
 

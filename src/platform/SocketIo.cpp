@@ -1,0 +1,80 @@
+#include "platform/SocketIo.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+using Clock = std::chrono::steady_clock;
+
+int OpenTcpSocket()
+{
+    return socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token, Clock::time_point deadline)
+{
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+        return WaitResult::Ready;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return WaitResult::Failed;
+    const WaitResult wait = WaitForFd(fd, POLLOUT, token, deadline);
+    if (wait != WaitResult::Ready)
+        return wait;
+    // Writable also means the attempt failed; its outcome is in SO_ERROR.
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return WaitResult::Failed;
+    return WaitResult::Ready;
+}
+
+Clock::time_point WaitEnd(std::chrono::milliseconds stall, Clock::time_point deadline)
+{
+    const auto now = Clock::now();
+    // Compared as durations, so a far deadline (time_point::max) cannot overflow.
+    return deadline - now < stall ? deadline : now + stall;
+}
+
+WaitResult SendAll(int fd, std::string_view bytes, const CancelToken* token, std::chrono::milliseconds stall,
+                   Clock::time_point deadline)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const WaitResult wait = WaitForFd(fd, POLLOUT, token, WaitEnd(stall, deadline));
+            if (wait != WaitResult::Ready)
+                return wait;
+            continue;
+        }
+        return WaitResult::Failed;
+    }
+    return WaitResult::Ready;
+}
+
+WaitResult ReceiveAll(int fd, void* out, std::size_t size, const CancelToken* token, Clock::time_point deadline)
+{
+    auto* to = static_cast<char*>(out);
+    while (size > 0) {
+        const WaitResult wait = WaitForFd(fd, POLLIN, token, deadline);
+        if (wait != WaitResult::Ready)
+            return wait;
+        const ssize_t n = recv(fd, to, size, MSG_DONTWAIT);
+        if (n == 0)
+            return WaitResult::Failed;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+            return WaitResult::Failed;
+        }
+        to += n;
+        size -= std::size_t(n);
+    }
+    return WaitResult::Ready;
+}

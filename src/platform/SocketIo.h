@@ -1,0 +1,40 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string_view>
+
+#include "platform/PollWait.h"
+
+class CancelToken;
+
+// Blocking-style socket steps for worker tasks (whois, SMTP) over a
+// non-blocking TCP socket: every wait is a poll beside the task's token, with
+// a deadline.
+
+// A non-blocking, close-on-exec IPv4 TCP socket; -1 when none could be made.
+int OpenTcpSocket();
+
+// Connects fd to `to`. Ready once connected (the attempt's SO_ERROR is 0);
+// TimedOut at the deadline, Cancelled by the token, Failed on a refusal or any
+// other error.
+WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token,
+                         std::chrono::steady_clock::time_point deadline);
+
+// Sends all of bytes; a peer that went away never raises SIGPIPE. Each wait for
+// room lasts at most `stall`, and none goes past `deadline`. Ready once all is
+// sent.
+WaitResult SendAll(int fd, std::string_view bytes, const CancelToken* token, std::chrono::milliseconds stall,
+                   std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+
+// Receives exactly size bytes into out, waiting until deadline. Ready once all
+// came; Failed also when the peer closed first.
+WaitResult ReceiveAll(int fd, void* out, std::size_t size, const CancelToken* token,
+                      std::chrono::steady_clock::time_point deadline);
+
+// The earlier of now + stall and deadline: the end of one wait within an
+// overall limit.
+std::chrono::steady_clock::time_point WaitEnd(std::chrono::milliseconds stall,
+                                              std::chrono::steady_clock::time_point deadline);
