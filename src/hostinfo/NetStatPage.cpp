@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTextBlock>
 #include <cerrno>
 
@@ -17,7 +16,6 @@
 namespace {
 
 constexpr int kLineChars = 299;     // the line read back, as into a 300-character buffer
-constexpr int kScrollBackLines = 100;
 
 }  // namespace
 
@@ -31,20 +29,6 @@ NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
     RefreshConnections();
 }
 
-void NetStatPage::AbandonTasks()
-{
-    if (reader_)
-        reader_->Abandon();
-    ToolPage::AbandonTasks();
-}
-
-void NetStatPage::JoinTasks()
-{
-    if (reader_)
-        reader_->Join();
-    ToolPage::JoinTasks();
-}
-
 void NetStatPage::RefreshConnections()
 {
     if (reading_) {
@@ -52,24 +36,20 @@ void NetStatPage::RefreshConnections()
         return;
     }
     reading_ = true;
-    // The last reader has printed its table; it is at most returning now.
-    reader_ = std::make_unique<WorkerTask>();
-    const bool started = reader_->Start(this, [this](TaskContext& context) {
+    const auto reader = StartTask([this](TaskContext& context) {
         const std::string text = ConnectionTableText();
         context.RunOnUi([&] { ShowTable(text); });
     });
-    if (!started)
+    if (reader.expired())
         ShowTable(ConnectionTableText());
 }
 
+// In one step, so the pane never shows empty; the caret and the view stay
+// where the user left them, a first table is seen from its top.
 void NetStatPage::ShowTable(const std::string& text)
 {
     reading_ = false;
-    ClearOutput();
-    AppendOutput(text);
-    // The appends leave the end in view; a table of up to 100 lines is then seen from its top.
-    QScrollBar* bar = Pane()->verticalScrollBar();
-    bar->setValue(bar->value() - kScrollBackLines);
+    Pane()->ReplaceText(text);
     if (again_) {
         again_ = false;
         QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);

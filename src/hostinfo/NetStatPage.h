@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QTimer>
-#include <memory>
 #include <string>
 
 #include "app/ToolPage.h"
@@ -35,15 +34,11 @@ public:
     bool AutoRefreshActive() const { return autoRefresh_.isActive(); }
     int AutoRefreshPeriod() const { return autoRefresh_.interval(); }
 
-    void AbandonTasks() override;
-    void JoinTasks() override;
-
 private:
     void ShowTable(const std::string& text);
     void OnAutoRefreshSwitch();
 
     QTimer autoRefresh_;  // the refresh timer; runs while the page is hidden too
-    std::unique_ptr<WorkerTask> reader_;  // the last read of the tables
     bool reading_ = false;  // a read is in flight: its table is not printed yet
     bool again_ = false;    // a refresh was asked for while reading
 };
