@@ -5,14 +5,12 @@
 
 #include "app/ToolPage.h"
 
-struct TcpRow;
-
 // The NetStat page: the host's TCP connections and UDP sockets as a text
 // table, refreshed on demand or every 1 to 99 seconds, and the kill of the
 // established connection whose line holds the caret. The page keeps no copy
 // of the tables: the kill reads its connection back from the line's text.
 // The tables are read and formatted on a thread of their own and printed in
-// one step, so a host with 100,000 sockets does not stall the window; a
+// one step, so the window waits only for the pane, not for the kernel; a
 // refresh asked for meanwhile runs once the one in flight has printed.
 class NetStatPage : public ToolPage {
     Q_OBJECT
