@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetStatPage.h"
 #include "platform/NetcapClient.h"
@@ -302,8 +303,24 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
     EXPECT_EQ(ReadError(later.server), EAGAIN);
 }
 
-// The same kill as nobody in the group quorlix, through the helper installed
-// as it would be, in a namespace of its own.
+// Nobody outside the group: the helper will not run for them, the page says
+// so and gives the one-time hint, and the connection lives on.
+TEST_F(NetStatPeerTest, RefusedKillGivesTheHint)
+{
+    if (!std::getenv("QUORLIX_NETSTAT_OUTSIDER"))
+        GTEST_SKIP() << "run as nobody outside the group quorlix by NetStatMemberTest";
+    ASSERT_TRUE(CaretOn("ESTAB"));
+    MessageRecorder recorder(true);
+    page_->KillSelectedConnection();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.Texts().size() == 3; }, 3000));
+    EXPECT_EQ(recorder.Texts(), (QStringList{"Kill Connection?", "Error: Unable To Kill Connection!",
+                                             PrivilegeHintText(PrivilegedOperation::Kill, PrivilegeFailure::HelperDenied)}));
+    for (int fd : {established_.server, established_.client, mapped_.server, mapped_.client})
+        EXPECT_EQ(ReadError(fd), EAGAIN);
+}
+
+// The kill as nobody in the group quorlix, through the helper installed as it
+// would be, in a namespace of its own; and as nobody outside the group.
 TEST(NetStatMemberTest, KillsThroughTheHelper)
 {
     if (geteuid() != 0 || std::getenv("QUORLIX_NETSTAT_HELPER"))
@@ -311,8 +328,9 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
     const TestNamespace ns("qx13-member");
     const InstalledHelperCopy helper;
     ASSERT_TRUE(ns.Ok() && helper.Ready());
-    EXPECT_TRUE(RunSelf(ns.Name(), "QUORLIX_NETSTAT_HELPER=" + helper.Path(),
-                        "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
+    const std::string env = "QUORLIX_NETSTAT_HELPER=" + helper.Path();
+    EXPECT_TRUE(RunSelf(ns.Name(), env, "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
+    EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));
 }
 
 // Auto refresh: nothing or 00 gives "1" and a refresh every second, which goes
