@@ -7,6 +7,7 @@
 #include "capture/CapturePage.h"
 #include "dns/DnsQueryPage.h"
 #include "hostinfo/NetInfoPage.h"
+#include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "whois/WhoisPage.h"
@@ -22,6 +23,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 0: return new NetStatPage(parent);
     case 1: return new WhoisPage(parent);
     case 2: return new DnsQueryPage(parent);
     case 3: return new PingPage(parent);
