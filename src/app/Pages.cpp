@@ -4,8 +4,10 @@
 #include "app/HelpPage.h"
 #include "app/ToolPage.h"
 #include "base64/Base64Page.h"
+#include "capture/CapturePage.h"
 #include "dns/DnsQueryPage.h"
 #include "hostinfo/NetInfoPage.h"
+#include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
 #include "mail/SmtpMailPage.h"
 #include "tcpterm/TcpSocketPage.h"
@@ -22,10 +24,12 @@ ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
     // Pages with code of their own are created here by their class.
+    case 0: return new NetStatPage(parent);
     case 1: return new WhoisPage(parent);
     case 2: return new DnsQueryPage(parent);
     case 3: return new PingPage(parent);
     case 4: return new TracePage(parent);
+    case 5: return new CapturePage(parent);
     case 6: return new TcpSocketPage(parent);
     case 7: return new NetInfoPage(parent);
     case 8: return new SmtpMailPage(parent);

@@ -313,28 +313,6 @@ TEST(AsCaller, KillsOnlyAnEstablishedConnection)
 
 namespace {
 
-int UdpSocket(std::uint16_t& port)
-{
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof where;
-    bind(fd, reinterpret_cast<sockaddr*>(&where), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
-    port = ntohs(where.sin_port);
-    return fd;
-}
-
-void SendUdp(int fd, const char* address, std::uint16_t port, const std::string& payload)
-{
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = inet_addr(address);
-    to.sin_port = htons(port);
-    sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-}
-
 // The UDP payloads of the frames the channel delivers until it is quiet for quietMs.
 std::vector<std::string> CapturedPayloads(CaptureChannel& channel, int quietMs = 500)
 {

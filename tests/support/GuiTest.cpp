@@ -27,11 +27,13 @@ bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeout
     return QTest::qWaitFor([&] { return button->text() == caption; }, timeoutMs);
 }
 
-MessageRecorder::MessageRecorder(bool answer)
+MessageRecorder::MessageRecorder(bool answer) : MessageRecorder([answer](const QString&) { return answer; }) {}
+
+MessageRecorder::MessageRecorder(std::function<bool(const QString&)> answer)
 {
-    SetMessageHook([this, answer](QWidget*, const QString& text, MessageKind kind) {
+    SetMessageHook([this, answer = std::move(answer)](QWidget*, const QString& text, MessageKind kind) {
         messages_.push_back({text, kind});
-        return answer;
+        return answer(text);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ public:
         MessageKind kind;
     };
     explicit MessageRecorder(bool answer = true);
+    // Answers each message as answer(text) says; it may act on the page meanwhile.
+    explicit MessageRecorder(std::function<bool(const QString&)> answer);
     ~MessageRecorder();
     const std::vector<Entry>& Messages() const { return messages_; }
     QStringList Texts() const;

@@ -109,3 +109,26 @@ inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
     localPort = ntohs(to.sin_port);
     return fd;
 }
+
+// A UDP socket bound to 127.0.0.1 on a port of the kernel's choice, given in port.
+inline int UdpSocket(std::uint16_t& port)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof where;
+    bind(fd, reinterpret_cast<sockaddr*>(&where), length);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
+    port = ntohs(where.sin_port);
+    return fd;
+}
+
+inline void SendUdp(int fd, const char* address, std::uint16_t port, const std::string& payload)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = inet_addr(address);
+    to.sin_port = htons(port);
+    sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+}

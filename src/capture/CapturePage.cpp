@@ -1,0 +1,168 @@
+#include "capture/CapturePage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
+#include "capture/LocalAddresses.h"
+#include "dns/HostAddress.h"
+#include "platform/ByteText.h"
+#include "platform/CaptureChannel.h"
+
+namespace {
+
+constexpr int kAddressList = 1013;
+constexpr int kProtocolList = 1015;
+constexpr int kDirectionList = 1016;
+constexpr int kPacketInfoBox = 1017;
+constexpr int kStartButton = 1019;
+constexpr int kClearButton = 1020;
+constexpr int kFormatList = 1021;
+constexpr int kPortBox = 1022;
+constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
+constexpr int kBoxChars = 20;
+
+class ChannelSource : public CaptureFrameSource {
+public:
+    int Fd() const override { return channel.Fd(); }
+    int ReadFrame(std::uint8_t* buffer, std::size_t size) override { return int(channel.ReadFrame(buffer, size)); }
+    std::uint64_t Drops() override { return channel.Drops(); }
+
+    CaptureChannel channel;
+};
+
+std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interface, const CaptureSettings& settings,
+                                                       PrivilegeFailure& failure)
+{
+    auto source = std::make_unique<ChannelSource>();
+    const bool opened = source->channel.Open(interface, settings, nullptr);
+    failure = source->channel.Failure();
+    return opened ? std::move(source) : nullptr;
+}
+
+}  // namespace
+
+CapturePage::OpenCaptureFn CapturePage::openCapture = OpenCaptureChannel;
+
+CapturePage::CapturePage(QWidget* parent) : ToolPage(134, parent)
+{
+    for (const LocalAddress& a : ListLocalAddresses()) {
+        char text[20];
+        if (AddressToText(a.address, text, sizeof text))
+            Item<QComboBox>(kAddressList)->addItem(QString::fromLatin1(text));
+    }
+    connect(Item<QPushButton>(kStartButton), &QPushButton::clicked, this, &CapturePage::OnStartStop);
+    connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &CapturePage::OnClearOutput);
+    connect(Pane(), &OutputPane::TextLimitReached, this, &CapturePage::FullPaneStop);
+}
+
+void CapturePage::SetCapturing(bool capturing)
+{
+    capturing_ = capturing;
+    for (int id : kSettingControls)
+        Item<QWidget>(id)->setEnabled(!capturing);
+    Item<QPushButton>(kStartButton)->setText(capturing ? QStringLiteral("STOP") : QStringLiteral("START"));
+}
+
+void CapturePage::OnStartStop()
+{
+    if (!capturing_) {
+        Start();
+        return;
+    }
+    // STOP: the capture's token wakes its wait; nothing more of it is shown.
+    if (auto capture = capture_.lock())
+        capture->Abandon();
+    SetCapturing(false);
+}
+
+void CapturePage::OnClearOutput()
+{
+    ClearOutput();
+    Item<QPushButton>(kStartButton)->setFocus();
+}
+
+void CapturePage::Start()
+{
+    const int port = ReadPortNumber(ControlText(kPortBox, kBoxChars));
+    if (port < 1 || port > 65535) {
+        Message(QStringLiteral("Invalid Port Number!\n\nPort Value Must Be From 1 To 65535."), MessageKind::Warning);
+        Item<QLineEdit>(kPortBox)->setFocus();
+        return;
+    }
+    CaptureSettings settings;
+    settings.portFilter = std::uint16_t(port);
+    settings.protocolFilter = Item<QComboBox>(kProtocolList)->currentIndex();
+    settings.portDirection = Item<QComboBox>(kDirectionList)->currentIndex();
+    settings.showPacketInfo = Item<QCheckBox>(kPacketInfoBox)->isChecked();
+    settings.displayFormat = Item<QComboBox>(kFormatList)->currentIndex();
+
+    // The capture is of the interface that owns the address. An empty list
+    // gives no address, and address 0 would mean every interface: refused.
+    const std::uint32_t address = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str());
+    const std::string interface = address ? InterfaceOfAddress(ListLocalAddresses(), address) : std::string();
+    PrivilegeFailure failure = PrivilegeFailure::None;
+    std::unique_ptr<CaptureFrameSource> source =
+        interface.empty() ? nullptr : openCapture(interface, settings, failure);
+    if (!source) {
+        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+        PostPrivilegeHint(this, PrivilegedOperation::Capture, failure);
+        return;
+    }
+
+    // The capture owns its source: it is read by that capture only, and closed
+    // once, as soon as the capture ends.
+    auto job = [this, settings,
+                source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) mutable {
+        RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text) {
+            const std::uint64_t drops = source->Drops();
+            return context.RunOnUi([&] { AppendCaptureText(text, drops); });
+        });
+        source.reset();
+    };
+    capture_ = StartTask(std::move(job));
+    if (capture_.expired())
+        return;
+    ShowDrops(0);
+    SetCapturing(true);
+}
+
+void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops)
+{
+    if (!capturing_)
+        return;
+    if (drops != drops_)
+        ShowDrops(drops);
+    // A capture started on a full pane stops at its first packet, as the pane
+    // tells a full text only once until it is cleared.
+    if (Pane()->TextLimit() && Pane()->RawText().size() >= Pane()->TextLimit()) {
+        FullPaneStop();
+        return;
+    }
+    AppendOutput(text);
+}
+
+void CapturePage::ShowDrops(std::uint64_t drops)
+{
+    // The pane's text is the packets' alone, so the count stands beside it.
+    drops_ = drops;
+    const QString note =
+        drops ? QStringLiteral("Packets dropped by the kernel in this capture: %1").arg(drops) : QString();
+    Pane()->setToolTip(note);
+    Pane()->setAccessibleDescription(note);
+}
+
+void CapturePage::FullPaneStop()
+{
+    // The pane tells this after the append that filled it has returned, so the
+    // capture is stopped before the message box opens and never waits on it.
+    if (auto capture = capture_.lock())
+        capture->Abandon();
+    SetCapturing(false);
+    Message(QStringLiteral("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
+                           "Clear the Buffer before you Start Capturing again."),
+            MessageKind::Warning);
+}

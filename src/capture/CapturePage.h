@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/ToolPage.h"
+#include "capture/CaptureLoop.h"
+#include "platform/NetcapClient.h"
+
+// The Packet Capture page: START opens a capture of the interface that owns
+// the chosen local address and prints the packets that pass its filters into
+// the pane, until STOP, a receive error or a full pane.
+class CapturePage : public ToolPage {
+    Q_OBJECT
+public:
+    explicit CapturePage(QWidget* parent);
+
+    // Opens a capture of one interface, narrowed by the kernel to what
+    // settings could keep: directly with CAP_NET_RAW, else through the
+    // privilege helper. Null when it cannot be opened, with failure saying
+    // what privilege was missing (None: the interface or socket failed).
+    // Tests replace it.
+    using OpenCaptureFn = std::unique_ptr<CaptureFrameSource> (*)(const std::string& interface,
+                                                                  const CaptureSettings& settings,
+                                                                  PrivilegeFailure& failure);
+    static OpenCaptureFn openCapture;
+
+    bool Capturing() const { return capturing_; }
+    // Packets the kernel dropped during the current or last capture.
+    std::uint64_t Drops() const { return drops_; }
+
+private:
+    void OnStartStop();
+    void OnClearOutput();
+    void Start();
+    void SetCapturing(bool capturing);
+    // A batch of the running capture's text, on the user-interface thread.
+    void AppendCaptureText(const std::string& text, std::uint64_t drops);
+    void ShowDrops(std::uint64_t drops);
+    // The pane reached its limit.
+    void FullPaneStop();
+
+    bool capturing_ = false;
+    std::uint64_t drops_ = 0;
+    std::weak_ptr<WorkerTask> capture_;  // the running capture, in the page's task list
+};

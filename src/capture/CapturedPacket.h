@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/CaptureFilter.h"
+
+// One decoded TCP or UDP packet that carries payload.
+struct CapturedPacket {
+    std::uint32_t isTcp;          // 1 for TCP, 0 for UDP
+    std::uint32_t sourceAddress;  // network byte order
+    std::uint32_t destAddress;    // network byte order
+    std::uint16_t sourcePort;     // host byte order
+    std::uint16_t destPort;       // host byte order
+    std::uint16_t payloadLength;
+    std::uint8_t payload[2002];   // the payload, then zeros: the Text view ends at the first zero after it
+};
+
+// The choices a capture reads once, when it starts: the filter's, which the
+// kernel's filter follows too, and how packets are shown.
+struct CaptureSettings : CaptureFilterSettings {
+    bool showPacketInfo = true;
+    int displayFormat = 0;  // 0 hex dump, 1 text, 2 none
+};
+
+// Offset of the first payload byte of an IPv4 TCP or UDP packet, honouring
+// the IP header length; 0 for anything that is not decoded: another protocol
+// or IP version, a fragment other than the first, a header length under 20,
+// a TCP data offset under 5, or too few bytes to read the headers' fields.
+// length is the number of bytes at packet (the result may exceed it).
+std::uint16_t TransportHeaderEnd(const std::uint8_t* packet, std::size_t length);
+
+// Decodes one received frame (IP header first) into packet, which is cleared
+// first. The packet's length is the smaller of received and the IP total
+// length, so link-layer padding is never taken for payload. Returns that
+// length, or 0 when the frame is skipped: not a decodable TCP or UDP packet,
+// no payload, or headers that end beyond the length. Never reads beyond
+// received (nor beyond kCaptureFrameMax).
+int DecodeCapturedPacket(const std::uint8_t* frame, std::size_t received, CapturedPacket& packet);
+
+// Whether a decoded packet passes the protocol and port filters of settings.
+bool PassesCaptureFilter(const CapturedPacket& packet, const CaptureSettings& settings);

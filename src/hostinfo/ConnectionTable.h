@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/SocketTable.h"
+
+// The NetStat page's text: the connection tables as CR LF lines, and the
+// connection read back from one of those lines for the kill.
+
+// The state's name into buffer (size bytes, terminator included): nothing when
+// buffer is null; otherwise as much of the name as fits, always terminated.
+void TcpStateName(std::uint32_t state, char* buffer, std::size_t size);
+
+// The two heading lines, then one line per TCP row and per UDP row; a null
+// table prints "No Data Available!" in place of its rows.
+std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp);
+
+// The same for the tables as the source gives them now.
+std::string ConnectionTableText(SockDiagSource& source = KernelSockDiag());
+
+// The connection of a TCP line as ConnectionTableText prints it: local and
+// remote address and port, state 12 (delete). False for text in any other
+// layout: each piece must be a dotted IPv4 address or a port of 0 to 65535.
+bool ReadConnectionLine(std::string_view line, TcpRow* row);

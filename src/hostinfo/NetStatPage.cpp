@@ -1,0 +1,109 @@
+#include "hostinfo/NetStatPage.h"
+
+#include <arpa/inet.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <cerrno>
+
+#include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
+#include "hostinfo/ConnectionTable.h"
+#include "platform/SockDiag.h"
+
+namespace {
+
+constexpr int kLineChars = 299;     // the line read back, as into a 300-character buffer
+
+}  // namespace
+
+NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
+{
+    connect(Item<QPushButton>(kRefreshButton), &QPushButton::clicked, this, &NetStatPage::RefreshConnections);
+    connect(Item<QPushButton>(kKillButton), &QPushButton::clicked, this, &NetStatPage::KillSelectedConnection);
+    // toggled, not clicked: a screen reader's Toggle changes the box without a click.
+    connect(Item<QCheckBox>(kEnabledBox), &QCheckBox::toggled, this, &NetStatPage::OnAutoRefreshSwitch);
+    connect(&autoRefresh_, &QTimer::timeout, this, &NetStatPage::RefreshConnections);
+    RefreshConnections();
+}
+
+void NetStatPage::RefreshConnections()
+{
+    if (reading_) {
+        again_ = true;
+        return;
+    }
+    reading_ = true;
+    const auto reader = StartTask([this](TaskContext& context) {
+        const std::string text = ConnectionTableText();
+        context.RunOnUi([&] { ShowTable(text); });
+    });
+    if (reader.expired())
+        ShowTable(ConnectionTableText());
+}
+
+// In one step, so the pane never shows empty; the caret and the view stay
+// where the user left them, a first table is seen from its top.
+void NetStatPage::ShowTable(const std::string& text)
+{
+    reading_ = false;
+    Pane()->ReplaceText(text);
+    if (again_) {
+        again_ = false;
+        QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);
+    }
+}
+
+void NetStatPage::KillSelectedConnection()
+{
+    OutputPane* pane = Pane();
+    pane->setFocus();
+    if (pane->document()->isEmpty()) {
+        Message(QStringLiteral("Nothing Selected!"), MessageKind::Warning);
+        return;
+    }
+    const std::string line = pane->textCursor().block().text().left(kLineChars).toStdString();
+    if (line.find("TCP ") == std::string::npos) {
+        Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
+        return;
+    }
+    if (line.find("ESTAB") == std::string::npos) {
+        Message(QStringLiteral("Can Only Kill Established Connections!"), MessageKind::Warning);
+        return;
+    }
+    // Read before the question: a refresh while it is open must not change the connection.
+    TcpRow row;
+    if (!ReadConnectionLine(line, &row)) {
+        Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
+        return;
+    }
+    if (!Message(QStringLiteral("Kill Connection?"), MessageKind::Confirm))
+        return;
+    // The exact connection, by the cookie of its lookup; a row of a dual-stack
+    // socket through its IPv4-mapped addresses.
+    const TcpKillResult result = KillTcpConnection({row.localAddr, ntohs(std::uint16_t(row.localPort)), row.remoteAddr,
+                                                    ntohs(std::uint16_t(row.remotePort))});
+    if (result.failure != PrivilegeFailure::None || result.error != 0) {
+        Message(QStringLiteral("Error: Unable To Kill Connection!"), MessageKind::Failure);
+        PostPrivilegeHint(this, PrivilegedOperation::Kill, result.failure);
+    }
+    RefreshConnections();
+}
+
+void NetStatPage::OnAutoRefreshSwitch()
+{
+    if (!Item<QCheckBox>(kEnabledBox)->isChecked()) {
+        autoRefresh_.stop();
+        return;
+    }
+    auto* box = Item<QLineEdit>(kSecondsBox);
+    bool ok = false;
+    unsigned seconds = box->text().toUInt(&ok);
+    if (!ok || seconds == 0) {
+        box->setText(QStringLiteral("1"));
+        seconds = 1;
+    }
+    autoRefresh_.start(int(seconds) * 1000);
+}

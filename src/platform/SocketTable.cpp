@@ -1,0 +1,319 @@
+#include "platform/SocketTable.h"
+
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+
+#include "platform/SockDiag.h"
+
+namespace {
+
+// A dump the kernel marks as interrupted (a table changed under it) is read
+// again at most this many times in all; after that, the last read stands.
+constexpr int kDumpTries = 4;
+
+// States 1 to 12: kernels from 6.8 dump bound-only sockets as state 13 when
+// asked for all.
+constexpr std::uint32_t kDumpStates = 0x1FFEu;
+
+// One socket of a dump, either family, before it becomes a row.
+struct DiagSocket {
+    std::uint8_t family = 0;
+    std::uint8_t state = 0;  // Linux numbering
+    std::array<std::uint32_t, 4> src{};
+    std::array<std::uint32_t, 4> dst{};
+    std::uint16_t sport = 0;  // network byte order
+    std::uint16_t dport = 0;
+    bool v6only = false;
+};
+
+// A dump's reply: netlink messages, each an nlmsghdr and its payload padded to
+// NLMSG_ALIGNTO; the dump ends with NLMSG_DONE, or NLMSG_ERROR carrying the
+// errno. Each SOCK_DIAG_BY_FAMILY message is an inet_diag_msg followed by
+// rtattr attributes, of which only INET_DIAG_SKV6ONLY (a u8) is read.
+class DumpParser {
+public:
+    explicit DumpParser(std::vector<DiagSocket>* sockets) : sockets_(sockets) {}
+
+    // Reads one or more whole messages; true once the dump has ended, or is broken.
+    bool Feed(std::string_view messages);
+    // 0, the kernel's errno, or EPROTO for a message cut short.
+    int Result() const { return error_; }
+    bool Interrupted() const { return interrupted_; }
+
+private:
+    void ReadSocket(std::string_view payload);
+
+    std::vector<DiagSocket>* sockets_;
+    bool ended_ = false;
+    bool interrupted_ = false;
+    int error_ = 0;
+};
+
+bool DumpParser::Feed(std::string_view messages)
+{
+    size_t pos = 0;
+    while (!ended_ && pos < messages.size()) {
+        nlmsghdr header;
+        if (messages.size() - pos < sizeof header)
+            break;
+        std::memcpy(&header, messages.data() + pos, sizeof header);
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > messages.size() - pos)
+            break;
+        std::string_view payload = messages.substr(pos + sizeof header, header.nlmsg_len - sizeof header);
+        pos += std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), messages.size() - pos);
+        if (header.nlmsg_flags & NLM_F_DUMP_INTR)
+            interrupted_ = true;
+        if (header.nlmsg_type == NLMSG_DONE) {
+            ended_ = true;
+        } else if (header.nlmsg_type == NLMSG_ERROR) {
+            int error = 0;
+            if (payload.size() >= sizeof error)
+                std::memcpy(&error, payload.data(), sizeof error);
+            ended_ = true;
+            error_ = error < 0 ? -error : EPROTO;
+        } else if (header.nlmsg_type == SOCK_DIAG_BY_FAMILY && payload.size() >= sizeof(inet_diag_msg)) {
+            ReadSocket(payload);
+        }
+    }
+    if (!ended_ && pos < messages.size()) {
+        ended_ = true;
+        error_ = EPROTO;
+    }
+    return ended_;
+}
+
+void DumpParser::ReadSocket(std::string_view payload)
+{
+    inet_diag_msg message;
+    std::memcpy(&message, payload.data(), sizeof message);
+    DiagSocket& socket = sockets_->emplace_back();
+    socket.family = message.idiag_family;
+    socket.state = message.idiag_state;
+    std::memcpy(socket.src.data(), message.id.idiag_src, sizeof message.id.idiag_src);
+    std::memcpy(socket.dst.data(), message.id.idiag_dst, sizeof message.id.idiag_dst);
+    socket.sport = message.id.idiag_sport;
+    socket.dport = message.id.idiag_dport;
+    for (size_t at = NLMSG_ALIGN(sizeof message); payload.size() >= at + sizeof(rtattr);) {
+        rtattr attribute;
+        std::memcpy(&attribute, payload.data() + at, sizeof attribute);
+        if (attribute.rta_len < sizeof attribute || attribute.rta_len > payload.size() - at)
+            break;
+        if (attribute.rta_type == INET_DIAG_SKV6ONLY && attribute.rta_len > sizeof attribute)
+            socket.v6only = payload[at + sizeof attribute] != 0;
+        at += RTA_ALIGN(attribute.rta_len);
+    }
+}
+
+// One family's sockets of one protocol, with the bounded re-reading.
+int ReadDump(SockDiagSource& source, std::uint8_t family, std::uint8_t protocol, std::vector<DiagSocket>* sockets)
+{
+    for (int attempt = 1;; ++attempt) {
+        sockets->clear();
+        DumpParser parser(sockets);
+        if (int error = source.Dump(family, protocol, kDumpStates, [&](std::string_view d) { return parser.Feed(d); }))
+            return error;
+        if (int error = parser.Result())
+            return error;
+        if (!parser.Interrupted())
+            return 0;
+        if (attempt == kDumpTries)
+            return sockets->empty() ? EAGAIN : 0;
+    }
+}
+
+bool IsUnspecified(const std::array<std::uint32_t, 4>& a)
+{
+    return a[0] == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0;
+}
+
+bool IsV4Mapped(const std::array<std::uint32_t, 4>& a)
+{
+    return a[0] == 0 && a[1] == 0 && a[2] == htonl(0xFFFF);
+}
+
+// The IPv4 view of a socket: an AF_INET socket as it is; an AF_INET6 one whose
+// addresses are IPv4-mapped as those IPv4 addresses; a dual-stack AF_INET6
+// socket bound to "::" (a TCP listener, or any UDP socket) as 0.0.0.0. Other
+// AF_INET6 sockets have none. The address fields are rewritten in place.
+bool ToIpv4(DiagSocket& s, bool udp)
+{
+    if (s.family == AF_INET)
+        return true;
+    if (s.family != AF_INET6)
+        return false;
+    if (IsV4Mapped(s.src) && (IsV4Mapped(s.dst) || IsUnspecified(s.dst))) {
+        s.src[0] = s.src[3];
+        s.dst[0] = s.dst[3];
+        return true;
+    }
+    if (IsUnspecified(s.src) && !s.v6only && (udp || s.state == TCP_LISTEN)) {
+        s.src[0] = 0;
+        s.dst[0] = 0;
+        return true;
+    }
+    return false;
+}
+
+// /proc/net/tcp and friends: a heading line, then per socket
+// "sl: local rem st ...", each address as %08X of every 32-bit word as it
+// stands in memory and the port as %04X in host order, the state in hex.
+bool ParseProcTable(const std::string& text, std::uint8_t family, std::vector<DiagSocket>* sockets)
+{
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line))
+        return false;
+    const size_t words = family == AF_INET6 ? 4 : 1;
+    auto readEnd = [words](const std::string& field, std::array<std::uint32_t, 4>& address, std::uint16_t& port) {
+        if (field.size() != words * 8 + 5 || field[words * 8] != ':')
+            return false;
+        for (size_t i = 0; i < words; ++i)
+            address[i] = std::uint32_t(std::strtoul(field.substr(i * 8, 8).c_str(), nullptr, 16));
+        port = htons(std::uint16_t(std::strtoul(field.c_str() + words * 8 + 1, nullptr, 16)));
+        return true;
+    };
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        if (!(fields >> slot >> local >> remote >> state))
+            continue;
+        DiagSocket s;
+        s.family = family;
+        s.state = std::uint8_t(std::strtoul(state.c_str(), nullptr, 16));
+        if (!readEnd(local, s.src, s.sport) || !readEnd(remote, s.dst, s.dport))
+            continue;
+        sockets->push_back(s);
+    }
+    return true;
+}
+
+bool DiagMissing(int error)
+{
+    return error == ENOENT || error == EPROTONOSUPPORT || error == EAFNOSUPPORT;
+}
+
+// The IPv4 view of both families' sockets of one protocol.
+bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<DiagSocket>* sockets)
+{
+    const bool udp = protocol == IPPROTO_UDP;
+    std::vector<DiagSocket> v6;
+    int error = ReadDump(source, AF_INET, protocol, sockets);
+    if (error == 0) {
+        // A host without IPv6 simply has no second table.
+        if (ReadDump(source, AF_INET6, protocol, &v6) != 0)
+            v6.clear();
+    } else if (DiagMissing(error)) {
+        sockets->clear();
+        std::string text;
+        const char* name = udp ? "udp" : "tcp";
+        if (!source.ProcTable(name, &text) || !ParseProcTable(text, AF_INET, sockets))
+            return false;
+        if (source.ProcTable(udp ? "udp6" : "tcp6", &text))
+            ParseProcTable(text, AF_INET6, &v6);
+    } else {
+        return false;
+    }
+    for (DiagSocket& s : v6) {
+        if (ToIpv4(s, udp))
+            sockets->push_back(s);
+    }
+    return true;
+}
+
+class KernelSource : public SockDiagSource {
+public:
+    int Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk) override;
+    bool ProcTable(const char* name, std::string* text) override;
+};
+
+int KernelSource::Dump(std::uint8_t family, std::uint8_t protocol, std::uint32_t states, const Chunk& chunk)
+{
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } request{};
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = 1;
+    request.body.sdiag_family = family;
+    request.body.sdiag_protocol = protocol;
+    request.body.idiag_states = states;
+    return SockDiagExchange(&request, sizeof request, [&](const nlmsghdr& message) {
+        return !chunk(std::string_view(reinterpret_cast<const char*>(&message), message.nlmsg_len));
+    });
+}
+
+bool KernelSource::ProcTable(const char* name, std::string* text)
+{
+    std::ifstream file(std::string("/proc/net/") + name);
+    if (!file)
+        return false;
+    std::ostringstream all;
+    all << file.rdbuf();
+    *text = all.str();
+    return true;
+}
+
+}  // namespace
+
+std::uint32_t TableStateOf(int linuxState)
+{
+    switch (linuxState) {
+    case TCP_CLOSE: return 1;
+    case TCP_LISTEN: return 2;
+    case TCP_SYN_SENT: return 3;
+    case TCP_SYN_RECV: return 4;
+    case TCP_ESTABLISHED: return 5;
+    case TCP_FIN_WAIT1: return 6;
+    case TCP_FIN_WAIT2: return 7;
+    case TCP_CLOSE_WAIT: return 8;
+    case TCP_CLOSING: return 9;
+    case TCP_LAST_ACK: return 10;
+    case TCP_TIME_WAIT: return 11;
+    default: return 0;
+    }
+}
+
+SockDiagSource& KernelSockDiag()
+{
+    static KernelSource source;
+    return source;
+}
+
+bool GetTcpTable(std::vector<TcpRow>* rows, SockDiagSource& source)
+{
+    std::vector<DiagSocket> sockets;
+    if (!ReadSockets(source, IPPROTO_TCP, &sockets))
+        return false;
+    rows->clear();
+    rows->reserve(sockets.size());
+    for (const DiagSocket& s : sockets)
+        rows->push_back({TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport});
+    return true;
+}
+
+bool GetUdpTable(std::vector<UdpRow>* rows, SockDiagSource& source)
+{
+    std::vector<DiagSocket> sockets;
+    if (!ReadSockets(source, IPPROTO_UDP, &sockets))
+        return false;
+    rows->clear();
+    rows->reserve(sockets.size());
+    for (const DiagSocket& s : sockets)
+        rows->push_back({s.src[0], s.sport});
+    return true;
+}

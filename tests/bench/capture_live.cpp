@@ -1,0 +1,119 @@
+// The live half of capture.sh, one program in two roles, each run inside a
+// network namespace by the script:
+//   capture_live send ADDRESS PORT RATE SECONDS SIZE
+//       UDP datagrams of SIZE bytes to ADDRESS:PORT at RATE a second
+//   capture_live capture ADDRESS PORT SECONDS
+//       the Packet Capture page (offscreen) capturing on the interface of
+//       ADDRESS, port PORT, Data view with the packet lines, for SECONDS; the
+//       pane is emptied whenever it passes 500,000 characters, as a user would.
+//       Prints "printed N drops D stall_ms S": packets printed, packets the
+//       kernel dropped, the event loop's longest stall.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/OutputPane.h"
+#include "capture/CapturePage.h"
+
+namespace {
+
+int Send(const char* address, int port, int rate, int seconds, int size)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(std::uint16_t(port));
+    to.sin_addr.s_addr = inet_addr(address);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+        return 1;
+    std::vector<char> payload(std::size_t(size), 'q');
+    // Sent in slices of a millisecond, each slice's share at once.
+    constexpr int kBatch = 64;
+    std::vector<iovec> iov(kBatch, iovec{payload.data(), payload.size()});
+    std::vector<mmsghdr> messages(kBatch);
+    for (int i = 0; i < kBatch; ++i)
+        messages[std::size_t(i)].msg_hdr = {nullptr, 0, &iov[std::size_t(i)], 1, nullptr, 0, 0};
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    long long sent = 0;
+    for (auto now = start; now < end; now = Clock::now()) {
+        const long long due = rate * std::chrono::duration_cast<std::chrono::microseconds>(now - start).count() / 1000000;
+        while (sent < due) {
+            const int n = sendmmsg(fd, messages.data(), unsigned(std::min<long long>(kBatch, due - sent)), 0);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    std::printf("sent %lld\n", sent);
+    close(fd);
+    return 0;
+}
+
+int Capture(int argc, char** argv, const char* address, int port, int seconds)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    CapturePage page(nullptr);
+    page.show();
+    auto* list = page.Item<QComboBox>(1013);
+    list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
+    page.Item<QLineEdit>(1022)->setText(QString::number(port));
+    page.Item<QPushButton>(1019)->click();
+    if (!page.Capturing()) {
+        std::printf("printed 0 drops 0 stall_ms 0 (the capture could not be opened)\n");
+        return 1;
+    }
+    long long printed = 0;
+    qint64 stall = 0;
+    QElapsedTimer tick;
+    tick.start();
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        stall = std::max(stall, tick.restart());
+        const std::string& text = page.Pane()->RawText();
+        if (text.size() > 500000) {
+            const std::size_t at = text.rfind("PACKET No: ");
+            printed = at == std::string::npos ? printed : std::atoll(text.c_str() + at + 11);
+            page.Item<QPushButton>(1020)->click();
+        }
+    });
+    timer.start(1);
+    QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+    app.exec();
+    const std::string& text = page.Pane()->RawText();
+    const std::size_t at = text.rfind("PACKET No: ");
+    if (at != std::string::npos)
+        printed = std::atoll(text.c_str() + at + 11);
+    std::printf("printed %lld drops %llu stall_ms %lld\n", printed, static_cast<unsigned long long>(page.Drops()),
+                static_cast<long long>(stall));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 7 && std::strcmp(argv[1], "send") == 0)
+        return Send(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    if (argc == 5 && std::strcmp(argv[1], "capture") == 0)
+        return Capture(argc, argv, argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    std::fprintf(stderr, "usage: %s send ADDRESS PORT RATE SECONDS SIZE | capture ADDRESS PORT SECONDS\n", argv[0]);
+    return 2;
+}

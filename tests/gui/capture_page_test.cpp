@@ -1,0 +1,198 @@
+// The Packet Capture page driven through its controls, with a socket pair in
+// place of the interface's capture: the frames a test sends are the packets
+// the page sees. Real interfaces are in tests/peers/capture_test.cpp.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
+#include "capture/CapturePage.h"
+#include "support/FramePairSource.h"
+#include "support/GuiTest.h"
+
+namespace {
+
+// What the next START opens, and what it was asked for.
+std::unique_ptr<FramePairSource> nextSource;
+std::string openedInterface;
+CaptureSettings openedSettings;
+
+std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface, const CaptureSettings& settings,
+                                                    PrivilegeFailure& failure)
+{
+    failure = nextSource ? PrivilegeFailure::None : PrivilegeFailure::HelperDenied;
+    openedInterface = interface;
+    openedSettings = settings;
+    return std::move(nextSource);
+}
+
+Ipv4Frame Udp(std::string_view payload, std::uint16_t destPort = 80)
+{
+    Ipv4Frame f;
+    f.protocol = 17;
+    f.source = 0x0A0F0001;
+    f.sourcePort = 5353;
+    f.destPort = destPort;
+    f.payload = payload;
+    return f;
+}
+
+}  // namespace
+
+class CapturePageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        CapturePage::openCapture = OpenTestCapture;
+        page_ = std::make_unique<CapturePage>(nullptr);
+        page_->show();
+        auto* addresses = page_->Item<QComboBox>(kAddressList);
+        addresses->setCurrentIndex(addresses->findText(QStringLiteral("127.0.0.1")));
+    }
+    void cleanup()
+    {
+        page_.reset();
+        nextSource.reset();
+    }
+
+    void refusesBadPortsAndUnopenedCaptures()
+    {
+        MessageRecorder recorder;
+        for (const char* port : {"", "0", "65536", "99999"}) {
+            page_->Item<QLineEdit>(kPortBox)->setText(QString::fromLatin1(port));
+            click(kStart);
+        }
+        QCOMPARE(recorder.Texts(), QStringList(4, "Invalid Port Number!\n\nPort Value Must Be From 1 To 65535."));
+        QCOMPARE(recorder.Messages()[0].kind, MessageKind::Warning);
+
+        ResetPrivilegeHints();
+        page_->Item<QLineEdit>(kPortBox)->setText(QStringLiteral("80"));
+        click(kStart);  // not in the helper's group: the hint follows, once
+        QTest::qWait(50);
+        click(kStart);
+        page_->Item<QComboBox>(kAddressList)->clear();
+        nextSource = std::make_unique<FramePairSource>();
+        click(kStart);  // no address: never every interface
+        QTest::qWait(50);
+        const QString hint = PrivilegeHintText(PrivilegedOperation::Capture, PrivilegeFailure::HelperDenied);
+        QCOMPARE(recorder.Texts().mid(4), QStringList({"Unable To Create Socket!", hint, "Unable To Create Socket!",
+                                                       "Unable To Create Socket!"}));
+        QCOMPARE(recorder.Messages()[4].kind, MessageKind::Failure);
+        QVERIFY(nextSource);
+        QVERIFY(!page_->Capturing());
+        QCOMPARE(caption(), QStringLiteral("START"));
+    }
+
+    // The settings are locked while a capture runs; STOP adds nothing.
+    void clearOutputDuringACaptureThenStop()
+    {
+        page_->Item<QComboBox>(kFormatList)->setCurrentIndex(1);
+        page_->Item<QCheckBox>(kInfoBox)->setChecked(false);
+        FramePairSource* pair = start();
+        QCOMPARE(openedInterface, "lo");
+        QCOMPARE(openedSettings.displayFormat, 1);
+        QVERIFY(pair->Send(Udp("one")));
+        QVERIFY(waitForPane(1));
+        click(kClear);
+        QCOMPARE(PaneText(page_.get()), "");
+        QVERIFY(page_->Capturing());
+        QVERIFY(pair->Send(Udp("two")));
+        QVERIFY(pair->Send(Udp("ab\r\n", 81)));  // filtered out
+        QVERIFY(pair->Send(Udp("ab\r\n")));
+        const std::string text = "PACKET No: 2\r\ntwo\r\nPACKET No: 3\r\nab\r\n\r\n";
+        QVERIFY(waitForPane(text.size()));
+        for (int id : kSettings)
+            QVERIFY(!page_->Item<QWidget>(id)->isEnabled());
+        click(kStop);
+        QCOMPARE(caption(), QStringLiteral("START"));
+        for (int id : kSettings)
+            QVERIFY(page_->Item<QWidget>(id)->isEnabled());
+        QCOMPARE(PaneText(page_.get()), text);
+    }
+
+    // A receive error ends the capture with its line; STOP stays until pressed.
+    void receiveErrorLeavesStopUntilPressed()
+    {
+        FramePairSource* pair = start();
+        pair->CloseSender();
+        QVERIFY(waitForPane(1));
+        QCOMPARE(PaneText(page_.get()), "\r\n\r\nSocket Error Encountered!");
+        QTest::qWait(50);
+        QCOMPARE(caption(), QStringLiteral("STOP"));
+        click(kStop);
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(PaneText(page_.get()), "\r\n\r\nSocket Error Encountered!");
+    }
+
+    // At 1,000,000 characters as written the capture stops, with one message.
+    void fullPaneStopsOnceAndCountsAgainAfterClear()
+    {
+        MessageRecorder recorder;
+        const std::string payload(1972, 'q');
+        FramePairSource* pair = start();
+        pair->drops = 3;
+        const int sender = pair->DupSender();
+        const auto frame = Udp(payload).Bytes();
+        for (int sent = 0; page_->Capturing() && sent < 1000;)
+            if (FramePairSource::SendBytes(sender, frame))
+                ++sent;
+            else
+                QTest::qWait(1);
+        ::close(sender);
+        QVERIFY(QTest::qWaitFor([&] { return !recorder.Texts().isEmpty(); }));
+        QTest::qWait(50);
+        QCOMPARE(recorder.Texts(), QStringList("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
+                                               "Clear the Buffer before you Start Capturing again."));
+        QCOMPARE(recorder.Messages()[0].kind, MessageKind::Warning);
+        QCOMPARE(page_->Pane()->TextLimit(), size_t(1000000));
+        QCOMPARE(PaneText(page_.get()).size(), size_t(1000000));
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(page_->Drops(), 3u);
+        QVERIFY(page_->Pane()->toolTip().endsWith(QStringLiteral(": 3")));
+
+        // Started again on the full pane: stopped again at its first packet.
+        pair = start();
+        QVERIFY(pair->Send(Udp("x")));
+        QVERIFY(QTest::qWaitFor([&] { return recorder.Texts().size() == 2; }));
+        QCOMPARE(caption(), QStringLiteral("START"));
+        QCOMPARE(recorder.Texts()[1], recorder.Texts()[0]);
+
+        click(kClear);
+        pair = start();
+        QVERIFY(pair->Send(Udp("x")));
+        QVERIFY(waitForPane(1));
+        QVERIFY(PaneText(page_.get()).starts_with("PACKET No: 1\r\n"));
+    }
+
+private:
+    static constexpr int kAddressList = 1013, kProtocolList = 1015, kDirectionList = 1016, kInfoBox = 1017,
+                         kStart = 1019, kStop = 1019, kClear = 1020, kFormatList = 1021, kPortBox = 1022;
+    static constexpr int kSettings[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kInfoBox, kFormatList};
+
+    void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
+    QString caption() const { return page_->Item<QPushButton>(kStart)->text(); }
+
+    // Starts a capture on a new socket pair and gives the test its sending end.
+    FramePairSource* start()
+    {
+        nextSource = std::make_unique<FramePairSource>();
+        FramePairSource* pair = nextSource.get();
+        click(kStart);
+        if (nextSource || caption() != QStringLiteral("STOP"))
+            return nullptr;
+        return pair;
+    }
+    bool waitForPane(std::size_t size)
+    {
+        return QTest::qWaitFor([&] { return PaneText(page_.get()).size() >= size; });
+    }
+
+    std::unique_ptr<CapturePage> page_;
+};
+
+QTEST_MAIN(CapturePageTest)
+#include "capture_page_test.moc"

@@ -1,0 +1,363 @@
+// The NetStat page against sockets the test makes on loopback inside a network
+// namespace of its own, so the table holds only those: a listener, an
+// established pair, a pair in TIME_WAIT, a UDP socket and a dual-stack [::]
+// listener with an IPv4 client; compared with ss(8) for the same namespace.
+// Needs root for the namespace and the kill; the kill is run again as nobody
+// in the group quorlix, through the privilege helper.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/OutputPane.h"
+#include "app/PrivilegeHint.h"
+#include "hostinfo/ConnectionTable.h"
+#include "hostinfo/NetStatPage.h"
+#include "platform/NetcapClient.h"
+#include "support/GuiTest.h"
+#include "support/PrivilegeTest.h"
+#include "support/TestNamespace.h"
+
+namespace {
+
+using Rows = std::vector<std::string>;
+
+// "TCP local remote STATE" or "UDP local *.*": a table line without its padding.
+std::string Row(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string word, row;
+    while (in >> word)
+        row += (row.empty() ? "" : " ") + word;
+    return row;
+}
+
+Rows Sorted(Rows rows)
+{
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+Rows PaneRows(const ToolPage& page)
+{
+    Rows rows;
+    std::istringstream in(PaneText(&page));
+    std::string line;
+    for (int i = 0; std::getline(in, line); ++i) {
+        if (i >= 2)  // the headings
+            rows.push_back(Row(line));
+    }
+    return Sorted(rows);
+}
+
+// ss(8)'s rows for the namespace as the table's IPv4 rows: IPv4-mapped
+// addresses unwrapped, the dual-stack wildcard "*" as 0.0.0.0, a port "*" as 0.
+Rows SsRows(const std::string& ns)
+{
+    auto end = [](const std::string& e) {
+        std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
+        if (host.front() == '[')
+            host = host.substr(1, host.size() - 2);
+        if (host.rfind("::ffff:", 0) == 0)
+            host = host.substr(7);
+        return (host == "*" ? "0.0.0.0" : host) + ':' + (port == "*" ? "0" : port);
+    };
+    Rows rows;
+    for (std::string proto : {"TCP", "UDP"}) {
+        FILE* out = popen(("ip netns exec " + ns + " ss -n -a -" + char(std::tolower(proto[0]))).c_str(), "r");
+        char buffer[512];
+        while (out && std::fgets(buffer, sizeof buffer, out)) {
+            std::istringstream in(buffer);
+            std::string state, rq, sq, local, peer;
+            if (!(in >> state >> rq >> sq >> local >> peer) || state == "State")
+                continue;
+            local = end(local);
+            if (std::count(local.begin(), local.end(), ':') > 1)
+                continue;  // IPv6 proper
+            const std::string name = state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
+            rows.push_back(proto == "TCP" ? "TCP " + local + ' ' + end(peer) + ' ' + name : "UDP " + local + " *.*");
+        }
+        if (out)
+            pclose(out);
+    }
+    return Sorted(rows);
+}
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int ReadError(int fd)
+{
+    char byte;
+    return recv(fd, &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
+}
+
+class NetStatPeerTest : public testing::Test {
+protected:
+    struct Pair {
+        int client, server, clientPort;
+    };
+
+    void SetUp() override
+    {
+        if (const char* helper = std::getenv("QUORLIX_NETSTAT_HELPER")) {
+            SetNetcapHelperPath(helper);  // run by KillAsMemberThroughTheHelper, in its namespace
+        } else {
+            if (geteuid() != 0)
+                GTEST_SKIP() << "needs root: makes a network namespace and kills connections";
+            ns_ = std::make_unique<TestNamespace>("qx13-netstat");
+            home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+            const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
+            close(inside);
+        }
+
+        listener_ = Listen(7001);
+        established_ = Connect(listener_, 7001);
+        const Pair closed = Connect(Listen(7002), 7002);
+        timeWaitPort_ = closed.clientPort;
+        close(closed.client);  // the end that closes first ends in TIME_WAIT
+        close(closed.server);
+        const sockaddr_in udp = Loopback(7003);
+        bind(Keep(socket(AF_INET, SOCK_DGRAM, 0)), reinterpret_cast<const sockaddr*>(&udp), sizeof udp);
+        mapped_ = Connect(Listen(7004, true), 7004);
+        for (int i = 0; i < 100 && ConnectionTableText().find("TIME_WAIT") == std::string::npos; ++i)
+            QTest::qWait(20);
+        page_ = std::make_unique<NetStatPage>(nullptr);
+        ASSERT_TRUE(Printed());
+    }
+    void TearDown() override
+    {
+        page_.reset();
+        for (int fd : fds_)
+            close(fd);
+        if (home_ >= 0)
+            setns(home_, CLONE_NEWNET);
+        close(home_);
+        ns_.reset();
+    }
+
+    int Keep(int fd)
+    {
+        fds_.push_back(fd);
+        return fd;
+    }
+    int Listen(int port, bool dualStack = false)
+    {
+        const int s = Keep(socket(dualStack ? AF_INET6 : AF_INET, SOCK_STREAM, 0));
+        int on = 1, off = 0;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_port = htons(std::uint16_t(port));
+        const sockaddr_in loopback = Loopback(port);
+        if (dualStack)
+            bind(s, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        else
+            bind(s, reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback);
+        listen(s, 16);
+        return s;
+    }
+    Pair Connect(int listener, int port)
+    {
+        Pair p{Keep(socket(AF_INET, SOCK_STREAM, 0)), -1, 0};
+        sockaddr_in a = Loopback(port);
+        connect(p.client, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        p.server = Keep(accept(listener, nullptr, nullptr));
+        socklen_t size = sizeof a;
+        getsockname(p.client, reinterpret_cast<sockaddr*>(&a), &size);
+        p.clientPort = ntohs(a.sin_port);
+        return p;
+    }
+    // Waits for the table in flight to be printed.
+    bool Printed()
+    {
+        return QTest::qWaitFor([&] { return !page_->Refreshing(); }, 5000);
+    }
+    // Puts the caret on the first line holding text; false when none does.
+    bool CaretOn(const std::string& text)
+    {
+        QPlainTextEdit* pane = page_->Pane();
+        for (QTextBlock b = pane->document()->begin(); b.isValid(); b = b.next()) {
+            if (b.text().contains(QString::fromStdString(text))) {
+                pane->setTextCursor(QTextCursor(b));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::unique_ptr<TestNamespace> ns_;
+    int home_ = -1;
+    std::vector<int> fds_;
+    int listener_ = -1, timeWaitPort_ = 0;
+    Pair established_{}, mapped_{};
+    std::unique_ptr<NetStatPage> page_;
+};
+
+TEST_F(NetStatPeerTest, TableMatchesSs)
+{
+    const std::string client = std::to_string(established_.clientPort);
+    const std::string mapped = std::to_string(mapped_.clientPort);
+    const Rows expected = Sorted({"TCP 127.0.0.1:7001 0.0.0.0:0 LISTEN",
+                                  "TCP 127.0.0.1:7001 127.0.0.1:" + client + " ESTABABLISHED",
+                                  "TCP 127.0.0.1:" + client + " 127.0.0.1:7001 ESTABABLISHED",
+                                  "TCP 127.0.0.1:7002 0.0.0.0:0 LISTEN",
+                                  "TCP 127.0.0.1:" + std::to_string(timeWaitPort_) + " 127.0.0.1:7002 TIME_WAIT",
+                                  "TCP 0.0.0.0:7004 0.0.0.0:0 LISTEN",
+                                  "TCP 127.0.0.1:" + mapped + " 127.0.0.1:7004 ESTABABLISHED",
+                                  "TCP 127.0.0.1:7004 127.0.0.1:" + mapped + " ESTABABLISHED",
+                                  "UDP 127.0.0.1:7003 *.*"});
+    EXPECT_EQ(PaneRows(*page_), expected);
+    EXPECT_EQ(SsRows(ns_->Name()), expected);
+    const std::string pane = PaneText(page_.get());
+    for (const char* line : {"     Local Address          Remote Address         State           \r\n"
+                             "     -------------          --------------         -----           \r\nTCP  ",
+                             "TCP  127.0.0.1:7001         0.0.0.0:0              LISTEN\r\n",
+                             "TCP  0.0.0.0:7004           0.0.0.0:0              LISTEN\r\n",
+                             "UDP  127.0.0.1:7003         *.*                    \r\n"})
+        EXPECT_NE(pane.find(line), std::string::npos) << line;
+}
+
+// Lines that are no established connection, and an empty pane, give their
+// warning and change nothing; answering No to the question neither.
+TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
+{
+    const struct {
+        const char* caretOn;  // nullptr: an empty pane
+        bool answer;
+        QString message;
+    } cases[] = {
+        {"Local Address", true, "This Is Not A Valid Connection"},
+        {"UDP ", true, "This Is Not A Valid Connection"},
+        {"TIME_WAIT", true, "Can Only Kill Established Connections!"},
+        {"LISTEN", true, "Can Only Kill Established Connections!"},
+        {nullptr, true, "Nothing Selected!"},
+        {"ESTAB", false, "Kill Connection?"},
+    };
+    for (const auto& c : cases) {
+        page_->RefreshConnections();
+        ASSERT_TRUE(Printed());
+        if (c.caretOn)
+            ASSERT_TRUE(CaretOn(c.caretOn));
+        else
+            page_->ClearOutput();
+        const std::string before = PaneText(page_.get());
+        MessageRecorder recorder(c.answer);
+        page_->Item<QPushButton>(NetStatPage::kKillButton)->click();
+        EXPECT_EQ(recorder.Texts(), QStringList{c.message});
+        EXPECT_FALSE(page_->Refreshing());
+        EXPECT_EQ(PaneText(page_.get()), before);
+        EXPECT_EQ(ReadError(established_.server), EAGAIN);
+    }
+}
+
+// The kill reads its line before asking: a refresh while the question is open
+// does not change which connection dies. The killed end sees ECONNABORTED,
+// its peer a reset, and the table is printed again without it. The server end
+// of the IPv4 client of the dual-stack listener dies through its AF_INET6 socket.
+TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
+{
+    const Pair later = Connect(listener_, 7001);
+    for (auto [pair, port] : {std::pair{established_, 7001}, {mapped_, 7004}}) {
+        std::string line = "127.0.0.1:" + std::to_string(port);
+        line.resize(23, ' ');  // its column and two blanks
+        line += "127.0.0.1:" + std::to_string(pair.clientPort);
+        ASSERT_TRUE(CaretOn(line));
+        MessageRecorder recorder([&](const QString&) {
+            page_->RefreshConnections();
+            return Printed();
+        });
+        page_->KillSelectedConnection();
+        ASSERT_EQ(recorder.Texts(), QStringList{"Kill Connection?"});
+        EXPECT_EQ(ReadError(pair.server), ECONNABORTED) << line;
+        EXPECT_EQ(ReadError(pair.client), ECONNRESET);
+        ASSERT_TRUE(Printed());
+        EXPECT_EQ(PaneText(page_.get()).find(line), std::string::npos);
+    }
+    EXPECT_EQ(ReadError(later.server), EAGAIN);
+}
+
+// Nobody outside the group: the helper will not run for them, the page says
+// so and gives the one-time hint, and the connection lives on.
+TEST_F(NetStatPeerTest, RefusedKillGivesTheHint)
+{
+    if (!std::getenv("QUORLIX_NETSTAT_OUTSIDER"))
+        GTEST_SKIP() << "run as nobody outside the group quorlix by NetStatMemberTest";
+    ASSERT_TRUE(CaretOn("ESTAB"));
+    MessageRecorder recorder(true);
+    page_->KillSelectedConnection();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.Texts().size() == 3; }, 3000));
+    EXPECT_EQ(recorder.Texts(), (QStringList{"Kill Connection?", "Error: Unable To Kill Connection!",
+                                             PrivilegeHintText(PrivilegedOperation::Kill, PrivilegeFailure::HelperDenied)}));
+    for (int fd : {established_.server, established_.client, mapped_.server, mapped_.client})
+        EXPECT_EQ(ReadError(fd), EAGAIN);
+}
+
+// The kill as nobody in the group quorlix, through the helper installed as it
+// would be, in a namespace of its own; and as nobody outside the group.
+TEST(NetStatMemberTest, KillsThroughTheHelper)
+{
+    if (geteuid() != 0 || std::getenv("QUORLIX_NETSTAT_HELPER"))
+        GTEST_SKIP() << "needs root: makes a namespace, installs the helper, switches to nobody";
+    const TestNamespace ns("qx13-member");
+    const InstalledHelperCopy helper;
+    ASSERT_TRUE(ns.Ok() && helper.Ready());
+    const std::string env = "QUORLIX_NETSTAT_HELPER=" + helper.Path();
+    EXPECT_TRUE(RunSelf(ns.Name(), env, "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
+    EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));
+}
+
+// Auto refresh: nothing or 00 gives "1" and a refresh every second, which goes
+// on while the page is hidden; the period is read only when the box is checked.
+TEST_F(NetStatPeerTest, AutoRefresh)
+{
+    auto* enabled = page_->Item<QCheckBox>(NetStatPage::kEnabledBox);
+    auto* seconds = page_->Item<QLineEdit>(NetStatPage::kSecondsBox);
+    EXPECT_EQ(seconds->accessibleName(), QStringLiteral("Seconds"));
+    EXPECT_EQ(seconds->maxLength(), 2);
+    EXPECT_EQ(page_->DefaultButton(), nullptr);
+    for (auto [typed, shown, period] : {std::tuple{"", "1", 1000}, {"00", "1", 1000}, {"99", "99", 99000}}) {
+        seconds->setText(QString::fromLatin1(typed));
+        enabled->click();
+        EXPECT_EQ(seconds->text(), QString::fromLatin1(shown));
+        seconds->setText(QStringLiteral("5"));
+        EXPECT_EQ(page_->AutoRefreshPeriod(), period);
+        enabled->click();
+        EXPECT_FALSE(page_->AutoRefreshActive());
+    }
+    seconds->setText(QStringLiteral("0"));
+    // A screen reader's Toggle acts as a click does.
+    QAccessible::queryAccessibleInterface(enabled)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    ASSERT_TRUE(page_->AutoRefreshActive());
+    page_->hide();
+    Listen(7010);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PaneText(page_.get()).find("127.0.0.1:7010 ") != std::string::npos; }, 3000));
+}
+
+}  // namespace

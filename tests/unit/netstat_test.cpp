@@ -1,0 +1,153 @@
+// The NetStat text: state names, the exact table lines, the line read back for
+// the kill, and the tables from replayed socket-diagnostics dumps.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+#include "hostinfo/ConnectionTable.h"
+#include "support/SockDiagDump.h"
+
+namespace {
+
+const std::string kHeadings =
+    "     Local Address          Remote Address         State           \r\n"
+    "     -------------          --------------         -----           \r\n";
+
+TcpRow Tcp(std::uint32_t state, const char* local, int localPort, const char* remote, int remotePort)
+{
+    return {state, inet_addr(local), htons(std::uint16_t(localPort)), inet_addr(remote), htons(std::uint16_t(remotePort))};
+}
+
+TEST(TcpStateName, NamesAndTruncation)
+{
+    const std::pair<std::uint32_t, const char*> names[] = {
+        {0, "UNKNOWN"}, {1, "CLOSED"}, {4, "SYN_RCVD"}, {5, "ESTABABLISHED"}, {11, "TIME_WAIT"}, {12, "UNKNOWN"}};
+    for (auto [state, name] : names) {
+        char buffer[14];
+        TcpStateName(state, buffer, sizeof buffer);
+        EXPECT_STREQ(buffer, name);
+    }
+    char small[6] = "xxxxx";
+    TcpStateName(5, small, sizeof small);
+    EXPECT_STREQ(small, "ESTAB");
+    TcpStateName(5, nullptr, 10);
+}
+
+TEST(ConnectionTableText, ExactLines)
+{
+    const std::vector<TcpRow> tcp = {Tcp(2, "0.0.0.0", 22, "0.0.0.0", 4711),  // LISTEN: remote port 0
+                                     Tcp(5, "127.0.0.1", 80, "127.0.0.1", 40000),
+                                     Tcp(12, "255.255.255.255", 65535, "10.1.2.3", 1)};
+    const std::vector<UdpRow> udp = {{inet_addr("127.0.0.1"), htons(53)}};
+    EXPECT_EQ(ConnectionTableText(&tcp, &udp),
+              kHeadings +
+                  "TCP  0.0.0.0:22             0.0.0.0:0              LISTEN\r\n"
+                  "TCP  127.0.0.1:80           127.0.0.1:40000        ESTABABLISHED\r\n"
+                  "TCP  255.255.255.255:65535  10.1.2.3:1             UNKNOWN\r\n"
+                  "UDP  127.0.0.1:53           *.*                    \r\n");
+    EXPECT_EQ(ConnectionTableText(nullptr, nullptr), kHeadings + "No Data Available!\r\nNo Data Available!\r\n");
+}
+
+TEST(ReadConnectionLine, PrintedLinesOnly)
+{
+    const TcpRow widest = Tcp(5, "255.255.255.255", 65535, "255.255.255.255", 65535);
+    const std::vector<TcpRow> rows{widest};
+    std::string line = ConnectionTableText(&rows, nullptr).substr(kHeadings.size());
+    line.resize(line.size() - 2);
+    TcpRow read;
+    ASSERT_TRUE(ReadConnectionLine(line, &read));
+    EXPECT_EQ(std::make_tuple(read.state, read.localAddr, read.localPort, read.remoteAddr, read.remotePort),
+              std::make_tuple(12u, widest.localAddr, widest.localPort, widest.remoteAddr, widest.remotePort));
+
+    for (const char* other : {"", "TCP  ESTAB", "TCP  127.0.0.1:80 ESTAB",
+                              "TCP  127.0.0.1:80           127.0.0.1              ESTAB",
+                              "TCP  127.0.0.1:65536        127.0.0.1:1            ESTAB",
+                              "TCP  127.0.0.1:8x           127.0.0.1:1            ESTAB",
+                              "TCP  127.0.0.1:             127.0.0.1:1            ESTAB",
+                              "TCP  0x7f.0.0.1:80          127.0.0.1:1            ESTAB",
+                              "TCP  1111111111111111111111:80 127.0.0.1:1         ESTAB",
+                              "xxTCP 127.0.0.1:80          127.0.0.1:1            ESTAB"})
+        EXPECT_FALSE(ReadConnectionLine(other, &read)) << other;
+}
+
+TEST(SocketTable, LinuxStatesMapOntoTheTable)
+{
+    const int kernel[] = {TCP_CLOSE,      TCP_LISTEN,  TCP_SYN_SENT, TCP_SYN_RECV,  TCP_ESTABLISHED, TCP_FIN_WAIT1,
+                          TCP_FIN_WAIT2, TCP_CLOSE_WAIT, TCP_CLOSING, TCP_LAST_ACK, TCP_TIME_WAIT,   12, 13};
+    for (std::uint32_t i = 0; i < std::size(kernel); ++i)
+        EXPECT_EQ(TableStateOf(kernel[i]), i < 11 ? i + 1 : 0) << kernel[i];
+}
+
+// The IPv4 rows, then the IPv4 side of AF_INET6 sockets; v6-only and real
+// IPv6 sockets are left out. States 1-12 only are asked for.
+TEST(SocketTable, DualStackSocketsShowTheirIpv4Side)
+{
+    ReplaySource source;
+    source.Add(AF_INET, IPPROTO_TCP, DiagDump({{AF_INET, TCP_ESTABLISHED, "127.0.0.1", 7001, "127.0.0.1", 50000}}));
+    source.Add(AF_INET6, IPPROTO_TCP,
+               DiagDump({{AF_INET6, TCP_LISTEN, "::", 8080, "::", 0, 0},
+                         {AF_INET6, TCP_LISTEN, "::", 8443, "::", 0, 1},
+                         {AF_INET6, TCP_LISTEN, "::1", 9000, "::", 0, 1},
+                         {AF_INET6, TCP_ESTABLISHED, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.2", 41000, 0},
+                         {AF_INET6, TCP_ESTABLISHED, "::1", 9000, "::1", 42000, 1}}));
+    source.Add(AF_INET6, IPPROTO_UDP,
+               DiagDump({{AF_INET6, TCP_CLOSE, "::", 5353, "::", 0, 0}, {AF_INET6, TCP_CLOSE, "::", 5354, "::", 0, 1}}));
+    EXPECT_EQ(ConnectionTableText(source),
+              kHeadings +
+                  "TCP  127.0.0.1:7001         127.0.0.1:50000        ESTABABLISHED\r\n"
+                  "TCP  0.0.0.0:8080           0.0.0.0:0              LISTEN\r\n"
+                  "TCP  127.0.0.1:8080         127.0.0.2:41000        ESTABABLISHED\r\n"
+                  "UDP  0.0.0.0:5353           *.*                    \r\n");
+    EXPECT_EQ(source.statesAsked, std::vector<std::uint32_t>(4, 0x1FFE));
+}
+
+// An interrupted dump is read again, four times in all at most; then what was
+// read stands, or nothing when nothing was. A refusal or a cut reply is no table.
+TEST(SocketTable, RetriesAndFailures)
+{
+    const std::string partial = DiagDump({{AF_INET, TCP_LISTEN, "127.0.0.1", 1, "0.0.0.0", 0}}, true);
+    const std::string whole = DiagDump({{AF_INET, TCP_LISTEN, "127.0.0.1", 2, "0.0.0.0", 0}});
+    const struct {
+        std::vector<std::string> replies;
+        size_t rows, dumps;  // rows 0: no table
+        int port;
+    } cases[] = {
+        {{partial, whole}, 1, 2, 2},
+        {{partial}, 1, 4, 1},
+        {{DiagDump({}, true)}, 0, 4, 0},
+        {{DiagDump({}, false, EPERM)}, 0, 1, 0},
+        {{whole.substr(0, whole.size() - 3)}, 0, 1, 0},
+    };
+    for (const auto& c : cases) {
+        ReplaySource source;
+        source.replies[{AF_INET, IPPROTO_TCP}] = c.replies;
+        std::vector<TcpRow> rows;
+        EXPECT_EQ(GetTcpTable(&rows, source), c.rows > 0);
+        EXPECT_EQ(source.statesAsked.size(), c.dumps + (c.rows > 0));  // and the AF_INET6 dump
+        if (c.rows) {
+            EXPECT_EQ(rows.at(0).localPort, htons(std::uint16_t(c.port)));
+        }
+    }
+}
+
+// Without the diag modules the tables come from /proc/net, as a little-endian host writes it.
+TEST(SocketTable, ProcFallback)
+{
+    ReplaySource source;
+    source.errorWhenEmpty = ENOENT;
+    source.proc["tcp"] = "  sl  local_address rem_address   st tx_queue\n"
+                         "   0: 0100007F:1B59 0100007F:C350 01 00000000:00000000\n";
+    source.proc["tcp6"] = "  sl  local_address                         remote_address                        st\n"
+                          "   0: 00000000000000000000000000000000:1F90 00000000000000000000000000000000:0000 0A\n"
+                          "   1: 0000000000000000FFFF00000100007F:1F90 0000000000000000FFFF00000200007F:A028 01\n";
+    EXPECT_EQ(ConnectionTableText(source),
+              kHeadings +
+                  "TCP  127.0.0.1:7001         127.0.0.1:50000        ESTABABLISHED\r\n"
+                  "TCP  0.0.0.0:8080           0.0.0.0:0              LISTEN\r\n"
+                  "TCP  127.0.0.1:8080         127.0.0.2:41000        ESTABABLISHED\r\n"
+                  "No Data Available!\r\n");
+}
+
+}  // namespace
