@@ -9,6 +9,7 @@
 #include "hostinfo/NetInfoPage.h"
 #include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
+#include "mail/SmtpMailPage.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "whois/WhoisPage.h"
 
@@ -31,6 +32,7 @@ ToolPage* CreatePage(int index, QWidget* parent)
     case 5: return new CapturePage(parent);
     case 6: return new TcpSocketPage(parent);
     case 7: return new NetInfoPage(parent);
+    case 8: return new SmtpMailPage(parent);
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);

@@ -241,11 +241,14 @@ private slots:
         QVERIFY(Toggle(whois->Item<QCheckBox>(1059)));
         QTRY_VERIFY(whois->Item<QComboBox>(1060)->isEnabled());
 
-        // A status line reads its text, not only its name.
-        auto* status = window.Page(6)->Item<QLabel>(1031);
-        status->setText(QStringLiteral("Connected"));
-        QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description), QStringLiteral("Status"));
+        // A status line reads its text, not only its name (TCP Socket, Smtp Mail).
+        for (const int i : {6, 8}) {
+            auto* status = window.Page(i)->Item<QLabel>(1031);
+            status->setText(QStringLiteral("Connected"));
+            QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
+            QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description),
+                     QStringLiteral("Status"));
+        }
 
         // A caption the page changes is the button's name.
         auto* page = new ToolPage(TemplateFromText(kTestTemplate), window.Page(2));

@@ -4,8 +4,6 @@
 // sends back the datagrams its script returns (none, or no script: silence),
 // those marked fromStranger from another port of the same address.
 #include <arpa/inet.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,8 +11,9 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/ServeLoop.h"
 
 class FakeDnsServer {
 public:
@@ -26,22 +25,19 @@ public:
 
     // address: dotted loopback address; port 0 picks a free one.
     FakeDnsServer(const std::string& address, std::uint16_t port, Script script)
-        : script_(std::move(script)), stop_(eventfd(0, EFD_CLOEXEC)), fd_(Bind(address, port)),
-          stranger_(Bind(address, 0))
+        : script_(std::move(script)), fd_(Bind(address, port)), stranger_(Bind(address, 0))
     {
         sockaddr_in a{};
         socklen_t len = sizeof a;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
         address_ = a.sin_addr.s_addr;
-        thread_ = std::thread([this] { Serve(); });
+        loop_.Start(fd_, [this] { Answer(); });
     }
     ~FakeDnsServer()
     {
-        std::uint64_t one = 1;
-        (void)!write(stop_, &one, sizeof one);
-        thread_.join();
-        for (int fd : {fd_, stranger_, stop_})
+        loop_.Stop();
+        for (int fd : {fd_, stranger_})
             close(fd);
     }
     FakeDnsServer(const FakeDnsServer&) = delete;
@@ -62,32 +58,25 @@ private:
         return fd;
     }
 
-    void Serve()
+    void Answer()
     {
-        for (;;) {
-            pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0)
-                continue;
-            if (fds[1].revents)
-                return;
-            std::vector<std::uint8_t> query(65536);
-            sockaddr_in from{};
-            socklen_t len = sizeof from;
-            const ssize_t n = recvfrom(fd_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n < 0)
-                continue;
-            query.resize(size_t(n));
-            ++queries_;
-            for (const Datagram& d : script_ ? script_(query) : std::vector<Datagram>{})
-                sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0,
-                       reinterpret_cast<sockaddr*>(&from), len);
-        }
+        std::vector<std::uint8_t> query(65536);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(fd_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0)
+            return;
+        query.resize(size_t(n));
+        ++queries_;
+        for (const Datagram& d : script_ ? script_(query) : std::vector<Datagram>{})
+            sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0,
+                   reinterpret_cast<sockaddr*>(&from), len);
     }
 
     Script script_;
-    int stop_, fd_, stranger_;
+    int fd_, stranger_;
     std::uint16_t port_ = 0;
     std::uint32_t address_ = 0;
     std::atomic<int> queries_{0};
-    std::thread thread_;
+    ServeLoop loop_;
 };

@@ -1,0 +1,58 @@
+// Message lines as they go on the wire: each fits 1000 bytes with its CR LF,
+// and removing the doubled dots and joining the soft breaks gives the message
+// back, with a CR LF at its end.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "mail/SmtpDialogue.h"
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view message(reinterpret_cast<const char*>(data), size);
+    std::string rebuilt;
+    std::size_t position = 0;
+    for (;;) {
+        std::string line;
+        const std::int64_t next = NextMessageLine(message, position, line);
+        if (next == 0)
+            break;
+        if (next < 0) {
+            Check(next == -4 && line.empty() && CheckMessageLines(message) == -4);
+            return 0;
+        }
+        Check(std::size_t(next) > position && std::size_t(next) <= message.size());
+        Check(line.size() <= 1000 && line.ends_with("\r\n"));
+        std::string_view text(line);
+        text.remove_suffix(2);
+        if (text.starts_with('.')) {
+            text.remove_prefix(1);
+            Check(text.starts_with('.'));
+        }
+        rebuilt += text;
+        const bool hardEnd = std::size_t(next) == message.size() || message.substr(0, std::size_t(next)).ends_with("\r\n");
+        if (hardEnd)
+            rebuilt += "\r\n";
+        else
+            Check(text.ends_with(' '));  // a soft break
+        position = std::size_t(next);
+    }
+    Check(CheckMessageLines(message) == 0);
+    std::string expected(message);
+    if (!expected.empty() && !expected.ends_with("\r\n"))
+        expected += "\r\n";
+    Check(rebuilt == expected);
+    return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+// The thread of a test server: it calls serve each time fd turns readable,
+// until Stop (or the destructor), which waits for the call under way.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+class ServeLoop {
+public:
+    ServeLoop() = default;
+    ~ServeLoop()
+    {
+        Stop();
+        close(stop_);
+    }
+    ServeLoop(const ServeLoop&) = delete;
+    ServeLoop& operator=(const ServeLoop&) = delete;
+
+    void Start(int fd, std::function<void()> serve)
+    {
+        thread_ = std::thread([this, fd, serve = std::move(serve)] {
+            for (;;) {
+                pollfd fds[2] = {{fd, POLLIN, 0}, {stop_, POLLIN, 0}};
+                if (poll(fds, 2, -1) < 0)
+                    continue;
+                if (fds[1].revents)
+                    return;
+                serve();
+            }
+        });
+    }
+    void Stop()
+    {
+        if (!thread_.joinable())
+            return;
+        (void)!eventfd_write(stop_, 1);
+        thread_.join();
+    }
+
+private:
+    int stop_ = eventfd(0, EFD_CLOEXEC);
+    std::thread thread_;
+};
