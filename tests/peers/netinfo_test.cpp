@@ -48,21 +48,20 @@ constexpr const char* kLease =
     "lease {\n  interface \"qxb\";\n  option dhcp-server-identifier 10.14.9.1;\n  option dhcp-lease-time 3600;\n"
     "  expire epoch 1796724000;\n}\n";
 
-std::string Output(const std::string& command)
-{
-    std::string text;
-    if (FILE* out = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, out)) > 0;)
-            text.append(chunk, n);
-        pclose(out);
-    }
-    return text;
-}
-
 QJsonArray IpJson(const std::string& args)
 {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(Output("ip -j " + args))).array();
+    std::string text;
+    if (FILE* out = popen(("ip -j " + args).c_str(), "r")) {
+        for (int c; (c = fgetc(out)) != EOF;)
+            text += char(c);
+        pclose(out);
+    }
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).array();
+}
+
+std::string Text(const QJsonValue& v, const char* key)
+{
+    return v[QLatin1String(key)].toString().toStdString();
 }
 
 }  // namespace
@@ -128,20 +127,20 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
     };
     std::map<std::string, std::string> gateways;
     for (const QJsonValue route : IpJson("route show default"))
-        gateways[route[QLatin1String("dev")].toString().toStdString()] = route[QLatin1String("gateway")].toString().toStdString();
+        gateways[Text(route, "dev")] = Text(route, "gateway");
 
     std::string expected = "[Adapter Information]\r\n\r\n";
     const QJsonArray links = IpJson("-s addr");
     ASSERT_EQ(links.size(), 5);
     for (const QJsonValue link : links) {
-        const std::string name = link[QLatin1String("ifname")].toString().toStdString();
+        const std::string name = Text(link, "ifname");
         const bool leased = name == "qxb";
-        std::string mac = link[QLatin1String("address")].toString().toStdString();
+        std::string mac = Text(link, "address");
         std::replace(mac.begin(), mac.end(), ':', '-');
         std::string addresses;
         for (const QJsonValue a : link[QLatin1String("addr_info")].toArray())
-            if (a[QLatin1String("family")].toString() == QLatin1String("inet"))
-                addresses += (addresses.empty() ? "" : "\t\t\t") + a[QLatin1String("local")].toString().toStdString() + "\r\n";
+            if (Text(a, "family") == "inet")
+                addresses += (addresses.empty() ? "" : "\t\t\t") + Text(a, "local") + "\r\n";
         const QJsonObject stats = link[QLatin1String("stats64")].toObject();
         auto packets = [&](const char* way) {
             return GroupThousands(std::uint32_t(stats[QLatin1String(way)][QLatin1String("packets")].toInteger()));
