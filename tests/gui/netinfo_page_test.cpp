@@ -22,17 +22,14 @@ private slots:
     }
     void cleanup() { page_.reset(); }
 
-    void startsWithTheIpConfigurationOnce()
+    void startsWithTheIpConfigurationAndTheTemplatesItems()
     {
         QCOMPARE(PaneText(page_.get()), IpConfigurationReport().text);
-        QCOMPARE(box()->currentIndex(), 0);
         const QStringList items = {QStringLiteral("IP Configuration"), QStringLiteral("Adapter Information"),
                                    QStringLiteral("Port Services")};
-        QStringList shown;
+        QCOMPARE(box()->count(), items.size());
         for (int i = 0; i < box()->count(); ++i)
-            shown << box()->itemText(i);
-        QCOMPARE(shown, items);
-        QVERIFY(!box()->isEditable());
+            QCOMPARE(box()->itemText(i), items[i]);
     }
 
     // Built hidden, beside the page the user sees, as the main window builds it.
@@ -51,7 +48,6 @@ private slots:
     {
         QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(box());
         QVERIFY(reader);
-        QCOMPARE(box()->accessibleName(), QStringLiteral("Report"));
         QCOMPARE(reader->text(QAccessible::Description), QStringLiteral("Report"));
         QCOMPARE(page_->Pane()->accessibleName(), QStringLiteral("Network Info output"));
     }

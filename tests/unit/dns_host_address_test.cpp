@@ -1,23 +1,9 @@
 // Host addresses: conversion both ways and the default DNS server.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "dns/HostAddress.h"
-
-namespace {
-
-std::string Dotted(std::uint32_t a)
-{
-    char text[20] = "";
-    AddressToText(a, text, sizeof text);
-    return text;
-}
-
-}  // namespace
+#include "support/TempFiles.h"
 
 TEST(HostAddress, ConversionsBothWays)
 {
@@ -32,28 +18,13 @@ TEST(HostAddress, ConversionsBothWays)
     EXPECT_EQ(AddressToText(1, nullptr, 20), 0);
 }
 
+// The resolver files' readings are in the Net Info tests: here, the first
+// IPv4 server of theirs, or none.
 TEST(HostAddress, DefaultDnsServer)
 {
-    const std::string dir = "/tmp/quorlix-resolv-" + std::to_string(getpid());
-    std::filesystem::create_directories(dir);
-    auto write = [&](const char* name, const char* text) {
-        std::ofstream(dir + "/" + name) << text;
-        return dir + "/" + name;
-    };
-    const std::string missing = dir + "/missing";
-    auto server = [&](const char* resolvConf, const char* stubUpstream) {  // null: no such file
-        return Dotted(GetDefaultDnsServer(resolvConf ? write("resolv", resolvConf).c_str() : missing.c_str(),
-                                          stubUpstream ? write("upstream", stubUpstream).c_str() : missing.c_str()));
-    };
-    const char* const upstream = "nameserver 2001:db8::1\nnameserver 198.51.100.1\n";
-    EXPECT_EQ(server("# x\nsearch example.test\nnameserver fe80::1%eth0\nnameserver 192.0.2.7 \nnameserver 192.0.2.8\n",
-                     upstream),
-              "192.0.2.7");  // the first IPv4 one
-    EXPECT_EQ(server(";nameserver 192.0.2.1\n", upstream), "0.0.0.0");
-    EXPECT_EQ(server(nullptr, nullptr), "0.0.0.0");
-    // Behind systemd-resolved's stub, the upstream server it publishes, if any.
-    EXPECT_EQ(server("nameserver 127.0.0.53\noptions edns0 trust-ad\n", upstream), "198.51.100.1");
-    EXPECT_EQ(server("nameserver 127.0.0.53\n", nullptr), "127.0.0.53");
-    EXPECT_EQ(server("nameserver 127.0.0.1\n", upstream), "127.0.0.1");
-    std::filesystem::remove_all(dir);
+    TempFiles files("resolv");
+    const std::string resolv = files.Write("resolv", "nameserver fe80::1%eth0\nnameserver 192.0.2.7\nnameserver 192.0.2.8\n");
+    const std::string none = files.Path("none");
+    EXPECT_EQ(GetDefaultDnsServer(resolv.c_str(), none.c_str()), htonl(0xC0000207));
+    EXPECT_EQ(GetDefaultDnsServer(none.c_str(), none.c_str()), 0u);
 }
