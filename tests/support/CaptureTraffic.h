@@ -1,10 +1,7 @@
 #pragma once
 
-// Known traffic for the capture's peer tests: IPv4 packets shaped byte by byte
-// (Ipv4FrameBuilder) sent through a raw socket, so their header lengths,
-// options and fragments are exactly the test's; Ethernet frames under 60 bytes
-// sent on one end of a veth pair; and namespaces to hold such a pair. Needs
-// root (CAP_NET_RAW, CAP_SYS_ADMIN).
+// Known traffic for the capture's peer tests: shaped IPv4 packets sent as they
+// stand, and two namespaces joined by a veth pair to carry them. Needs root.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/if_packet.h>
@@ -14,90 +11,55 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <functional>
-#include <string>
-#include <thread>
-#include <vector>
+#include <algorithm>
+#include <cstring>
 
 #include "support/Ipv4FrameBuilder.h"
+#include "support/TestNamespace.h"
 
-// Sends each packet as it stands, IP header included, to its destination.
-inline bool SendRawPackets(const std::vector<Ipv4Frame>& frames)
+// Sends each packet, IP header included, through a raw socket to its
+// destination; or, given an interface, in an Ethernet broadcast frame of its
+// own padded with zeros to 60 bytes, as a network card pads it.
+inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interface = nullptr)
 {
-    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
-    if (fd < 0)
-        return false;
-    bool ok = true;
+    const int fd = interface ? ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0)
+                             : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    sockaddr_ll link{.sll_family = AF_PACKET, .sll_ifindex = interface ? int(if_nametoindex(interface)) : 0,
+                     .sll_halen = ETH_ALEN};
+    std::memset(link.sll_addr, 0xFF, ETH_ALEN);
+    bool ok = fd >= 0 && (!interface || link.sll_ifindex != 0);
     for (const Ipv4Frame& f : frames) {
-        const auto bytes = f.Bytes();
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = htonl(f.dest);
-        ok = ok && ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-                       ssize_t(bytes.size());
+        std::vector<std::uint8_t> bytes = f.Bytes();
+        sockaddr_in ip{.sin_family = AF_INET, .sin_addr = {htonl(f.dest)}};
+        sockaddr* to = reinterpret_cast<sockaddr*>(&ip);
+        socklen_t toLength = sizeof ip;
+        if (interface) {
+            // to ff:ff:ff:ff:ff:ff from 02:ff:ff:ff:ff:ff, IPv4
+            const std::uint8_t header[14] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0};
+            bytes.insert(bytes.begin(), header, header + 14);
+            bytes.resize(std::max<std::size_t>(bytes.size(), 60), 0);
+            to = reinterpret_cast<sockaddr*>(&link);
+            toLength = sizeof link;
+        }
+        ok = ok && ::sendto(fd, bytes.data(), bytes.size(), 0, to, toLength) == ssize_t(bytes.size());
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return ok;
 }
 
-// Sends each packet in an Ethernet frame of its own on interface, padded with
-// zeros to the Ethernet minimum of 60 bytes as a network card pads it.
-inline bool SendPaddedFrames(const char* interface, const std::vector<Ipv4Frame>& frames)
-{
-    const int fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_ifindex = int(if_nametoindex(interface));
-    to.sll_halen = ETH_ALEN;
-    std::memset(to.sll_addr, 0xFF, ETH_ALEN);
-    bool ok = to.sll_ifindex != 0;
-    for (const Ipv4Frame& f : frames) {
-        std::vector<std::uint8_t> frame(12, 0xFF);  // broadcast to, and from, ff:ff:...: the peer takes it
-        frame[6] = 0x02;  // locally administered unicast source
-        frame.push_back(0x08);
-        frame.push_back(0x00);
-        const auto packet = f.Bytes();
-        frame.insert(frame.end(), packet.begin(), packet.end());
-        if (frame.size() < 60)
-            frame.resize(60, 0);
-        ok = ok && ::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-                       ssize_t(frame.size());
-    }
-    ::close(fd);
-    return ok;
-}
-
-// Two network namespaces joined by a veth pair: NAMEa with a0 10.215.0.1/24,
-// NAMEb with b0 10.215.0.2/24, NAME unique to the run. Removed when destroyed.
+// Namespaces NAMEa-PID with a0 10.215.0.1/24 and NAMEb-PID with b0 10.215.0.2/24,
+// joined by a veth pair. Removed when destroyed.
 class VethPair {
 public:
-    explicit VethPair(std::string name) : name_(std::move(name))
+    explicit VethPair(const std::string& name) : a_(name + "a"), b_(name + "b")
     {
-        const std::string a = name_ + "a", b = name_ + "b";
-        up_ = Run("ip netns add " + a + " && ip netns add " + b + " && ip -n " + a +
-                  " link add a0 type veth peer name b0 netns " + b + " && ip -n " + a +
-                  " addr add 10.215.0.1/24 dev a0 && ip -n " + b + " addr add 10.215.0.2/24 dev b0 && ip -n " + a +
-                  " link set a0 up && ip -n " + b + " link set b0 up && ip -n " + a + " link set lo up && ip -n " +
-                  b + " link set lo up");
+        up_ = a_.Ok() && b_.Ok() && a_.Ip("link add a0 type veth peer name b0 netns " + b_.Name()) &&
+              a_.Ip("addr add 10.215.0.1/24 dev a0") && b_.Ip("addr add 10.215.0.2/24 dev b0") &&
+              a_.Ip("link set a0 up") && b_.Ip("link set b0 up");
     }
-    ~VethPair() { Run("ip netns del " + name_ + "a 2>/dev/null; ip netns del " + name_ + "b 2>/dev/null; true"); }
     bool Up() const { return up_; }
-    std::string Namespace(char side) const { return name_ + side; }
-
-    // Runs fn on a thread inside namespace side ('a' or 'b'); false when it cannot enter.
-    bool RunIn(char side, const std::function<void()>& fn) const
-    {
-        bool entered = false;
-        std::thread([&] {
-            Entered inside(Namespace(side));
-            if ((entered = inside.Ok()))
-                fn();
-        }).join();
-        return entered;
-    }
+    const std::string& Namespace(char side) const { return side == 'a' ? a_.Name() : b_.Name(); }
 
     // Moves the calling thread into the namespace ns while it lives.
     class Entered {
@@ -124,7 +86,6 @@ public:
     };
 
 private:
-    static bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
-    std::string name_;
+    TestNamespace a_, b_;
     bool up_ = false;
 };

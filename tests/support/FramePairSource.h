@@ -22,8 +22,7 @@ public:
             if (fd >= 0)
                 ::close(fd);
     }
-    // A duplicate of the sending end, for a test that sends on after the
-    // source went to a capture that may end (and close it) at any moment.
+    // A sending end of the caller's own, that outlives the source.
     int DupSender() const { return ::dup(fds_[1]); }
     bool Send(const Ipv4Frame& frame) const { return SendBytes(fds_[1], frame.Bytes()); }
     // Never waits: false when the reader's queue is full or gone.
@@ -31,7 +30,7 @@ public:
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
     }
-    // The capture then meets the end of its frames.
+    // The capture then meets the end of its frames, as a receive error.
     void CloseSender()
     {
         ::close(fds_[1]);
