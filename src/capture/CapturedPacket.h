@@ -13,7 +13,7 @@ struct CapturedPacket {
     std::uint16_t sourcePort;     // host byte order
     std::uint16_t destPort;       // host byte order
     std::uint16_t payloadLength;
-    std::uint8_t payload[2002];   // the payload, then zeros: the Text view ends at the first zero after it
+    std::uint8_t payload[2002];   // the payload, then zeros
 };
 
 // The choices a capture reads once, when it starts: the filter's, which the
