@@ -1,5 +1,5 @@
-// The NetStat text: state names, the exact table lines, the line read back for
-// the kill, and the tables from replayed socket-diagnostics dumps.
+// The NetStat text: state names, the widest line and its read-back for the
+// kill, and the tables from replayed socket-diagnostics dumps or /proc/net.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -14,11 +14,6 @@ namespace {
 const std::string kHeadings =
     "     Local Address          Remote Address         State           \r\n"
     "     -------------          --------------         -----           \r\n";
-
-TcpRow Tcp(std::uint32_t state, const char* local, int localPort, const char* remote, int remotePort)
-{
-    return {state, inet_addr(local), htons(std::uint16_t(localPort)), inet_addr(remote), htons(std::uint16_t(remotePort))};
-}
 
 TEST(TcpStateName, NamesAndTruncation)
 {
@@ -35,27 +30,15 @@ TEST(TcpStateName, NamesAndTruncation)
     TcpStateName(5, nullptr, 10);
 }
 
-TEST(ConnectionTableText, ExactLines)
+// The widest line fills its columns and reads back to its connection; no other
+// text under the caret reads back at all.
+TEST(ConnectionTableText, WidestLineReadsBack)
 {
-    const std::vector<TcpRow> tcp = {Tcp(2, "0.0.0.0", 22, "0.0.0.0", 4711),  // LISTEN: remote port 0
-                                     Tcp(5, "127.0.0.1", 80, "127.0.0.1", 40000),
-                                     Tcp(12, "255.255.255.255", 65535, "10.1.2.3", 1)};
-    const std::vector<UdpRow> udp = {{inet_addr("127.0.0.1"), htons(53)}};
-    EXPECT_EQ(ConnectionTableText(&tcp, &udp),
-              kHeadings +
-                  "TCP  0.0.0.0:22             0.0.0.0:0              LISTEN\r\n"
-                  "TCP  127.0.0.1:80           127.0.0.1:40000        ESTABABLISHED\r\n"
-                  "TCP  255.255.255.255:65535  10.1.2.3:1             UNKNOWN\r\n"
-                  "UDP  127.0.0.1:53           *.*                    \r\n");
-    EXPECT_EQ(ConnectionTableText(nullptr, nullptr), kHeadings + "No Data Available!\r\nNo Data Available!\r\n");
-}
-
-TEST(ReadConnectionLine, PrintedLinesOnly)
-{
-    const TcpRow widest = Tcp(5, "255.255.255.255", 65535, "255.255.255.255", 65535);
+    const TcpRow widest{5, inet_addr("255.255.255.255"), htons(65535), inet_addr("255.255.255.255"), htons(65535)};
     const std::vector<TcpRow> rows{widest};
-    std::string line = ConnectionTableText(&rows, nullptr).substr(kHeadings.size());
-    line.resize(line.size() - 2);
+    const std::string line = "TCP  255.255.255.255:65535  255.255.255.255:65535  ESTABABLISHED";
+    EXPECT_EQ(ConnectionTableText(&rows, nullptr), kHeadings + line + "\r\nNo Data Available!\r\n");
+    EXPECT_EQ(ConnectionTableText(nullptr, nullptr), kHeadings + "No Data Available!\r\nNo Data Available!\r\n");
     TcpRow read;
     ASSERT_TRUE(ReadConnectionLine(line, &read));
     EXPECT_EQ(std::make_tuple(read.state, read.localAddr, read.localPort, read.remoteAddr, read.remotePort),
@@ -81,26 +64,39 @@ TEST(SocketTable, LinuxStatesMapOntoTheTable)
 }
 
 // The IPv4 rows, then the IPv4 side of AF_INET6 sockets; v6-only and real
-// IPv6 sockets are left out. States 1-12 only are asked for.
+// IPv6 sockets are left out. The same from the dumps, which ask for states
+// 1-12 only, and, without the diag modules, from /proc/net as a little-endian
+// host writes it.
 TEST(SocketTable, DualStackSocketsShowTheirIpv4Side)
 {
-    ReplaySource source;
-    source.Add(AF_INET, IPPROTO_TCP, DiagDump({{AF_INET, TCP_ESTABLISHED, "127.0.0.1", 7001, "127.0.0.1", 50000}}));
-    source.Add(AF_INET6, IPPROTO_TCP,
-               DiagDump({{AF_INET6, TCP_LISTEN, "::", 8080, "::", 0, 0},
-                         {AF_INET6, TCP_LISTEN, "::", 8443, "::", 0, 1},
-                         {AF_INET6, TCP_LISTEN, "::1", 9000, "::", 0, 1},
-                         {AF_INET6, TCP_ESTABLISHED, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.2", 41000, 0},
-                         {AF_INET6, TCP_ESTABLISHED, "::1", 9000, "::1", 42000, 1}}));
-    source.Add(AF_INET6, IPPROTO_UDP,
-               DiagDump({{AF_INET6, TCP_CLOSE, "::", 5353, "::", 0, 0}, {AF_INET6, TCP_CLOSE, "::", 5354, "::", 0, 1}}));
-    EXPECT_EQ(ConnectionTableText(source),
-              kHeadings +
-                  "TCP  127.0.0.1:7001         127.0.0.1:50000        ESTABABLISHED\r\n"
-                  "TCP  0.0.0.0:8080           0.0.0.0:0              LISTEN\r\n"
-                  "TCP  127.0.0.1:8080         127.0.0.2:41000        ESTABABLISHED\r\n"
-                  "UDP  0.0.0.0:5353           *.*                    \r\n");
-    EXPECT_EQ(source.statesAsked, std::vector<std::uint32_t>(4, 0x1FFE));
+    ReplaySource diag;
+    diag.Add(AF_INET, IPPROTO_TCP, DiagDump({{AF_INET, TCP_ESTABLISHED, "127.0.0.1", 7001, "127.0.0.1", 50000}}));
+    diag.Add(AF_INET6, IPPROTO_TCP,
+             DiagDump({{AF_INET6, TCP_LISTEN, "::", 8080, "::", 0, 0},
+                       {AF_INET6, TCP_LISTEN, "::", 8443, "::", 0, 1},
+                       {AF_INET6, TCP_LISTEN, "::1", 9000, "::", 0, 1},
+                       {AF_INET6, TCP_ESTABLISHED, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.2", 41000, 0},
+                       {AF_INET6, TCP_ESTABLISHED, "::1", 9000, "::1", 42000, 1}}));
+    diag.Add(AF_INET6, IPPROTO_UDP,
+             DiagDump({{AF_INET6, TCP_CLOSE, "::", 5353, "::", 0, 0}, {AF_INET6, TCP_CLOSE, "::", 5354, "::", 0, 1}}));
+    ReplaySource proc;
+    proc.errorWhenEmpty = ENOENT;
+    const std::string v6Any = "00000000000000000000000000000000:";
+    proc.proc["tcp"] = "  sl  local_address rem_address   st tx_queue\n"
+                       "   0: 0100007F:1B59 0100007F:C350 01 00000000:00000000\n";
+    proc.proc["tcp6"] = "  sl  local_address remote_address st\n   0: " + v6Any + "1F90 " + v6Any + "0000 0A\n"
+                        "   1: 0000000000000000FFFF00000100007F:1F90 0000000000000000FFFF00000200007F:A028 01\n"
+                        "   2: 00000000000000000000000001000000:2328 " + v6Any + "0000 0A\n";
+    proc.proc["udp"] = "  sl  local_address rem_address   st\n";
+    proc.proc["udp6"] = "  sl  local_address remote_address st\n   0: " + v6Any + "14E9 " + v6Any + "0000 07\n";
+    for (ReplaySource* source : {&diag, &proc})
+        EXPECT_EQ(ConnectionTableText(*source),
+                  kHeadings +
+                      "TCP  127.0.0.1:7001         127.0.0.1:50000        ESTABABLISHED\r\n"
+                      "TCP  0.0.0.0:8080           0.0.0.0:0              LISTEN\r\n"
+                      "TCP  127.0.0.1:8080         127.0.0.2:41000        ESTABABLISHED\r\n"
+                      "UDP  0.0.0.0:5353           *.*                    \r\n");
+    EXPECT_EQ(diag.statesAsked, std::vector<std::uint32_t>(4, 0x1FFE));
 }
 
 // An interrupted dump is read again, four times in all at most; then what was
@@ -130,24 +126,6 @@ TEST(SocketTable, RetriesAndFailures)
             EXPECT_EQ(rows.at(0).localPort, htons(std::uint16_t(c.port)));
         }
     }
-}
-
-// Without the diag modules the tables come from /proc/net, as a little-endian host writes it.
-TEST(SocketTable, ProcFallback)
-{
-    ReplaySource source;
-    source.errorWhenEmpty = ENOENT;
-    source.proc["tcp"] = "  sl  local_address rem_address   st tx_queue\n"
-                         "   0: 0100007F:1B59 0100007F:C350 01 00000000:00000000\n";
-    source.proc["tcp6"] = "  sl  local_address                         remote_address                        st\n"
-                          "   0: 00000000000000000000000000000000:1F90 00000000000000000000000000000000:0000 0A\n"
-                          "   1: 0000000000000000FFFF00000100007F:1F90 0000000000000000FFFF00000200007F:A028 01\n";
-    EXPECT_EQ(ConnectionTableText(source),
-              kHeadings +
-                  "TCP  127.0.0.1:7001         127.0.0.1:50000        ESTABABLISHED\r\n"
-                  "TCP  0.0.0.0:8080           0.0.0.0:0              LISTEN\r\n"
-                  "TCP  127.0.0.1:8080         127.0.0.2:41000        ESTABABLISHED\r\n"
-                  "No Data Available!\r\n");
 }
 
 }  // namespace
