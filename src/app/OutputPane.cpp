@@ -1,9 +1,12 @@
 #include "app/OutputPane.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QPlainTextDocumentLayout>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 
 #include "platform/ByteText.h"
 
@@ -84,15 +87,59 @@ void OutputPane::Clear()
     viewport()->repaint();
 }
 
+OutputPane::PreparedText::PreparedText() = default;
+OutputPane::PreparedText::PreparedText(PreparedText&&) noexcept = default;
+OutputPane::PreparedText& OutputPane::PreparedText::operator=(PreparedText&&) noexcept = default;
+OutputPane::PreparedText::~PreparedText() = default;
+
+OutputPane::PreparedText OutputPane::PrepareText(std::string bytes)
+{
+    // No layout yet: the blocks are laid out only once the pane shows them.
+    PreparedText text;
+    text.document = std::make_unique<QTextDocument>();
+    text.document->setUndoRedoEnabled(false);
+    QTextCursor(text.document.get()).insertText(DisplayText(bytes));
+    // Without a thread the document can be taken over by the pane's, or
+    // deleted by whichever thread drops it.
+    text.document->moveToThread(nullptr);
+    text.bytes = std::move(bytes);
+    return text;
+}
+
 void OutputPane::ReplaceText(std::string_view bytes)
+{
+    ReplaceText(PrepareText(std::string(bytes)));
+}
+
+void OutputPane::ReplaceText(PreparedText text)
 {
     const int caret = textCursor().position();
     const int scroll = verticalScrollBar()->value();
     const int column = horizontalScrollBar()->value();
     raw_.clear();
     limitReported_ = false;
-    raw_.assign(Fit(bytes));
-    setPlainText(DisplayText(raw_));
+    if (Fit(text.bytes).size() < text.bytes.size())
+        text = PrepareText(std::string(Fit(text.bytes)));
+    raw_ = std::move(text.bytes);
+
+    // The new document takes the old one's font, tab stops and margins before
+    // it has a layout, so that it is laid out once, by setDocument.
+    QTextDocument* shown = text.document.release();
+    shown->moveToThread(thread());
+    QTextDocument* old = document();
+    shown->setDefaultFont(old->defaultFont());
+    shown->setDefaultTextOption(old->defaultTextOption());
+    shown->setDocumentMargin(old->documentMargin());
+    shown->setDocumentLayout(new QPlainTextDocumentLayout(shown));
+    shown->setParent(this);
+    // The text control deletes the document it made itself; the pane, those it set.
+    std::unique_ptr<QTextDocument> replaced(old->parent() == this ? old : nullptr);
+    setDocument(shown);
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent event(this, 0, QString(), shown->toPlainText());
+        QAccessible::updateAccessibility(&event);
+    }
+
     QTextCursor cursor(document());
     cursor.setPosition(std::min(caret, document()->characterCount() - 1));
     setTextCursor(cursor);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <memory>
 #include <string>
 #include <string_view>
+
+class QTextDocument;
 
 // A page's multi-line text pane. Text arrives as the engines write it, 8-bit
 // with CR LF line ends; the pane shows CR LF (and CR CR LF) as one line break
@@ -20,10 +23,25 @@ public:
     void Append(std::string_view bytes);
     // Empties the pane and repaints it at once.
     void Clear();
+    // A whole text made ready for ReplaceText on any thread: the bytes and the
+    // document that shows them, so that the user-interface thread only swaps
+    // the document in. Building the blocks of a long table is the costly part.
+    struct PreparedText {
+        PreparedText();
+        PreparedText(PreparedText&&) noexcept;
+        PreparedText& operator=(PreparedText&&) noexcept;
+        ~PreparedText();
+
+        std::string bytes;
+        std::unique_ptr<QTextDocument> document;  // belongs to no thread until it is shown
+    };
+    static PreparedText PrepareText(std::string bytes);
+
     // Puts bytes in place of the whole text in one step, so the pane never
     // shows empty in between; the caret and the scroll position stay where
     // they were as far as the new text reaches.
     void ReplaceText(std::string_view bytes);
+    void ReplaceText(PreparedText text);
 
     const std::string& RawText() const { return raw_; }
     // The limit in bytes of appended text; 0 means none.

@@ -37,19 +37,21 @@ void NetStatPage::RefreshConnections()
     }
     reading_ = true;
     const auto reader = StartTask([this](TaskContext& context) {
-        const std::string text = ConnectionTableText();
-        context.RunOnUi([&] { ShowTable(text); });
+        // The pane's document is built here too: for a long table it costs
+        // more than the read.
+        OutputPane::PreparedText text = OutputPane::PrepareText(ConnectionTableText());
+        context.RunOnUi([&] { ShowTable(std::move(text)); });
     });
     if (reader.expired())
-        ShowTable(ConnectionTableText());
+        ShowTable(OutputPane::PrepareText(ConnectionTableText()));
 }
 
 // In one step, so the pane never shows empty; the caret and the view stay
 // where the user left them, a first table is seen from its top.
-void NetStatPage::ShowTable(const std::string& text)
+void NetStatPage::ShowTable(OutputPane::PreparedText text)
 {
     reading_ = false;
-    Pane()->ReplaceText(text);
+    Pane()->ReplaceText(std::move(text));
     if (again_) {
         again_ = false;
         QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);

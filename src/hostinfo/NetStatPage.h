@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <string>
 
+#include "app/OutputPane.h"
 #include "app/ToolPage.h"
 
 // The NetStat page: the host's TCP connections and UDP sockets as a text
@@ -33,7 +34,7 @@ public:
     int AutoRefreshPeriod() const { return autoRefresh_.interval(); }
 
 private:
-    void ShowTable(const std::string& text);
+    void ShowTable(OutputPane::PreparedText text);
     void OnAutoRefreshSwitch();
 
     QTimer autoRefresh_;  // the refresh timer; runs while the page is hidden too
