@@ -71,8 +71,8 @@ std::string ShortLines(std::size_t size)
 
 // A whole send on a thread of its own, as the page runs it.
 struct Send : TestMailOperation {
-    std::thread thread;
     Clock::time_point start = Clock::now(), end;
+    std::thread thread;  // last: it runs at once and writes end
 
     explicit Send(MailFields fields)
         : thread([this, fields = std::move(fields)] {
