@@ -40,12 +40,19 @@ struct TaskContext::State {
             close(wakeFd);
     }
 
-    // On the user-interface thread: carries out the queued calls in order.
+    // On the user-interface thread: carries out the calls queued so far, in
+    // order. Calls queued meanwhile wait for the next turn of the event loop,
+    // so a task that calls in a tight loop never starves its input and paints.
     void Drain()
     {
         std::uint64_t count;
         [[maybe_unused]] auto n = read(wakeFd, &count, sizeof count);
-        for (;;) {
+        std::size_t queued;
+        {
+            std::lock_guard lock(mutex);
+            queued = queue.size();
+        }
+        for (; queued > 0; --queued) {
             std::shared_ptr<Call> call;
             {
                 std::lock_guard lock(mutex);

@@ -117,8 +117,7 @@ void CapturePage::Start()
     // once, as soon as the capture ends.
     auto job = [this, settings,
                 source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) mutable {
-        RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text) {
-            const std::uint64_t drops = source->Drops();
+        RunRelayedCapture(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
             return context.RunOnUi([&] { AppendCaptureText(text, drops); });
         });
         source.reset();

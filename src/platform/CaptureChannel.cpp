@@ -57,7 +57,11 @@ int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSetti
     where.sll_ifindex = int(index);
     sockaddr_ll bound{};
     socklen_t boundLength = sizeof bound;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);  // best effort: net.core.rmem_max caps it
+    // A deep queue rides out the moments the reader is not scheduled. Beyond
+    // net.core.rmem_max only with CAP_NET_ADMIN, as the helper and root have;
+    // else as much as the limit allows.
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
         setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
         bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
