@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -34,6 +33,7 @@
 #include "platform/ThreadCancel.h"
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
+#include "support/TempFiles.h"
 
 namespace {
 
@@ -85,7 +85,6 @@ TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
     const std::pair<std::string, std::string> cases[] = {
         {"echo\n", "ok\n"},
         {"capture qxnosuch0 0 0 80\n", "error 19\n"},  // ENODEV
-        {"packet lo\n", "error 22\n"},                 // the old hand-over requests are gone
         {"", "alarm"},  // no request: it ends itself
     };
     for (const auto& [text, answer] : cases)
@@ -118,13 +117,11 @@ TEST(FakeHelper, AnswersWithTwoDescriptors)
 // not ask for, and no helper is left behind.
 TEST(NetcapClient, ClosesWhatABrokenHelperSends)
 {
-    char dir[] = "/tmp/qxnetcap.XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
+    const TempFiles files("netcap-helpers");
     const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    const std::string twoFds = std::string(dir) + "/two-fds", silent = std::string(dir) + "/silent";
-    std::ofstream(twoFds) << "#!/bin/sh\nQUORLIX_NETCAP_FAKE_HELPER=1 exec " << self
-                          << " --gtest_filter=FakeHelper.AnswersWithTwoDescriptors >/dev/null 2>&1\n";
-    std::ofstream(silent) << "#!/bin/sh\nexec sleep 30\n";
+    const std::string twoFds = files.Write("two-fds", "#!/bin/sh\nQUORLIX_NETCAP_FAKE_HELPER=1 exec " + self +
+                                                          " --gtest_filter=FakeHelper.AnswersWithTwoDescriptors >/dev/null 2>&1\n");
+    const std::string silent = files.Write("silent", "#!/bin/sh\nexec sleep 30\n");
     for (const std::string& script : {twoFds, silent})
         std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     const std::string before = NetcapHelperPath();
@@ -136,7 +133,7 @@ TEST(NetcapClient, ClosesWhatABrokenHelperSends)
     const std::tuple<std::string, const CancelToken*, PrivilegeFailure> cases[] = {
         {twoFds, nullptr, PrivilegeFailure::HelperFailed},
         {silent, &stopped, PrivilegeFailure::HelperFailed},  // one that never answers is ended when the task stops
-        {std::string(dir) + "/none", nullptr, PrivilegeFailure::HelperMissing},
+        {files.Path("none"), nullptr, PrivilegeFailure::HelperMissing},
         {"quorlix-netcap", nullptr, PrivilegeFailure::HelperMissing},  // never looked up in the current directory
     };
     for (const auto& [helper, token, failure] : cases) {
@@ -149,7 +146,6 @@ TEST(NetcapClient, ClosesWhatABrokenHelperSends)
     EXPECT_EQ(errno, ECHILD);
 
     SetNetcapHelperPath(before);
-    std::filesystem::remove_all(dir);
 }
 
 // The caller's side, run by NetcapNamespaceTest in namespace h as QUORLIX_NETCAP_ROLE: "member" (nobody in
@@ -355,46 +351,22 @@ TEST(AsCaller, OutsiderIsToldHowToJoin)
     }
 }
 
-// Builds the topology (scripts/netns-topology.sh) with h's ICMP datagram
-// sockets off, installs the helper copy, and runs the caller's side in h as each role.
-class NetcapNamespaceTest : public testing::TestWithParam<const char*> {
-protected:
-    static bool Topology(const std::string& args)
-    {
-        return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
-    }
-    static void SetUpTestSuite()
-    {
-        if (geteuid() != 0)
-            return;
-        up_ = Topology("up") && Topology("dgram off");
-        helper_ = new InstalledHelperCopy;
-    }
-    static void TearDownTestSuite()
-    {
-        delete helper_;
-        helper_ = nullptr;
-        if (geteuid() == 0)
-            Topology("down");
-    }
-    void SetUp() override
-    {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root: builds network namespaces, installs the helper, switches to nobody";
-        ASSERT_TRUE(up_);
-        ASSERT_TRUE(helper_->Ready());
-    }
-
-    static inline bool up_ = false;
-    static inline InstalledHelperCopy* helper_ = nullptr;
-};
-
-TEST_P(NetcapNamespaceTest, Caller)
+// Builds the topology (scripts/netns-topology.sh) with h's ICMP datagram sockets off, installs the helper
+// copy, and runs the caller's side in h as each role.
+TEST(NetcapNamespaceTest, EachRole)
 {
-    const std::string role = GetParam();
-    EXPECT_TRUE(RunSelf(kPrefix + "h", "QUORLIX_NETCAP_ROLE=" + role + " QUORLIX_NETCAP_HELPER=" + helper_->Path(),
-                        "AsCaller.*", role != "direct", role == "member" ? helper_->Group() : 0));
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: builds network namespaces, installs the helper, switches to nobody";
+    auto topology = [](const std::string& args) {
+        return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
+    };
+    const InstalledHelperCopy helper;
+    const bool ready = helper.Ready() && topology("up") && topology("dgram off");
+    EXPECT_TRUE(ready);
+    for (const std::string role : {"member", "outsider", "direct"}) {
+        EXPECT_TRUE(ready && RunSelf(kPrefix + "h", "QUORLIX_NETCAP_ROLE=" + role + " QUORLIX_NETCAP_HELPER=" + helper.Path(),
+                                     "AsCaller.*", role != "direct", role == "member" ? helper.Group() : 0))
+            << role;
+    }
+    topology("down");
 }
-
-INSTANTIATE_TEST_SUITE_P(Role, NetcapNamespaceTest, testing::Values("member", "outsider", "direct"),
-                         [](const auto& p) { return std::string(p.param); });
