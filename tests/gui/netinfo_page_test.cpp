@@ -42,7 +42,8 @@ private slots:
         QCOMPARE(box()->count(), 3);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(box()->itemText(i), QString::fromLatin1(items[i]));
-        QCOMPARE(QAccessible::queryAccessibleInterface(box())->text(QAccessible::Description), QStringLiteral("Report"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(box())->text(QAccessible::Description),
+                 QStringLiteral("Report"));
         QCOMPARE(page_->Pane()->accessibleName(), QStringLiteral("Network Info output"));
     }
 

@@ -1,7 +1,5 @@
-// The NetStat page against sockets the test makes on loopback in a network
-// namespace of its own, so the table holds only those. Needs root for the
-// namespace and the kill; the kill runs again as nobody in the group quorlix,
-// through the privilege helper.
+// The NetStat page against loopback sockets in a namespace of the test's own, so the table holds only those;
+// the kill runs again as nobody in the group quorlix, through the privilege helper.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -31,8 +29,8 @@
 
 namespace {
 
-// A listener, an established pair, a pair in TIME_WAIT, a UDP socket and a
-// dual-stack [::] listener with an IPv4 client, every port fixed.
+// A listener, an established pair, a pair in TIME_WAIT, a UDP socket and a dual-stack [::] listener with an
+// IPv4 client, every port fixed.
 class NetStatPeerTest : public testing::Test {
 protected:
     struct Pair {
@@ -85,7 +83,10 @@ protected:
         return fd;
     }
     // A listener on 127.0.0.1:port, or on [::]:port accepting IPv4 as well.
-    int Listen(std::uint16_t port, bool dualStack = false) { return Keep(ListenTcp(dualStack ? "::" : "127.0.0.1", port)); }
+    int Listen(std::uint16_t port, bool dualStack = false)
+    {
+        return Keep(ListenTcp(dualStack ? "::" : "127.0.0.1", port));
+    }
     Pair Connect(int listener, std::uint16_t port, std::uint16_t clientPort)
     {
         const int client = Keep(ConnectTcp(port, clientPort));  // -1 when the port is still in TIME_WAIT
@@ -136,8 +137,7 @@ TEST_F(NetStatPeerTest, ExactTable)
                            "UDP  127.0.0.1:7003         *.*                    "));
 }
 
-// Lines that are no established connection, and an empty pane, give their
-// warning and change nothing; answering No to the question neither.
+// Whatever is refused, or answered No, leaves the table and the connection as they were.
 TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
 {
     const struct {
@@ -169,10 +169,8 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
     }
 }
 
-// The kill reads its line before asking: a refresh while the question is open
-// does not change which connection dies. The killed end sees ECONNABORTED,
-// its peer a reset. The server end of the dual-stack listener's IPv4 client
-// dies through its AF_INET6 socket.
+// The kill reads its line before asking, so a refresh while the question is open changes nothing. The
+// server end of the dual-stack listener's IPv4 client dies through its AF_INET6 socket.
 TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
 {
     const Pair later = Connect(listener_, 7001, 7105);
@@ -193,8 +191,7 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
     EXPECT_EQ(SocketError(later.server), EAGAIN);
 }
 
-// Nobody outside the group: the helper will not run for them, the page says
-// so and gives the one-time hint, and the connection lives on.
+// Nobody outside the group: the helper will not run for them.
 TEST_F(NetStatPeerTest, RefusedKillGivesTheHint)
 {
     if (!std::getenv("QUORLIX_NETSTAT_OUTSIDER"))
@@ -209,8 +206,7 @@ TEST_F(NetStatPeerTest, RefusedKillGivesTheHint)
         EXPECT_EQ(SocketError(fd), EAGAIN);
 }
 
-// The kill as nobody in the group quorlix, through the helper installed as it
-// would be, in a namespace of its own; and as nobody outside the group.
+// The kill through the helper installed as it would be, as nobody in the group and as nobody outside it.
 TEST(NetStatMemberTest, KillsThroughTheHelper)
 {
     if (geteuid() != 0 || std::getenv("QUORLIX_NETSTAT_HELPER"))
@@ -223,8 +219,7 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
     EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));
 }
 
-// Auto refresh: nothing or 00 gives "1" and a refresh every second, which goes
-// on while the page is hidden; the period is read only when the box is checked.
+// The period is read only when the box is checked; the refresh goes on while the page is hidden.
 TEST_F(NetStatPeerTest, AutoRefresh)
 {
     auto* enabled = page_->Item<QCheckBox>(NetStatPage::kEnabledBox);

@@ -1,8 +1,7 @@
 #pragma once
 
-// For tests of what needs privilege: the helper installed as it would be (a
-// copy root:quorlix 0750 with its file capabilities), this test program run
-// again as an unprivileged user, and loopback TCP connections to kill.
+// For tests of what needs privilege: the helper installed as it would be, this test program run again as an
+// unprivileged user, and loopback sockets.
 
 #include <arpa/inet.h>
 #include <grp.h>
@@ -15,9 +14,8 @@
 #include <filesystem>
 #include <string>
 
-// The built helper, prepared by scripts/setup-helper.sh in a directory of its
-// own under the build tree (file capabilities work there; a nosuid /tmp would
-// ignore them), removed again at the end.
+// A copy of the built helper prepared by scripts/setup-helper.sh under the build tree: a nosuid /tmp would
+// ignore its file capabilities.
 class InstalledHelperCopy {
 public:
     InstalledHelperCopy()
@@ -45,10 +43,8 @@ private:
     bool ready_ = false;
 };
 
-// Runs the tests of this program that filter names, with environment
-// assignments env ("A=1 B=2"), in network namespace ns; as nobody:nogroup
-// with the extra group gid when asNobody (none for gid 0), else as root.
-// True when they all passed.
+// Runs the tests of this program that filter names, with env ("A=1 B=2"), in namespace ns: as nobody:nogroup
+// with the extra group gid (none for 0) when asNobody, else as root. True when they all passed.
 inline bool RunSelf(const std::string& ns, const std::string& env, const std::string& filter, bool asNobody,
                     gid_t gid)
 {
@@ -61,9 +57,8 @@ inline bool RunSelf(const std::string& ns, const std::string& env, const std::st
     return std::system(command.c_str()) == 0;
 }
 
-// A listening TCP socket on address (IPv4 text, or "::" for a dual-stack
-// one), on port, or on one of the kernel's choice when port is 0, given back
-// in port; -1 on failure.
+// A TCP listener on address (IPv4, or "::" for a dual-stack one) and port, the kernel's choice for 0, given
+// back in port; -1 on failure.
 inline int ListenTcp(const std::string& address, std::uint16_t& port)
 {
     const bool v6 = address.find(':') != std::string::npos;
@@ -98,8 +93,7 @@ inline sockaddr_in LoopbackAddress(std::uint16_t port)
     return a;
 }
 
-// A connection from 127.0.0.1:localPort (the kernel's choice when 0, given
-// back in localPort) to 127.0.0.1:port; -1 on failure.
+// A connection from 127.0.0.1:localPort (the kernel's choice for 0, given back) to 127.0.0.1:port; -1 on failure.
 inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -116,8 +110,7 @@ inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
     return fd;
 }
 
-// The error a read of fd meets now: 0 for data or the end of the stream,
-// EAGAIN for nothing yet.
+// The error a read of fd meets now: 0 for data or the end of the stream, EAGAIN for nothing yet.
 inline int SocketError(int fd)
 {
     char byte;

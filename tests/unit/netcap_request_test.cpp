@@ -91,7 +91,8 @@ TEST(NetcapRequestTest, EchoSessionMessages)
 
     // records written, data carried, accepted; a failed echo carries no data
     for (auto [replied, size, accepted] : {std::tuple{1u, 2u, true}, {0u, 2u, false}, {2u, 0u, false}}) {
-        const auto reply = FormatNetcapEchoAnswer(NetcapEchoAnswer{.serial = 7, .replied = replied, .ttl = 64}, "xy", size);
+        const NetcapEchoAnswer answer{.serial = 7, .replied = replied, .ttl = 64};
+        const auto reply = FormatNetcapEchoAnswer(answer, "xy", size);
         EXPECT_EQ(ParseNetcapEchoAnswer(reply.data(), reply.size(), data).has_value(), accepted) << replied;
         EXPECT_TRUE(!accepted || data == (std::vector<std::uint8_t>{'x', 'y'}));
     }

@@ -1,5 +1,5 @@
-// The NetStat text: state names, the widest line and its read-back for the
-// kill, and the tables from replayed socket-diagnostics dumps or /proc/net.
+// The NetStat text: state names, the widest line and its read-back for the kill, and the tables from
+// replayed socket-diagnostics dumps or /proc/net.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -35,8 +35,7 @@ TEST(TcpStateName, LinuxStatesNamesAndTruncation)
     TcpStateName(5, nullptr, 10);
 }
 
-// The widest line fills its columns and reads back to its connection; no other
-// text under the caret reads back at all.
+// The widest line fills its columns and reads back; no other text under the caret reads back at all.
 TEST(ConnectionTableText, WidestLineReadsBack)
 {
     const TcpRow widest{5, inet_addr("255.255.255.255"), htons(65535), inet_addr("255.255.255.255"), htons(65535)};
@@ -60,10 +59,8 @@ TEST(ConnectionTableText, WidestLineReadsBack)
         EXPECT_FALSE(ReadConnectionLine(other, &read)) << other;
 }
 
-// The IPv4 rows, then the IPv4 side of AF_INET6 sockets; v6-only and real
-// IPv6 sockets are left out. The same from the dumps, which ask for states
-// 1-12 only, and, without the diag modules, from /proc/net as a little-endian
-// host writes it.
+// The IPv4 side of AF_INET6 sockets is shown, v6-only and real IPv6 ones are not: from the dumps, which ask
+// for states 1-12 only, and without the diag modules from /proc/net as a little-endian host writes it.
 TEST(SocketTable, DualStackSocketsShowTheirIpv4Side)
 {
     ReplaySource diag;
@@ -96,8 +93,7 @@ TEST(SocketTable, DualStackSocketsShowTheirIpv4Side)
     EXPECT_EQ(diag.statesAsked, std::vector<std::uint32_t>(4, 0x1FFE));
 }
 
-// An interrupted dump is read again, four times in all at most; then what was
-// read stands, or nothing when nothing was. A refusal or a cut reply is no table.
+// An interrupted dump is read four times at most, then what was read stands; a refusal or a cut reply is no table.
 TEST(SocketTable, RetriesAndFailures)
 {
     const std::string partial = DiagDump({{AF_INET, TCP_LISTEN, "127.0.0.1", 1, "0.0.0.0", 0}}, true);
