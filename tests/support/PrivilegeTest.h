@@ -1,8 +1,7 @@
 #pragma once
 
-// For tests of what needs privilege: the helper installed as it would be (a
-// copy root:quorlix 0750 with its file capabilities), this test program run
-// again as an unprivileged user, and loopback TCP connections to kill.
+// For tests of what needs privilege: the helper installed as it would be, this test program run again as an
+// unprivileged user, and loopback sockets.
 
 #include <arpa/inet.h>
 #include <grp.h>
@@ -10,13 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-// The built helper, prepared by scripts/setup-helper.sh in a directory of its
-// own under the build tree (file capabilities work there; a nosuid /tmp would
-// ignore them), removed again at the end.
+// A copy of the built helper prepared by scripts/setup-helper.sh under the build tree: a nosuid /tmp would
+// ignore its file capabilities.
 class InstalledHelperCopy {
 public:
     InstalledHelperCopy()
@@ -44,10 +43,8 @@ private:
     bool ready_ = false;
 };
 
-// Runs the tests of this program that filter names, with environment
-// assignments env ("A=1 B=2"), in network namespace ns; as nobody:nogroup
-// with the extra group gid when asNobody (none for gid 0), else as root.
-// True when they all passed.
+// Runs the tests of this program that filter names, with env ("A=1 B=2"), in namespace ns: as nobody:nogroup
+// with the extra group gid (none for 0) when asNobody, else as root. True when they all passed.
 inline bool RunSelf(const std::string& ns, const std::string& env, const std::string& filter, bool asNobody,
                     gid_t gid)
 {
@@ -60,63 +57,71 @@ inline bool RunSelf(const std::string& ns, const std::string& env, const std::st
     return std::system(command.c_str()) == 0;
 }
 
-// A listening TCP socket on address (IPv4 text, or "::" for a dual-stack
-// one), any port; -1 on failure.
+// A TCP listener on address (IPv4, or "::" for a dual-stack one) and port, the kernel's choice for 0, given
+// back in port; -1 on failure.
 inline int ListenTcp(const std::string& address, std::uint16_t& port)
 {
     const bool v6 = address.find(':') != std::string::npos;
-    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int off = 0;
-    sockaddr_storage where{};
-    socklen_t length;
-    if (v6) {
-        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&where);
-        in6->sin6_family = AF_INET6;
-        inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
-        length = sizeof *in6;
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&where);
-        in->sin_family = AF_INET;
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1, off = 0;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 where{};  // large enough for either family
+    auto* in = reinterpret_cast<sockaddr_in*>(&where);
+    socklen_t length = v6 ? sizeof where : sizeof *in;
+    where.sin6_family = v6 ? AF_INET6 : AF_INET;
+    if (v6)
+        inet_pton(AF_INET6, address.c_str(), &where.sin6_addr);
+    else
         in->sin_addr.s_addr = inet_addr(address.c_str());
-        length = sizeof *in;
-    }
-    if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 8) != 0 ||
+    (v6 ? where.sin6_port : in->sin_port) = htons(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 16) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
         close(fd);
         return -1;
     }
-    port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&where)->sin6_port
-                    : reinterpret_cast<sockaddr_in*>(&where)->sin_port);
+    port = ntohs(v6 ? where.sin6_port : in->sin_port);
     return fd;
 }
 
-// A connection from 127.0.0.1 to 127.0.0.1:port: the client's socket and
-// its local port; -1 on failure.
+inline sockaddr_in LoopbackAddress(std::uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// A connection from 127.0.0.1:localPort (the kernel's choice for 0, given back) to 127.0.0.1:port; -1 on failure.
 inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    socklen_t length = sizeof to;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&to), &length) != 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from = LoopbackAddress(localPort);
+    const sockaddr_in to = LoopbackAddress(port);
+    socklen_t length = sizeof from;
+    if ((localPort && bind(fd, reinterpret_cast<sockaddr*>(&from), length) != 0) ||
+        connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&from), &length) != 0) {
         close(fd);
         return -1;
     }
-    localPort = ntohs(to.sin_port);
+    localPort = ntohs(from.sin_port);
     return fd;
+}
+
+// The error a read of fd meets now: 0 for data or the end of the stream, EAGAIN for nothing yet.
+inline int SocketError(int fd)
+{
+    char byte;
+    return recv(fd, &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
 }
 
 // A UDP socket bound to 127.0.0.1 on a port of the kernel's choice, given in port.
 inline int UdpSocket(std::uint16_t& port)
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where = LoopbackAddress(0);
     socklen_t length = sizeof where;
     bind(fd, reinterpret_cast<sockaddr*>(&where), length);
     getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
@@ -126,9 +131,7 @@ inline int UdpSocket(std::uint16_t& port)
 
 inline void SendUdp(int fd, const char* address, std::uint16_t port, const std::string& payload)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
+    sockaddr_in to = LoopbackAddress(port);
     to.sin_addr.s_addr = inet_addr(address);
-    to.sin_port = htons(port);
     sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
 }

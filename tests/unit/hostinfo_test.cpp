@@ -1,6 +1,5 @@
-// The Net Info engines where the namespace test cannot reach: number and date
-// forms, the mappings from what Linux reports, the failure lines, and the
-// readers of resolv.conf, routes and lease files with what a host may hold.
+// The Net Info engines where the namespace test cannot reach: number and date forms, the mappings from
+// what Linux reports, the failure lines, and the readers of resolv.conf and lease files.
 #include <gtest/gtest.h>
 
 #include <net/if.h>
@@ -46,18 +45,6 @@ TEST(NetInfoText, LinuxValuesMapOntoTheReportsNames)
     const std::pair<std::int64_t, std::uint32_t> speeds[] = {{4294, 4294000000u}, {4295, UINT32_MAX}, {INT64_MAX, UINT32_MAX}};
     for (const auto& [megabits, bits] : speeds)
         EXPECT_EQ(SpeedBitsPerSecond(megabits), bits) << megabits;
-}
-
-TEST(NetInfoText, FirstDefaultGatewayOfEachInterface)
-{
-    const char* route = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n"
-                        "eth0\t00000000\t0102000A\t0003\t0\t0\t100\t00000000\n"
-                        "eth0\t00000000\t0202000A\t0003\t0\t0\t200\t00000000\n"
-                        "eth0\t0002000A\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
-                        "wg0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\n"
-                        "eth1\t00000000\t010010AC\t0003\t0\t0\t0\t00000000\nbad line\n";
-    const std::vector<std::pair<std::string, std::string>> expected = {{"eth0", "10.0.2.1"}, {"eth1", "172.16.0.1"}};
-    EXPECT_EQ(DefaultGateways(route), expected);
 }
 
 TEST(NetInfoReport, FailureLinesShortHardwareAddressesAndOutOfRangePorts)
@@ -137,8 +124,9 @@ TEST(NetInfoPlatform, LeaseFiles)
     };
     for (const auto& c : cases) {
         ASSERT_EQ(c.lease.has_value(), c.server != nullptr) << c.server;
-        if (c.lease)
+        if (c.lease) {
             EXPECT_EQ(std::tie(c.lease->server, c.lease->obtained, c.lease->expires), std::tie(c.server, c.obtained, c.expires));
+        }
     }
 
     TempFiles files("netinfo-leases");

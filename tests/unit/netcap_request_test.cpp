@@ -23,10 +23,10 @@ TEST(NetcapRequestTest, TheThreeForms)
         EXPECT_EQ(request->kind, kind) << text;
         EXPECT_EQ(FormatNetcapRequest(*request), text);
     }
-    auto capture = ParseNetcapRequest("capture eth0 2 1 53\n");
+    const auto capture = ParseNetcapRequest("capture eth0 2 1 53\n");
     EXPECT_EQ(std::tuple(capture->interfaceName, capture->protocolFilter, capture->portDirection, capture->portFilter),
               std::tuple("eth0", 2, 1, 53));
-    auto kill = ParseNetcapRequest("kill 127.0.0.1 40000 10.1.2.3 25\n");
+    const auto kill = ParseNetcapRequest("kill 127.0.0.1 40000 10.1.2.3 25\n");
     EXPECT_EQ(std::tuple(kill->localAddress, kill->localPort, kill->remoteAddress, kill->remotePort),
               std::tuple(inet_addr("127.0.0.1"), 40000, inet_addr("10.1.2.3"), 25));
 }
@@ -69,11 +69,7 @@ TEST(NetcapRequestTest, Replies)
 
 TEST(NetcapRequestTest, EchoSessionMessages)
 {
-    NetcapEchoAsk ask;
-    ask.serial = 7;
-    ask.destination = inet_addr("10.200.3.2");
-    ask.timeoutMs = 4000;
-    ask.ttl = 3;
+    const NetcapEchoAsk ask{.serial = 7, .destination = inet_addr("10.200.3.2"), .timeoutMs = 4000, .ttl = 3};
     const std::vector<std::uint8_t> message = FormatNetcapEchoAsk(ask, "abc", 3);
     std::vector<std::uint8_t> data;
     auto parsed = ParseNetcapEchoAsk(message.data(), message.size(), data);
@@ -81,35 +77,23 @@ TEST(NetcapRequestTest, EchoSessionMessages)
     EXPECT_EQ(std::tuple(parsed->serial, parsed->destination, parsed->timeoutMs, parsed->ttl, data),
               std::tuple(7u, ask.destination, 4000u, 3, std::vector<std::uint8_t>{'a', 'b', 'c'}));
 
-    // Each row spoils one field of a valid ask.
-    const std::pair<const char*, void (*)(NetcapEchoAsk&)> spoiled[] = {
-        {"ttl 0", [](NetcapEchoAsk& a) { a.ttl = 0; }},
-        {"no time-out", [](NetcapEchoAsk& a) { a.timeoutMs = 0; }},
-        {"time-out too long", [](NetcapEchoAsk& a) { a.timeoutMs = kNetcapMaxEchoTimeoutMs + 1; }},
-        {"reserved set", [](NetcapEchoAsk& a) { a.reserved = 1; }},
-    };
-    for (const auto& [name, spoil] : spoiled) {
-        NetcapEchoAsk bad = ask;
-        spoil(bad);
+    // ttl 0, no time-out, a time-out too long, reserved bits set
+    for (const NetcapEchoAsk& bad : {NetcapEchoAsk{.timeoutMs = 4000, .ttl = 0}, {.timeoutMs = 0, .ttl = 3},
+                                     {.timeoutMs = kNetcapMaxEchoTimeoutMs + 1, .ttl = 3},
+                                     {.timeoutMs = 4000, .ttl = 3, .reserved = 1}}) {
         const auto bytes = FormatNetcapEchoAsk(bad, nullptr, 0);
-        EXPECT_FALSE(ParseNetcapEchoAsk(bytes.data(), bytes.size(), data)) << name;
+        EXPECT_FALSE(ParseNetcapEchoAsk(bytes.data(), bytes.size(), data)) << bad.timeoutMs << ' ' << int(bad.ttl);
     }
     EXPECT_FALSE(ParseNetcapEchoAsk(message.data(), sizeof ask - 1, data));  // short
     const std::vector<std::uint8_t> huge = FormatNetcapEchoAsk(ask, std::vector<char>(kNetcapMaxEchoData + 1).data(),
                                                                kNetcapMaxEchoData + 1);
     EXPECT_FALSE(ParseNetcapEchoAsk(huge.data(), huge.size(), data));
 
-    NetcapEchoAnswer answer;
-    answer.serial = 7;
-    answer.replied = 1;
-    answer.ttl = 64;
-    const auto reply = FormatNetcapEchoAnswer(answer, "xy", 2);
-    ASSERT_TRUE(ParseNetcapEchoAnswer(reply.data(), reply.size(), data));
-    EXPECT_EQ(data.size(), 2u);
-    answer.replied = 0;  // a failed echo carries no data
-    const auto failedWithData = FormatNetcapEchoAnswer(answer, "xy", 2);
-    EXPECT_FALSE(ParseNetcapEchoAnswer(failedWithData.data(), failedWithData.size(), data));
-    answer.replied = 2;
-    const auto twoRecords = FormatNetcapEchoAnswer(answer, nullptr, 0);
-    EXPECT_FALSE(ParseNetcapEchoAnswer(twoRecords.data(), twoRecords.size(), data));
+    // records written, data carried, accepted; a failed echo carries no data
+    for (auto [replied, size, accepted] : {std::tuple{1u, 2u, true}, {0u, 2u, false}, {2u, 0u, false}}) {
+        const NetcapEchoAnswer answer{.serial = 7, .replied = replied, .ttl = 64};
+        const auto reply = FormatNetcapEchoAnswer(answer, "xy", size);
+        EXPECT_EQ(ParseNetcapEchoAnswer(reply.data(), reply.size(), data).has_value(), accepted) << replied;
+        EXPECT_TRUE(!accepted || data == (std::vector<std::uint8_t>{'x', 'y'}));
+    }
 }
