@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,6 +31,43 @@
 #include "support/TestNamespace.h"
 
 namespace {
+
+// The words of a line, one blank between.
+std::string Fold(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string word, folded;
+    while (in >> word)
+        folded += (folded.empty() ? "" : " ") + word;
+    return folded;
+}
+
+// ss(8)'s IPv4 rows for the namespace in the table's words, folded: mapped
+// addresses unwrapped, the dual-stack "*" as 0.0.0.0, a port "*" as 0.
+std::vector<std::string> SsRows(const std::string& ns)
+{
+    auto end = [](const std::string& e) {
+        std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
+        if (host.starts_with("[::ffff:"))
+            host = host.substr(8, host.size() - 9);
+        return (host == "*" ? "0.0.0.0" : host) + ':' + (port == "*" ? "0" : port);
+    };
+    std::vector<std::string> rows;
+    FILE* out = popen(("ip netns exec " + ns + " ss -Hnatu").c_str(), "r");
+    char line[512];
+    std::string proto, state, rq, sq, local, peer;
+    while (out && std::fgets(line, sizeof line, out)) {
+        if (!(std::istringstream(line) >> proto >> state >> rq >> sq >> local >> peer) ||
+            std::count(local.begin(), local.end(), ':') > 1 + local.starts_with("[::ffff:") * 3)
+            continue;
+        state = state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
+        rows.push_back(proto == "tcp" ? "TCP " + end(local) + ' ' + end(peer) + ' ' + state
+                                      : "UDP " + end(local) + " *.*");
+    }
+    if (out)
+        pclose(out);
+    return rows;
+}
 
 // A listener, an established pair, a pair in TIME_WAIT, a UDP socket and a dual-stack [::] listener with an
 // IPv4 client, every port fixed.
@@ -115,7 +155,8 @@ protected:
     std::unique_ptr<NetStatPage> page_;
 };
 
-// Every line exactly, in whatever order the kernel gives them.
+// Every line exactly, in whatever order the kernel gives them, and the same
+// sockets as ss sees.
 TEST_F(NetStatPeerTest, ExactTable)
 {
     const std::string headings = "     Local Address          Remote Address         State           \r\n"
@@ -135,6 +176,8 @@ TEST_F(NetStatPeerTest, ExactTable)
                            "TCP  127.0.0.1:7004         127.0.0.1:7104         ESTABABLISHED",
                            "TCP  127.0.0.1:7104         127.0.0.1:7004         ESTABABLISHED",
                            "UDP  127.0.0.1:7003         *.*                    "));
+    std::transform(lines.begin(), lines.end(), lines.begin(), Fold);
+    EXPECT_THAT(SsRows(ns_->Name()), testing::UnorderedElementsAreArray(lines));  // the sockets ss sees
 }
 
 // Whatever is refused, or answered No, leaves the table and the connection as they were.
