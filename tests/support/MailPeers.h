@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/DnsReplyBuilder.h"
@@ -199,21 +200,23 @@ private:
     ServeLoop loop_;  // last: its thread uses everything above
 };
 
-// The usual dialogue up to the DATA reply; the greeting may come in parts,
-// 200 ms apart.
-inline bool GreetToData(ScriptedSmtpServer::Session& s, std::initializer_list<const char*> greeting = {"220 scripted\r\n"})
+// Sends the first reply at once and each next one after a line from the
+// client; false when it closed or went silent first.
+inline bool Reply(ScriptedSmtpServer::Session& s, std::initializer_list<const char*> replies)
 {
-    for (const char* part : greeting) {
-        if (part != *greeting.begin())
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        s.Send(part);
-    }
-    for (const char* reply : {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354-go\r\n354 on\r\n"}) {
-        if (!s.Take())
+    bool first = true;
+    for (const char* reply : replies) {
+        if (!std::exchange(first, false) && !s.Take())
             return false;
         s.Send(reply);
     }
     return true;
+}
+
+// The usual dialogue up to the DATA reply.
+inline bool GreetToData(ScriptedSmtpServer::Session& s, const char* greeting = "220 scripted\r\n")
+{
+    return Reply(s, {greeting, "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354-go\r\n354 on\r\n"});
 }
 
 // A whole dialogue that takes the mail, waiting pauseMs before the reply to
