@@ -141,7 +141,6 @@ public:
             while (Read(10000)) {
             }
         }
-        int Fd() const { return fd_; }
 
     private:
         bool Read(int timeoutMs)

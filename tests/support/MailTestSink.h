@@ -1,7 +1,7 @@
 #pragma once
 
-// A mail operation's sink that keeps what it is told, and the message a send
-// of given fields must produce, written out by hand.
+// A mail operation that keeps what it shows, and the message a send of given
+// fields must produce, written out by hand.
 #include <algorithm>
 #include <mutex>
 #include <random>
@@ -12,44 +12,38 @@
 #include "base64/Base64.h"
 #include "mail/MailOperation.h"
 
-class RecordingMailSink : public MailSink {
-public:
+// An operation with tokens of its own (cancel as the page's Cancel does, close
+// as the window's closing does) that keeps the texts it shows.
+struct TestMailOperation : MailSink {
     void ShowStatus(std::string_view text) override
     {
-        std::lock_guard lock(mutex_);
-        texts_.emplace_back(text);
+        std::lock_guard lock(mutex);
+        texts.emplace_back(text);
     }
     void SetIdle() override { ShowStatus("<idle>"); }
     std::vector<std::string> Texts() const
     {
-        std::lock_guard lock(mutex_);
-        return texts_;
+        std::lock_guard lock(mutex);
+        return texts;
     }
     // The last text shown, idle aside.
     std::string Last() const
     {
-        const auto texts = Texts();
-        const auto last = std::find_if(texts.rbegin(), texts.rend(), [](const std::string& t) { return t != "<idle>"; });
-        return last == texts.rend() ? std::string() : *last;
+        const auto all = Texts();
+        const auto last = std::find_if(all.rbegin(), all.rend(), [](const std::string& t) { return t != "<idle>"; });
+        return last == all.rend() ? std::string() : *last;
     }
     bool Saw(std::string_view text) const
     {
-        const auto texts = Texts();
-        return std::find(texts.begin(), texts.end(), text) != texts.end();
+        const auto all = Texts();
+        return std::find(all.begin(), all.end(), text) != all.end();
     }
 
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> texts_;
-};
-
-// An operation with tokens of its own: cancel as the page's Cancel does,
-// close as the window's closing does.
-struct TestMailOperation {
-    RecordingMailSink sink;
+    mutable std::mutex mutex;
+    std::vector<std::string> texts;
     CancelToken cancel;
     CancelToken close;
-    MailOperation operation{sink, cancel, close};
+    MailOperation operation{*this, cancel, close};
 };
 
 inline const std::string kMailDelimiter = "------=_NextPart_000_6e7b_5157_626a";
