@@ -27,16 +27,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Session = ScriptedSmtpServer::Session;
 
-PrivateNameServer* const g_network = static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(
-    new PrivateNameServer(AnswerFrom({.mx = {{"ok.test", {"1mx.ok.test"}},  // a name that begins with a digit
-                                             {"scripted.test", {"mx.scripted.test"}},
-                                             {"slow.test", {"mx.scripted.test"}},
-                                             {"two.test", {"a.two.test", "b.two.test"}},
-                                             {"ghost.test", {"nowhere.ghost.test"}}},  // does not resolve
-                                      .a = {{"1mx.ok.test", 0x7f000201},
-                                            {"mx.scripted.test", 0x7f000301},
-                                            {"a.two.test", 0x7f000401},
-                                            {"b.two.test", 0x7f000402}}}))));
+// "1mx.ok.test" begins with a digit; "nowhere.ghost.test" does not resolve.
+PrivateNameServer* const g_network = static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(new PrivateNameServer(
+    AnswerFrom({.mx = {{"ok.test", {"1mx.ok.test"}}, {"scripted.test", {"mx.scripted.test"}}, {"slow.test", {"mx.scripted.test"}},
+                       {"two.test", {"a.two.test", "b.two.test"}}, {"ghost.test", {"nowhere.ghost.test"}}},
+                .a = {{"1mx.ok.test", 0x7f000201}, {"mx.scripted.test", 0x7f000301}, {"a.two.test", 0x7f000401},
+                      {"b.two.test", 0x7f000402}}}))));
 
 class MailPeers : public testing::Test {
 protected:
