@@ -25,14 +25,17 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Session = ScriptedSmtpServer::Session;
+using Server = ScriptedSmtpServer;
 
 // "1mx.ok.test" begins with a digit; "nowhere.ghost.test" does not resolve.
-PrivateNameServer* const g_network = static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(new PrivateNameServer(
-    AnswerFrom({.mx = {{"ok.test", {"1mx.ok.test"}}, {"scripted.test", {"mx.scripted.test"}}, {"slow.test", {"mx.scripted.test"}},
-                       {"two.test", {"a.two.test", "b.two.test"}}, {"ghost.test", {"nowhere.ghost.test"}}},
-                .a = {{"1mx.ok.test", 0x7f000201}, {"mx.scripted.test", 0x7f000301}, {"a.two.test", 0x7f000401},
-                      {"b.two.test", 0x7f000402}}}))));
+PrivateNameServer* const g_network = static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(
+    new PrivateNameServer(AnswerFrom({.mx = {{"ok.test", {"1mx.ok.test"}},
+                                             {"scripted.test", {"mx.scripted.test"}},
+                                             {"slow.test", {"mx.scripted.test"}},
+                                             {"two.test", {"a.two.test", "b.two.test"}},
+                                             {"ghost.test", {"nowhere.ghost.test"}}},
+                                      .a = {{"1mx.ok.test", 0x7f000201}, {"mx.scripted.test", 0x7f000301},
+                                            {"a.two.test", 0x7f000401}, {"b.two.test", 0x7f000402}}}))));
 
 class MailPeers : public testing::Test {
 protected:
@@ -55,7 +58,10 @@ std::string Repeat(const std::string& text, std::size_t times)
 
 // A whole send on a thread of its own, as the page runs it.
 struct Send : TestMailOperation {
-    explicit Send(MailFields fields) : thread([this, fields = std::move(fields)] { RunMailOperation(fields, operation); }) {}
+    explicit Send(MailFields fields)
+        : thread([this, fields = std::move(fields)] { RunMailOperation(fields, operation); })
+    {
+    }
     ~Send() { Finish(); }
     std::string Finish()
     {
@@ -100,7 +106,8 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
             ASSERT_LE(end - start, 998u);
         if (size) {
             const std::size_t begin = received.find("\r\n\r\n", received.find("Content-Disposition")) + 4;
-            const std::string base64 = received.substr(begin, received.find("\r\n\r\n" + kMailDelimiter, begin) - begin);
+            const std::size_t end = received.find("\r\n\r\n" + kMailDelimiter, begin);
+            const std::string base64 = received.substr(begin, end - begin);
             std::string decoded(size + 3, '\0');
             decoded.resize(std::size_t(Base64Decode(base64.c_str(), decoded.data(), std::int64_t(decoded.size()))));
             EXPECT_TRUE(decoded == bytes);
@@ -110,11 +117,11 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
 
 TEST_F(MailPeers, ExchangersTriedFromTheLast)
 {
-    ScriptedSmtpServer a("127.0.4.1", [](Session& s) { TakeMail(s); });
+    Server a("127.0.4.1", TakeMail());
     for (const bool bListens : {true, false}) {
-        std::unique_ptr<ScriptedSmtpServer> b;
+        std::unique_ptr<Server> b;
         if (bListens)
-            b = std::make_unique<ScriptedSmtpServer>("127.0.4.2", [](Session& s) { TakeMail(s); });
+            b = std::make_unique<Server>("127.0.4.2", TakeMail());
         Send send({"", "x@two.test", "", "hi", ""});
         EXPECT_EQ(send.Finish(), "Mail Sent Successfully");
         EXPECT_EQ(send.Saw("Error Sending Mail: -3"), !bListens);
@@ -129,11 +136,11 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
 // listens on every address of the namespace, 0.0.0.0 included.
 TEST_F(MailPeers, OutcomesAndCancel)
 {
-    const ScriptedSmtpServer::Script silent = [](Session& s) { s.WaitClosed(); };
+    const Server::Script silent = [](Server& s) { s.WaitClosed(); };
     const struct {
         const char* name;
         std::string to;
-        ScriptedSmtpServer::Script script;  // none: nothing listens
+        Server::Script script;  // none: nothing listens
         std::string body;
         const char* cancelAt;  // the status after which Cancel is pressed
         std::string last;      // "or" between texts that may both end it
@@ -141,7 +148,7 @@ TEST_F(MailPeers, OutcomesAndCancel)
         bool reset = false;    // RSET, not QUIT, ends what the server received
     } cases[] = {
         {"greeting in two segments", "x@scripted.test",
-         [](Session& s) {
+         [](Server& s) {
              s.Send("220-first line\r\n");
              std::this_thread::sleep_for(200ms);
              if (GreetToData(s, "220 second line\r\n") && s.Take("\r\n.\r\n")) {
@@ -151,42 +158,43 @@ TEST_F(MailPeers, OutcomesAndCancel)
          },
          "hi", nullptr, "Mail Sent Successfully", 1s},
         {"never answers", "x@scripted.test", silent, "hi", nullptr, "Error Sending Mail: -5", 5s},
-        {"refuses HELO", "x@scripted.test", [](Session& s) { Reply(s, {"220 hi\r\n", "500 no\r\n"}); s.WaitClosed(); },
+        {"refuses HELO", "x@scripted.test", [](Server& s) { Reply(s, {"220 hi\r\n", "500 no\r\n"}); s.WaitClosed(); },
          "hi", nullptr, "Error Sending Mail: -5"},
         {"closes during DATA", "x@scripted.test",
-         [](Session& s) {
+         [](Server& s) {
              if (GreetToData(s))
                  s.Take();  // then closes with the rest unread
          },
          Repeat(std::string(98, 'x') + "\r\n", 40'000), nullptr, "Error Sending Mail: -6 or Error Sending Mail: -5"},
         {"no MX record", " x@nomx.test", nullptr, "hi", nullptr, "Bad Email:  x@nomx.test"},
         {"nothing after the at sign", "x@", nullptr, "hi", nullptr, "Bad Email: x@"},
-        {"server failure", "x@servfail.test", nullptr, "hi", nullptr, "DNS Error. (Ensure You Have An Internet Connection!)"},
-        {"exchanger without address", "x@ghost.test", [](Session& s) { TakeMail(s); }, "hi", nullptr,
-         "Unable To Connect To Mailbox!"},
+        {"server failure", "x@servfail.test", nullptr, "hi", nullptr,
+         "DNS Error. (Ensure You Have An Internet Connection!)"},
+        {"exchanger without address", "x@ghost.test", TakeMail(), "hi", nullptr, "Unable To Connect To Mailbox!"},
         // Refused before connecting: connecting would fail with -3.
         {"line without a space", "x@scripted.test", nullptr, std::string(2000, 'x'), nullptr, "Error Sending Mail: -4"},
         {"cancel at the greeting", "x@scripted.test", silent, "hi", "Connecting to Server..",
          "Operation Cancelled By User.", 2s, true},
         {"cancel at the DATA reply", "x@scripted.test",
-         [](Session& s) { Reply(s, {"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n"}); s.WaitClosed(); },
+         [](Server& s) { Reply(s, {"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n"}); s.WaitClosed(); },
          "hi", "Sending Message... 0% Complete", "Operation Cancelled By User.", 2s, true},
         {"cancel mid-message", "x@scripted.test",
-         [](Session& s) {
+         [](Server& s) {
              if (GreetToData(s))
                  std::this_thread::sleep_for(2s);  // reads nothing, so the client's sends stall
          },
-         Repeat(std::string(98, 'x') + "\r\n", 200'000), "Sending Message... 1% Complete", "Operation Cancelled By User.", 2s},
-        {"cancel after the end of data", "x@scripted.test", [](Session& s) { TakeMail(s, 1000); }, "hi",
-         "Closing Connection...", "Mail Sent Successfully", 2s},
+         Repeat(std::string(98, 'x') + "\r\n", 200'000), "Sending Message... 1% Complete",
+         "Operation Cancelled By User.", 2s},
+        {"cancel after the end of data", "x@scripted.test", TakeMail(1000), "hi", "Closing Connection...",
+         "Mail Sent Successfully", 2s},
         // Last: the name server sleeps through its slow answer.
         {"cancel at the look-up", "x@slow.test", nullptr, "hi", "Finding Mailbox...", "Operation Cancelled By User", 2s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::unique_ptr<ScriptedSmtpServer> server;
+        std::unique_ptr<Server> server;
         if (c.script)
-            server = std::make_unique<ScriptedSmtpServer>("0.0.0.0", c.script);
+            server = std::make_unique<Server>("0.0.0.0", c.script);
         auto start = Clock::now();
         Send send({"", c.to, "", c.body, ""});
         if (c.cancelAt) {
@@ -281,7 +289,7 @@ TEST_F(MailPage, SendCancelSendAgainAndClose)
     SavingSmtpServer saver("127.0.2.1", files_.Path("saved"));
     ASSERT_TRUE(saver.Ready());
     std::atomic<int> connections = 0;
-    ScriptedSmtpServer server("127.0.3.1", [&connections](Session& s) {
+    Server server("127.0.3.1", [&connections](Server& s) {
         if (++connections > 1 && GreetToData(s))  // silent the first time
             s.Take("\r\n.\r\n");                  // no reply to the end of data
         s.WaitClosed();
@@ -303,7 +311,8 @@ TEST_F(MailPage, SendCancelSendAgainAndClose)
     for (int i = 1; i <= 2; ++i) {
         SendButton()->click();
         EXPECT_TRUE(WaitStatus("Mail Sent Successfully")) << Status().toStdString();
-        EXPECT_NE(saver.Message(i).first.find("\r\n\r\nline one\r\n.line two\r\n\r\n" + kMailDelimiter), std::string::npos);
+        const std::string received = saver.Message(i).first;
+        EXPECT_NE(received.find("\r\n\r\nline one\r\n.line two\r\n\r\n" + kMailDelimiter), std::string::npos);
     }
 
     ToBox()->setText("x@scripted.test");

@@ -51,7 +51,8 @@ inline FakeDnsServer::Script AnswerFrom(MailZone zone)
         std::uint16_t count = 0;
         if (type == 15 && zone.mx.count(name))
             for (const std::string& exchange : zone.mx.at(name))
-                answers.Pointer(12).Fixed(15, 300, std::uint16_t(exchange.size() + 4)).U16(std::uint16_t(10 * ++count)).Name(exchange);
+                answers.Pointer(12).Fixed(15, 300, std::uint16_t(exchange.size() + 4))
+                    .U16(std::uint16_t(10 * ++count)).Name(exchange);  // preference 10, 20, ...
         if (type == 1 && zone.a.count(name)) {
             answers.ARecord(zone.a.at(name));
             ++count;
@@ -118,48 +119,11 @@ private:
 };
 
 // Serves each connection on address:25 with its script, one at a time, and
-// keeps everything the clients sent.
+// keeps everything the clients sent. The script talks through Send, Take and
+// WaitClosed on the connection it serves.
 class ScriptedSmtpServer {
 public:
-    class Session {
-    public:
-        Session(int fd, ScriptedSmtpServer& server) : fd_(fd), server_(server) {}
-        void Send(const std::string& text) { (void)!send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
-        // Reads up to and past the next end (a line by default); false when
-        // the client closed or timeoutMs passed first.
-        bool Take(std::string_view end = "\n", int timeoutMs = 10000)
-        {
-            std::size_t at;
-            while ((at = buffer_.find(end)) == std::string::npos)
-                if (!Read(timeoutMs))
-                    return false;
-            buffer_.erase(0, at + end.size());
-            return true;
-        }
-        void WaitClosed()
-        {
-            while (Read(10000)) {
-            }
-        }
-
-    private:
-        bool Read(int timeoutMs)
-        {
-            pollfd p{fd_, POLLIN, 0};
-            char chunk[65536];
-            const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(fd_, chunk, sizeof chunk, 0) : 0;
-            if (n <= 0)
-                return false;
-            buffer_.append(chunk, std::size_t(n));
-            std::lock_guard lock(server_.mutex_);
-            server_.received_.append(chunk, std::size_t(n));
-            return true;
-        }
-        int fd_;
-        ScriptedSmtpServer& server_;
-        std::string buffer_;
-    };
-    using Script = std::function<void(Session&)>;
+    using Script = std::function<void(ScriptedSmtpServer&)>;
 
     ScriptedSmtpServer(const std::string& address, Script script) : script_(std::move(script))
     {
@@ -170,11 +134,11 @@ public:
         if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 8) != 0)
             throw std::runtime_error("ScriptedSmtpServer: cannot listen on " + address + ":25");
         loop_.Start(fd_, [this] {
-            if (const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); client >= 0) {
+            if ((client_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
                 ++connections_;
-                Session session(client, *this);
-                script_(session);
-                close(client);
+                buffer_.clear();
+                script_(*this);
+                close(client_);
             }
         });
     }
@@ -190,9 +154,42 @@ public:
     }
     int Connections() const { return connections_; }
 
+    void Send(const std::string& text) { (void)!send(client_, text.data(), text.size(), MSG_NOSIGNAL); }
+    // Reads up to and past the next end (a line by default); false when the
+    // client closed or timeoutMs passed first.
+    bool Take(std::string_view end = "\n", int timeoutMs = 10000)
+    {
+        std::size_t at;
+        while ((at = buffer_.find(end)) == std::string::npos)
+            if (!Read(timeoutMs))
+                return false;
+        buffer_.erase(0, at + end.size());
+        return true;
+    }
+    void WaitClosed()
+    {
+        while (Read(10000)) {
+        }
+    }
+
 private:
+    bool Read(int timeoutMs)
+    {
+        pollfd p{client_, POLLIN, 0};
+        char chunk[65536];
+        const ssize_t n = poll(&p, 1, timeoutMs) > 0 ? recv(client_, chunk, sizeof chunk, 0) : 0;
+        if (n <= 0)
+            return false;
+        buffer_.append(chunk, std::size_t(n));
+        std::lock_guard lock(mutex_);
+        received_.append(chunk, std::size_t(n));
+        return true;
+    }
+
     Script script_;
     int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int client_ = -1;     // the connection served, and what it sent but the
+    std::string buffer_;  // script has not taken yet
     mutable std::mutex mutex_;
     std::string received_;
     std::atomic<int> connections_{0};
@@ -201,7 +198,7 @@ private:
 
 // Sends the first reply at once and each next one after a line from the
 // client; false when it closed or went silent first.
-inline bool Reply(ScriptedSmtpServer::Session& s, std::initializer_list<const char*> replies)
+inline bool Reply(ScriptedSmtpServer& s, std::initializer_list<const char*> replies)
 {
     bool first = true;
     for (const char* reply : replies) {
@@ -213,21 +210,23 @@ inline bool Reply(ScriptedSmtpServer::Session& s, std::initializer_list<const ch
 }
 
 // The usual dialogue up to the DATA reply.
-inline bool GreetToData(ScriptedSmtpServer::Session& s, const char* greeting = "220 scripted\r\n")
+inline bool GreetToData(ScriptedSmtpServer& s, const char* greeting = "220 scripted\r\n")
 {
     return Reply(s, {greeting, "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354-go\r\n354 on\r\n"});
 }
 
 // A whole dialogue that takes the mail, waiting pauseMs before the reply to
 // its end.
-inline void TakeMail(ScriptedSmtpServer::Session& s, int pauseMs = 0)
+inline ScriptedSmtpServer::Script TakeMail(int pauseMs = 0)
 {
-    if (!GreetToData(s) || !s.Take("\r\n.\r\n"))
-        return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-    s.Send("250 queued\r\n");
-    if (s.Take("\n", 2000))
-        s.Send("221 bye\r\n");
-    else
-        s.WaitClosed();
+    return [pauseMs](ScriptedSmtpServer& s) {
+        if (!GreetToData(s) || !s.Take("\r\n.\r\n"))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        s.Send("250 queued\r\n");
+        if (s.Take("\n", 2000))
+            s.Send("221 bye\r\n");
+        else
+            s.WaitClosed();
+    };
 }

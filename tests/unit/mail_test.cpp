@@ -42,7 +42,7 @@ TEST(MimeMessage, Attachments)
         if (c.cancelled)
             t.cancel.Cancel();
         std::string message;
-        EXPECT_EQ(ComposeMailMessage({"f", " To@x.test ", "s", ".a\r\nb", c.path}, t.operation, message), c.ok) << c.path;
+        EXPECT_EQ(ComposeMailMessage({"f", " To@x.test ", "s", ".a\r\nb", c.path}, t.operation, message), c.ok);
         EXPECT_EQ(t.Texts(), c.texts) << c.path;
         if (c.ok) {  // no NUL byte after the encoded text
             EXPECT_TRUE(message == ExpectedMailMessage("f", " To@x.test ", "s", ".a\r\nb", "f.bin", bytes));
