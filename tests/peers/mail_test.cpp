@@ -277,6 +277,7 @@ TEST_F(MailPage, ToChecksConfirmationAndRemove)
         EXPECT_TRUE(ToBox()->isEnabled());
         EXPECT_EQ(Status(), "Idle");
     }
+    EXPECT_EQ(page_->Item<QPushButton>(SmtpMailPage::kChooseButton)->accessibleName(), "Choose attachment");
     page_->Item<QLineEdit>(SmtpMailPage::kAttachmentBox)->setText("/etc/hostname");
     page_->Item<QPushButton>(SmtpMailPage::kRemoveButton)->click();
     EXPECT_TRUE(page_->Item<QLineEdit>(SmtpMailPage::kAttachmentBox)->text().isEmpty());
