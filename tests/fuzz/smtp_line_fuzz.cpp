@@ -9,18 +9,12 @@
 
 #include "mail/SmtpDialogue.h"
 
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    const auto Check = [](bool condition) {
+        if (!condition)
+            std::abort();
+    };
     const std::string_view message(reinterpret_cast<const char*>(data), size);
     std::string rebuilt;
     std::size_t position = 0;

@@ -1,7 +1,8 @@
 #pragma once
 
-// A mail operation's sink that keeps what it is told, and the message a send
-// of given fields must produce, written out by hand.
+// A mail operation that keeps what it shows, and the message a send of given
+// fields must produce, written out by hand.
+#include <algorithm>
 #include <mutex>
 #include <random>
 #include <string>
@@ -11,72 +12,59 @@
 #include "base64/Base64.h"
 #include "mail/MailOperation.h"
 
-class RecordingMailSink : public MailSink {
-public:
+// An operation with tokens of its own (cancel as the page's Cancel does, close
+// as the window's closing does) that keeps the texts it shows.
+struct TestMailOperation : MailSink {
     void ShowStatus(std::string_view text) override
     {
-        std::lock_guard lock(mutex_);
-        texts_.emplace_back(text);
+        std::lock_guard lock(mutex);
+        texts.emplace_back(text);
     }
-    void SetIdle() override
-    {
-        std::lock_guard lock(mutex_);
-        texts_.emplace_back("<idle>");
-    }
+    void SetIdle() override { ShowStatus("<idle>"); }
     std::vector<std::string> Texts() const
     {
-        std::lock_guard lock(mutex_);
-        return texts_;
+        std::lock_guard lock(mutex);
+        return texts;
     }
+    // The last text shown, idle aside.
     std::string Last() const
     {
-        std::lock_guard lock(mutex_);
-        for (auto it = texts_.rbegin(); it != texts_.rend(); ++it)
-            if (*it != "<idle>")
-                return *it;
-        return {};
+        const auto all = Texts();
+        const auto last = std::find_if(all.rbegin(), all.rend(), [](const std::string& t) { return t != "<idle>"; });
+        return last == all.rend() ? std::string() : *last;
     }
     bool Saw(std::string_view text) const
     {
-        std::lock_guard lock(mutex_);
-        for (const auto& t : texts_)
-            if (t == text)
-                return true;
-        return false;
+        const auto all = Texts();
+        return std::find(all.begin(), all.end(), text) != all.end();
     }
 
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> texts_;
-};
-
-// An operation with tokens of its own: cancel as the page's Cancel does,
-// close as the window's closing does.
-struct TestMailOperation {
-    RecordingMailSink sink;
+    mutable std::mutex mutex;
+    std::vector<std::string> texts;
     CancelToken cancel;
     CancelToken close;
-    MailOperation operation{sink, cancel, close};
+    MailOperation operation{*this, cancel, close};
 };
+
+inline const std::string kMailDelimiter = "------=_NextPart_000_6e7b_5157_626a";
 
 inline std::string ExpectedMailMessage(const std::string& from, const std::string& to, const std::string& subject,
                                        const std::string& body, const std::string& fileName = {},
                                        const std::string& fileBytes = {})
 {
-    const std::string delimiter = "------=_NextPart_000_6e7b_5157_626a";
     std::string m = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject +
                     "\r\nMime-Version: 1.0\r\nContent-Type: multipart/mixed; "
                     "boundary=\"----=_NextPart_000_6e7b_5157_626a\"\r\n\r\n\r\n" +
-                    delimiter + "\r\nContent-Type: text/plain; format=flowed\r\n\r\n" + body;
+                    kMailDelimiter + "\r\nContent-Type: text/plain; format=flowed\r\n\r\n" + body;
     if (!fileName.empty()) {
-        m += "\r\n\r\n" + delimiter + "\r\nContent-Type: application/octet-stream; name=\"" + fileName +
+        m += "\r\n\r\n" + kMailDelimiter + "\r\nContent-Type: application/octet-stream; name=\"" + fileName +
              "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" + fileName +
              "\"\r\n\r\n";
         std::string encoded(static_cast<std::size_t>(Base64EncodedSize(fileBytes.size())), '\0');
         Base64Encode(fileBytes.data(), std::int64_t(fileBytes.size()), encoded.data(), std::int64_t(encoded.size()));
         m += encoded.c_str();
     }
-    return m + "\r\n\r\n" + delimiter + "--\r\n";
+    return m + "\r\n\r\n" + kMailDelimiter + "--\r\n";
 }
 
 inline std::string RandomBytes(std::size_t n, unsigned seed)

@@ -1,25 +1,23 @@
 # aiosmtpd handler for the mail tests: keeps each message's DATA bytes as
-# received (after dot-unstuffing) in OUTDIR/msgN.eml and its envelope in
+# received (after dot-unstuffing) in OUTDIR/msgN.eml and then its envelope in
 # OUTDIR/msgN.env.
-import itertools
 import os
 
 
 class RawSave:
     def __init__(self, outdir):
-        self.outdir = outdir
+        self.outdir, self.n = outdir, 0
         os.makedirs(outdir, exist_ok=True)
-        self.n = itertools.count(1)
 
     async def handle_DATA(self, server, session, envelope):
-        i = next(self.n)
-        with open(os.path.join(self.outdir, f"msg{i}.env.tmp"), "w") as f:
-            f.write(f"HELO {session.host_name}\nMAIL FROM {envelope.mail_from}\n")
-            for r in envelope.rcpt_tos:
-                f.write(f"RCPT TO {r}\n")
-        with open(os.path.join(self.outdir, f"msg{i}.eml"), "wb") as f:
+        self.n += 1
+        base = os.path.join(self.outdir, f"msg{self.n}")
+        with open(base + ".eml", "wb") as f:
             f.write(envelope.original_content)
-        os.rename(os.path.join(self.outdir, f"msg{i}.env.tmp"), os.path.join(self.outdir, f"msg{i}.env"))
+        with open(base + ".env.tmp", "w") as f:
+            f.write(f"HELO {session.host_name}\nMAIL FROM {envelope.mail_from}\n")
+            f.writelines(f"RCPT TO {r}\n" for r in envelope.rcpt_tos)
+        os.rename(base + ".env.tmp", base + ".env")
         return "250 Message accepted for delivery"
 
     @classmethod
