@@ -1,6 +1,7 @@
 #include "support/GuiTest.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QTest>
 
 #include "app/OutputPane.h"
@@ -53,4 +54,12 @@ QStringList MessageRecorder::Texts() const
 std::string PaneText(const ToolPage* page)
 {
     return page->Pane() ? page->Pane()->RawText() : std::string();
+}
+
+QStringList ComboItems(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
 }
