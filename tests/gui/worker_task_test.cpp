@@ -81,6 +81,7 @@ private slots:
         first->Query()->click();
         second->Query()->click();
         QCOMPARE(first->Query()->text(), QStringLiteral("STOP"));
+        QCOMPARE(AccessibleName(first->Query()), QStringLiteral("STOP"));  // the name follows the caption
         QVERIFY(WaitForCaption(first->Query(), QStringLiteral("QUERY")));
         QVERIFY(WaitForCaption(second->Query(), QStringLiteral("QUERY")));
         QCOMPARE(PaneText(first), Lines(30));
@@ -96,6 +97,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return page->written >= 3; }, 10000));
         page->Query()->click();  // STOP
         QCOMPARE(page->Query()->text(), QStringLiteral("QUERY"));
+        QCOMPARE(AccessibleName(page->Query()), QStringLiteral("QUERY"));
         const std::string atStop = PaneText(page);
         const auto lines = int(std::count(atStop.begin(), atStop.end(), '\n'));
         QVERIFY(lines >= 3);

@@ -1,6 +1,7 @@
 #include "support/GuiTest.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
 #include <QTest>
 
@@ -54,6 +55,12 @@ QStringList MessageRecorder::Texts() const
 std::string PaneText(const ToolPage* page)
 {
     return page->Pane() ? page->Pane()->RawText() : std::string();
+}
+
+QString AccessibleName(QWidget* widget)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+    return a ? a->text(QAccessible::Name) : QString();
 }
 
 QStringList ComboItems(const QComboBox* combo)
