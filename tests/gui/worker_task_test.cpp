@@ -21,8 +21,8 @@ button 1004 "QUERY" 260 39 45 12 default
 edit 1001 "" 2 71 358 170 pane multiline readonly vscroll border
 )";
 
-// A page whose task reads a line count from its combo box and writes a
-// numbered line every few milliseconds, the way the network tools write as they go.
+// A page whose QUERY task writes as many numbered lines as its combo box says,
+// one every few milliseconds, the way the network tools write as they go.
 class SlowPage : public ToolPage {
 public:
     SlowPage(QWidget* parent, int lines) : ToolPage(TemplateFromText(kSlowTemplate), parent)
@@ -32,6 +32,16 @@ public:
     }
     QPushButton* Query() const { return Item<QPushButton>(1004); }
     void SetLines(int lines) { Item<QComboBox>(1011)->setEditText(QString::number(lines)); }
+
+    // A task of the page's own, the button left to the page: it reports a
+    // failure after waitMs, or that it was cancelled.
+    std::weak_ptr<WorkerTask> StartOwn(int waitMs)
+    {
+        return StartTask([this, waitMs](TaskContext& task) {
+            task.AppendOutput(SleepUnlessCancelled(&task.Token(), waitMs) ? "Cancelled." : "Socket Error Encountered!");
+            ++finished;
+        });
+    }
 
     std::atomic<int> finished{0};
     std::atomic<int> written{0};
@@ -48,46 +58,6 @@ private:
         }
         ++finished;
     }
-};
-
-// A page that handles its button itself, as a capture or a mail page does: its
-// task reports a failure and leaves the caption for the user; pressing the
-// button while the task runs either cancels it (the task reports that) or
-// abandons it; nothing is appended by the press itself.
-class OwnTaskPage : public ToolPage {
-public:
-    explicit OwnTaskPage(QWidget* parent) : ToolPage(TemplateFromText(kSlowTemplate), parent)
-    {
-        Button()->setText(QStringLiteral("START"));
-        connect(Button(), &QPushButton::clicked, this, [this] { OnButton(); });
-    }
-    QPushButton* Button() const { return Item<QPushButton>(1004); }
-
-    bool abandonOnStop = false;
-    int waitMs = 60000;
-    std::atomic<int> finished{0};
-
-private:
-    void OnButton()
-    {
-        if (Button()->text() == QStringLiteral("START")) {
-            task_ = StartTask([this](TaskContext& task) {
-                if (SleepUnlessCancelled(&task.Token(), waitMs))
-                    task.AppendOutput("Cancelled.");
-                else
-                    task.AppendOutput("Socket Error Encountered!");
-                ++finished;
-            });
-            if (!task_.expired())
-                Button()->setText(QStringLiteral("STOP"));
-            return;
-        }
-        if (auto task = task_.lock())
-            abandonOnStop ? task->Abandon() : task->Cancel();
-        Button()->setText(QStringLiteral("START"));
-    }
-
-    std::weak_ptr<WorkerTask> task_;
 };
 
 std::string Lines(int count)
@@ -108,9 +78,19 @@ private slots:
         QWidget host;
         auto* first = new SlowPage(&host, 30);
         auto* second = new SlowPage(&host, 40);
+        {
+            MessageRecorder messages;
+            WorkerTask::threadGate = [] { return false; };
+            first->Query()->click();
+            WorkerTask::threadGate = nullptr;
+            QCOMPARE(first->Query()->text(), QStringLiteral("QUERY"));
+            QCOMPARE(messages.Texts(), QStringList{QStringLiteral("Unable To Create Thread!")});
+            QCOMPARE(messages.Messages()[0].kind, MessageKind::Failure);
+        }
         first->Query()->click();
         second->Query()->click();
         QCOMPARE(first->Query()->text(), QStringLiteral("STOP"));
+        QCOMPARE(AccessibleName(first->Query()), QStringLiteral("STOP"));  // the name follows the caption
         QVERIFY(WaitForCaption(first->Query(), QStringLiteral("QUERY")));
         QVERIFY(WaitForCaption(second->Query(), QStringLiteral("QUERY")));
         QCOMPARE(PaneText(first), Lines(30));
@@ -118,7 +98,7 @@ private slots:
         QCOMPARE(first->Item<QComboBox>(1011)->itemText(0), QStringLiteral("30"));
     }
 
-    void stopLeavesPartialOutputThenOperationAborted()
+    void stopAbandonsButCancelLetsTheTaskWrite()
     {
         QWidget host;
         auto* page = new SlowPage(&host, 100000);
@@ -126,6 +106,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return page->written >= 3; }, 10000));
         page->Query()->click();  // STOP
         QCOMPARE(page->Query()->text(), QStringLiteral("QUERY"));
+        QCOMPARE(AccessibleName(page->Query()), QStringLiteral("QUERY"));
         const std::string atStop = PaneText(page);
         const auto lines = int(std::count(atStop.begin(), atStop.end(), '\n'));
         QVERIFY(lines >= 3);
@@ -136,34 +117,28 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(PaneText(page), atStop);
 
-        // A new task starts at once on the same page.
-        page->SetLines(2);
+        page->SetLines(2);  // a new task starts at once
         page->Query()->click();
         QVERIFY(WaitForCaption(page->Query(), QStringLiteral("QUERY")));
         QCOMPARE(PaneText(page), Lines(2));
-    }
 
-    void ownTaskKeepsItsCaptionAndCancelStillLetsItWrite()
-    {
-        QWidget host;
-        auto* page = new OwnTaskPage(&host);
-        page->waitMs = 1;
-        page->Button()->click();
-        QVERIFY(QTest::qWaitFor([&] { return PaneText(page) == "Socket Error Encountered!"; }, 10000));
-        QTest::qWait(20);
-        QCOMPARE(page->Button()->text(), QStringLiteral("STOP"));  // until the user presses it
-        page->Button()->click();
-        QCOMPARE(page->Button()->text(), QStringLiteral("START"));
+        // A task the page starts itself leaves the caption to the page.
+        page->Query()->setText(QStringLiteral("STOP"));
+        page->ClearOutput();
+        page->StartOwn(1);
+        QVERIFY(QTest::qWaitFor([&] { return page->finished == 3; }, 10000));
+        QCoreApplication::processEvents();
         QCOMPARE(PaneText(page), "Socket Error Encountered!");
+        QCOMPARE(page->Query()->text(), QStringLiteral("STOP"));
 
         // Cancel wakes the task's wait and its report still arrives; abandon drops it.
-        page->waitMs = 60000;
         for (bool abandon : {false, true}) {
             page->ClearOutput();
-            page->abandonOnStop = abandon;
             const int before = page->finished;
-            page->Button()->click();
-            page->Button()->click();
+            auto task = page->StartOwn(60000).lock();
+            QVERIFY(task);
+            abandon ? task->Abandon() : task->Cancel();
+            task.reset();
             QVERIFY(QTest::qWaitFor([&] { return page->finished == before + 1; }, 5000));
             QCoreApplication::processEvents();
             QCOMPARE(PaneText(page), abandon ? "" : "Cancelled.");
@@ -172,10 +147,9 @@ private slots:
 
     void runOnUiOutlivesACloseInsideIt()
     {
-        // The function opens a nested event loop (as a message box does), and
-        // the window is closed meanwhile: the task is abandoned, yet it waits
-        // until the function is done with its captures; the close comes back
-        // and succeeds once the box is gone.
+        // The function opens a nested event loop (as a message box does) and the
+        // window is closed meanwhile: the task is abandoned, yet waits until the
+        // function is done with its captures; the close succeeds once it is.
         MainWindow window(false);
         window.show();
         auto* page = new SlowPage(window.Page(3), 1);
@@ -201,23 +175,11 @@ private slots:
         QCOMPARE(PaneText(page), "");
     }
 
-    void threadThatCannotStartIsReported()
-    {
-        QWidget host;
-        auto* page = new SlowPage(&host, 5);
-        MessageRecorder messages;
-        WorkerTask::threadGate = [] { return false; };
-        page->Query()->click();
-        WorkerTask::threadGate = nullptr;
-        QCOMPARE(page->Query()->text(), QStringLiteral("QUERY"));
-        QCOMPARE(messages.Texts(), QStringList{QStringLiteral("Unable To Create Thread!")});
-        QCOMPARE(messages.Messages()[0].kind, MessageKind::Failure);
-    }
-
     void closingTheWindowWithTasksInFlightEndsCleanly()
     {
-        // One task stopped and still winding down, and two running, one of them
-        // likely blocked in a write to its page: the close waits for all three.
+        // One task stopped and still winding down, two running (one likely
+        // blocked in a write to its page) and one the page started itself:
+        // the close waits for all four.
         MainWindow window(false);
         window.show();
         SlowPage* pages[3];
@@ -225,14 +187,12 @@ private slots:
             pages[i] = new SlowPage(window.Page(3 + i), 100000);
             pages[i]->Query()->click();
         }
-        auto* own = new OwnTaskPage(window.Page(6));  // a task a page started itself is joined too
-        own->Button()->click();
+        pages[2]->StartOwn(60000);
         QVERIFY(QTest::qWaitFor([&] { return pages[0]->written > 0 && pages[1]->written > 0; }, 10000));
         pages[0]->Query()->click();
         QVERIFY(window.close());
-        for (SlowPage* page : pages)
-            QCOMPARE(page->finished.load(), 1);  // ended and joined before the close returned
-        QCOMPARE(own->finished.load(), 1);
+        for (SlowPage* page : pages)  // ended and joined before the close returned
+            QCOMPARE(page->finished.load(), page == pages[2] ? 2 : 1);
         QCOMPARE(pages[1]->Query()->text(), QStringLiteral("STOP"));  // nothing of it ran after
     }
 };

@@ -1,6 +1,8 @@
 #include "support/GuiTest.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
 #include <QTest>
 
 #include "app/OutputPane.h"
@@ -53,4 +55,18 @@ QStringList MessageRecorder::Texts() const
 std::string PaneText(const ToolPage* page)
 {
     return page->Pane() ? page->Pane()->RawText() : std::string();
+}
+
+QString AccessibleName(QWidget* widget)
+{
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+    return a ? a->text(QAccessible::Name) : QString();
+}
+
+QStringList ComboItems(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
 }

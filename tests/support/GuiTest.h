@@ -10,6 +10,7 @@
 #include "app/MessageBox.h"
 
 class QAbstractButton;
+class QComboBox;
 class QWidget;
 class ToolPage;
 
@@ -42,3 +43,9 @@ private:
 
 // The pane's text as the page wrote it (CR LF line ends).
 std::string PaneText(const ToolPage* page);
+
+// What a screen reader reads as the widget's name.
+QString AccessibleName(QWidget* widget);
+
+// A combo box's items, in order.
+QStringList ComboItems(const QComboBox* combo);
