@@ -48,9 +48,6 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
     auto reply = [&](std::uint16_t an, std::uint16_t ns = 0, std::uint16_t ar = 0, int id = -1) {
         return DnsReplyBuilder::ReplyTo(q, an, ns, ar, id);
     };
-    DnsReplyBuilder sixty = reply(60);
-    for (std::uint32_t i = 0; i < 60; ++i)
-        sixty.ARecord(i);
     const struct {
         const char* what;
         Datagrams replies;
@@ -61,7 +58,6 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
         {"one A record", {{reply(1).ARecord(0x7F00000A).bytes}}, 0, 1, {1}, 0x7F00000A},
         {"an empty datagram, one from another port (the kernel drops it), a wrong identifier",
          {{{}, false}, {reply(1).ARecord(1).bytes, true}, {reply(1, 0, 0, 4321).ARecord(2).bytes, false}}, 0, 1, {1}, 2},
-        {"sixty records into fifty", {{sixty.bytes}}, 0, 60, std::vector<std::uint16_t>(50, 1), 49},
         {"a CNAME pointing into itself, then an A record",
          {{reply(2).Pointer(12).Fixed(5, 1, 4).U8(1).Raw("x").Pointer(std::uint16_t(q.size() + 12)).ARecord(7).bytes}},
          0, 2, {5, 1}, 7},
@@ -97,9 +93,7 @@ TEST(RunDnsQuery, RefusedRequestsAndNoReply)
 {
     FakeDnsServer silent("127.0.0.1", 0, nullptr);
     EXPECT_EQ(RunDnsQuery(nullptr), -1);
-    Exchange e = Ask(silent, "host1.example.test", 16);
-    EXPECT_EQ(e.result, -4);
-    EXPECT_EQ(e.request.count, 0);
+    EXPECT_EQ(Ask(silent, "host1.example.test", 16).result, -4);
     EXPECT_EQ(Ask(silent, std::string(256, 'a').c_str()).result, -4);
     EXPECT_EQ(silent.Queries(), 0);  // nothing was sent
 
