@@ -3,20 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 
 #include "support/GuiTest.h"
+#include "support/TestNamespace.h"
 #include "support/WhoisTestServer.h"
 #include "whois/WhoisPage.h"
 #include "whois/WhoisQuery.h"
@@ -135,19 +131,12 @@ TEST(WhoisNetns, PageTestsRunInANamespace)
         GTEST_SKIP() << "this is the run inside the namespace";
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: creates a network namespace";
-    const std::string ns = "qx-whois-" + std::to_string(getpid());
-    const std::filesystem::path etc = "/etc/netns/" + ns;
-    std::filesystem::create_directories(etc);
-    std::ofstream(etc / "hosts") << "127.0.0.1 localhost whois.arin.net whois.nic.uk\n127.0.0.2 rwhois.example.test\n";
+    const TestNamespace ns("qx-whois");
+    ASSERT_TRUE(ns.Ok());
+    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net whois.nic.uk\n127.0.0.2 rwhois.example.test\n");
     // Names not in the hosts file fail at once: no resolver listens here.
-    std::ofstream(etc / "resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    const std::string command = "ip netns add " + ns + " && ip -n " + ns + " link set lo up && " + kNetnsVariable +
-                                "=1 ip netns exec " + ns + " " + self + " --gtest_filter='WhoisPageTest.*'";
-    const int status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
-    [[maybe_unused]] const int removed = std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
-    std::filesystem::remove_all(etc);
+    ns.WriteEtc("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+    EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "WhoisPageTest.*"));
 }
 
 namespace {
