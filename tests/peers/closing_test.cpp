@@ -1,19 +1,11 @@
-// Closing pages while their tasks wait on something that will not answer soon.
-// Run as root, the whole program moves into a network namespace of its own
-// whose name server (the address /etc/resolv.conf names) is a FakeDnsServer
-// that never answers: a name given to the system resolver keeps it waiting
-// for seconds, and nothing leaves the namespace.
+// Closing pages while their tasks wait for the system resolver, whose name
+// server (in a network namespace of the test's own) never answers.
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <sched.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,9 +31,8 @@ struct Case {
 
 }  // namespace
 
-// A page whose task waits for the system resolver lets go at once when the
-// window closes (its tasks abandoned, then joined), instead of holding the
-// close until the resolver gives up.
+// The window's close (tasks abandoned, then joined) does not wait until the
+// resolver gives up.
 TEST(ClosingPages, ATaskWaitingForTheResolverEndsAtOnce)
 {
     if (!g_network->Server())

@@ -1,5 +1,6 @@
-// RunDnsQuery against a scripted server on loopback that sends well-formed,
-// malformed and hostile replies.
+// RunDnsQuery against a scripted server on loopback: what only a socket shows
+// (stray datagrams, sizes, waits). Record parsing is the unit test's, the
+// page's output the NSD peer test's.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -45,12 +46,6 @@ Datagrams Sized(const Bytes& q, std::size_t size)
 TEST(RunDnsQuery, RepliesWellFormedOrNot)
 {
     const Bytes q = BuildDnsQuery(1234, 1, "host1.example.test", true);
-    auto reply = [&](std::uint16_t an, std::uint16_t ns = 0, std::uint16_t ar = 0, int id = -1) {
-        return DnsReplyBuilder::ReplyTo(q, an, ns, ar, id);
-    };
-    DnsReplyBuilder sixty = reply(60);
-    for (std::uint32_t i = 0; i < 60; ++i)
-        sixty.ARecord(i);
     const struct {
         const char* what;
         Datagrams replies;
@@ -58,15 +53,9 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
         std::vector<std::uint16_t> storedTypes;
         std::uint32_t lastValue = 0;  // addressOrSerial of the last stored record, host order
     } cases[] = {
-        {"one A record", {{reply(1).ARecord(0x7F00000A).bytes}}, 0, 1, {1}, 0x7F00000A},
         {"an empty datagram, one from another port (the kernel drops it), a wrong identifier",
-         {{{}, false}, {reply(1).ARecord(1).bytes, true}, {reply(1, 0, 0, 4321).ARecord(2).bytes, false}}, 0, 1, {1}, 2},
-        {"sixty records into fifty", {{sixty.bytes}}, 0, 60, std::vector<std::uint16_t>(50, 1), 49},
-        {"a CNAME pointing into itself, then an A record",
-         {{reply(2).Pointer(12).Fixed(5, 1, 4).U8(1).Raw("x").Pointer(std::uint16_t(q.size() + 12)).ARecord(7).bytes}},
-         0, 2, {5, 1}, 7},
-        {"counts that lie and a last record cut short",
-         {{reply(3, 2, 1).ARecord(1).ARecord(2).Pointer(12).Fixed(1, 1, 4).U16(3).bytes}}, 0, 6, {1, 1}, 2},
+         {{{}, false}, {DnsReplyBuilder::ReplyTo(q, 1).ARecord(1).bytes, true},
+          {DnsReplyBuilder::ReplyTo(q, 1, 0, 0, 4321).ARecord(2).bytes, false}}, 0, 1, {1}, 2},
         {"too short for a header", {{Bytes{0x04, 0xD2, 0x81}}}, -6, 0, {}},
         {"1000 bytes", Sized(q, 1000), 0, 1, {16}},
         {"1001 bytes", Sized(q, 1001), -6, 0, {}},
@@ -97,9 +86,7 @@ TEST(RunDnsQuery, RefusedRequestsAndNoReply)
 {
     FakeDnsServer silent("127.0.0.1", 0, nullptr);
     EXPECT_EQ(RunDnsQuery(nullptr), -1);
-    Exchange e = Ask(silent, "host1.example.test", 16);
-    EXPECT_EQ(e.result, -4);
-    EXPECT_EQ(e.request.count, 0);
+    EXPECT_EQ(Ask(silent, "host1.example.test", 16).result, -4);
     EXPECT_EQ(Ask(silent, std::string(256, 'a').c_str()).result, -4);
     EXPECT_EQ(silent.Queries(), 0);  // nothing was sent
 

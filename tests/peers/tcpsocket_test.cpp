@@ -1,11 +1,9 @@
-// The TCP Socket page against peers on loopback that each test starts itself.
-// As root the program runs in a network namespace whose name server is a
-// FakeDnsServer, so lookups stay inside it.
+// The TCP Socket page against peers on loopback that each test starts itself;
+// as root inside a network namespace whose name server is a FakeDnsServer.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -58,7 +57,6 @@ struct Listener : QTcpServer {
     }
 };
 
-// Reads, with the event loop running, until want bytes are in or the peer closed.
 std::string Receive(QTcpSocket& s, qint64 want, int timeoutMs = 5000)
 {
     (void)QTest::qWaitFor([&] { return s.bytesAvailable() >= want || s.state() != QAbstractSocket::ConnectedState; },
@@ -68,22 +66,21 @@ std::string Receive(QTcpSocket& s, qint64 want, int timeoutMs = 5000)
 
 constexpr int kSlowAnswerMs = 800;
 
-// A queries for "slow.*.quorlix.test" get 127.0.0.1 after kSlowAnswerMs, every
-// other name "no such name" at once, AAAA queries an empty answer.
+// "slow.quorlix.test" is 127.0.0.1 after kSlowAnswerMs (AAAA: none); any
+// other name does not exist.
 std::vector<FakeDnsServer::Datagram> AnswerQuery(const std::vector<uint8_t>& query)
 {
     const std::string q(query.begin(), query.end());
     const size_t nameEnd = q.find('\0', 12);  // the question: name, type, class
     if (nameEnd == std::string::npos || nameEnd + 5 > q.size())
         return {};
-    const std::string_view labels = std::string_view(q).substr(12, nameEnd - 12);
-    const bool known = labels.starts_with("\4slow") && labels.ends_with("\7quorlix\4test");
-    const bool answered = known && q.compare(nameEnd + 1, 2, "\0\1", 2) == 0;
-    DnsReplyBuilder reply;  // a response; no such name unless known
-    reply.Header(std::uint16_t(query[0] << 8 | query[1]), known ? 0x8180 : 0x8183, 1, answered ? 1 : 0, 0, 0);
+    const bool slow = q.compare(12, nameEnd - 12, "\4slow\7quorlix\4test") == 0;
+    const bool answered = slow && q.compare(nameEnd + 1, 2, "\0\1", 2) == 0;
+    DnsReplyBuilder reply;
+    reply.Header(std::uint16_t(query[0] << 8 | query[1]), slow ? 0x8180 : 0x8183, 1, answered ? 1 : 0, 0, 0);
     reply.Raw(std::string_view(q).substr(12, nameEnd + 5 - 12));
     if (answered) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kSlowAnswerMs));  // a slow server
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSlowAnswerMs));
         reply.ARecord(0x7f000001);
     }
     return {{reply.bytes}};
@@ -159,9 +156,9 @@ TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
     ASSERT_TRUE(peer);
 
     // Unprintable bytes show as dots; CR LF passes and shows as a line break.
-    peer->write(QByteArray("A\x00\x07\xff" "B\r\nC\tD", 10));
-    ASSERT_TRUE(WaitForPane("A...B\r\nC\tD"));
-    EXPECT_EQ(page->Pane()->toPlainText(), "A...B\nC\tD");
+    peer->write(QByteArray("A\x00\x07\xff\x7f\x1f" "B\r\nC\tD", 12));
+    ASSERT_TRUE(WaitForPane("A.....B\r\nC\tD"));
+    EXPECT_EQ(page->Pane()->toPlainText(), "A.....B\nC\tD");
 
     Click(kConnect);  // ignored while connected
     Click(kListen);
@@ -179,7 +176,6 @@ TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
     EXPECT_EQ(Pane(), "");
     peer->write("after\r\n");
     ASSERT_TRUE(WaitForPane("after\r\n"));
-    EXPECT_TRUE(page->isVisible());
 }
 
 TEST_F(TcpSocketTest, PeerClosingShowsEverythingThenClosedAndConnectWorksAgain)
@@ -233,8 +229,6 @@ TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
 
     client.write("from the client\r\n");
     ASSERT_TRUE(WaitForPane("from the client\r\n"));
-    SendText("to the client");
-    EXPECT_EQ(Receive(client, 13), "to the client");
 
     // The window closing takes the connection with it.
     page->AbandonTasks();
@@ -258,6 +252,7 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
         {kConnect, "127.0.0.1", "0", "Invalid Port!"},
         {kConnect, "127.0.0.1", "65536", "Invalid Port!"},
         {kConnect, "127.0.0.1", "", "Invalid Port!"},
+        {kConnect, "127.0.0.1", "8o", "Invalid Port!"},
         {kListen, "", "99999999999999999999", "Invalid Port!"},
     };
     for (const auto& c : boxes) {
@@ -324,21 +319,16 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
     EXPECT_EQ(Pane(), "");                               // failures never go into the pane
 }
 
-TEST_F(TcpSocketTest, NamesAreLookedUpBesideTheWindow)
+// The press returns while the name server takes its time; closed during the
+// lookup, the late answer connects nothing.
+TEST_F(TcpSocketTest, ClosedDuringTheLookup)
 {
     if (!g_network->Server())
         GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
-    // The press returns while the name server takes its time.
     Listener listener;
-    Press(kConnect, "slow.one.quorlix.test", listener.Port());
+    Press(kConnect, "slow.quorlix.test", listener.Port());
     EXPECT_EQ(Status(), "Connecting...");
     Click(kConnect);  // ignored while connecting
-    ASSERT_TRUE(WaitForStatus("Connected"));
-    EXPECT_TRUE(listener.Accept());
-    Click(kClose);
-
-    // Closed during the lookup: the late answer connects nothing.
-    Press(kConnect, "slow.two.quorlix.test", listener.Port());
     QTest::qWait(100);
     Click(kClose);
     EXPECT_EQ(Status(), "Closed");
@@ -363,9 +353,8 @@ void SendAll(int fd, std::string_view bytes)
         bytes.remove_prefix(size_t(n));
 }
 
-// 200 MB from a loopback peer as fast as the page takes them: text lines mixed
-// with every byte value, then, for the last 50 MB, one endless line of NULs
-// that ends in "END". A timer meanwhile records resident memory and pane size.
+// 200 MB as fast as the page takes them: text lines mixed with every byte
+// value, then 50 MB of one endless line of NULs ending in "END".
 TEST_F(TcpSocketTest, FloodStaysResponsiveAndBounded)
 {
     constexpr size_t kTotal = 200u << 20, kEndlessLine = 50u << 20, kChunk = 256u << 10;
@@ -401,8 +390,7 @@ TEST_F(TcpSocketTest, FloodStaysResponsiveAndBounded)
     loop.exec();
     sender.join();
 
-    // The newest text up to the last byte, within the bound; past an overlong
-    // line only that line's tail.
+    // Past an overlong line only that line's tail stays.
     EXPECT_EQ(Status(), "Closed");
     EXPECT_LE(largestPane, TerminalSocket::kPaneBound.high);
     const std::string shown = Pane();

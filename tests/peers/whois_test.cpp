@@ -3,22 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
 
-#include "app/OutputPane.h"
-#include "platform/CancelToken.h"
 #include "support/GuiTest.h"
+#include "support/TestNamespace.h"
 #include "support/WhoisTestServer.h"
 #include "whois/WhoisPage.h"
 #include "whois/WhoisQuery.h"
@@ -67,6 +61,7 @@ TEST(WhoisEngine, WhatADomainQueryShows)
         WhoisStatus status;
         std::string shown;
         int trickleMs = 0;
+        std::string query = "example.test";
     } cases[] = {
         {"", WhoisStatus::Ok, "answer:"},  // closed before answering
         {WhoisLines(9999), WhoisStatus::Ok, "answer:" + WhoisAnswerText(WhoisLines(9999))},
@@ -74,6 +69,9 @@ TEST(WhoisEngine, WhatADomainQueryShows)
         {WhoisLines(65536), WhoisStatus::AnswerTooLong, "failure:Insufficient Memory!"},
         {std::nullopt, WhoisStatus::ReceiveFailed, "failure:Socket Error!"},  // silent past the time-out
         {WhoisLines(200), WhoisStatus::ReceiveFailed, "failure:Socket Error!", 20},  // trickling past the answer's limit
+        // With CR LF and the terminator, 253 characters fill the 256 of the query line.
+        {"ok\n", WhoisStatus::Ok, "answer:ok\r\n", 0, std::string(253, 'a')},
+        {"ok\n", WhoisStatus::QueryTooLong, "failure:Query Too Long For Whois Server!", 0, std::string(254, 'a')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -81,24 +79,13 @@ TEST(WhoisEngine, WhatADomainQueryShows)
         Recorder out;
         WhoisWaits waits = QuickWaits(c.reply ? 2s : 200ms);
         waits.answerLimit = 500ms;  // the whole answer, however it trickles
-        EXPECT_EQ(QueryDomainWhois("example.test", std::string("127.0.0.1"), out, waits, server.Port()), c.status);
+        EXPECT_EQ(QueryDomainWhois(c.query, std::string("127.0.0.1"), out, waits, server.Port()), c.status);
         EXPECT_THAT(out.events, ElementsAre(c.shown));
+        EXPECT_EQ(server.TakeReceived().size(), c.status == WhoisStatus::QueryTooLong ? 0u : 1u);
     }
-}
-
-TEST(WhoisEngine, CancelEndsAStalledQueryAndShowsNothing)
-{
-    CancelToken token;
-    WhoisTestServer stall("127.0.0.1", 0, [&](const std::string&) {
-        token.Cancel();
-        return std::nullopt;
-    });
-    WhoisWaits waits;  // a minute of silence: only the token ends the wait
-    waits.token = &token;
-    Recorder out;
-    EXPECT_EQ(QueryDomainWhois("example.test", std::string("127.0.0.1"), out, waits, stall.Port()), WhoisStatus::Cancelled);
-    EXPECT_TRUE(out.events.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return stall.StallsEnded() == 1; })) << "the connection is closed";
+    Recorder address;
+    EXPECT_EQ(QueryAddressWhois("1" + std::string(250, '.') + "1", address, QuickWaits(), {"127.0.0.1", 1}),
+              WhoisStatus::QueryTooLong);
 }
 
 // Referrals that are not followed: the answer is shown, or the unusable port
@@ -108,9 +95,7 @@ TEST(WhoisEngine, ReferralsNotFollowed)
     const std::pair<std::string, bool> cases[] = {
         {"whois://", true},                  // no host
         {"whois://LOCALHOST.:", true},       // the server itself, written differently
-        {"whois://127.0.0.1:x", false},
-        {"whois://127.0.0.1:0", false},
-        {"whois://127.0.0.1:65579", false},  // would wrap round to 43
+        {"whois://127.0.0.1:65579", false},  // read as port 0; would wrap round to 43
     };
     for (const auto& [pattern, shown] : cases) {
         auto valueAt = [&](int port) { return pattern.ends_with(":") ? pattern + std::to_string(port) : pattern; };
@@ -138,18 +123,6 @@ TEST(WhoisEngine, AtMostEightReferrals)
     EXPECT_TRUE(out.events.back().starts_with("answer:server 8"));
 }
 
-TEST(WhoisEngine, QueryLinesThatDoNotFitAreRefused)
-{
-    WhoisTestServer server("127.0.0.1", 0, [](const std::string&) { return "ok\n"; });
-    const std::string longest(253, 'a');  // with CR LF and the terminator: 256
-    Recorder fits, tooLong, address;
-    EXPECT_EQ(QueryDomainWhois(longest, std::string("127.0.0.1"), fits, QuickWaits(), server.Port()), WhoisStatus::Ok);
-    EXPECT_EQ(QueryDomainWhois(longest + "a", std::string("127.0.0.1"), tooLong, QuickWaits(), server.Port()), WhoisStatus::QueryTooLong);
-    EXPECT_EQ(QueryAddressWhois("1" + std::string(250, '.') + "1", address, QuickWaits(), {"127.0.0.1", server.Port()}), WhoisStatus::QueryTooLong);
-    EXPECT_THAT(server.TakeReceived(), ElementsAre(longest + "\r\n"));
-    EXPECT_THAT(tooLong.events, ElementsAre("failure:Query Too Long For Whois Server!"));
-}
-
 // ---- The page, in a network namespace of its own ----
 
 TEST(WhoisNetns, PageTestsRunInANamespace)
@@ -158,19 +131,12 @@ TEST(WhoisNetns, PageTestsRunInANamespace)
         GTEST_SKIP() << "this is the run inside the namespace";
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: creates a network namespace";
-    const std::string ns = "qx-whois-" + std::to_string(getpid());
-    const std::filesystem::path etc = "/etc/netns/" + ns;
-    std::filesystem::create_directories(etc);
-    std::ofstream(etc / "hosts") << "127.0.0.1 localhost whois.arin.net whois.nic.uk\n127.0.0.2 rwhois.example.test\n";
+    const TestNamespace ns("qx-whois");
+    ASSERT_TRUE(ns.Ok());
+    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net whois.nic.uk\n127.0.0.2 rwhois.example.test\n");
     // Names not in the hosts file fail at once: no resolver listens here.
-    std::ofstream(etc / "resolv.conf") << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    const std::string command = "ip netns add " + ns + " && ip -n " + ns + " link set lo up && " + kNetnsVariable +
-                                "=1 ip netns exec " + ns + " " + self + " --gtest_filter='WhoisPageTest.*'";
-    const int status = std::system(command.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
-    [[maybe_unused]] const int removed = std::system(("ip netns del " + ns + " 2>/dev/null").c_str());
-    std::filesystem::remove_all(etc);
+    ns.WriteEtc("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");
+    EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "WhoisPageTest.*"));
 }
 
 namespace {
@@ -184,8 +150,6 @@ std::optional<std::string> RegistryAnswer(const std::string& line)
         {"+ 192.0.2.2\r\n", Referral("rwhois://rwhois.example.test:4321")},
         {"192.0.2.2\r\n", "from nic.uk" + Referral("whois://whois.arin.net")},  // as whois.nic.uk
         {"+ 192.0.2.3\r\n", "NetRange: 192.0.2.0\r\n\r\nReferralServer: rwhois://rwhois.example.test:4321\r\n"},
-        {"utf8.test\r\n", "caf\xc3\xa9\r\n"},
-        {"latin1.test\r\n", "caf\xe9\n"},
         {"stall.test\r\n", std::nullopt},
     };
     const auto found = answers.find(line);
@@ -206,7 +170,7 @@ protected:
         ASSERT_EQ(rwhois_->Port(), 4321);
     }
 
-    // Sets the check box and the server box: unchecked for nullopt.
+    // Unchecks "Choose Whois Server" for nullopt.
     void ChooseServer(const std::optional<QString>& server)
     {
         auto* check = page_.Item<QCheckBox>(1059);
@@ -214,7 +178,6 @@ protected:
             check->click();
         page_.Item<QComboBox>(1060)->setEditText(server.value_or(QString()));
     }
-    // Types the query, presses QUERY and waits for the task to end.
     void Query(const QString& text)
     {
         page_.Item<QComboBox>(1009)->setEditText(text);
@@ -239,16 +202,14 @@ TEST_F(WhoisPageTest, DomainQueries)
         std::vector<std::string> asked;
         std::string pane;
         QString message;
-        QString shown;  // the pane as displayed, where it matters
     } cases[] = {
-        {{}, "example.co.uk", {"example.co.uk\r\n"}, "Answer for example.co.uk\r\n", {}, {}},  // through the table
-        {{}, "localhost", {}, "Answer for example.co.uk\r\n", "Invalid Domain Name. Not Domain Extension Specified!", {}},
-        {"127.0.0.1", "localhost", {"localhost\r\n"}, "Answer for localhost\r\n", {}, {}},  // no check for a chosen server
-        {"", "example.test", {}, "Answer for localhost\r\n", "No Server Selected.", {}},
-        {"127.0.0.3", "example.test", {}, "Answer for localhost\r\n", "Unable To Connect To Whois Server!", {}},
-        {"no-such-host.invalid", "example.test", {}, "Answer for localhost\r\n", "Unable To Connect To Whois Server!", {}},
-        {"127.0.0.1", "utf8.test", {"utf8.test\r\n"}, "caf\xc3\xa9\r\r\n", {}, QStringLiteral("caf\u00e9")},
-        {"127.0.0.1", "latin1.test", {"latin1.test\r\n"}, "caf\xe9\r\n", {}, QStringLiteral("caf\u00e9")},
+        {{}, "example.co.uk", {"example.co.uk\r\n"}, "Answer for example.co.uk\r\n", {}},  // through the table
+        {{}, "localhost", {}, "Answer for example.co.uk\r\n", "Invalid Domain Name. Not Domain Extension Specified!"},
+        {"127.0.0.1", "localhost", {"localhost\r\n"}, "Answer for localhost\r\n", {}},  // no check for a chosen server
+        {"", "example.test", {}, "Answer for localhost\r\n", "No Server Selected."},
+        {"127.0.0.3", "example.test", {}, "Answer for localhost\r\n", "Unable To Connect To Whois Server!"},
+        {"no-such-host.invalid", "example.test", {}, "Answer for localhost\r\n", "Unable To Connect To Whois Server!"},
+        {"127.0.0.1", "example.test", {"example.test\r\n"}, "Answer for example.test\r\n", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query.toStdString() + " at " + c.server.value_or("the table's server").toStdString());
@@ -258,20 +219,11 @@ TEST_F(WhoisPageTest, DomainQueries)
         EXPECT_THAT(registry_->TakeReceived(), ElementsAreArray(c.asked));
         EXPECT_EQ(PaneText(&page_), c.pane);
         EXPECT_EQ(messages_.Texts().mid(before), c.message.isEmpty() ? QStringList() : QStringList{c.message});
-        if (!c.shown.isEmpty()) {
-            EXPECT_EQ(page_.Pane()->toPlainText().trimmed(), c.shown);
-        }
     }
-    EXPECT_EQ(page_.Item<QComboBox>(1009)->itemText(0), QStringLiteral("latin1.test")) << "the history";
-}
-
-TEST_F(WhoisPageTest, TypedLettersAreSentAsTypedBesideTheHistory)
-{
-    ChooseServer(QStringLiteral("127.0.0.1"));
-    Query(QStringLiteral("example.test"));
-    registry_->TakeReceived();
-    ASSERT_TRUE(ShowExposed(&page_));
+    // Typed in other letters than the history's entry, the name is sent as typed.
     auto* box = page_.Item<QComboBox>(1009);
+    EXPECT_GE(box->findText(QStringLiteral("example.test"), Qt::MatchFixedString | Qt::MatchCaseSensitive), 0);
+    ASSERT_TRUE(ShowExposed(&page_));
     box->setEditText(QString());
     box->setFocus();
     QTest::keyClicks(box, "EXAMPLE.test");
@@ -318,8 +270,7 @@ TEST_F(WhoisPageTest, StopPrintsNothing)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !registry_->TakeReceived().empty(); }));
     Button()->click();
     EXPECT_EQ(Button()->text(), QStringLiteral("QUERY"));
-    // The task's wait wakes and its connection closes at once.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return registry_->StallsEnded() == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return registry_->StallsEnded() == 1; })) << "the wait woke, the connection closed";
     EXPECT_EQ(PaneText(&page_), "Answer for before.test\r\n");
     EXPECT_TRUE(messages_.Texts().isEmpty());
 }

@@ -9,9 +9,10 @@
 #include "platform/IcmpLibrary.h"
 
 // An echo library bound through LoadIcmpLibrary while it lives (one at a
-// time): it records every echo sent and answers each with `answer`, by default
-// the destination itself after 5 ms. Its send runs on the caller's thread, a
-// page's worker too: read `sent` only after that task has ended.
+// time), without the entry point named `missing`: it records every echo sent
+// and answers each with `answer`, by default the destination itself after
+// 5 ms. Its send runs on the caller's thread, a page's worker too: read `sent`
+// only after that task has ended.
 class FakeEchoLibrary {
 public:
     struct Echo {
@@ -20,7 +21,6 @@ public:
         std::uint32_t timeout;
         std::vector<std::uint8_t> data;
         std::uint32_t replySize;
-        bool bufferWasZero;
     };
     // How many records send returns, and the first record (not written when !write).
     struct Answer {
@@ -30,12 +30,11 @@ public:
 
     std::function<Answer(const Echo&)> answer = [](const Echo& e) { return Answer{1, e.destination, 0, 5}; };
     std::vector<Echo> sent;
-    int opened = 0;
-    int closed = 0;
+    int opened = 0, closed = 0, released = 0;
 
-    FakeEchoLibrary()
+    explicit FakeEchoLibrary(std::string_view missing = {}) : missing_(missing)
     {
-        static const IcmpProvider provider{&Open, &Lookup, nullptr};
+        static const IcmpProvider provider{&Open, &Lookup, [](const void*) { ++current_->released; }};
         current_ = this;
         loaded_ = LoadIcmpLibrary(provider) == 1;
     }
@@ -56,12 +55,9 @@ private:
                               std::uint32_t timeout)
     {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
-        const auto* out = static_cast<const std::uint8_t*>(reply);
-        Echo echo{destination, options->Ttl, timeout, {bytes, bytes + size}, replySize, true};
-        for (std::uint32_t i = 0; i < replySize; ++i)
-            echo.bufferWasZero = echo.bufferWasZero && out[i] == 0;
+        const Echo echo{destination, options->Ttl, timeout, {bytes, bytes + size}, replySize};
         current_->sent.push_back(echo);
-        Answer a = current_->answer(echo);
+        const Answer a = current_->answer(echo);
         if (a.write) {
             IcmpEchoReply record{};
             record.Address = a.address;
@@ -75,12 +71,14 @@ private:
     static void* Lookup(const void*, const char* name)
     {
         const std::string_view n = name;
-        return n == "IcmpCreateFile"    ? reinterpret_cast<void*>(&Create)
+        return n == current_->missing_      ? nullptr
+               : n == "IcmpCreateFile"  ? reinterpret_cast<void*>(&Create)
                : n == "IcmpCloseHandle" ? reinterpret_cast<void*>(&Close)
                : n == "IcmpSendEcho"    ? reinterpret_cast<void*>(&Send)
                                         : nullptr;
     }
 
     static inline FakeEchoLibrary* current_ = nullptr;
+    std::string_view missing_;
     bool loaded_ = false;
 };

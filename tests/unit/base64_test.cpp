@@ -62,23 +62,12 @@ TEST_P(Base64Codec, RefusalsLeaveTheBufferUntouched)
     const char data[58] = {};
     EXPECT_EQ(Base64Encode(data, 0, out.data(), 200), 0);
     EXPECT_EQ(Base64Encode(data, -1, out.data(), 200), 0);
-    EXPECT_EQ(Base64Encode(nullptr, 3, out.data(), 200), 0);
-    EXPECT_EQ(Base64Encode(data, 3, nullptr, 200), 0);
     EXPECT_EQ(Base64Encode(data, 58, out.data(), 82), 0);  // needs 83
     EXPECT_EQ(Base64Encode(data, 56, out.data(), 78), 0);  // needs 79, though 77 are written
     EXPECT_EQ(Base64Encode(data, std::numeric_limits<std::int64_t>::max(), out.data(), 200), 0);
-    EXPECT_EQ(Base64DecodedSize(nullptr), -1);
-    EXPECT_EQ(Base64Decode(nullptr, out.data(), 200), -1);
-    EXPECT_EQ(Base64Decode("QUJD", nullptr, 200), -1);
     EXPECT_EQ(Base64Decode("QUJDRE", out.data(), 3), -1);  // the size counts 4
     EXPECT_EQ(Base64Decode("QUJD", out.data(), -1), -1);
     EXPECT_EQ(out, std::string(200, 'x'));
-}
-
-TEST_P(Base64Codec, CharsOnlyTheAlphabetAndPadAreSignificant)
-{
-    for (int c = 0; c < 256; ++c)
-        EXPECT_EQ(IsBase64Char(char(c)), RefIsChar(char(c))) << "byte " << c;
 }
 
 // "QUJD" is "ABC": a group gives the bytes of its characters before the pad.
@@ -114,6 +103,8 @@ TEST_P(Base64Codec, DecodeAndItsSize)
         EXPECT_EQ(DecodeInBounds(c.text), c.bytes) << c.text;
         EXPECT_EQ(Base64DecodedSize(c.text.c_str()), c.size) << c.text;
     }
+    for (int c = 0; c < 256; ++c)
+        EXPECT_EQ(IsBase64Char(char(c)), RefIsChar(char(c))) << "byte " << c;
 }
 
 // Random inputs of every length from 1 to 1000: the codec agrees with the
@@ -134,28 +125,16 @@ TEST_P(Base64Codec, PropertyAgreesWithTheReferenceAndRoundTrips)
     }
 }
 
-// Random texts mixing the alphabet, pads and foreign bytes at random
-// densities exercise every switch between the fast and the careful path. Long
-// ones, larger than the pieces the decoder scans, end and have their first pad
-// on either side of a piece boundary.
-TEST_P(Base64Codec, PropertyDecodesArbitraryTextLikeTheReference)
+// Texts larger than the pieces the decoder scans (short ones are the fuzz
+// target's) end and have their first pad on either side of a piece boundary.
+TEST_P(Base64Codec, PropertyDecodesAcrossPiecesLikeTheReference)
 {
     std::mt19937 rng(7);
-    const auto randomText = [&rng](std::size_t n, unsigned padsPerMille, unsigned othersPerMille) {
-        const std::string foreign = " \r\n\t-_.\x80\xff";
-        std::string text;
-        while (text.size() < n) {
-            const unsigned r = rng() % 1000;
-            text += r < padsPerMille ? '=' : r < othersPerMille ? foreign[rng() % foreign.size()] : kRefAlphabet[rng() % 64];
-        }
-        return text;
-    };
-    for (int n = 1; n <= 1000; ++n) {
-        const unsigned pads = n % 2 == 0 ? 0 : rng() % 10;
-        ExpectDecodesLikeReference(randomText(std::size_t(n), pads, pads + (n % 3 == 0 ? 0 : 10 * (rng() % 20))));
-    }
+    const std::string foreign = " \r\n\t-_.\x80\xff";
     for (std::size_t n : {65535u, 65536u, 65537u, 131072u + 5}) {
-        std::string text = randomText(n, 0, 20);
+        std::string text;
+        while (text.size() < n)
+            text += rng() % 50 == 0 ? foreign[rng() % foreign.size()] : kRefAlphabet[rng() % 64];
         ExpectDecodesLikeReference(text);
         for (std::size_t pad : {n - 2, n - 70000 % n, std::size_t(100)}) {  // each before the last
             text[pad] = '=';
