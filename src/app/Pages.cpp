@@ -13,17 +13,9 @@
 #include "tcpterm/TcpSocketPage.h"
 #include "whois/WhoisPage.h"
 
-namespace {
-
-// Template of each page, in index order.
-constexpr int kPageTemplates[kPageCount] = {129, 130, 131, 132, 133, 134, 135, 145, 137, 139, 138, 151};
-
-}  // namespace
-
 ToolPage* CreatePage(int index, QWidget* parent)
 {
     switch (index) {
-    // Pages with code of their own are created here by their class.
     case 0: return new NetStatPage(parent);
     case 1: return new WhoisPage(parent);
     case 2: return new DnsQueryPage(parent);
@@ -36,7 +28,6 @@ ToolPage* CreatePage(int index, QWidget* parent)
     case 9: return new Base64Page(parent);
     case 10: return new AboutPage(parent);
     case 11: return new HelpPage(parent);
-    default:
-        return new ToolPage(kPageTemplates[index], parent);
+    default: return nullptr;
     }
 }
