@@ -40,9 +40,9 @@ inline FakeDnsServer::Script AnswerFrom(MailZone zone)
     return [zone = std::move(zone)](const std::vector<std::uint8_t>& query) -> std::vector<FakeDnsServer::Datagram> {
         std::string name;
         std::size_t end = 12;  // the question's zero byte
-        for (; end < query.size() && query[end] != 0; end += query[end] + 1u)
-            name += (name.empty() ? "" : ".") + std::string(reinterpret_cast<const char*>(&query[end + 1]), query[end]);
-        if (end + 5 > query.size())
+        for (; end < query.size() && query[end] != 0 && end + 1u + query[end] <= query.size(); end += query[end] + 1u)
+            name.append(name.empty() ? "" : ".").append(reinterpret_cast<const char*>(&query[end + 1]), query[end]);
+        if (end + 5 > query.size() || query[end] != 0)
             return {};
         if (name.starts_with("slow."))
             std::this_thread::sleep_for(std::chrono::seconds(1));

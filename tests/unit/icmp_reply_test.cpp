@@ -27,8 +27,10 @@ Bytes IpHeader(const Bytes& src, const Bytes& dst, std::uint8_t ttl = 64, std::u
 
 Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, std::size_t dataSize = 0)
 {
-    Bytes m{type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8), std::uint8_t(seq)};
-    m.resize(8 + dataSize, 0x45);
+    const std::uint8_t head[] = {type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8),
+                                 std::uint8_t(seq)};
+    Bytes m(sizeof head + dataSize, 0x45);
+    std::memcpy(m.data(), head, sizeof head);
     return m;
 }
 

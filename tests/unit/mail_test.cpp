@@ -93,7 +93,7 @@ TEST(SmtpDialogue, MessageLines)
         std::string wire;
     } cases[] = {
         {std::string(998, 'a') + "\r\n", std::string(998, 'a') + "\r\n|"},
-        {"." + std::string(996, 'a'), ".." + std::string(996, 'a') + "\r\n|"},
+        {std::string(".").append(996, 'a'), std::string("..").append(996, 'a') + "\r\n|"},
         // A space is a whole UTF-8 character: a split never cuts a sequence.
         {std::string(990, 'a') + " \xc3\xb6" + std::string(10, 'b'), std::string(990, 'a') + " \r\n|\xc3\xb6" + std::string(10, 'b') + "\r\n|"},
         // Split after the last space not followed by another.
@@ -102,7 +102,7 @@ TEST(SmtpDialogue, MessageLines)
         {std::string(500, 'a') + " ." + std::string(600, 'b'),
          std::string(500, 'a') + " \r\n|.." + std::string(600, 'b') + "\r\n|"},
         {std::string(999, 'x') + " y", "-4"},
-        {"a\r\n." + std::string(998, 'x'), "a\r\n|-4"},  // too long once its dot is doubled
+        {std::string("a\r\n.").append(998, 'x'), "a\r\n|-4"},  // too long once its dot is doubled
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(WireLines(c.message) == c.wire) << c.message.substr(0, 30);
