@@ -21,8 +21,9 @@
 
 namespace {
 
-// Windows' MulDiv: a * b / c rounded to the nearest integer.
-int MulDiv(int a, int b, int c)
+// a * b / c rounded to the nearest integer, halves away from zero; the
+// product is taken in 64 bits so that it cannot overflow.
+int ScaleRounded(int a, int b, int c)
 {
     long long n = static_cast<long long>(a) * b;
     return static_cast<int>(n >= 0 ? (n + c / 2) / c : (n - c / 2) / c);
@@ -199,7 +200,8 @@ DialogUnits DialogBaseUnits(const QFont& font)
 
 QRect DialogToPixels(const DialogUnits& u, int x, int y, int w, int h)
 {
-    return QRect(MulDiv(x, u.cx, 4), MulDiv(y, u.cy, 8), MulDiv(w, u.cx, 4), MulDiv(h, u.cy, 8));
+    return QRect(ScaleRounded(x, u.cx, 4), ScaleRounded(y, u.cy, 8), ScaleRounded(w, u.cx, 4),
+                 ScaleRounded(h, u.cy, 8));
 }
 
 BuiltDialog BuildDialog(const DialogTemplate& dlg, QWidget* parent)

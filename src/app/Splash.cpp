@@ -23,7 +23,8 @@ QWidget* ShowSplash(int bitmapId, bool visible)
     splash->setAccessibleName(QStringLiteral("Splash"));
     splash->adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        // Centred on the desktop's right and bottom halves, as the original did.
+        // Centred on the point halfway to the desktop's right and bottom edges:
+        // the middle of a screen that starts at the origin.
         const QRect desktop = screen->geometry();
         const int right = desktop.x() + desktop.width(), bottom = desktop.y() + desktop.height();
         splash->move(right / 2 - splash->width() / 2, bottom / 2 - splash->height() / 2);

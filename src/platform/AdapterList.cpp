@@ -174,7 +174,7 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
             if (adapter.adapterName == iface)
                 adapter.gateway = gateway;
     for (AdapterRecord& adapter : adapters) {
-        if (const auto lease = FindDhcpLease(leases, adapter.adapterName, adapter.index)) {
+        if (const auto lease = FindDhcpLease(leases, adapter.adapterName, adapter.index, adapter.ipAddresses)) {
             adapter.dhcpEnabled = true;
             adapter.dhcpServer = lease->server;
             adapter.leaseObtained = lease->obtained;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -57,6 +58,35 @@ bool IsIpv4(std::string_view word)
 {
     in_addr in{};
     return inet_pton(AF_INET, std::string(word).c_str(), &in) == 1;
+}
+
+// The address in the form the adapter list prints it, or empty when word is none.
+std::string Ipv4Text(std::string_view word)
+{
+    in_addr in{};
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET, std::string(word).c_str(), &in) != 1 || !inet_ntop(AF_INET, &in, text, sizeof text))
+        return {};
+    return text;
+}
+
+// Whether this process runs in the network namespace the host's DHCP daemons serve.
+bool InHostNamespace(const LeaseSources& sources)
+{
+    struct stat own {}, other {};
+    if (stat("/proc/self/ns/net", &own) != 0)
+        return true;
+    const auto same = [&](const char* path) {
+        return path && stat(path, &other) == 0 && own.st_dev == other.st_dev && own.st_ino == other.st_ino;
+    };
+    if (sources.hostNamespace && stat(sources.hostNamespace, &other) == 0)
+        return same(sources.hostNamespace);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(sources.namedNamespaces ? sources.namedNamespaces : "", ec), end;
+         !ec && it != end; it.increment(ec))
+        if (same(it->path().c_str()))
+            return false;
+    return true;  // the leases' addresses alone decide
 }
 
 // Three numbers joined by separator, such as "2026/12/08" or "10:00:00".
@@ -136,6 +166,8 @@ std::optional<DhcpLease> ParseDhclientLeases(std::string_view text, std::string_
             }
             if (words.size() == 2 && words[0] == "interface")
                 leaseInterface = words[1];
+            else if (words.size() == 2 && words[0] == "fixed-address")
+                lease.address = Ipv4Text(words[1]);
             else if (words.size() == 3 && words[0] == "option" && words[1] == "dhcp-server-identifier" && IsIpv4(words[2])) {
                 lease.server = std::string(words[2]);
                 haveServer = true;
@@ -161,7 +193,6 @@ std::optional<DhcpLease> ParseDhclientLeases(std::string_view text, std::string_
 std::optional<DhcpLease> ParseKeyValueLease(std::string_view text, std::int64_t written)
 {
     DhcpLease lease;
-    bool haveAddress = false;
     std::optional<std::int64_t> lifetime;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
@@ -172,13 +203,13 @@ std::optional<DhcpLease> ParseKeyValueLease(std::string_view text, std::int64_t 
             continue;
         const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "ADDRESS")
-            haveAddress = IsIpv4(value);
+            lease.address = Ipv4Text(value);
         else if (key == "SERVER_ADDRESS" && IsIpv4(value))
             lease.server = std::string(value);
         else if (key == "LIFETIME")
             lifetime = Number(value);
     }
-    if (!haveAddress)
+    if (lease.address.empty())
         return std::nullopt;
     lease.obtained = written;
     if (lifetime && *lifetime >= 0 && *lifetime <= INT32_MAX)
@@ -186,7 +217,8 @@ std::optional<DhcpLease> ParseKeyValueLease(std::string_view text, std::int64_t 
     return lease;
 }
 
-std::optional<DhcpLease> FindDhcpLease(const LeaseSources& sources, const std::string& interface, unsigned index)
+std::optional<DhcpLease> FindDhcpLease(const LeaseSources& sources, const std::string& interface, unsigned index,
+                                       const std::vector<std::string>& addresses)
 {
     namespace fs = std::filesystem;
     auto writtenAt = [](const fs::path& path) -> std::int64_t {
@@ -202,13 +234,17 @@ std::optional<DhcpLease> FindDhcpLease(const LeaseSources& sources, const std::s
     };
     const std::string suffix = "-" + interface + ".lease";
     auto endsWith = [](const std::string& name, const std::string& tail) { return name.ends_with(tail); };
+    auto current = [&](const std::optional<DhcpLease>& lease) {
+        return lease && std::find(addresses.begin(), addresses.end(), lease->address) != addresses.end();
+    };
+    const bool host = InHostNamespace(sources);
 
-    if (sources.networkdDir) {
+    if (host && sources.networkdDir) {
         const fs::path path = fs::path(sources.networkdDir) / std::to_string(index);
-        if (auto lease = ParseKeyValueLease(ReadFile(path), writtenAt(path)))
+        if (auto lease = ParseKeyValueLease(ReadFile(path), writtenAt(path)); current(lease))
             return lease;
     }
-    for (const fs::path& path : files(sources.networkManagerDir)) {
+    for (const fs::path& path : files(host ? sources.networkManagerDir : nullptr)) {
         const std::string name = path.filename().string();
         if (!endsWith(name, suffix))
             continue;
@@ -217,14 +253,14 @@ std::optional<DhcpLease> FindDhcpLease(const LeaseSources& sources, const std::s
             lease = ParseKeyValueLease(ReadFile(path), writtenAt(path));
         else if (name.starts_with("dhclient-"))
             lease = ParseDhclientLeases(ReadFile(path), interface);
-        if (lease)
+        if (current(lease))
             return lease;
     }
     for (const fs::path& path : files(sources.dhclientDir)) {
         const std::string name = path.filename().string();
         if (name == "dhclient.leases" || name == "dhclient." + interface + ".leases" ||
             (name.starts_with("dhclient-") && endsWith(name, "-" + interface + ".lease"))) {
-            if (auto lease = ParseDhclientLeases(ReadFile(path), interface))
+            if (auto lease = ParseDhclientLeases(ReadFile(path), interface); current(lease))
                 return lease;
         }
     }

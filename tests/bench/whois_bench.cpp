@@ -1,6 +1,6 @@
 // Receiving a 9,999-byte whois answer from a loopback server: the engine's
-// large reads against one byte per receive call, the way the original design
-// reads. Each iteration is a whole exchange: connect, send the query line,
+// large reads against one byte per receive call, the slowest way a client
+// can read. Each iteration is a whole exchange: connect, send the query line,
 // read until the server closes.
 #include <benchmark/benchmark.h>
 

@@ -119,6 +119,9 @@ private slots:
         MainWindow window(false);
         QVERIFY(ShowExposed(&window));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quorlix:"));
+        QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);  // announced as a window
+        QCOMPARE(std::make_pair(frame->role(), frame->text(QAccessible::Name)),
+                 std::make_pair(QAccessible::Window, QStringLiteral("Quorlix:")));
         QVERIFY(!window.PageButton(1045)->isVisible());
         const int pageIds[kPageCount] = {129, 130, 131, 132, 133, 134, 135, 145, 137, 139, 138, 151};
         for (int i = 0; i < kPageCount; ++i) {  // each page from its own template, beside the buttons

@@ -40,10 +40,14 @@ constexpr const char* kServices =
     "edge\t\t9999/udp\n"
     "beyond\t\t10000/tcp\n";
 
-// A dhclient lease for qxb, in a directory of the test's: leases are not kept per namespace.
+// Leases in directories of the test's, as the host keeps them for every namespace: a current one for qxb,
+// a stale one for qxa (not its address), and a networkd lease of qxa's index, which serves the host's
+// namespace only.
 constexpr const char* kLease =
-    "lease {\n  interface \"qxb\";\n  option dhcp-server-identifier 10.14.9.1;\n  option dhcp-lease-time 3600;\n"
-    "  expire epoch 1796724000;\n}\n";
+    "lease {\n  interface \"qxb\";\n  fixed-address 10.14.9.2;\n  option dhcp-server-identifier 10.14.9.1;\n"
+    "  option dhcp-lease-time 3600;\n  expire epoch 1796724000;\n}\n";
+constexpr const char* kStaleLease =
+    "lease {\n  interface \"qxa\";\n  fixed-address 10.14.7.2;\n  option dhcp-server-identifier 10.14.7.1;\n}\n";
 
 QJsonArray IpJson(const std::string& args)
 {
@@ -79,7 +83,8 @@ TEST(NetInfoNetns, ReportsInANamespace)
                         "net.ipv4.ip_forward=1"));
     for (const char* args : {"link add qxa type veth peer name qxb", "link set qxa address 02:14:00:00:0a:01 mtu 1400",
                              "addr add 10.14.0.2/24 dev qxa", "addr add 10.14.1.2/24 dev qxa",
-                             "addr add 10.14.2.2/24 dev qxa", "link set qxa up", "link set qxb up",
+                             "addr add 10.14.2.2/24 dev qxa", "addr add 10.14.9.2/24 dev qxb", "link set qxa up",
+                             "link set qxb up",
                              "route add default via 10.14.0.1 dev qxa", "link add qxc type veth peer name qxd"})
         ASSERT_TRUE(ns.Ip(args)) << args;
     EXPECT_TRUE(ns.ExecSelf(kInside, "NetInfoInNamespace.*"));
@@ -109,8 +114,11 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
 {
     TempFiles files("netinfo-ns");
     files.Write("dhcp/dhclient.qxb.leases", kLease);
-    const std::string dhcp = files.Path("dhcp"), none = files.Path("none");
-    const NetInfoReport report = AdapterInformationReport(GetAdaptersInfo({dhcp.c_str(), none.c_str(), none.c_str()}), GetIfEntry);
+    files.Write("dhcp/dhclient.qxa.leases", kStaleLease);
+    files.Write("networkd/" + std::to_string(if_nametoindex("qxa")), "ADDRESS=10.14.0.2\nSERVER_ADDRESS=10.14.0.1\n");
+    const std::string dhcp = files.Path("dhcp"), networkd = files.Path("networkd"), none = files.Path("none");
+    const NetInfoReport report =
+        AdapterInformationReport(GetAdaptersInfo({dhcp.c_str(), networkd.c_str(), none.c_str()}), GetIfEntry);
     ASSERT_TRUE(report.complete);
 
     std::map<std::string, std::string> gateways;

@@ -133,8 +133,8 @@ TEST(NetInfoPlatform, LeaseFiles)
     files.Write("networkd/4", "ADDRESS=10.0.4.9\nSERVER_ADDRESS=10.0.4.1\n");
     files.Write("nm/internal-0b1c-wlan0.lease", "ADDRESS=10.0.5.9\nSERVER_ADDRESS=10.0.5.1\n");
     const std::string networkd = files.Path("networkd"), nm = files.Path("nm"), dhcp = files.Path("dhcp");
-    const LeaseSources sources{dhcp.c_str(), networkd.c_str(), nm.c_str()};
-    EXPECT_EQ(FindDhcpLease(sources, "eth4", 4)->server, "10.0.4.1");
-    EXPECT_EQ(FindDhcpLease(sources, "wlan0", 5)->server, "10.0.5.1");
-    EXPECT_FALSE(FindDhcpLease(sources, "eth1", 3));
+    const LeaseSources sources{dhcp.c_str(), networkd.c_str(), nm.c_str(), "/proc/self/ns/net"};
+    EXPECT_EQ(FindDhcpLease(sources, "eth4", 4, {"10.0.4.9"})->server, "10.0.4.1");
+    EXPECT_EQ(FindDhcpLease(sources, "wlan0", 5, {"10.0.9.9", "10.0.5.9"})->server, "10.0.5.1");
+    EXPECT_FALSE(FindDhcpLease(sources, "eth1", 3, {"10.0.4.9"}));
 }
