@@ -18,14 +18,15 @@ void SetMessageHook(MessageHook hook)
     Hook() = std::move(hook);
 }
 
-bool ShowMessage(QWidget* owner, const QString& text, MessageKind kind)
+bool ShowMessage(QWidget* owner, const QString& text, MessageKind kind, const QString& detail)
 {
     if (Hook())
-        return Hook()(owner, text, kind);
+        return Hook()(owner, text, kind, detail);
 
     QMessageBox box(owner);
     box.setWindowTitle(QCoreApplication::applicationName());
     box.setText(text);
+    box.setInformativeText(detail);
     switch (kind) {
     case MessageKind::Failure: box.setIcon(QMessageBox::Critical); break;
     case MessageKind::Warning: box.setIcon(QMessageBox::Warning); break;

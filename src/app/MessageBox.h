@@ -15,10 +15,12 @@ enum class MessageKind {
 };
 
 // Shows a modal message box owned by owner, captioned with the application's
-// display name (the executable's file name). True when the answer was Yes
-// (Confirm) or OK (the others).
-bool ShowMessage(QWidget* owner, const QString& text, MessageKind kind);
+// display name (the executable's file name), with detail (if any) as its
+// informative text under the message. True when the answer was Yes (Confirm)
+// or OK (the others).
+bool ShowMessage(QWidget* owner, const QString& text, MessageKind kind, const QString& detail = QString());
 
 // Tests see the messages instead of a modal box; a null hook restores the box.
-using MessageHook = std::function<bool(QWidget* owner, const QString& text, MessageKind kind)>;
+using MessageHook =
+    std::function<bool(QWidget* owner, const QString& text, MessageKind kind, const QString& detail)>;
 void SetMessageHook(MessageHook hook);

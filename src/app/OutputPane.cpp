@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 #include <QPlainTextDocumentLayout>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -106,14 +107,17 @@ OutputPane::PreparedText OutputPane::PrepareText(std::string bytes)
     return text;
 }
 
-void OutputPane::ReplaceText(std::string_view bytes)
+void OutputPane::ReplaceText(std::string_view bytes, qsizetype keyChars)
 {
-    ReplaceText(PrepareText(std::string(bytes)));
+    ReplaceText(PrepareText(std::string(bytes)), keyChars);
 }
 
-void OutputPane::ReplaceText(PreparedText text)
+void OutputPane::ReplaceText(PreparedText text, qsizetype keyChars)
 {
-    const int caret = textCursor().position();
+    const int start = textCursor().selectionStart();
+    const QTextBlock line = document()->findBlock(start);
+    const QString key = line.text().left(keyChars);
+    const int offset = start - line.position();
     const int scroll = verticalScrollBar()->value();
     const int column = horizontalScrollBar()->value();
     raw_.clear();
@@ -141,7 +145,13 @@ void OutputPane::ReplaceText(PreparedText text)
     }
 
     QTextCursor cursor(document());
-    cursor.setPosition(std::min(caret, document()->characterCount() - 1));
+    cursor.movePosition(QTextCursor::End);
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        if (QStringView(b.text()).left(keyChars) == key) {
+            cursor.setPosition(b.position() + std::min(offset, b.length() - 1));
+            break;
+        }
+    }
     setTextCursor(cursor);
     verticalScrollBar()->setValue(scroll);
     horizontalScrollBar()->setValue(column);

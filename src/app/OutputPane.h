@@ -38,10 +38,14 @@ public:
     static PreparedText PrepareText(std::string bytes);
 
     // Puts bytes in place of the whole text in one step, so the pane never
-    // shows empty in between; the caret and the scroll position stay where
-    // they were as far as the new text reaches.
-    void ReplaceText(std::string_view bytes);
-    void ReplaceText(PreparedText text);
+    // shows empty in between. The caret goes back to its line by the line's
+    // text, never by its offset, as lines above it may come and go: to the
+    // first line that begins with the same keyChars characters as the line
+    // where the selection started (the whole line when keyChars is negative),
+    // at the same column as far as the line reaches; without such a line, to
+    // the end of the text. The scroll position stays.
+    void ReplaceText(std::string_view bytes, qsizetype keyChars = -1);
+    void ReplaceText(PreparedText text, qsizetype keyChars = -1);
 
     const std::string& RawText() const { return raw_; }
     // The limit in bytes of appended text; 0 means none.

@@ -45,7 +45,10 @@ public:
     // into a bounded buffer with room for a terminator.
     std::string ControlText(int id, int maxChars) const;
 
-    bool Message(const QString& text, MessageKind kind) { return ShowMessage(this, text, kind); }
+    bool Message(const QString& text, MessageKind kind, const QString& detail = QString())
+    {
+        return ShowMessage(this, text, kind, detail);
+    }
 
     // The QUERY/STOP pattern. The caption is the task's state: a click while it
     // starts with the idle caption's first letter starts job on a new thread and

@@ -15,6 +15,7 @@ constexpr std::uint32_t kListen = 2;
 constexpr std::uint32_t kDeleteState = 12;
 constexpr size_t kColumn = 21;
 constexpr size_t kPiece = 19;  // the longest address or port text read back
+static_assert(kConnectionChars == 5 + 2 * (kColumn + 2));
 
 // Writes value in decimal at out; returns the end.
 char* WriteDecimal(char* out, unsigned value)

@@ -15,6 +15,10 @@
 // buffer is null; otherwise as much of the name as fits, always terminated.
 void TcpStateName(std::uint32_t state, char* buffer, std::size_t size);
 
+// The part of a line that names its connection, "TCP  %-21s  %-21s  ": all
+// but the state, which may change while the connection stays.
+inline constexpr int kConnectionChars = 51;
+
 // The two heading lines, then one line per TCP row and per UDP row; a null
 // table prints "No Data Available!" in place of its rows.
 std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp);

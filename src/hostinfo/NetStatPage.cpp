@@ -11,7 +11,6 @@
 #include "app/OutputPane.h"
 #include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
-#include "platform/SockDiag.h"
 
 namespace {
 
@@ -46,12 +45,14 @@ void NetStatPage::RefreshConnections()
         ShowTable(OutputPane::PrepareText(ConnectionTableText()));
 }
 
-// In one step, so the pane never shows empty; the caret and the view stay
-// where the user left them, a first table is seen from its top.
+// In one step, so the pane never shows empty. The caret stays on its
+// connection's line wherever that line moved, or goes to the end when the
+// connection is gone, so that a kill never hits a row that slid under it; the
+// view stays where the user left it, a first table is seen from its top.
 void NetStatPage::ShowTable(OutputPane::PreparedText text)
 {
     reading_ = false;
-    Pane()->ReplaceText(std::move(text));
+    Pane()->ReplaceText(std::move(text), kConnectionChars);
     if (again_) {
         again_ = false;
         QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);
@@ -66,7 +67,9 @@ void NetStatPage::KillSelectedConnection()
         Message(QStringLiteral("Nothing Selected!"), MessageKind::Warning);
         return;
     }
-    const std::string line = pane->textCursor().block().text().left(kLineChars).toStdString();
+    // The line where the selection starts, not its moving end.
+    const QString text = pane->document()->findBlock(pane->textCursor().selectionStart()).text().left(kLineChars);
+    const std::string line = text.toStdString();
     if (line.find("TCP ") == std::string::npos) {
         Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
         return;
@@ -81,12 +84,34 @@ void NetStatPage::KillSelectedConnection()
         Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
         return;
     }
-    if (!Message(QStringLiteral("Kill Connection?"), MessageKind::Confirm))
+    if (!Message(QStringLiteral("Kill Connection?"), MessageKind::Confirm, text))
         return;
     // The exact connection, by the cookie of its lookup; a row of a dual-stack
-    // socket through its IPv4-mapped addresses.
-    const TcpKillResult result = KillTcpConnection({row.localAddr, ntohs(std::uint16_t(row.localPort)), row.remoteAddr,
-                                                    ntohs(std::uint16_t(row.remotePort))});
+    // socket through its IPv4-mapped addresses. Off the window's thread: it
+    // may start the helper and wait for its answer, which closing the window
+    // cuts short through the token.
+    const TcpConnectionAddress connection{row.localAddr, ntohs(std::uint16_t(row.localPort)), row.remoteAddr,
+                                          ntohs(std::uint16_t(row.remotePort))};
+    const auto task = StartTask([this, connection](TaskContext& context) {
+        const TcpKillResult result = KillTcpConnection(connection, &context.Token());
+        // Queued, so that the error box opens after the task's call has
+        // returned, never inside it.
+        context.RunOnUi([&] {
+            QMetaObject::invokeMethod(this, [this, result] { KillFinished(result); }, Qt::QueuedConnection);
+        });
+    });
+    if (task.expired()) {
+        RefreshConnections();
+        return;
+    }
+    killing_ = true;
+    Item<QPushButton>(kKillButton)->setEnabled(false);
+}
+
+void NetStatPage::KillFinished(TcpKillResult result)
+{
+    killing_ = false;
+    Item<QPushButton>(kKillButton)->setEnabled(true);
     if (result.failure != PrivilegeFailure::None || result.error != 0) {
         Message(QStringLiteral("Error: Unable To Kill Connection!"), MessageKind::Failure);
         PostPrivilegeHint(this, PrivilegedOperation::Kill, result.failure);

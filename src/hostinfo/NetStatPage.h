@@ -5,6 +5,7 @@
 
 #include "app/OutputPane.h"
 #include "app/ToolPage.h"
+#include "platform/SockDiag.h"
 
 // The NetStat page: the host's TCP connections and UDP sockets as a text
 // table, refreshed on demand or every 1 to 99 seconds, and the kill of the
@@ -12,7 +13,8 @@
 // of the tables: the kill reads its connection back from the line's text.
 // The tables are read and formatted on a thread of their own and printed in
 // one step, so the window waits only for the pane, not for the kernel; a
-// refresh asked for meanwhile runs once the one in flight has printed.
+// refresh asked for meanwhile runs once the one in flight has printed. The
+// kill runs as a task too, as starting the privilege helper may take seconds.
 class NetStatPage : public ToolPage {
     Q_OBJECT
 public:
@@ -30,14 +32,17 @@ public:
     void KillSelectedConnection();
 
     bool Refreshing() const { return reading_; }
+    bool Killing() const { return killing_; }
     bool AutoRefreshActive() const { return autoRefresh_.isActive(); }
     int AutoRefreshPeriod() const { return autoRefresh_.interval(); }
 
 private:
     void ShowTable(OutputPane::PreparedText text);
+    void KillFinished(TcpKillResult result);
     void OnAutoRefreshSwitch();
 
     QTimer autoRefresh_;  // the refresh timer; runs while the page is hidden too
     bool reading_ = false;  // a read is in flight: its table is not printed yet
     bool again_ = false;    // a refresh was asked for while reading
+    bool killing_ = false;  // a kill is in flight; the Kill button waits for it
 };

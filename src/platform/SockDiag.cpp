@@ -163,7 +163,7 @@ int DestroyTcpConnection(const TcpConnectionAddress& connection)
     return result;
 }
 
-TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection)
+TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection, const CancelToken* token)
 {
     TcpKillResult result;
     if (HoldsCapability(CAP_NET_ADMIN)) {
@@ -176,7 +176,7 @@ TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection)
     request.localPort = connection.localPort;
     request.remoteAddress = connection.remoteAddress;
     request.remotePort = connection.remotePort;
-    NetcapSession session = OpenNetcapSession(request, nullptr);
+    NetcapSession session = OpenNetcapSession(request, token);
     result.failure = session.failure;
     result.error = session.error;
     return result;

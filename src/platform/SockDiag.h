@@ -39,9 +39,10 @@ struct TcpConnectionAddress {
 int DestroyTcpConnection(const TcpConnectionAddress& connection);
 
 // The program's side: DestroyTcpConnection directly when the process holds
-// CAP_NET_ADMIN, otherwise through the privilege helper's kill request.
+// CAP_NET_ADMIN, otherwise through the privilege helper's kill request, whose
+// wait for the helper's answer ends early once token (if any) is cancelled.
 struct TcpKillResult {
     int error = 0;  // as DestroyTcpConnection's; meaningful when failure is None
     PrivilegeFailure failure = PrivilegeFailure::None;  // why neither way could try, None otherwise
 };
-TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection);
+TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection, const CancelToken* token = nullptr);

@@ -222,7 +222,7 @@ protected:
     void SetUp() override
     {
         MailPeers::SetUp();
-        SetMessageHook([this](QWidget*, const QString& text, MessageKind kind) {
+        SetMessageHook([this](QWidget*, const QString& text, MessageKind kind, const QString&) {
             messages_ << text;
             return kind == MessageKind::Confirm ? answer_ : true;
         });

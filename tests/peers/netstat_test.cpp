@@ -26,6 +26,7 @@
 #include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetStatPage.h"
 #include "platform/NetcapClient.h"
+#include "platform/SockDiag.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TestNamespace.h"
@@ -132,8 +133,8 @@ protected:
         const int client = Keep(ConnectTcp(port, clientPort));  // -1 when the port is still in TIME_WAIT
         return {client, client < 0 ? -1 : Keep(accept(listener, nullptr, nullptr))};
     }
-    // Waits for the table in flight to be printed.
-    bool Printed() { return QTest::qWaitFor([&] { return !page_->Refreshing(); }, 5000); }
+    // Waits for the kill and the table in flight to be done.
+    bool Printed() { return QTest::qWaitFor([&] { return !page_->Refreshing() && !page_->Killing(); }, 5000); }
     // Puts the caret on the first line holding text; false when none does.
     bool CaretOn(const std::string& text)
     {
@@ -180,32 +181,45 @@ TEST_F(NetStatPeerTest, ExactTable)
     EXPECT_THAT(SsRows(ns_->Name()), testing::UnorderedElementsAreArray(lines));  // the sockets ss sees
 }
 
-// Whatever is refused, or answered No, leaves the table and the connection as they were.
+// Whatever is refused, or answered No, leaves the table and the connection as they were. The question shows the
+// line where the selection starts; a refresh keeps the caret on its connection's line, or at the end once it is gone.
 TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
 {
+    const char* const line = "TCP  127.0.0.1:7001         127.0.0.1:7101         ESTABABLISHED";
+    Connect(listener_, 7001, 7106);
+    enum Step { None, ShiftDown, RowAbove, Gone };  // around the refresh after the caret is placed
     const struct {
         const char* caretOn;  // nullptr: an empty pane
+        Step step;
         bool answer;
-        QString message;
+        QString message, detail;
     } cases[] = {
-        {"Local Address", true, "This Is Not A Valid Connection"},
-        {"UDP ", true, "This Is Not A Valid Connection"},
-        {"TIME_WAIT", true, "Can Only Kill Established Connections!"},
-        {"LISTEN", true, "Can Only Kill Established Connections!"},
-        {nullptr, true, "Nothing Selected!"},
-        {"ESTAB", false, "Kill Connection?"},
+        {"Local Address", None, true, "This Is Not A Valid Connection", ""},
+        {"UDP ", None, true, "This Is Not A Valid Connection", ""},
+        {"TIME_WAIT", None, true, "Can Only Kill Established Connections!", ""},
+        {"LISTEN", None, true, "Can Only Kill Established Connections!", ""},
+        {line, ShiftDown, false, "Kill Connection?", line},
+        {line, RowAbove, false, "Kill Connection?", line},
+        {"127.0.0.1:7001         127.0.0.1:7106", Gone, false, "This Is Not A Valid Connection", ""},
+        {nullptr, None, true, "Nothing Selected!", ""},
     };
     for (const auto& c : cases) {
+        ASSERT_TRUE(!c.caretOn || CaretOn(c.caretOn));
+        if (c.step == RowAbove)
+            Listen(7011);  // listeners come first in the kernel's dump
+        if (c.step == Gone)
+            DestroyTcpConnection({inet_addr("127.0.0.1"), 7001, inet_addr("127.0.0.1"), 7106});
         page_->RefreshConnections();
         ASSERT_TRUE(Printed());
-        if (c.caretOn)
-            ASSERT_TRUE(CaretOn(c.caretOn));
-        else
+        if (!c.caretOn)
             page_->ClearOutput();
+        if (c.step == ShiftDown)
+            QTest::keyClick(page_->Pane(), Qt::Key_Down, Qt::ShiftModifier);
         const std::string before = PaneText(page_.get());
         MessageRecorder recorder(c.answer);
         page_->Item<QPushButton>(NetStatPage::kKillButton)->click();
-        EXPECT_EQ(recorder.Texts(), QStringList{c.message});
+        ASSERT_EQ(recorder.Texts(), QStringList{c.message});
+        EXPECT_EQ(recorder.Messages()[0].detail, c.detail);
         EXPECT_FALSE(page_->Refreshing());
         EXPECT_EQ(PaneText(page_.get()), before);
         EXPECT_EQ(SocketError(established_.server), EAGAIN);
@@ -220,15 +234,13 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
     for (auto [line, pair] : {std::pair{"127.0.0.1:7001         127.0.0.1:7101", established_},
                               {"127.0.0.1:7004         127.0.0.1:7104", mapped_}}) {
         ASSERT_TRUE(CaretOn(line));
-        MessageRecorder recorder([&](const QString&) {
-            page_->RefreshConnections();
-            return Printed();
-        });
-        page_->KillSelectedConnection();
+        MessageRecorder recorder([&](const QString&) { page_->RefreshConnections(); return Printed(); });
+        page_->Item<QPushButton>(NetStatPage::kKillButton)->click();
         ASSERT_EQ(recorder.Texts(), QStringList{"Kill Connection?"});
+        EXPECT_FALSE(page_->Item<QPushButton>(NetStatPage::kKillButton)->isEnabled());  // until its task ends
+        ASSERT_TRUE(Printed());
         EXPECT_EQ(SocketError(pair.server), ECONNABORTED) << line;
         EXPECT_EQ(SocketError(pair.client), ECONNRESET);
-        ASSERT_TRUE(Printed());
         EXPECT_EQ(PaneText(page_.get()).find(line), std::string::npos);
     }
     EXPECT_EQ(SocketError(later.server), EAGAIN);

@@ -33,8 +33,8 @@ MessageRecorder::MessageRecorder(bool answer) : MessageRecorder([answer](const Q
 
 MessageRecorder::MessageRecorder(std::function<bool(const QString&)> answer)
 {
-    SetMessageHook([this, answer = std::move(answer)](QWidget*, const QString& text, MessageKind kind) {
-        messages_.push_back({text, kind});
+    SetMessageHook([this, answer = std::move(answer)](QWidget*, const QString& text, auto kind, const auto& detail) {
+        messages_.push_back({text, kind, detail});
         return answer(text);
     });
 }

@@ -29,6 +29,7 @@ public:
     struct Entry {
         QString text;
         MessageKind kind;
+        QString detail;  // the informative text under it
     };
     explicit MessageRecorder(bool answer = true);
     // Answers each message as answer(text) says; it may act on the page meanwhile.
