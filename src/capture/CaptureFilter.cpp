@@ -67,6 +67,11 @@ std::vector<sock_filter> BuildCaptureFilter(const CaptureFilterSettings& setting
     }
     w.Statement(BPF_LD | BPF_H | BPF_ABS, std::uint32_t(SKF_AD_OFF + SKF_AD_PROTOCOL));
     w.Jump(BPF_JEQ, ETH_P_IP, W::kNext, W::kDrop);
+    // Version 4 and a header of at least five words, as the decoder demands:
+    // the first byte lies in 0x45-0x4F.
+    w.Statement(BPF_LD | BPF_B | BPF_ABS, 0);
+    w.Jump(BPF_JGE, 0x45, W::kNext, W::kDrop);
+    w.Jump(BPF_JGT, 0x4F, W::kDrop, W::kNext);
     w.Statement(BPF_LD | BPF_B | BPF_ABS, 9);
     if (protocol == 0) {
         w.Jump(BPF_JEQ, IPPROTO_TCP, W::kSkipOne, W::kNext);

@@ -18,8 +18,9 @@ inline constexpr std::uint32_t kCaptureFrameMax = 2000;
 // The kernel filter (classic BPF) for a SOCK_DGRAM packet socket, whose data
 // starts at the IP header. It keeps IPv4 TCP or UDP packets (by
 // protocolFilter) whose port matches (by portDirection, behind an IP header
-// of any length), skips fragments other than the first, drops loopback's
-// outgoing copy of each packet when isLoopback, and cuts what it keeps to
-// kCaptureFrameMax bytes. It passes at least every packet the capture's own
-// filter keeps. An unknown protocol or direction keeps nothing.
+// of any sound length: version 4, at least 20 bytes), skips fragments other
+// than the first, drops loopback's outgoing copy of each packet when
+// isLoopback, and cuts what it keeps to kCaptureFrameMax bytes. It passes at
+// least every packet the capture's own filter keeps. An unknown protocol or
+// direction keeps nothing.
 std::vector<sock_filter> BuildCaptureFilter(const CaptureFilterSettings& settings, bool isLoopback);

@@ -109,6 +109,7 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
     CapturedPacket packet;
     std::string batch;
     int counter = 0;
+    std::uint64_t handedDrops = 0;
     for (;;) {
         const WaitResult wait = WaitForFd(source.Fd(), POLLIN, &token, kWaitSliceMs);
         if (wait == WaitResult::Cancelled)
@@ -136,8 +137,11 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
             batch += kCaptureSocketErrorText;
         if (token.IsCancelled())
             return CaptureEnd::Stopped;
-        if (!batch.empty() && !sink(batch, source.Drops()))
+        // A grown drop count goes out even without packets to carry it.
+        const std::uint64_t drops = source.Drops();
+        if ((!batch.empty() || drops != handedDrops) && !sink(batch, drops))
             return CaptureEnd::Stopped;
+        handedDrops = drops;
         if (failed)
             return CaptureEnd::SocketError;
     }
@@ -164,7 +168,7 @@ CaptureEnd RunRelayedCapture(CaptureFrameSource& source, const CaptureSettings& 
 
     CaptureEnd end = CaptureEnd::Stopped;
     std::string text;
-    std::uint64_t drops = 0;
+    std::uint64_t drops = 0, handedDrops = 0;
     std::optional<CaptureEnd> ended;
     for (;;) {
         const WaitResult wait = WaitForFd(relay.Fd(), POLLIN, &token, kWaitSliceMs);
@@ -173,8 +177,9 @@ CaptureEnd RunRelayedCapture(CaptureFrameSource& source, const CaptureSettings& 
         if (wait == WaitResult::TimedOut)
             continue;
         relay.Take(text, drops, ended);
-        if (token.IsCancelled() || (!text.empty() && !sink(text, drops)))
+        if (token.IsCancelled() || ((!text.empty() || drops != handedDrops) && !sink(text, drops)))
             break;
+        handedDrops = drops;
         if (ended) {
             end = *ended;
             break;

@@ -24,8 +24,8 @@ public:
 };
 
 // Takes each batch of printed packets, whole packets only, in order, with the
-// source's drop count so far; returns false to end the capture (it was
-// stopped, or its pane is full).
+// source's drop count so far (an empty batch when only the count grew);
+// returns false to end the capture (it was stopped, or its pane is full).
 using CaptureTextSink = std::function<bool(const std::string& text, std::uint64_t drops)>;
 
 enum class CaptureEnd { Stopped, SocketError };

@@ -35,10 +35,10 @@ public:
 };
 
 std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interface, const CaptureSettings& settings,
-                                                       PrivilegeFailure& failure)
+                                                       const CancelToken& token, PrivilegeFailure& failure)
 {
     auto source = std::make_unique<ChannelSource>();
-    const bool opened = source->channel.Open(interface, settings, nullptr);
+    const bool opened = source->channel.Open(interface, settings, &token);
     failure = source->channel.Failure();
     return opened ? std::move(source) : nullptr;
 }
@@ -104,23 +104,35 @@ void CapturePage::Start()
     // gives no address, and address 0 would mean every interface: refused.
     const std::uint32_t address = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str());
     const std::string interface = address ? InterfaceOfAddress(ListLocalAddresses(), address) : std::string();
-    PrivilegeFailure failure = PrivilegeFailure::None;
-    std::unique_ptr<CaptureFrameSource> source =
-        interface.empty() ? nullptr : openCapture(interface, settings, failure);
-    if (!source) {
+    if (interface.empty()) {
         Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
-        PostPrivilegeHint(this, PrivilegedOperation::Capture, failure);
         return;
     }
 
-    // The capture owns its source: it is read by that capture only, and closed
+    // The task opens the capture too, as starting the helper may take a
+    // while; STOP or the window's close end that wait through the token. The
+    // capture owns its source: it is read by that capture only, and closed
     // once, as soon as the capture ends.
-    auto job = [this, settings,
-                source = std::shared_ptr<CaptureFrameSource>(std::move(source))](TaskContext& context) mutable {
+    auto job = [this, interface, settings](TaskContext& context) {
+        PrivilegeFailure failure = PrivilegeFailure::None;
+        const std::unique_ptr<CaptureFrameSource> source = openCapture(interface, settings, context.Token(), failure);
+        if (!source) {
+            context.RunOnUi([&] {
+                SetCapturing(false);
+                // Queued, so that the task ends before the box opens.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, failure] {
+                        Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
+                        PostPrivilegeHint(this, PrivilegedOperation::Capture, failure);
+                    },
+                    Qt::QueuedConnection);
+            });
+            return;
+        }
         RunRelayedCapture(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
             return context.RunOnUi([&] { AppendCaptureText(text, drops); });
         });
-        source.reset();
     };
     capture_ = StartTask(std::move(job));
     if (capture_.expired())
@@ -135,10 +147,13 @@ void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops
         return;
     if (drops != drops_)
         ShowDrops(drops);
+    if (text.empty())
+        return;
     // A capture started on a full pane stops at its first packet, as the pane
-    // tells a full text only once until it is cleared.
-    if (Pane()->TextLimit() && Pane()->RawText().size() >= Pane()->TextLimit()) {
-        FullPaneStop();
+    // tells a full text only once until it is cleared. Never from inside this
+    // call of the task: the stop opens a message box.
+    if (PaneFull()) {
+        QMetaObject::invokeMethod(this, &CapturePage::FullPaneStop, Qt::QueuedConnection);
         return;
     }
     AppendOutput(text);
@@ -154,10 +169,18 @@ void CapturePage::ShowDrops(std::uint64_t drops)
     Pane()->setAccessibleDescription(note);
 }
 
+bool CapturePage::PaneFull() const
+{
+    return Pane()->TextLimit() && Pane()->RawText().size() >= Pane()->TextLimit();
+}
+
 void CapturePage::FullPaneStop()
 {
-    // The pane tells this after the append that filled it has returned, so the
-    // capture is stopped before the message box opens and never waits on it.
+    // It comes after the append that filled the pane has returned; STOP or
+    // Clear Output may have come between. The capture is stopped before the
+    // message box opens and never waits on it.
+    if (!capturing_ || !PaneFull())
+        return;
     if (auto capture = capture_.lock())
         capture->Abandon();
     SetCapturing(false);

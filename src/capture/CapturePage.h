@@ -18,11 +18,13 @@ public:
 
     // Opens a capture of one interface, narrowed by the kernel to what
     // settings could keep: directly with CAP_NET_RAW, else through the
-    // privilege helper. Null when it cannot be opened, with failure saying
-    // what privilege was missing (None: the interface or socket failed).
-    // Tests replace it.
+    // privilege helper, whose start the token cuts short. Null when it cannot
+    // be opened, with failure saying what privilege was missing (None: the
+    // interface or socket failed). Runs on the capture's thread; tests
+    // replace it.
     using OpenCaptureFn = std::unique_ptr<CaptureFrameSource> (*)(const std::string& interface,
                                                                   const CaptureSettings& settings,
+                                                                  const CancelToken& token,
                                                                   PrivilegeFailure& failure);
     static OpenCaptureFn openCapture;
 
@@ -38,7 +40,9 @@ private:
     // A batch of the running capture's text, on the user-interface thread.
     void AppendCaptureText(const std::string& text, std::uint64_t drops);
     void ShowDrops(std::uint64_t drops);
-    // The pane reached its limit.
+    bool PaneFull() const;
+    // The pane reached its limit: always queued, so it may find the capture
+    // already stopped or the pane cleared.
     void FullPaneStop();
 
     bool capturing_ = false;

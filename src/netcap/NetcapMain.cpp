@@ -6,7 +6,7 @@
 //   echo     it sends each echo asked for from its own raw ICMP socket and
 //            answers with the echo's record;
 //   capture  it relays the frames of one interface that pass the locked
-//            kernel filter, and its drop count at the end;
+//            kernel filter, and its drop count while it grows and at the end;
 //   kill     it destroys one established TCP connection, looked up exactly.
 //
 // It never hands a socket out, never sends anything but ICMP echo requests,
@@ -21,7 +21,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -139,9 +141,21 @@ int ServeCapture(const NetcapRequest& request)
     const bool loopback = IsLoopbackInterface(request.interfaceName);
     std::uint8_t frame[1 + kCaptureFrameMax];
     frame[0] = kNetcapFrame;
+    // The drop count goes to the program while the capture runs, at most once
+    // a report interval, so that the page can show it as it grows.
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(kNetcapDropReportMs);
+    std::uint32_t drops = 0, reported = 0;
+    auto nextReport = Clock::now() + interval;
+    auto sendDrops = [&](std::uint8_t kind) {
+        std::uint8_t message[1 + sizeof drops] = {kind};
+        std::memcpy(message + 1, &drops, sizeof drops);
+        return Send(message, sizeof message);
+    };
     for (;;) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextReport - Clock::now());
         pollfd watch[2] = {{kChannel, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (poll(watch, 2, -1) < 0) {
+        if (poll(watch, 2, int(std::max<std::int64_t>(wait.count(), 0))) < 0) {
             if (errno == EINTR)
                 continue;
             return 1;
@@ -151,18 +165,23 @@ int ServeCapture(const NetcapRequest& request)
         if (watch[1].revents & (POLLERR | POLLNVAL))
             return 1;
         // A bounded batch, so that a busy interface cannot keep "stop" unread.
-        for (int i = 0; i < kFramesPerRound; ++i) {
+        for (int i = 0; i < kFramesPerRound && watch[1].revents; ++i) {
             const long n = ReadPacketFrame(fd, loopback, frame + 1, kCaptureFrameMax);
             if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + 1)))
                 return 1;
             if (n == 0)
                 break;
         }
+        if (Clock::now() >= nextReport) {
+            drops += PacketDrops(fd);
+            if (drops != reported && !sendDrops(kNetcapDrops))
+                return 1;
+            reported = drops;
+            nextReport = Clock::now() + interval;
+        }
     }
-    const std::uint32_t drops = PacketDrops(fd);
-    std::uint8_t end[1 + sizeof drops] = {kNetcapEnd};
-    std::memcpy(end + 1, &drops, sizeof drops);
-    Send(end, sizeof end);
+    drops += PacketDrops(fd);
+    sendDrops(kNetcapEnd);
     return 0;
 }
 

@@ -58,8 +58,9 @@ int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSetti
     sockaddr_ll bound{};
     socklen_t boundLength = sizeof bound;
     // A deep queue rides out the moments the reader is not scheduled. Beyond
-    // net.core.rmem_max only with CAP_NET_ADMIN, as the helper and root have;
-    // else as much as the limit allows.
+    // net.core.rmem_max only with CAP_NET_ADMIN, as root has; else, as in the
+    // helper, which keeps only CAP_NET_RAW for a capture, as much as the limit
+    // allows.
     if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
@@ -151,16 +152,21 @@ long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size)
     if (session_.fd < 0 || ended_ || !buffer)
         return -1;
     std::uint8_t message[1 + kCaptureFrameMax + 1];
-    long n = ReceiveNetcapMessage(session_.fd, message, sizeof message);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return 0;
-    if (n >= 2 && n <= long(1 + kCaptureFrameMax) && message[0] == kNetcapFrame) {
-        const std::size_t copy = std::min(std::size_t(n - 1), size);
-        std::memcpy(buffer, message + 1, copy);
-        return long(copy);
+    for (;;) {
+        long n = ReceiveNetcapMessage(session_.fd, message, sizeof message);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return 0;
+        if (n >= 2 && n <= long(1 + kCaptureFrameMax) && message[0] == kNetcapFrame) {
+            const std::size_t copy = std::min(std::size_t(n - 1), size);
+            std::memcpy(buffer, message + 1, copy);
+            return long(copy);
+        }
+        const bool count = n == 1 + long(sizeof drops_) && (message[0] == kNetcapDrops || message[0] == kNetcapEnd);
+        if (count)
+            std::memcpy(&drops_, message + 1, sizeof drops_);
+        if (!count || message[0] == kNetcapEnd)
+            break;
     }
-    if (n == 1 + long(sizeof drops_) && message[0] == kNetcapEnd)
-        std::memcpy(&drops_, message + 1, sizeof drops_);
     ended_ = true;  // the end, or anything that is no frame: the helper is done
     return -1;
 }

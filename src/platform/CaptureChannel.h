@@ -54,7 +54,8 @@ public:
     // One frame into buffer (kCaptureFrameMax bytes make room for any): its
     // size; 0 when nothing is waiting; -1 on error or at the session's end.
     long ReadFrame(std::uint8_t* buffer, std::size_t size);
-    // The kernel's drop count so far; through the helper, known after Close.
+    // The kernel's drop count so far; through the helper, as it last reported
+    // it (at most a report interval old while frames are read).
     std::uint32_t Drops();
     // Ends the capture; the helper reports its drop count first.
     void Close();

@@ -87,9 +87,12 @@ std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer,
                                                  std::size_t size);
 
 // Capture session. The helper sends each frame as 'F' and the frame's bytes
-// (IP header on, 1 to kCaptureFrameMax of them); at the end 'E' and the
-// kernel's drop count (4 bytes, host order). The program asks for the end
+// (IP header on, 1 to kCaptureFrameMax of them); when the kernel's drop count
+// has grown, at most once a second, 'D' and the count so far (4 bytes, host
+// order); at the end 'E' and the final count. The program asks for the end
 // with "stop\n", or just closes its end.
 inline constexpr std::uint8_t kNetcapFrame = 'F';
+inline constexpr std::uint8_t kNetcapDrops = 'D';
 inline constexpr std::uint8_t kNetcapEnd = 'E';
+inline constexpr int kNetcapDropReportMs = 1000;
 inline constexpr std::string_view kNetcapStop = "stop\n";

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,17 @@ constexpr int kAddressList = 1013, kProtocolList = 1015, kDirectionList = 1016, 
 constexpr std::uint16_t kPort = 5015;
 constexpr std::string_view kTwenty = "GET / HTTP/1.0\r\n\r\nxy";
 
+// The page's own opening, which runs in its task: how the last one ended (0 while it runs, 1 opened, 2 failed).
+std::atomic<int> g_opening = 0;
+const CapturePage::OpenCaptureFn g_pageOpen = CapturePage::openCapture;
+std::unique_ptr<CaptureFrameSource> WatchedOpen(const std::string& interface, const CaptureSettings& settings,
+                                                const CancelToken& token, PrivilegeFailure& failure)
+{
+    auto source = g_pageOpen(interface, settings, token, failure);
+    g_opening = source ? 1 : 2;
+    return source;
+}
+
 // A packet 127.15.0.1:1025 -> 127.15.0.2:5015.
 Ipv4Frame Packet(std::uint8_t protocol, std::string_view payload)
 {
@@ -45,9 +57,10 @@ protected:
     }
     void TearDown() override { page_.reset(); }
 
-    // A new capture on address with the given settings, the packet lines on; false when it could not start.
+    // A new capture on address with the given settings, the packet lines on, once open; false if it could not start.
     bool Start(const char* address, int format, int protocol = 0, int direction = 0, int port = kPort)
     {
+        CapturePage::openCapture = WatchedOpen;
         if (!page_)
             page_ = std::make_unique<CapturePage>(nullptr);
         auto* list = page_->Item<QComboBox>(kAddressList);
@@ -58,10 +71,13 @@ protected:
         page_->Item<QCheckBox>(kInfoBox)->setChecked(true);
         page_->Item<QComboBox>(kFormatList)->setCurrentIndex(format);
         MessageRecorder recorder;
+        g_opening = 0;
         QTest::mouseClick(page_->Item<QPushButton>(kClear), Qt::LeftButton);
         QTest::mouseClick(page_->Item<QPushButton>(kStart), Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return g_opening != 0; }, 10000) || g_opening != 1)
+            QTest::qWait(100);  // for its messages
         EXPECT_EQ(recorder.Texts(), QStringList()) << address;
-        return page_->Capturing();
+        return g_opening == 1 && page_->Capturing();
     }
     void Stop() { QTest::mouseClick(page_->Item<QPushButton>(kStart), Qt::LeftButton); }
     // The pane once it holds size bytes, and a moment more for anything unexpected.

@@ -31,6 +31,7 @@
 #include "platform/PollWait.h"
 #include "platform/SockDiag.h"
 #include "platform/ThreadCancel.h"
+#include "support/CaptureTraffic.h"
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TempFiles.h"
@@ -42,7 +43,8 @@ const std::string kPrefix = "qx11-" + std::to_string(getpid()) + "-";
 constexpr const char* kTarget = "10.200.3.2";
 
 // Runs the helper with text as its one request, through prefix (such as setpriv) when given: its answer,
-// "alarm" when it ended itself by its alarm, or "nothing" when it closed without one.
+// "alarm" when it ended itself by its alarm, or "nothing" when it closed without one. An opened capture gets
+// UDP frames from port 16384 (as a header of length 0 reads) and adds what it relayed, by kind and payload.
 std::string AskRaw(const std::string& text, const std::string& prefix = "")
 {
     int pair[2];
@@ -62,12 +64,22 @@ std::string AskRaw(const std::string& text, const std::string& prefix = "")
         send(pair[0], text.data(), text.size(), 0);
     char buffer[128];
     const ssize_t n = recv(pair[0], buffer, sizeof buffer, 0);
+    std::string relayed;
+    if (n == 3 && text.starts_with("capture")) {
+        std::vector<Ipv4Frame> frames(3, {.protocol = 17, .dest = 0x7F140002, .sourcePort = 16384, .payload = "good"});
+        frames[0].versionIhl = 0x65, frames[0].payload = "bad6";  // version 6
+        frames[1].versionIhl = 0x40, frames[1].payload = "bad0";  // header length 0
+        SendFrames(frames, "lo");
+        for (ssize_t m; WaitForFd(pair[0], POLLIN, nullptr, 500) == WaitResult::Ready &&
+                        (m = recv(pair[0], buffer + 3, sizeof buffer - 3, 0)) >= 5;)
+            relayed += buffer[3] + std::string(buffer + 3 + m - 4, 4);
+    }
     int status = 0;
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     close(pair[0]);
     if (n > 0)
-        return std::string(buffer, std::size_t(n));
+        return std::string(buffer, std::size_t(n)) + relayed;
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM ? "alarm" : "nothing";
 }
 
@@ -85,6 +97,7 @@ TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
     const std::pair<std::string, std::string> cases[] = {
         {"echo\n", "ok\n"},
         {"capture qxnosuch0 0 0 80\n", "error 19\n"},  // ENODEV
+        {"capture lo 2 1 16384\n", "ok\nFgood"},  // only a sound IP header passes the kernel's filter
         {"", "alarm"},  // no request: it ends itself
     };
     for (const auto& [text, answer] : cases)
@@ -264,8 +277,17 @@ TEST(AsCaller, CapturesOnlyWhatItAsked)
     EXPECT_EQ(payloads, std::vector<std::string>{"the known payload"});
     if (IsRole({"member"}))
         ExpectNoPrivilegedSocketHeld();
+
+    // A reader that stalls: the kernel drops what finds no room, and the count comes while the capture runs.
+    const std::string bulk(1400, 'b');
+    for (int i = 0; i < 20000; ++i)
+        SendUdp(sender, "127.0.0.1", port, bulk);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (channel.Drops() == 0 && WaitForFd(channel.Fd(), POLLIN, nullptr, deadline) == WaitResult::Ready)
+        while (channel.ReadFrame(frame, sizeof frame) > 0) {
+        }
+    EXPECT_GT(channel.Drops(), 0u);
     channel.Close();
-    EXPECT_EQ(channel.Drops(), 0u);
     for (int fd : {receiver, sender})
         close(fd);
 }

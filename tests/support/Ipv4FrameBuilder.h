@@ -15,6 +15,7 @@ struct Ipv4Frame {
     int tcpDataOffset = 5;  // in 32-bit words
     int ipOptionWords = 0;  // 32-bit words of IP options (no-operation bytes)
     std::uint16_t fragmentOffset = 0;  // in 8-byte units
+    std::uint8_t versionIhl = 0;  // the first byte as given, when not 0
 
     std::vector<std::uint8_t> Bytes() const
     {
@@ -23,7 +24,7 @@ struct Ipv4Frame {
         auto u16 = [&](unsigned v) { u8(v >> 8); u8(v); };
         auto u32 = [&](std::uint32_t v) { u16(v >> 16); u16(v & 0xFFFF); };
         const int ipHeader = 20 + 4 * ipOptionWords, transport = protocol == 6 ? 4 * tcpDataOffset : 8;
-        u8(0x40 | (5 + ipOptionWords));
+        u8(versionIhl ? versionIhl : 0x40 | (5 + ipOptionWords));
         u8(0);
         u16(unsigned(ipHeader + transport + int(payload.size())));
         u16(0x1234);

@@ -164,7 +164,6 @@ TEST(RunRelayedCapture, ReadsOnWhileTheSinkIsBusy)
         }
         std::atomic<int> frames = 0;
     } source;
-    source.drops = 7;
     CaptureSettings s;
     s.portFilter = 80;
     s.displayFormat = 2;
@@ -182,8 +181,7 @@ TEST(RunRelayedCapture, ReadsOnWhileTheSinkIsBusy)
     std::string taken;
     int calls = 0;
     CancelToken token;
-    auto sink = [&](const std::string& text, std::uint64_t drops) {
-        EXPECT_EQ(drops, 7u);
+    auto sink = [&](const std::string& text, std::uint64_t) {
         if (++calls == 1) {
             sendBurst();
             for (int i = 0; i < 5000 && source.frames < 2 * kBurst; ++i)
