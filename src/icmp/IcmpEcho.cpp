@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "platform/IcmpLibrary.h"
+#include "platform/NetcapRequest.h"
 
 namespace {
 
 constexpr std::size_t kRequestSize = 32;
 constexpr std::uint8_t kRequestByte = 0x45;  // 'E'
 constexpr std::uint32_t kReplyBufferSize = 2000;
+static_assert(kRequestSize <= kNetcapMaxEchoData, "the privilege helper would refuse the pages' echoes");
 
 struct StatusName {
     std::uint32_t status;

@@ -3,8 +3,8 @@
 // one run for the program, over the Unix SOCK_SEQPACKET socket pair that is
 // its standard input (see NetcapRequest.h for the messages):
 //
-//   echo     it sends each echo asked for from its own raw ICMP socket and
-//            answers with the echo's record;
+//   echo     it sends each echo asked for from its own raw ICMP socket, one
+//            every 10 ms at most, and answers with the echo's record;
 //   capture  it relays the frames of one interface that pass the locked
 //            kernel filter, and its drop count while it grows and at the end;
 //   kill     it destroys one established TCP connection, looked up exactly.
@@ -16,6 +16,7 @@
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -25,6 +26,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/CaptureChannel.h"
@@ -39,6 +41,9 @@ constexpr int kChannel = 0;
 // A run that gets no request in this time ends itself.
 constexpr unsigned kRequestWaitSeconds = 5;
 constexpr int kFramesPerRound = 64;
+// The shortest time between two echoes of a session, whatever their time-outs:
+// a member of the group gets a ping, not a flood.
+constexpr auto kEchoInterval = std::chrono::milliseconds(10);
 
 // The channel must be a socket pair of the user who started us: the real uid.
 bool IsCallersChannel(int fd)
@@ -95,6 +100,7 @@ int ServeEcho()
     std::vector<std::uint8_t> message(sizeof(NetcapEchoAsk) + kNetcapMaxEchoData + 1);
     std::vector<std::uint8_t> reply(sizeof(IcmpEchoReply) + kNetcapMaxEchoData);
     std::vector<std::uint8_t> data;
+    std::chrono::steady_clock::time_point nextEcho{};
     for (;;) {
         msghdr msg{};
         iovec iov{message.data(), message.size()};
@@ -110,6 +116,8 @@ int ServeEcho()
                        : std::nullopt;
         if (!ask)
             return 1;
+        std::this_thread::sleep_until(nextEcho);
+        nextEcho = std::chrono::steady_clock::now() + kEchoInterval;
         IpOptionInformation options{ask->ttl, ask->tos, ask->flags, 0, nullptr};
         const std::uint32_t replied =
             GuardedIcmpSendEcho(handle, ask->destination, data.data(), std::uint16_t(data.size()), &options,
@@ -189,6 +197,13 @@ int ServeCapture(const NetcapRequest& request)
 
 int main()
 {
+    // An ignored or blocked SIGALRM outlives exec: the caller must not be able
+    // to switch off the alarm that ends a run nobody asks anything of.
+    signal(SIGALRM, SIG_DFL);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
     alarm(kRequestWaitSeconds);
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     if (!IsCallersChannel(kChannel))

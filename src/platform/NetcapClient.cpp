@@ -28,6 +28,10 @@ std::mutex g_pathMutex;
 std::string g_helperPath;
 bool g_pathSet = false;
 
+// The set-up installs a build tree's helper here: a copy in a directory only
+// root can write, never the build tree's own file, which its owner could swap.
+constexpr const char* kSetUpHelperPath = "/usr/local/libexec/quorlix/quorlix-netcap";
+
 std::string DefaultHelperPath()
 {
     char self[PATH_MAX];
@@ -36,10 +40,9 @@ std::string DefaultHelperPath()
         return {};
     std::string dir(self, size_t(n));
     dir.resize(dir.rfind('/') + 1);
-    const std::string beside = dir + "quorlix-netcap";
-    if (access(beside.c_str(), F_OK) == 0)
-        return beside;
-    return std::filesystem::path(dir + "../libexec/quorlix/quorlix-netcap").lexically_normal();
+    const std::string installed =
+        std::filesystem::path(dir + "../libexec/quorlix/quorlix-netcap").lexically_normal();
+    return access(installed.c_str(), F_OK) == 0 ? installed : kSetUpHelperPath;
 }
 
 void EndHelper(pid_t pid)

@@ -41,10 +41,11 @@ void CloseNetcapSession(NetcapSession& session);
 // (which are closed). Does not wait: EAGAIN leaves -1 with errno set.
 long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size);
 
-// The helper: beside the program's executable (a build tree), else
-// <exe dir>/../libexec/quorlix/quorlix-netcap (installed); always an absolute
-// path, empty when the program's own path cannot be read. Tests point it at a
-// copy they prepared; set it before any worker asks for it.
+// The helper: <exe dir>/../libexec/quorlix/quorlix-netcap where there is one
+// (installed), else the copy scripts/setup-helper.sh installs for a build
+// tree, /usr/local/libexec/quorlix/quorlix-netcap; always an absolute path,
+// empty when the program's own path cannot be read. Tests point it at a copy
+// they prepared; set it before any worker asks for it.
 std::string NetcapHelperPath();
 void SetNetcapHelperPath(const std::string& path);
 

@@ -73,7 +73,9 @@ struct NetcapEchoAnswer {
     std::uint32_t ttl = 0;
 };
 
-inline constexpr std::size_t kNetcapMaxEchoData = 65500;
+// The most data an echo carries: the Ping and Traceroute pages send 32 bytes,
+// and the helper sends nothing larger for anyone.
+inline constexpr std::size_t kNetcapMaxEchoData = 32;
 inline constexpr std::uint32_t kNetcapMaxEchoTimeoutMs = 120000;
 
 // A message of these forms, or nullopt for a wrong size or out-of-range field.

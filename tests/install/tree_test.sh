@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # cmake --install into a scratch prefix writes exactly the expected files; the
 # desktop entry and the AppStream metadata validate, every icon is as large as
-# its folder says, and the two programs are executables.
+# its folder says, the two programs are executables and the helper is hardened.
 set -euo pipefail
 source "$(dirname "$0")/../support/release-package.sh"
 BuildRelease
 
 prefix="$(mktemp -d "/tmp/quorlix-tree-17-$$.XXXXXX")"
-trap 'rm -rf "$prefix"' EXIT
+granted="$build/setup-$$"  # the set-up wants a directory only root can write: not in /tmp
+trap 'rm -rf "$prefix" "$granted"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 diff -u <(printf '%s\n' "${installed_files[@]}") <(cd "$prefix" && find . ! -type d -printf '%P\n' | LC_ALL=C sort)
@@ -25,4 +26,13 @@ for exe in bin/quorlix libexec/quorlix/quorlix-netcap; do
   [ -x "$prefix/$exe" ] && file -b "$prefix/$exe" | grep -q '^ELF 64-bit LSB pie executable' ||
     { echo "$exe: $(file -b "$prefix/$exe")"; exit 1; }
 done
-echo "installed tree: ${#installed_files[@]} files as expected, desktop entry and metainfo valid"
+
+# The helper's hardening: the mark of a fortified build, libstdc++'s assertions,
+# the shadow-stack note; and the set-up grants such a build its capabilities.
+# (grep reads all of readelf's output: grep -q would end readelf by SIGPIPE.)
+helper="$prefix/libexec/quorlix/quorlix-netcap"
+readelf -p .quorlix.hardening "$helper" | grep fortify-source-2 >/dev/null || { echo "helper: not fortified"; exit 1; }
+readelf --dyn-syms -W "$helper" | grep __glibcxx_assert_fail >/dev/null || { echo "helper: no assertions"; exit 1; }
+readelf -n "$helper" | grep 'x86 feature: .*SHSTK' >/dev/null || { echo "helper: no shadow-stack note"; exit 1; }
+[ "$(id -u)" -ne 0 ] || { "$top/scripts/setup-helper.sh" "$helper" "$granted" && getcap "$granted/quorlix-netcap" | grep -q cap_net_raw; }
+echo "installed tree: ${#installed_files[@]} files as expected, desktop entry and metainfo valid, helper hardened"

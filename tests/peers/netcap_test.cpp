@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
@@ -94,16 +95,35 @@ TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: the helper runs here with root's capabilities";
-    const std::pair<std::string, std::string> cases[] = {
-        {"echo\n", "ok\n"},
-        {"capture qxnosuch0 0 0 80\n", "error 19\n"},  // ENODEV
-        {"capture lo 2 1 16384\n", "ok\nFgood"},  // only a sound IP header passes the kernel's filter
-        {"", "alarm"},  // no request: it ends itself
+    // request, started through, answer
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"echo\n", "", "ok\n"},
+        {"capture qxnosuch0 0 0 80\n", "", "error 19\n"},  // ENODEV
+        {"capture lo 2 1 16384\n", "", "ok\nFgood"},  // only a sound IP header passes the kernel's filter
+        {"", "", "alarm"},  // no request: it ends itself
+        {"", "env --ignore-signal=ALRM --block-signal=ALRM", "alarm"},  // even when its caller silenced the alarm
+        // A helper started by one user for a socket pair of another answers nothing.
+        {"echo\n", "setpriv --reuid=nobody --regid=nogroup --clear-groups", "nothing"},
     };
-    for (const auto& [text, answer] : cases)
-        EXPECT_EQ(AskRaw(text), answer) << text;
-    // A helper started by one user for a socket pair of another answers nothing.
-    EXPECT_EQ(AskRaw("echo\n", "setpriv --reuid=nobody --regid=nogroup --clear-groups"), "nothing");
+    for (const auto& [text, prefix, answer] : cases)
+        EXPECT_EQ(AskRaw(text, prefix), answer) << text << prefix;
+}
+
+// The set-up grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or
+// below a directory its group may write.
+TEST(NetcapSetUp, RefusesWhatOthersCouldSwap)
+{
+    const std::string top = QUORLIX_BINARY_DIR "/setup-refusals-" + std::to_string(getpid());
+    std::filesystem::create_directories(top + "/open/below");
+    std::filesystem::permissions(top + "/open", std::filesystem::perms(0775));
+    std::filesystem::create_symlink(kHelper, top + "/link");
+    for (const auto& [helper, dir] :
+         {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}}) {
+        const std::string setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " + helper + " " + dir;
+        EXPECT_NE(std::system((setUp + " 2>/dev/null").c_str()), 0) << setUp;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/quorlix-netcap")) << setUp;
+    }
+    std::filesystem::remove_all(top);
 }
 
 // A helper gone wrong, played by this program for NetcapClient.ClosesWhatABrokenHelperSends:
@@ -316,9 +336,15 @@ TEST(AsCaller, PingsTracesAndStopsThroughTheHelper)
                   "3    10.200.3.2       #      SUCCESS\r\n\r\nTrace Complete");
     EXPECT_TRUE(messages.Messages().empty());
 
+    // However short their time-outs, the echoes of one session leave at least 10 ms apart.
+    std::uint8_t reply[sizeof(IcmpEchoReply) + 64];
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i)
+        GuardedIcmpSendEcho(handle, inet_addr(kTarget), nullptr, 0, nullptr, reply, sizeof reply, 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+
     // STOP during an echo nobody answers ends the wait at once; closing the echo ends the helper.
     CancelToken stop;
-    std::uint8_t reply[sizeof(IcmpEchoReply) + 64];
     std::uint32_t records = 1;
     std::thread echo([&] {
         ThreadCancelScope scope(&stop);

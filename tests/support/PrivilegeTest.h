@@ -14,17 +14,16 @@
 #include <filesystem>
 #include <string>
 
-// A copy of the built helper prepared by scripts/setup-helper.sh under the build tree: a nosuid /tmp would
-// ignore its file capabilities.
+// The built helper as scripts/setup-helper.sh installs it, into a directory of the build tree: the set-up
+// wants one only root can write, every directory above it too, and a nosuid /tmp would ignore its file
+// capabilities.
 class InstalledHelperCopy {
 public:
     InstalledHelperCopy()
         : dir_(QUORLIX_BINARY_DIR "/helper-copy-" + std::to_string(getpid())), path_(dir_ + "/quorlix-netcap")
     {
-        std::filesystem::create_directories(dir_);
-        std::filesystem::permissions(dir_, std::filesystem::perms(0755));
-        ready_ = std::filesystem::copy_file(QUORLIX_BINARY_DIR "/src/quorlix-netcap", path_) &&
-                 std::system((QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " + path_).c_str()) == 0;
+        ready_ = std::system((QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " QUORLIX_BINARY_DIR
+                              "/src/quorlix-netcap " + dir_).c_str()) == 0;
         const group* g = getgrnam("quorlix");
         gid_ = g ? g->gr_gid : 0;
         ready_ = ready_ && g;
