@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "base64/Base64.h"
-#include "dns/DnsMessage.h"
 #include "mail/MimeMessage.h"
 #include "mail/SmtpDialogue.h"
 #include "mail/SmtpMailPage.h"
@@ -35,7 +34,7 @@ PrivateNameServer* const g_network = static_cast<PrivateNameServer*>(testing::Ad
                                              {"scripted.test", {"mx.scripted.test"}},
                                              {"slow.test", {"mx.scripted.test"}},
                                              {"two.test", {"a.two.test", "b.two.test"}},
-                                             {"tc.test", {"a.two.test", "b.two.test"}},
+                                             {"tc.test", {"a.two.test", "b.two.test"}},  // truncated; over TCP a alone
                                              {"ghost.test", {"nowhere.ghost.test"}}},
                                       .a = {{"1mx.ok.test", 0x7f000201}, {"mx.scripted.test", 0x7f000301},
                                             {"a.two.test", 0x7f000401}, {"b.two.test", 0x7f000402}}}))));
@@ -76,19 +75,17 @@ struct Send : TestMailOperation {
     std::thread thread;
 };
 
-// The text part read as format=flowed text (RFC 3676): each line loses the
-// space it was stuffed with, and one that ends in a space goes on in the next.
-std::string ReadFlowed(const std::string& text)
+// The text part read as format=flowed: lines lose the space they were stuffed
+// with, then soft breaks are joined.
+std::string ReadFlowed(std::string text)
 {
-    const std::size_t begin = text.find("format=flowed\r\n\r\n") + 17;
-    const std::size_t end = text.find("\r\n" + kMailDelimiter, begin);
-    std::string read = text.substr(0, begin);
-    for (std::size_t at = begin, eol; at < end; at = eol + 2) {
-        eol = text.find("\r\n", at);
-        std::string_view line(text.data() + at + (text[at] == ' '), text.data() + eol);
-        read.append(line).append(line.ends_with(' ') ? "" : "\r\n");
-    }
-    return read + text.substr(end);
+    const std::size_t body = text.find("format=flowed\r\n\r\n");
+    std::size_t end = text.find("\r\n" + kMailDelimiter, body);
+    for (std::size_t at = body; (at = text.find("\n ", at)) < end; --end)
+        text.erase(++at, 1);
+    for (std::size_t at = body; (at = text.find(" \r\n", at)) < end; end -= 2)
+        text.erase(++at, 2);
+    return text;
 }
 
 TEST_F(MailPeers, DeliveredAsComposedByteForByte)
@@ -97,8 +94,7 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
     ASSERT_TRUE(server.Ready());
     const std::pair<std::string, std::size_t> cases[] = {  // the body, the attachment's size
         {"Hello\r\nthere", 0}, {"one\r\n", 57}, {"", 58}, {"big", 1'000'000}, {".\r\n..\r\n.start\r\nend.", 0},
-        {"word" + Repeat(" word", 999) + "\r\nafter", 0},
-        {" indented\r\nFrom me\r\nends in blanks  \r\n  two\r\n \r\nlast ", 0},
+        {"word" + Repeat(" From", 999) + "\r\nafter", 0}, {" indented\r\nFrom me\r\nspaces at the end  \r\n two ", 0},
     };
     int n = 0;
     for (const auto& [body, size] : cases) {
@@ -109,15 +105,12 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
         ASSERT_EQ(send.Finish(), "Mail Sent Successfully");
         const auto [received, envelope] = server.Message(n);
         EXPECT_EQ(envelope, "HELO HELLO\nMAIL FROM Some.One@ok.test\nRCPT TO Some.One@ok.test\n");
-        // The end of data follows the message's last CR LF with one of its
-        // own. A flowed reader gives the text back as typed, but for the blanks
-        // at line ends; no line begins with "From " for a mailbox to change.
+        // The end of data follows the message's last CR LF with one of its own.
+        // Read as flowed, the text comes back as typed, blanks at line ends aside.
         const std::string typed = std::regex_replace(body, std::regex(" +(\r\n|$)"), "$1");
         EXPECT_TRUE(ReadFlowed(received) ==
                     ExpectedMailMessage("Me <me@home>", " Some.One@ok.test ", "Test", typed, name, bytes) + "\r\n");
         EXPECT_EQ(received.find("\nFrom "), std::string::npos);
-        for (std::size_t start = 0, end; (end = received.find("\r\n", start)) != std::string::npos; start = end + 2)
-            ASSERT_LE(end - start, 998u);
         if (size) {
             const std::size_t begin = received.find("\r\n\r\n", received.find("Content-Disposition")) + 4;
             const std::size_t end = received.find("\r\n\r\n" + kMailDelimiter, begin);
@@ -129,35 +122,21 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
     }
 }
 
-// Exchangers a then b in the reply: b is tried first, a when b cannot be
-// reached. tc.test's answer is truncated, and over TCP its second record is
-// cut short: a alone is left.
 TEST_F(MailPeers, ExchangersTriedFromTheLast)
 {
-    Server a("127.0.4.1", TakeMail());
-    Server overTcp(ResolverAddress(), [](Server& s) {
-        const std::vector<std::uint8_t> query = BuildDnsQuery(1234, 15, "tc.test", true);
-        DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo(query, 2);
-        reply.Pointer(12).Fixed(15, 300, 14).U16(10).Name("a.two.test").Pointer(12).Fixed(15, 300, 14).U16(20);
-        if (s.Take(std::string_view("\0\x0f\0\x01", 4)))  // the question's type and class end the query
-            s.Send(std::string{char(reply.Size() >> 8), char(reply.Size())} +
-                   std::string(reply.bytes.begin(), reply.bytes.end()));
+    Server a("127.0.4.1", TakeMail()), overTcp(ResolverAddress(), [](Server& s) {
+        DnsReplyBuilder r;  // tc.test's answer with its second record cut short
+        r.U16(0).Header(1234, 0x8580, 1, 2, 0, 0).Question("tc.test", 15).Pointer(12).Fixed(15, 300, 14).U16(10);
+        r.bytes[1] = std::uint8_t(r.Name("a.two.test").Pointer(12).Size() - 2);
+        if (s.Take(std::string_view("\0\x0f\0\x01", 4)))  // the query's end: MX, IN
+            s.Send(std::string(r.bytes.begin(), r.bytes.end()));
     }, 53);
-    const struct {
-        const char* to;
-        bool bListens;
-        int aTakes;
-    } cases[] = {{"x@two.test", true, 0}, {"x@two.test", false, 1}, {"x@tc.test", true, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.to);
-        std::unique_ptr<Server> b;
-        if (c.bListens)
-            b = std::make_unique<Server>("127.0.4.2", TakeMail());
-        const int before = a.Connections();
-        Send send({"", c.to, "", "hi", ""});
+    for (auto [to, bOn, aGot] : {std::tuple{"x@two.test", true, 0}, {"x@two.test", false, 1}, {"x@tc.test", true, 2}}) {
+        const auto b = bOn ? std::make_unique<Server>("127.0.4.2", TakeMail()) : nullptr;
+        Send send({"", to, "", "hi", ""});
         EXPECT_EQ(send.Finish(), "Mail Sent Successfully");
-        EXPECT_EQ(send.Saw("Error Sending Mail: -3"), !c.bListens);
-        EXPECT_EQ(a.Connections() - before, c.aTakes);
+        EXPECT_EQ(send.Saw("Error Sending Mail: -3"), !bOn);
+        EXPECT_EQ(a.Connections(), aGot) << to;
     }
 }
 
@@ -166,6 +145,7 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
 TEST_F(MailPeers, OutcomesAndCancel)
 {
     const Server::Script silent = [](Server& s) { s.WaitClosed(); };
+    const std::string eightMegabytes = Repeat(std::string(98, 'x') + "\r\n", 80'000);  // more than buffers hold
     const struct {
         const char* name;
         std::string to;
@@ -175,7 +155,6 @@ TEST_F(MailPeers, OutcomesAndCancel)
         std::string last;      // "or" between texts that may both end it
         Clock::duration time{};  // at least; after Cancel, the most it may take
         bool reset = false;    // RSET, not QUIT, ends what the server received
-        MailOperation::TransferTime transfer{};
     } cases[] = {
         {"greeting in two segments", "x@scripted.test",
          [](Server& s) {
@@ -188,15 +167,8 @@ TEST_F(MailPeers, OutcomesAndCancel)
          },
          "hi", nullptr, "Mail Sent Successfully", 1s},
         {"never answers", "x@scripted.test", silent, "hi", nullptr, "Error Sending Mail: -5", 5s},
-        {"recipient not local, will be forwarded", "x@scripted.test", TakeMail(0, "251 forwarding\r\n"), "hi",
-         nullptr, "Mail Sent Successfully"},
-        // The receiver reads nothing for a second, while the sender's buffers
-        // are full: past the transfer's time, and within it once it grows by
-        // 20 ms per 64 KiB.
-        {"transfer past its time", "x@scripted.test", TakeMail(0, "250 ok\r\n", 1000),
-         Repeat(std::string(98, 'x') + "\r\n", 120'000), nullptr, "Error Sending Mail: -6", {}, false, {200ms, 0ms}},
-        {"transfer within its time", "x@scripted.test", TakeMail(0, "250 ok\r\n", 1000),
-         Repeat(std::string(98, 'x') + "\r\n", 120'000), nullptr, "Mail Sent Successfully", {}, false, {200ms, 20ms}},
+        {"8 MB read after 1 s", "x@scripted.test", TakeMail(1000), eightMegabytes, nullptr, "Mail Sent Successfully"},
+        {"8 MB read after 4 s", "x@scripted.test", TakeMail(4000), eightMegabytes, nullptr, "Error Sending Mail: -6"},
         {"refuses HELO", "x@scripted.test", [](Server& s) { Reply(s, {"220 hi\r\n", "500 no\r\n"}); s.WaitClosed(); },
          "hi", nullptr, "Error Sending Mail: -5"},
         {"closes during DATA", "x@scripted.test",
@@ -206,7 +178,6 @@ TEST_F(MailPeers, OutcomesAndCancel)
          },
          Repeat(std::string(98, 'x') + "\r\n", 40'000), nullptr, "Error Sending Mail: -6 or Error Sending Mail: -5"},
         {"no MX record", " x@nomx.test", nullptr, "hi", nullptr, "Bad Email:  x@nomx.test"},
-        {"nothing after the at sign", "x@", nullptr, "hi", nullptr, "Bad Email: x@"},
         {"server failure", "x@servfail.test", nullptr, "hi", nullptr,
          "DNS Error. (Ensure You Have An Internet Connection!)"},
         {"exchanger without address", "x@ghost.test", TakeMail(), "hi", nullptr, "Unable To Connect To Mailbox!"},
@@ -235,7 +206,7 @@ TEST_F(MailPeers, OutcomesAndCancel)
         if (c.script)
             server = std::make_unique<Server>("0.0.0.0", c.script);
         auto start = Clock::now();
-        Send send({"", c.to, "", c.body, ""}, c.transfer);
+        Send send({"", c.to, "", c.body, ""}, {200ms, 20ms});
         if (c.cancelAt) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return send.Saw(c.cancelAt); }, 20000));
             std::this_thread::sleep_for(200ms);
