@@ -45,6 +45,7 @@ std::string MailFieldProblem(const MailFields& fields);
 //
 // As flowed text the message loses the spaces at its line ends, and a line
 // that begins with a space or "From " gets one space more in front.
+//
 // The attachment must be a regular file; it is opened without blocking and
 // read with pread straight into the message, which is grown once for it, in
 // pieces of a multiple of 57 bytes, so the base64 lines are those of one pass.

@@ -71,8 +71,9 @@ int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn prog
 // wire: its CR LF (added when the message ends without one), a second dot
 // when it begins with ".", and, when it is longer than 998 bytes, only its
 // part up to a space as a format=flowed soft break (the rest is the next
-// line, space-stuffed when it begins with "From "). Returns the position after what was taken, 0 at the end of the
-// message, -4 when the line has no space to split at (out unchanged).
+// line, space-stuffed when it begins with "From "). Returns the position
+// after what was taken, 0 at the end of the message, -4 when the line has no
+// space to split at (out unchanged).
 std::int64_t NextMessageLine(std::string_view message, std::size_t position, std::string& out);
 
 // 0 when every line of message can be sent, else -4.

@@ -75,8 +75,7 @@ struct Send : TestMailOperation {
     std::thread thread;
 };
 
-// The text part read as format=flowed: lines lose the space they were stuffed
-// with, then soft breaks are joined.
+// The text part read as format=flowed: stuffing removed, then soft breaks joined.
 std::string ReadFlowed(std::string text)
 {
     const std::size_t body = text.find("format=flowed\r\n\r\n");
