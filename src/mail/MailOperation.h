@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -44,6 +45,14 @@ public:
     // MailProgress's memory of the last stage and value it showed.
     int lastStage = 0;
     std::int64_t lastValue = 0;
+
+    // The longest the message's lines may take to go out: base, and perChunk
+    // more for each whole 64 KiB of the message, so that a receiver taking a
+    // byte now and then cannot hold a send for days. Tests shorten them.
+    struct TransferTime {
+        std::chrono::milliseconds base{60000};
+        std::chrono::milliseconds perChunk{1000};
+    } transferTime;
 
 private:
     MailSink& sink_;

@@ -57,6 +57,29 @@ bool Cancelled(MailOperation& operation)
     return false;
 }
 
+// The typed text as format=flowed lines (RFC 3676) that a reader gives back
+// as typed: spaces before a line break go, since a line ending in one is
+// joined with the next (4.2), and a line that begins with a space or "From "
+// gets one space more in front, which the reader removes (4.4).
+std::string FlowedText(std::string_view text)
+{
+    std::string flowed;
+    flowed.reserve(text.size() + 64);
+    for (;;) {
+        const std::size_t crlf = text.find("\r\n");
+        std::string_view line = text.substr(0, crlf);
+        while (line.ends_with(' '))
+            line.remove_suffix(1);
+        if (line.starts_with(' ') || line.starts_with("From "))
+            flowed += ' ';
+        flowed += line;
+        if (crlf == std::string_view::npos)
+            return flowed;
+        flowed += "\r\n";
+        text.remove_prefix(crlf + 2);
+    }
+}
+
 bool HasLineBreakOrNul(const std::string& text)
 {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
@@ -189,7 +212,7 @@ bool ComposeMailMessage(const MailFields& fields, MailOperation& operation, std:
         message += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMimeBoundary) + "\"\r\n\r\n";
         message += "\r\n" + Delimiter() + "\r\n";
         message += "Content-Type: text/plain; format=flowed\r\n\r\n";
-        message += fields.message;
+        message += FlowedText(fields.message);
     } catch (const std::exception&) {
         return Fail(operation, "Out Of Memory!");
     }

@@ -37,11 +37,14 @@ std::string MailFieldProblem(const MailFields& fields);
 //
 //   From: <from>\r\n  To: <to>\r\n  Subject: <subject>\r\n  Mime-Version: 1.0\r\n
 //   Content-Type: multipart/mixed; boundary="<boundary>"\r\n\r\n
-//   \r\n--<boundary>\r\n  Content-Type: text/plain; format=flowed\r\n\r\n  <message>
+//   \r\n--<boundary>\r\n  Content-Type: text/plain; format=flowed\r\n\r\n  <message as flowed text>
 //   [ \r\n\r\n--<boundary>\r\n  Content-Type: application/octet-stream; name="<file>"\r\n
 //     Content-Transfer-Encoding: base64\r\n
 //     Content-Disposition: attachment; filename="<file>"\r\n\r\n  <base64 in lines of 76> ]
 //   \r\n\r\n--<boundary>--\r\n
+//
+// As flowed text the message loses the spaces at its line ends, and a line
+// that begins with a space or "From " gets one space more in front.
 //
 // The attachment must be a regular file; it is opened without blocking and
 // read with pread straight into the message, which is grown once for it, in

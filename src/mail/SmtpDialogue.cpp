@@ -57,10 +57,12 @@ int Outcome(WaitResult wait, int failure)
     return failure;
 }
 
-// Sends all of data; 0, -6 (also when the peer takes nothing for stall) or -7.
-int Send(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs)
+// Sends all of data; 0, -6 (also when the peer takes nothing for stall, or
+// the deadline passes) or -7.
+int Send(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs,
+         Clock::time_point deadline = Clock::time_point::max())
 {
-    return Outcome(SendAll(fd, data, &token, std::chrono::milliseconds(stallMs)), SmtpSendFailed);
+    return Outcome(SendAll(fd, data, &token, std::chrono::milliseconds(stallMs), deadline), SmtpSendFailed);
 }
 
 // Connects within its deadline; 0, -3 or -7.
@@ -77,7 +79,8 @@ int Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken
 int RunDialogue(SmtpConnection& connection, const std::string& recipient, const std::string& sender,
                 std::string_view message, MailProgressFn progress, MailOperation& operation)
 {
-    auto command = [&](const std::string& text, int timeoutMs, int stage, int required) {
+    // also: a second code that counts as the required one.
+    auto command = [&](const std::string& text, int timeoutMs, int stage, int required, int also = 0) {
         if (!text.empty()) {
             if (const int sent = Send(connection.fd, text, WaitToken(operation, stage)); sent != 0)
                 return sent;
@@ -85,7 +88,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
         const int code = ReadSmtpReply(connection, timeoutMs, progress, stage, operation);
         if (code == SmtpCancelled)
             return code;
-        return code == required ? 0 : int(SmtpBadReply);
+        return code == required || (also != 0 && code == also) ? 0 : int(SmtpBadReply);
     };
     if (int r = command("", kReplyTimeoutMs, MailStageConnecting, 220))
         return r;
@@ -93,19 +96,22 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
         return r;
     if (int r = command("MAIL FROM: <" + sender + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250))
         return r;
-    if (int r = command("RCPT TO: <" + recipient + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250))
+    // 251: not local, will be forwarded; accepted all the same (RFC 5321 4.2.2).
+    if (int r = command("RCPT TO: <" + recipient + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250, 251))
         return r;
     if (int r = command("DATA\r\n", kReplyTimeoutMs, MailStageSending, 354))
         return r;
 
     // Lines go out in batches; the percentage is still worked out per line.
     const auto total = static_cast<std::int64_t>(message.size());
+    const auto& allowed = operation.transferTime;
+    const Clock::time_point transferEnd = Clock::now() + allowed.base + allowed.perChunk * (total / 65536);
     std::string batch;
     batch.reserve(kSmtpSendBatch + kSmtpLineLength + 3);
     std::int64_t position = 0;
     while ((position = NextMessageLine(message, static_cast<std::size_t>(position), batch)) > 0) {
         if (batch.size() >= kSmtpSendBatch) {
-            if (const int sent = Send(connection.fd, batch, operation.Token()); sent != 0)
+            if (const int sent = Send(connection.fd, batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
                 return sent;
             batch.clear();
         }
@@ -115,7 +121,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     if (position < 0)
         return SmtpLineTooLong;
     batch += "\r\n.\r\n";
-    if (const int sent = Send(connection.fd, batch, operation.Token()); sent != 0)
+    if (const int sent = Send(connection.fd, batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
         return sent;
     operation.committed = true;
     if (int r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250))
@@ -238,22 +244,25 @@ std::int64_t NextMessageLine(std::string_view message, std::size_t position, std
     const std::size_t end = crlf == std::string_view::npos ? message.size() : crlf;
     const std::size_t next = crlf == std::string_view::npos ? message.size() : crlf + 2;
     std::string_view text = message.substr(position, end - position);
-    // Every line that begins with a dot gets a second one, which the receiver removes.
-    const std::size_t dot = !text.empty() && text[0] == '.' ? 1 : 0;
-    if (dot + text.size() > kSmtpLineLength) {
+    // The rest of a split line is a line of flowed text of its own, stuffed as
+    // a typed one is. Every line that begins with a dot gets a second one,
+    // which the receiver removes.
+    const bool rest = position > 0 && message[position - 1] != '\n';
+    const std::string_view prefix = rest && text.starts_with("From ") ? " " : text.starts_with('.') ? "." : "";
+    if (prefix.size() + text.size() > kSmtpLineLength) {
         // Split after a space that is followed by something else than a space,
         // so that the next line does not read as space-stuffed. A space is a
         // whole character in UTF-8, so no sequence is cut.
-        std::size_t cut = kSmtpLineLength - dot;
+        std::size_t cut = kSmtpLineLength - prefix.size();
         while (cut > 0 && !(text[cut - 1] == ' ' && text[cut] != ' '))
             --cut;
         if (cut == 0)
             return SmtpLineTooLong;
         text = text.substr(0, cut);
-        out.append(dot, '.').append(text).append("\r\n");
+        out.append(prefix).append(text).append("\r\n");
         return static_cast<std::int64_t>(position + cut);
     }
-    out.append(dot, '.').append(text).append("\r\n");
+    out.append(prefix).append(text).append("\r\n");
     return static_cast<std::int64_t>(next);
 }
 
@@ -289,7 +298,9 @@ int FindMailExchangers(std::string_view address, std::uint32_t (&exchangers)[kMa
     // other answer says nothing about it.
     if (request.responseCode != 0 && request.responseCode != 3)
         return -6;
-    const int stored = request.count < kMaxMailExchangers ? request.count : kMaxMailExchangers;
+    // Only the records decoded: the rest of the area may hold those of a
+    // truncated datagram answer that was asked again over TCP.
+    const int stored = request.stored < kMaxMailExchangers ? request.stored : kMaxMailExchangers;
     int found = 0;
     for (int i = 0; i < stored; ++i) {
         if (records[i].type != kDnsTypeMX || records[i].section != DnsAnswerSection)

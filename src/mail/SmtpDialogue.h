@@ -9,8 +9,9 @@ class MailOperation;
 struct MailFields;
 
 // SMTP (RFC 5321) straight to the recipient's mail exchanger, one plain
-// dialogue per exchanger: greeting 220, HELO 250, MAIL FROM 250, RCPT TO 250,
-// DATA 354, the message's lines, "\r\n.\r\n" 250, QUIT.
+// dialogue per exchanger: greeting 220, HELO 250, MAIL FROM 250, RCPT TO 250
+// or 251, DATA 354, the message's lines, "\r\n.\r\n" 250, QUIT. The lines must
+// go out within the operation's transferTime, else -6.
 
 inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr int kMaxMailExchangers = 5;
@@ -70,8 +71,9 @@ int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn prog
 // wire: its CR LF (added when the message ends without one), a second dot
 // when it begins with ".", and, when it is longer than 998 bytes, only its
 // part up to a space as a format=flowed soft break (the rest is the next
-// line). Returns the position after what was taken, 0 at the end of the
-// message, -4 when the line has no space to split at (out unchanged).
+// line, space-stuffed when it begins with "From "). Returns the position
+// after what was taken, 0 at the end of the message, -4 when the line has no
+// space to split at (out unchanged).
 std::int64_t NextMessageLine(std::string_view message, std::size_t position, std::string& out);
 
 // 0 when every line of message can be sent, else -4.

@@ -28,8 +28,8 @@
 #include "support/FakeDnsServer.h"
 
 // MX records of a domain in reply order, and the A records (host byte order)
-// of their names. "servfail.test" answers SERVFAIL, "slow.*" after a second;
-// a name without records has none under ".test", and no such name elsewhere.
+// of their names. "servfail.test" answers SERVFAIL, "slow.*" after a second,
+// "tc.*" truncated; a name without records has none under ".test", and no such name elsewhere.
 struct MailZone {
     std::map<std::string, std::vector<std::string>> mx;
     std::map<std::string, std::uint32_t> a;
@@ -59,6 +59,7 @@ inline FakeDnsServer::Script AnswerFrom(MailZone zone)
         }
         const int rcode = name == "servfail.test" ? 2 : count == 0 && !name.ends_with(".test") ? 3 : 0;
         DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo({query.begin(), query.begin() + long(end + 5)}, count);
+        reply.bytes[2] |= name.starts_with("tc.") ? 0x02 : 0;
         reply.bytes[3] = std::uint8_t(0x80 | rcode);
         reply.bytes.insert(reply.bytes.end(), answers.bytes.begin(), answers.bytes.end());
         return {{reply.bytes}};
@@ -118,21 +119,21 @@ private:
     bool ready_ = false;
 };
 
-// Serves each connection on address:25 with its script, one at a time, and
+// Serves each connection on address:port with its script, one at a time, and
 // keeps everything the clients sent. The script talks through Send, Take and
 // WaitClosed on the connection it serves.
 class ScriptedSmtpServer {
 public:
     using Script = std::function<void(ScriptedSmtpServer&)>;
 
-    ScriptedSmtpServer(const std::string& address, Script script) : script_(std::move(script))
+    ScriptedSmtpServer(const std::string& address, Script script, int port = 25) : script_(std::move(script))
     {
         const int one = 1;
         setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{AF_INET, htons(25), {}, {}};
+        sockaddr_in a{AF_INET, htons(std::uint16_t(port)), {}, {}};
         inet_pton(AF_INET, address.c_str(), &a.sin_addr);
         if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd_, 8) != 0)
-            throw std::runtime_error("ScriptedSmtpServer: cannot listen on " + address + ":25");
+            throw std::runtime_error("ScriptedSmtpServer: cannot listen on " + address + ":" + std::to_string(port));
         loop_.Start(fd_, [this] {
             if ((client_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
                 ++connections_;
@@ -209,20 +210,22 @@ inline bool Reply(ScriptedSmtpServer& s, std::initializer_list<const char*> repl
     return true;
 }
 
-// The usual dialogue up to the DATA reply.
+// The usual dialogue up to the DATA reply; RCPT TO gets a 251, a success too.
 inline bool GreetToData(ScriptedSmtpServer& s, const char* greeting = "220 scripted\r\n")
 {
-    return Reply(s, {greeting, "250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354-go\r\n354 on\r\n"});
+    return Reply(s, {greeting, "250 hello\r\n", "250 ok\r\n", "251 will forward\r\n", "354-go\r\n354 on\r\n"});
 }
 
-// A whole dialogue that takes the mail, waiting pauseMs before the reply to
-// its end.
+// A whole dialogue that takes the mail, reading nothing for pauseMs after the
+// DATA reply.
 inline ScriptedSmtpServer::Script TakeMail(int pauseMs = 0)
 {
     return [pauseMs](ScriptedSmtpServer& s) {
-        if (!GreetToData(s) || !s.Take("\r\n.\r\n"))
+        if (!GreetToData(s))
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        if (!s.Take("\r\n.\r\n"))
+            return;
         s.Send("250 queued\r\n");
         if (s.Take("\n", 2000))
             s.Send("221 bye\r\n");
