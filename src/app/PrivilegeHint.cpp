@@ -30,6 +30,17 @@ QString WhatIsNeeded(PrivilegedOperation operation)
     return {};
 }
 
+// How an administrator puts the helper in place: the package installs its own,
+// a build from source gets a copy in a directory only root can write.
+QString SetUpAdvice(const QString& helper)
+{
+    if (helper.startsWith(QLatin1String("/usr/local/")))
+        return QStringLiteral(
+            "An administrator installs it from the source folder with:\n\n"
+            "sudo scripts/setup-helper.sh build/release/src/quorlix-netcap");
+    return QStringLiteral("An administrator installs it again with:\n\nsudo apt install --reinstall quorlix");
+}
+
 }  // namespace
 
 QString PrivilegeHintText(PrivilegedOperation operation, PrivilegeFailure failure)
@@ -40,17 +51,14 @@ QString PrivilegeHintText(PrivilegedOperation operation, PrivilegeFailure failur
     case PrivilegeFailure::None:
         return {};
     case PrivilegeFailure::HelperMissing:
-        why = QStringLiteral("the helper quorlix-netcap is not at %1.").arg(helper);
+        why = QStringLiteral("the helper quorlix-netcap is not at %1. ").arg(helper) + SetUpAdvice(helper);
         break;
     case PrivilegeFailure::HelperDenied:
         why = QStringLiteral("you may not run the helper %1: it is for the members of the group %2.")
                   .arg(helper, QLatin1String(kHelperGroup));
         break;
     case PrivilegeFailure::HelperRefused:
-        why = QStringLiteral(
-                  "the helper %1 lacks its capabilities. An administrator grants them with:\n\n"
-                  "sudo setcap cap_net_raw,cap_net_admin+ep %1")
-                  .arg(helper);
+        why = QStringLiteral("the helper %1 lacks its capabilities. ").arg(helper) + SetUpAdvice(helper);
         break;
     case PrivilegeFailure::HelperFailed:
         why = QStringLiteral("the helper %1 did not answer.").arg(helper);

@@ -59,8 +59,9 @@ bool Cancelled(MailOperation& operation)
 
 // The typed text as format=flowed lines (RFC 3676) that a reader gives back
 // as typed: spaces before a line break go, since a line ending in one is
-// joined with the next (4.2), and a line that begins with a space or "From "
-// gets one space more in front, which the reader removes (4.4).
+// joined with the next (4.2), but for the signature separator "-- ", which
+// readers never join (4.3); a line that begins with a space or "From " gets
+// one space more in front, which the reader removes (4.4).
 std::string FlowedText(std::string_view text)
 {
     std::string flowed;
@@ -68,7 +69,7 @@ std::string FlowedText(std::string_view text)
     for (;;) {
         const std::size_t crlf = text.find("\r\n");
         std::string_view line = text.substr(0, crlf);
-        while (line.ends_with(' '))
+        while (line.ends_with(' ') && line != "-- ")
             line.remove_suffix(1);
         if (line.starts_with(' ') || line.starts_with("From "))
             flowed += ' ';

@@ -207,7 +207,7 @@ private slots:
         // About page words them, and the rights notice.
         const QString text = PlainText(html);
         QStringList words = {"sudo usermod -aG quorlix $USER", "root:quorlix",
-                             "setcap cap_net_raw,cap_net_admin+ep /path/to/quorlix-netcap", "Copyright (c)"};
+                             "sudo scripts/setup-helper.sh build/release/src/quorlix-netcap", "Copyright (c)"};
         for (const std::string& about : {AboutLicenceText(), AboutDisclaimerText()})
             words << QString::fromStdString(about).split(QStringLiteral("\r\n"));
         for (const QString& line : words)

@@ -75,15 +75,19 @@ struct Send : TestMailOperation {
     std::thread thread;
 };
 
-// The text part read as format=flowed: stuffing removed, then soft breaks joined.
+// The text part read as format=flowed: stuffing removed, then soft breaks joined but for the signature separator.
 std::string ReadFlowed(std::string text)
 {
     const std::size_t body = text.find("format=flowed\r\n\r\n");
     std::size_t end = text.find("\r\n" + kMailDelimiter, body);
     for (std::size_t at = body; (at = text.find("\n ", at)) < end; --end)
         text.erase(++at, 1);
-    for (std::size_t at = body; (at = text.find(" \r\n", at)) < end; end -= 2)
-        text.erase(++at, 2);
+    for (std::size_t at = body; (at = text.find(" \r\n", at)) < end;) {
+        if (text.compare(at - 3, 3, "\n--") == 0)
+            at += 3;
+        else
+            text.erase(++at, 2), end -= 2;
+    }
     return text;
 }
 
@@ -93,7 +97,7 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
     ASSERT_TRUE(server.Ready());
     const std::pair<std::string, std::size_t> cases[] = {  // the body, the attachment's size
         {"Hello\r\nthere", 0}, {"one\r\n", 57}, {"", 58}, {"big", 1'000'000}, {".\r\n..\r\n.start\r\nend.", 0},
-        {"word" + Repeat(" From", 999) + "\r\nafter", 0}, {" indented\r\nFrom me\r\nspaces at the end  \r\n two ", 0},
+        {"word" + Repeat(" From", 999) + "\r\nafter", 0}, {" indented\r\nFrom me\r\nspaces at the end  \r\n two \r\n-- \r\nMe", 0},
     };
     int n = 0;
     for (const auto& [body, size] : cases) {
@@ -106,7 +110,8 @@ TEST_F(MailPeers, DeliveredAsComposedByteForByte)
         EXPECT_EQ(envelope, "HELO HELLO\nMAIL FROM Some.One@ok.test\nRCPT TO Some.One@ok.test\n");
         // The end of data follows the message's last CR LF with one of its own.
         // Read as flowed, the text comes back as typed, blanks at line ends aside.
-        const std::string typed = std::regex_replace(body, std::regex(" +(\r\n|$)"), "$1");
+        const std::string typed =
+            std::regex_replace(std::regex_replace(body, std::regex(" +(\r\n|$)"), "$1"), std::regex("\n--\r"), "\n-- \r");
         EXPECT_TRUE(ReadFlowed(received) ==
                     ExpectedMailMessage("Me <me@home>", " Some.One@ok.test ", "Test", typed, name, bytes) + "\r\n");
         EXPECT_EQ(received.find("\nFrom "), std::string::npos);
