@@ -41,13 +41,15 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
-# Every directory from $1 up to / belongs to root, and only root may write it.
+# Every directory from $1 up to / belongs to root, and only root may write it;
+# above $1, a sticky one such as /tmp will do, where nobody but root can rename
+# or remove what root put there.
 RootOnly()
 {
   local d="$1" owner mode
   while :; do
     read -r owner mode < <(stat -c '%u %a' "$d")
-    if [ "$owner" -ne 0 ] || (( 8#$mode & 8#022 )); then
+    if [ "$owner" -ne 0 ] || { (( 8#$mode & 8#022 )) && { [ "$d" = "$1" ] || ! (( 8#$mode & 8#1000 )); }; }; then
       echo "$0: $d can be written by others than root; nothing there gets capabilities." >&2
       return 1
     fi
