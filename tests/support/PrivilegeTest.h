@@ -85,11 +85,7 @@ inline int ListenTcp(const std::string& address, std::uint16_t& port)
 
 inline sockaddr_in LoopbackAddress(std::uint16_t port)
 {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
+    return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 // A connection from 127.0.0.1:localPort (the kernel's choice for 0, given back) to 127.0.0.1:port; -1 on failure.
