@@ -11,6 +11,7 @@
 #include "hostinfo/NetInfoPage.h"
 #include "hostinfo/NetInfoReports.h"
 #include "support/GuiTest.h"
+#include "templates/ControlIds.h"
 
 class NetInfoPageTest : public QObject {
     Q_OBJECT
@@ -74,7 +75,7 @@ private slots:
     }
 
 private:
-    QComboBox* box() const { return page_->Item<QComboBox>(1034); }
+    QComboBox* box() const { return page_->Item<QComboBox>(NetInfoControls::kReportBox); }
 
     std::unique_ptr<NetInfoPage> page_;
 };
