@@ -18,7 +18,6 @@
 #include "app/HelpPage.h"
 #include "app/Pages.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 class UrlRecorder : public QObject {
     Q_OBJECT

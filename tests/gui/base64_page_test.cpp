@@ -10,7 +10,6 @@
 #include "app/OutputPane.h"
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 using namespace Base64Controls;
 

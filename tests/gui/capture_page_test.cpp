@@ -13,7 +13,6 @@
 #include "platform/PollWait.h"
 #include "support/FramePairSource.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 using namespace CaptureControls;
 

@@ -9,7 +9,6 @@
 #include "dns/DnsQueryPage.h"
 #include "dns/HostAddress.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 class DnsPageTest : public QObject {
     Q_OBJECT

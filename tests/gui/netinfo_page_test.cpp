@@ -11,7 +11,6 @@
 #include "hostinfo/NetInfoPage.h"
 #include "hostinfo/NetInfoReports.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 class NetInfoPageTest : public QObject {
     Q_OBJECT

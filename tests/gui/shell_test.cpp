@@ -19,7 +19,6 @@
 #include "app/Splash.h"
 #include "app/ToolPage.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 namespace {
 

@@ -21,7 +21,6 @@
 #include "support/CaptureTraffic.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
-#include "templates/ControlIds.h"
 
 using namespace CaptureControls;
 

@@ -14,7 +14,6 @@
 #include "icmp/EchoToolPage.h"
 #include "support/PrivateNameServer.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 namespace {
 

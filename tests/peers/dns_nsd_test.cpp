@@ -20,7 +20,6 @@
 #include "support/DnsReplyBuilder.h"
 #include "support/FakeDnsServer.h"
 #include "support/GuiTest.h"
-#include "templates/ControlIds.h"
 
 namespace {
 

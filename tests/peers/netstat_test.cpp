@@ -30,7 +30,6 @@
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TestNamespace.h"
-#include "templates/ControlIds.h"
 
 namespace {
 

@@ -31,7 +31,6 @@
 #include "support/GuiTest.h"
 #include "tcpterm/SendTextDialog.h"
 #include "tcpterm/TcpSocketPage.h"
-#include "templates/ControlIds.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Freed memory waits in AddressSanitizer's quarantine (256 MB by default)

@@ -14,7 +14,6 @@
 #include "support/GuiTest.h"
 #include "support/TestNamespace.h"
 #include "support/WhoisTestServer.h"
-#include "templates/ControlIds.h"
 #include "whois/WhoisPage.h"
 #include "whois/WhoisQuery.h"
 
