@@ -3,15 +3,15 @@
 #include <QLabel>
 
 #include "app/Author.h"
+#include "templates/ControlIds.h"
 
 #if !defined(QUORLIX_VERSION_MAJOR) || !defined(QUORLIX_VERSION_MINOR)
 #error "the version comes from the CMake project version (QUORLIX_VERSION_MAJOR, QUORLIX_VERSION_MINOR)"
 #endif
 
-namespace {
+using namespace AboutControls;
 
-// The template's placeholders are replaced in the constructor, so they are never seen.
-enum : int { kDisclaimer = 1051, kLicence = 1052, kInfo = 1053 };
+namespace {
 
 QString LabelText(const std::string& text)
 {
@@ -55,7 +55,7 @@ std::string AboutDisclaimerText()
            "for any loss or damage arising from its use.";
 }
 
-AboutPage::AboutPage(QWidget* parent) : ToolPage(138, parent)
+AboutPage::AboutPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     Item<QLabel>(kLicence)->setText(LabelText(AboutLicenceText()));
     Item<QLabel>(kDisclaimer)->setText(LabelText(AboutDisclaimerText()));

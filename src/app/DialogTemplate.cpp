@@ -91,6 +91,13 @@ bool ApplyStyle(const std::string& word, ControlTemplate& c)
     return false;
 }
 
+// `id NAME` as the line's last two words: the name the generated header gives
+// the id (the build reads it from the line's end, so it must stand there).
+bool IsName(const std::vector<Token>& t, size_t i)
+{
+    return t[i].text == "id" && !t[i].quoted && i + 2 == t.size() && !t[i + 1].quoted;
+}
+
 }  // namespace
 
 const ControlTemplate* DialogTemplate::Find(int controlId) const
@@ -125,9 +132,9 @@ std::optional<DialogTemplate> ParseDialogTemplate(std::string_view text, std::st
             continue;
         // kind id "caption" x y w h ...  (dialog: dialog id "title" w h)
         if (t[0].text == "dialog") {
-            if (haveDialog || t.size() != 5 || !t[2].quoted || !ToInt(t[1].text, dlg.id) ||
-                !ToInt(t[3].text, dlg.w) || !ToInt(t[4].text, dlg.h))
-                return fail("expected: dialog ID \"TITLE\" W H, once");
+            if (haveDialog || (t.size() != 5 && !(t.size() == 7 && IsName(t, 5))) || !t[2].quoted ||
+                !ToInt(t[1].text, dlg.id) || !ToInt(t[3].text, dlg.w) || !ToInt(t[4].text, dlg.h))
+                return fail("expected: dialog ID \"TITLE\" W H [id NAME], once");
             dlg.title = t[2].text;
             haveDialog = true;
             continue;
@@ -150,6 +157,8 @@ std::optional<DialogTemplate> ParseDialogTemplate(std::string_view text, std::st
                 c.items.push_back(t[i].text);
             } else if (t[i].text == "name" && i + 1 < t.size() && t[i + 1].quoted) {
                 c.accessibleName = t[++i].text;
+            } else if (IsName(t, i)) {
+                break;
             } else if (!ApplyStyle(t[i].text, c)) {
                 return fail("unknown style '" + t[i].text + "'");
             }

@@ -9,15 +9,18 @@
 // with ids, kinds, captions and positions in dialog units. Text form, one item
 // a line ('#' starts a comment):
 //
-//   dialog 132 "Ping:" 362 243
+//   dialog 132 "Ping:" 362 243 id Ping
 //   groupbox -1 "Ping:" 2 2 358 239
-//   combobox 1011 "" 55 39 193 64 dropdown vscroll
-//   button 1004 "QUERY" 260 39 45 12 default
+//   combobox 1011 "" 55 39 193 64 dropdown vscroll id kHostBox
+//   button 1004 "QUERY" 260 39 45 12 default id kQueryButton
 //   edit 1001 "" 2 71 358 170 pane multiline readonly vscroll border
 //
 // After the geometry come styles (a word, or word=value) and, for combo and
 // list boxes, their items as further quoted strings. `name "..."` gives a
 // control its accessible name where the one derived from the layout is wrong.
+// A trailing `id NAME` names the id for the code: the build generates
+// templates/ControlIds.h with `namespace PingControls { kTemplate = 132;
+// kHostBox = 1011; ... }` from these lines.
 
 enum class ControlKind { GroupBox, Label, Picture, Button, CheckBox, Radio, Edit, ComboBox, ListBox };
 

@@ -9,22 +9,23 @@
 #include <QUrl>
 
 #include "app/Author.h"
+#include "templates/ControlIds.h"
+
+using namespace HelpControls;
 
 namespace {
-
-enum : int { kHtmlHelp = 1056, kWebsite = 1057, kEmail = 1058 };
 
 constexpr char kHelpResource[] = ":/docs/help.html";
 
 }  // namespace
 
-HelpPage::HelpPage(QWidget* parent) : ToolPage(151, parent)
+HelpPage::HelpPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
-    auto* email = Item<QPushButton>(kEmail);
+    auto* email = Item<QPushButton>(kEmailButton);
     email->setText(QStringLiteral("Email: ") + QLatin1String(kAuthorAddress));
     email->setAccessibleName(email->text());
-    connect(Item<QPushButton>(kHtmlHelp), &QPushButton::clicked, this, &HelpPage::OnHtmlHelp);
-    connect(Item<QPushButton>(kWebsite), &QPushButton::clicked, this, &HelpPage::OnWebsite);
+    connect(Item<QPushButton>(kHtmlHelpButton), &QPushButton::clicked, this, &HelpPage::OnHtmlHelp);
+    connect(Item<QPushButton>(kWebsiteButton), &QPushButton::clicked, this, &HelpPage::OnWebsite);
     connect(email, &QPushButton::clicked, this, &HelpPage::OnEmail);
 }
 

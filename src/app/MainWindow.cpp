@@ -11,12 +11,12 @@
 #include "app/DialogBuilder.h"
 #include "app/Splash.h"
 #include "app/ToolPage.h"
+#include "templates/ControlIds.h"
 
 int CurrentPageIndex = 0;
 
 namespace {
 
-constexpr int kMainTemplate = 102;
 constexpr int kSplashBitmap = 148;
 // Pages sit right of the 58-unit button column, with two units between.
 constexpr int kPageOffsetUnits = 60;
@@ -34,7 +34,7 @@ QAccessibleInterface* MainWindowAccessible(const QString& key, QObject* object)
 
 MainWindow::MainWindow(bool showSplash) : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
 {
-    const DialogTemplate& dlg = LoadDialogTemplate(kMainTemplate);
+    const DialogTemplate& dlg = LoadDialogTemplate(MainControls::kTemplate);
     setWindowTitle(QString::fromStdString(dlg.title));
     setWindowIcon(QIcon(QStringLiteral(":/images/icon-128.png")));
     static const bool accessibleInstalled = (QAccessible::installFactory(MainWindowAccessible), true);

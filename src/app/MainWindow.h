@@ -4,6 +4,7 @@
 #include <array>
 
 #include "app/Pages.h"
+#include "templates/ControlIds.h"
 
 class QAbstractButton;
 class ToolPage;
@@ -30,8 +31,8 @@ public:
     // none checked, keeps the current page.
     void OnPageButton();
 
-    static constexpr int kFirstButton = 1033;
-    static constexpr int kLastButton = 1045;  // the hidden "W_TEXT"
+    static constexpr int kFirstButton = MainControls::kNetStatButton;
+    static constexpr int kLastButton = MainControls::kHiddenButton;  // the hidden "W_TEXT"
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

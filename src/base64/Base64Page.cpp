@@ -11,17 +11,11 @@
 
 #include "app/OutputPane.h"
 #include "base64/Base64.h"
+#include "templates/ControlIds.h"
 
-namespace {
+using namespace Base64Controls;
 
-constexpr int kEncodeButton = 1042;
-constexpr int kDecodeButton = 1043;
-constexpr int kEmptyButton = 1046;
-constexpr int kClearButton = 1020;
-
-}  // namespace
-
-Base64Page::Base64Page(QWidget* parent) : ToolPage(139, parent)
+Base64Page::Base64Page(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     Pane()->setFont(OutputFont(font(), 10));
     connect(Item<QPushButton>(kEncodeButton), &QPushButton::clicked, this, &Base64Page::OnEncodeClipboard);

@@ -11,17 +11,12 @@
 #include "dns/HostAddress.h"
 #include "platform/ByteText.h"
 #include "platform/CaptureChannel.h"
+#include "templates/ControlIds.h"
+
+using namespace CaptureControls;
 
 namespace {
 
-constexpr int kAddressList = 1013;
-constexpr int kProtocolList = 1015;
-constexpr int kDirectionList = 1016;
-constexpr int kPacketInfoBox = 1017;
-constexpr int kStartButton = 1019;
-constexpr int kClearButton = 1020;
-constexpr int kFormatList = 1021;
-constexpr int kPortBox = 1022;
 constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
 constexpr int kBoxChars = 20;
 
@@ -47,7 +42,7 @@ std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interf
 
 CapturePage::OpenCaptureFn CapturePage::openCapture = OpenCaptureChannel;
 
-CapturePage::CapturePage(QWidget* parent) : ToolPage(134, parent)
+CapturePage::CapturePage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     for (const LocalAddress& a : ListLocalAddresses()) {
         char text[20];

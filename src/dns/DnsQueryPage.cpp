@@ -11,10 +11,13 @@
 #include "app/OutputPane.h"
 #include "dns/DnsMessage.h"
 #include "dns/HostAddress.h"
+#include "templates/ControlIds.h"
+
+using namespace DnsQueryControls;
 
 namespace {
 
-const ToolPage::TaskButton kQueryTask{DnsQueryPage::kQueryButton, "QUERY", "STOP", "\tOperation Aborted"};
+const ToolPage::TaskButton kQueryTask{kQueryButton, "QUERY", "STOP", "\tOperation Aborted"};
 
 constexpr int kTextBuffer = 300;   // the bounded reads of the two boxes, terminator included
 constexpr int kRecordCapacity = 50;
@@ -25,7 +28,7 @@ constexpr std::uint16_t kTypes[] = {kDnsTypeA,   kDnsTypeNS,    kDnsTypeCNAME, k
 
 }  // namespace
 
-DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(131, parent)
+DnsQueryPage::DnsQueryPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     Pane()->lower();
     Item<QComboBox>(kTypeBox)->setCurrentIndex(0);

@@ -13,16 +13,6 @@ class QHostInfo;
 class DnsQueryPage : public ToolPage {
     Q_OBJECT
 public:
-    enum ControlId {
-        kOutputPane = 1001,
-        kQueryButton = 1004,
-        kTypeBox = 1005,
-        kDefaultDnsButton = 1008,
-        kServerBox = 1010,
-        kNameBox = 1011,
-        kResolveButton = 1048,
-    };
-
     explicit DnsQueryPage(QWidget* parent);
 
     void AbandonTasks() override;

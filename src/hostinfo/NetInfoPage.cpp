@@ -5,14 +5,11 @@
 
 #include "app/OutputPane.h"
 #include "hostinfo/NetInfoReports.h"
+#include "templates/ControlIds.h"
 
-namespace {
+using namespace NetInfoControls;
 
-constexpr int kReportBox = 1034;
-
-}  // namespace
-
-NetInfoPage::NetInfoPage(QWidget* parent) : ToolPage(145, parent)
+NetInfoPage::NetInfoPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     auto* box = Item<QComboBox>(kReportBox);
     // On Linux a combo box reaches screen readers by its current text; the

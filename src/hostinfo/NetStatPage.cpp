@@ -11,6 +11,9 @@
 #include "app/OutputPane.h"
 #include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
+#include "templates/ControlIds.h"
+
+using namespace NetStatControls;
 
 namespace {
 
@@ -18,7 +21,7 @@ constexpr int kLineChars = 299;     // the line read back, as into a 300-charact
 
 }  // namespace
 
-NetStatPage::NetStatPage(QWidget* parent) : ToolPage(129, parent)
+NetStatPage::NetStatPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     connect(Item<QPushButton>(kRefreshButton), &QPushButton::clicked, this, &NetStatPage::RefreshConnections);
     connect(Item<QPushButton>(kKillButton), &QPushButton::clicked, this, &NetStatPage::KillSelectedConnection);

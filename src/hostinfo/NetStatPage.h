@@ -18,14 +18,6 @@
 class NetStatPage : public ToolPage {
     Q_OBJECT
 public:
-    enum ControlId {
-        kOutputPane = 1000,
-        kRefreshButton = 1001,
-        kKillButton = 1002,
-        kEnabledBox = 1049,
-        kSecondsBox = 1050,
-    };
-
     explicit NetStatPage(QWidget* parent);
 
     void RefreshConnections();

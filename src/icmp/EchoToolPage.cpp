@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kHostChars = 300;  // the bounded read, terminator included
 
+static_assert(TraceControls::kHostBox == PingControls::kHostBox &&
+              TraceControls::kQueryButton == PingControls::kQueryButton);
+
 }  // namespace
 
 EchoToolPage::EchoToolPage(int templateId, Tool tool, QWidget* parent) : ToolPage(templateId, parent), tool_(tool)
@@ -38,9 +41,10 @@ void EchoToolPage::OnQueryButton()
 
 PingPage::PingPage(QWidget* parent)
     : EchoToolPage(
-          132, [](const std::string& host, const OutputSink& out, const CancelToken* token) { RunPing(host, out, token); },
+          PingControls::kTemplate,
+          [](const std::string& host, const OutputSink& out, const CancelToken* token) { RunPing(host, out, token); },
           parent)
 {
 }
 
-TracePage::TracePage(QWidget* parent) : EchoToolPage(133, RunTrace, parent) {}
+TracePage::TracePage(QWidget* parent) : EchoToolPage(TraceControls::kTemplate, RunTrace, parent) {}

@@ -4,6 +4,7 @@
 
 #include "app/ToolPage.h"
 #include "icmp/EchoReports.h"
+#include "templates/ControlIds.h"
 
 class CancelToken;
 
@@ -16,8 +17,9 @@ public:
 
     EchoToolPage(int templateId, Tool tool, QWidget* parent);
 
-    static constexpr int kHostBox = 1011;
-    static constexpr int kQueryButton = 1004;
+    // Both templates place these two at the same ids.
+    static constexpr int kHostBox = PingControls::kHostBox;
+    static constexpr int kQueryButton = PingControls::kQueryButton;
 
 private:
     void OnQueryButton();

@@ -11,12 +11,13 @@
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
 #include "mail/SmtpDialogue.h"
+#include "templates/ControlIds.h"
+
+using namespace SmtpMailControls;
 
 namespace {
 
-constexpr int kInputs[] = {SmtpMailPage::kAttachmentBox, SmtpMailPage::kChooseButton, SmtpMailPage::kFromBox,
-                           SmtpMailPage::kMessageBox,    SmtpMailPage::kRemoveButton, SmtpMailPage::kSubjectBox,
-                           SmtpMailPage::kToBox};
+constexpr int kInputs[] = {kAttachmentBox, kChooseButton, kFromBox, kMessageBox, kRemoveButton, kSubjectBox, kToBox};
 
 }  // namespace
 
@@ -54,7 +55,7 @@ private:
     std::uint64_t send_;
 };
 
-SmtpMailPage::SmtpMailPage(QWidget* parent) : ToolPage(137, parent)
+SmtpMailPage::SmtpMailPage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     Item<QPlainTextEdit>(kMessageBox)->setTabChangesFocus(true);
     Item<QLabel>(kStatusLine)->setText(QStringLiteral("Idle"));

@@ -12,16 +12,6 @@
 class SmtpMailPage : public ToolPage {
     Q_OBJECT
 public:
-    static constexpr int kMessageBox = 1001;
-    static constexpr int kSendButton = 1028;
-    static constexpr int kStatusLine = 1031;
-    static constexpr int kChooseButton = 1035;
-    static constexpr int kRemoveButton = 1036;
-    static constexpr int kToBox = 1038;
-    static constexpr int kFromBox = 1039;
-    static constexpr int kSubjectBox = 1040;
-    static constexpr int kAttachmentBox = 1041;
-
     explicit SmtpMailPage(QWidget* parent);
     ~SmtpMailPage() override;
 

@@ -5,15 +5,9 @@
 
 #include "app/DialogBuilder.h"
 #include "tcpterm/TerminalText.h"
+#include "templates/ControlIds.h"
 
-namespace {
-
-constexpr int kTemplate = 104;
-constexpr int kTextId = 1000;
-constexpr int kOkId = 1;
-constexpr int kCancelId = 2;
-
-}  // namespace
+using namespace SendTextControls;
 
 SendTextDialog::SendTextDialog(std::string& text, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -24,11 +18,11 @@ SendTextDialog::SendTextDialog(std::string& text, QWidget* parent)
     setWindowTitle(QString::fromStdString(dlg.title));
     setFixedSize(built.size);
     setModal(true);
-    if (auto* ok = qobject_cast<QPushButton*>(built.items.value(kOkId)))
+    if (auto* ok = qobject_cast<QPushButton*>(built.items.value(kOkButton)))
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    if (auto* cancel = qobject_cast<QPushButton*>(built.items.value(kCancelId)))
+    if (auto* cancel = qobject_cast<QPushButton*>(built.items.value(kCancelButton)))
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    if (auto* edit = qobject_cast<QPlainTextEdit*>(built.items.value(kTextId))) {
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(built.items.value(kTextBox))) {
         edit->setTabChangesFocus(true);  // as in any dialog, Tab reaches OK and Cancel; Enter stays a new line
         edit->setFocus();
     }
@@ -36,7 +30,7 @@ SendTextDialog::SendTextDialog(std::string& text, QWidget* parent)
 
 void SendTextDialog::accept()
 {
-    if (auto* edit = findChild<QPlainTextEdit*>(QString::number(kTextId))) {
+    if (auto* edit = findChild<QPlainTextEdit*>(QString::number(kTextBox))) {
         const QByteArray typed = edit->toPlainText().toUtf8();
         text_ = WithCrLf(std::string_view(typed.constData(), size_t(typed.size())));
     }

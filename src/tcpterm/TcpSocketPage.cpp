@@ -7,34 +7,28 @@
 #include "app/OutputPane.h"
 #include "platform/ByteText.h"
 #include "tcpterm/SendTextDialog.h"
+#include "templates/ControlIds.h"
+
+using namespace TcpSocketControls;
 
 namespace {
 
-constexpr int kTemplate = 135;
-constexpr int kConnectId = 1025;
-constexpr int kListenId = 1027;
-constexpr int kCloseId = 1026;
-constexpr int kHostId = 1029;
-constexpr int kPortId = 1022;
-constexpr int kSendId = 1028;
-constexpr int kClearId = 1020;
-constexpr int kStatusId = 1031;
 constexpr int kBoxChars = 300;  // the Host and Port boxes are read into buffers of this size
 
 }  // namespace
 
 TcpSocketPage::TcpSocketPage(QWidget* parent) : ToolPage(kTemplate, parent), socket_(this)
 {
-    auto* status = Item<QLabel>(kStatusId);
+    auto* status = Item<QLabel>(kStatusLine);
     status->setWordWrap(false);
     socket_.SetOutput(Pane(), status);
     socket_.SetStatus("Closed");
 
-    connect(Item<QPushButton>(kConnectId), &QPushButton::clicked, this, &TcpSocketPage::OnConnectButton);
-    connect(Item<QPushButton>(kListenId), &QPushButton::clicked, this, &TcpSocketPage::OnListenButton);
-    connect(Item<QPushButton>(kCloseId), &QPushButton::clicked, this, &TcpSocketPage::OnCloseButton);
-    connect(Item<QPushButton>(kClearId), &QPushButton::clicked, this, &TcpSocketPage::OnClearOutput);
-    connect(Item<QPushButton>(kSendId), &QPushButton::clicked, this, &TcpSocketPage::OnSendButton);
+    connect(Item<QPushButton>(kConnectButton), &QPushButton::clicked, this, &TcpSocketPage::OnConnectButton);
+    connect(Item<QPushButton>(kListenButton), &QPushButton::clicked, this, &TcpSocketPage::OnListenButton);
+    connect(Item<QPushButton>(kCloseButton), &QPushButton::clicked, this, &TcpSocketPage::OnCloseButton);
+    connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &TcpSocketPage::OnClearOutput);
+    connect(Item<QPushButton>(kSendButton), &QPushButton::clicked, this, &TcpSocketPage::OnSendButton);
 }
 
 void TcpSocketPage::AbandonTasks()
@@ -47,10 +41,10 @@ void TcpSocketPage::OnConnectButton()
 {
     if (socket_.Valid())
         return;
-    const std::string host = ControlText(kHostId, kBoxChars);
+    const std::string host = ControlText(kHostBox, kBoxChars);
     if (host.empty()) {
         Message(QStringLiteral("Invalid Host!"), MessageKind::Failure);
-        Item<QLineEdit>(kHostId)->setFocus();
+        Item<QLineEdit>(kHostBox)->setFocus();
         return;
     }
     const int port = PrepareSocket();
@@ -62,10 +56,10 @@ void TcpSocketPage::OnConnectButton()
 
 int TcpSocketPage::PrepareSocket()
 {
-    const int port = ReadPortNumber(ControlText(kPortId, kBoxChars));
+    const int port = ReadPortNumber(ControlText(kPortBox, kBoxChars));
     if (port < 1 || port > 65535) {
         Message(QStringLiteral("Invalid Port!"), MessageKind::Failure);
-        Item<QLineEdit>(kPortId)->setFocus();
+        Item<QLineEdit>(kPortBox)->setFocus();
         return 0;
     }
     if (!socket_.Create()) {

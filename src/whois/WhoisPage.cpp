@@ -10,13 +10,11 @@
 #include "dns/HostAddress.h"
 #include "whois/WhoisQuery.h"
 #include "whois/WhoisServerTable.h"
+#include "templates/ControlIds.h"
+
+using namespace WhoisControls;
 
 namespace {
-
-constexpr int kQueryBox = 1009;
-constexpr int kQueryButton = 1004;
-constexpr int kChooseServer = 1059;
-constexpr int kServerBox = 1060;
 
 // STOP appends nothing on this page.
 constexpr ToolPage::TaskButton kTaskButton{kQueryButton, "QUERY", "STOP", nullptr};
@@ -50,7 +48,7 @@ private:
 }  // namespace
 
 WhoisPage::WhoisPage(QWidget* parent)
-    : ToolPage(130, parent),
+    : ToolPage(kTemplate, parent),
       queryBox_(Item<QComboBox>(kQueryBox)),
       queryButton_(Item<QPushButton>(kQueryButton)),
       chooseServer_(Item<QCheckBox>(kChooseServer)),

@@ -29,6 +29,7 @@
 
 #include "app/OutputPane.h"
 #include "capture/CapturePage.h"
+#include "templates/ControlIds.h"
 
 namespace {
 
@@ -73,10 +74,10 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds)
     QApplication app(argc, argv);
     CapturePage page(nullptr);
     page.show();
-    auto* list = page.Item<QComboBox>(1013);
+    auto* list = page.Item<QComboBox>(CaptureControls::kAddressList);
     list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
-    page.Item<QLineEdit>(1022)->setText(QString::number(port));
-    page.Item<QPushButton>(1019)->click();
+    page.Item<QLineEdit>(CaptureControls::kPortBox)->setText(QString::number(port));
+    page.Item<QPushButton>(CaptureControls::kStartButton)->click();
     if (!page.Capturing()) {
         std::printf("printed 0 drops 0 stall_ms 0 (the capture could not be opened)\n");
         return 1;
@@ -92,7 +93,7 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds)
         if (text.size() > 200000) {
             const std::size_t at = text.rfind("PACKET No: ");
             printed = at == std::string::npos ? printed : std::atoll(text.c_str() + at + 11);
-            page.Item<QPushButton>(1020)->click();
+            page.Item<QPushButton>(CaptureControls::kClearButton)->click();
         }
     });
     timer.start(1);

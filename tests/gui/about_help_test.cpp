@@ -89,12 +89,12 @@ private slots:
     {
         auto about = Shown<AboutPage>(10);
         QVERIFY(about);
-        const QStringList info = about->Item<QLabel>(1053)->text().split(QLatin1Char('\n'));
+        const QStringList info = about->Item<QLabel>(AboutControls::kInfo)->text().split(QLatin1Char('\n'));
         QVERIFY2(info.contains(QStringLiteral("Version: 1.3 (BETA)")), qPrintable(info.join(QLatin1Char('|'))));
         QCOMPARE(info.mid(info.size() - 3),
                  (QStringList{"This Application is designed for network diagnosis and security auditing.", "",
                               "Email: quorlix@example.org"}));
-        QVERIFY(about->Item<QLabel>(1052)->text().startsWith(QStringLiteral("LICENCE:\n\t")));  // CR LF shows as LF
+        QVERIFY(about->Item<QLabel>(AboutControls::kLicence)->text().startsWith(QStringLiteral("LICENCE:\n\t")));  // CR LF shows as LF
         auto help = Shown(11);
         QVERIFY(help);
         for (ToolPage* page : {static_cast<ToolPage*>(about.get()), help.get()})
@@ -123,7 +123,7 @@ private slots:
 
         // The copy is reused, and written again once it has gone (say, a cleaner
         // emptied the temporary folder).
-        auto* help = page->Item<QPushButton>(1056);
+        auto* help = page->Item<QPushButton>(HelpControls::kHtmlHelpButton);
         help->click();
         QCOMPARE(recorder_.urls.last(), url);
         QVERIFY(QFile::remove(url.toLocalFile()));
@@ -131,10 +131,10 @@ private slots:
         QCOMPARE(recorder_.urls.size(), 3);
         const QString second = recorder_.urls.last().toLocalFile();
 
-        auto* website = page->Item<QPushButton>(1057);
+        auto* website = page->Item<QPushButton>(HelpControls::kWebsiteButton);
         QVERIFY(!website->isEnabled());
         QTest::mouseClick(website, Qt::LeftButton);
-        auto* email = page->Item<QPushButton>(1058);
+        auto* email = page->Item<QPushButton>(HelpControls::kEmailButton);
         QCOMPARE(email->text(), QStringLiteral("Email: quorlix@example.org"));
         QTest::mouseClick(email, Qt::LeftButton);
         QCOMPARE(recorder_.urls.size(), 4);
@@ -156,13 +156,13 @@ private slots:
             qputenv("TMPDIR", QFile::encodeName(dir.filePath(QStringLiteral("missing"))));
             page = Shown<HelpPage>(11);
             QVERIFY(page);
-            page->Item<QPushButton>(1056)->click();  // the copy goes nowhere else
+            page->Item<QPushButton>(HelpControls::kHtmlHelpButton)->click();  // the copy goes nowhere else
             QVERIFY(recorder_.urls.isEmpty());
         }
         // The offscreen platform opens nothing and says so, as a desktop without
         // a browser or a mail program does.
         cleanup();
-        for (int id : {1056, 1058}) {
+        for (int id : {HelpControls::kHtmlHelpButton, HelpControls::kEmailButton}) {
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("openDocument|openUrl")));
             page->Item<QPushButton>(id)->click();
         }

@@ -11,6 +11,8 @@
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
 
+using namespace Base64Controls;
+
 class Base64PageTest : public QObject {
     Q_OBJECT
 private slots:
@@ -26,10 +28,10 @@ private slots:
     {
         const QString original = QStringLiteral("Grüße aus Zürich: ünïcödé and plain ASCII, long enough for two lines.");
         clipboard_->setText(original);
-        click(kEncode);
+        click(kEncodeButton);
         clipboard_->setText(page_->Pane()->toPlainText());
-        click(kClear);
-        click(kDecode);
+        click(kClearButton);
+        click(kDecodeButton);
         QCOMPARE(PaneText(page_.get()), original.toStdString() + "\r\n");
         QCOMPARE(page_->Pane()->toPlainText(), original + QLatin1Char('\n'));
     }
@@ -42,13 +44,13 @@ private slots:
             QString clipboard;
             QByteArray written;
         } cases[] = {
-            {kEncode, QString(57, QLatin1Char('a')), line + "\r\n"},  // the encoder's line end, then the page's
-            {kDecode, QStringLiteral("QQBC"), "A\r\n"},  // ends at the zero byte
-            {kDecode, QStringLiteral("!!"), "\r\n"},
-            {kDecode, QStringLiteral("6Xg="), "\xe9x\r\n"},
+            {kEncodeButton, QString(57, QLatin1Char('a')), line + "\r\n"},  // the encoder's line end, then the page's
+            {kDecodeButton, QStringLiteral("QQBC"), "A\r\n"},  // ends at the zero byte
+            {kDecodeButton, QStringLiteral("!!"), "\r\n"},
+            {kDecodeButton, QStringLiteral("6Xg="), "\xe9x\r\n"},
         };
         for (const auto& c : cases) {
-            click(kClear);
+            click(kClearButton);
             clipboard_->setText(c.clipboard);
             click(c.button);
             QCOMPARE(PaneText(page_.get()), c.written.toStdString());
@@ -61,7 +63,7 @@ private slots:
     {
         page_->AppendOutput("kept\r\n");
         clipboard_->setText(QStringLiteral("abc"));
-        click(kEmpty);
+        click(kEmptyButton);
         QVERIFY(!clipboard_->mimeData() || !clipboard_->mimeData()->hasText());
         expectNoText();
 
@@ -84,12 +86,11 @@ private slots:
         QTest::keyClicks(page_->Pane(), QStringLiteral("my note"));
         page_->Pane()->moveCursor(QTextCursor::Start);
         clipboard_->setText(QStringLiteral("Man"));
-        click(kEncode);
+        click(kEncodeButton);
         QCOMPARE(page_->Pane()->toPlainText(), QStringLiteral("my noteTWFu\n"));
     }
 
 private:
-    static constexpr int kEncode = 1042, kDecode = 1043, kEmpty = 1046, kClear = 1020;
     QClipboard* const clipboard_ = QApplication::clipboard();
 
     void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
@@ -97,8 +98,8 @@ private:
     void expectNoText()
     {
         MessageRecorder recorder;
-        click(kEncode);
-        click(kDecode);
+        click(kEncodeButton);
+        click(kDecodeButton);
         QCOMPARE(recorder.Texts(), QStringList(2, QStringLiteral("No Text In Clipboard!")));
         for (const auto& message : recorder.Messages())
             QCOMPARE(message.kind, MessageKind::Warning);

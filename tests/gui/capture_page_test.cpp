@@ -14,6 +14,8 @@
 #include "support/FramePairSource.h"
 #include "support/GuiTest.h"
 
+using namespace CaptureControls;
+
 namespace {
 
 // What the next START opens, and what it was asked for.
@@ -66,25 +68,25 @@ private slots:
         MessageRecorder recorder;
         for (const char* port : {"", "0", "65536", "99999"}) {
             page_->Item<QLineEdit>(kPortBox)->setText(QString::fromLatin1(port));
-            click(kStart);
+            click(kStartButton);
         }
         QCOMPARE(recorder.Texts(), QStringList(4, "Invalid Port Number!\n\nPort Value Must Be From 1 To 65535."));
         QCOMPARE(recorder.Messages()[0].kind, MessageKind::Warning);
 
         ResetPrivilegeHints();
         page_->Item<QLineEdit>(kPortBox)->setText(QStringLiteral("80"));
-        click(kStart);  // not in the helper's group: the hint follows, once
+        click(kStartButton);  // not in the helper's group: the hint follows, once
         QTest::qWait(50);
-        click(kStart);
-        QVERIFY(WaitForCaption(page_->Item<QPushButton>(kStart), QStringLiteral("START")));
+        click(kStartButton);
+        QVERIFY(WaitForCaption(page_->Item<QPushButton>(kStartButton), QStringLiteral("START")));
         openWaits = true;  // the opening runs in the capture's task, and STOP ends its wait
         const int before = openings;
-        click(kStart);
-        click(kStop);
+        click(kStartButton);
+        click(kStopButton);
         QVERIFY(QTest::qWaitFor([&] { return openings > before; }));
         page_->Item<QComboBox>(kAddressList)->clear();
         nextSource = std::make_unique<FramePairSource>();
-        click(kStart);  // no address: never every interface
+        click(kStartButton);  // no address: never every interface
         QTest::qWait(50);
         const QString hint = PrivilegeHintText(PrivilegedOperation::Capture, PrivilegeFailure::HelperDenied);
         QCOMPARE(recorder.Texts().mid(4), QStringList({"Unable To Create Socket!", hint, "Unable To Create Socket!",
@@ -101,13 +103,13 @@ private slots:
     void clearThenReceiveErrorThenStop()
     {
         page_->Item<QComboBox>(kFormatList)->setCurrentIndex(1);
-        page_->Item<QCheckBox>(kInfoBox)->setChecked(false);
+        page_->Item<QCheckBox>(kPacketInfoBox)->setChecked(false);
         FramePairSource* pair = start();
         QCOMPARE(openedInterface, "lo");
         QCOMPARE(openedSettings.displayFormat, 1);
         QVERIFY(pair->Send(Udp("one")));
         QVERIFY(waitForPane(1));
-        click(kClear);
+        click(kClearButton);
         QCOMPARE(PaneText(page_.get()), "");
         QVERIFY(page_->Capturing());
         for (int id : kSettings)
@@ -122,7 +124,7 @@ private slots:
         QVERIFY(waitForPane(text.size()));
         QTest::qWait(50);
         QCOMPARE(caption(), QStringLiteral("STOP"));
-        click(kStop);
+        click(kStopButton);
         QCOMPARE(caption(), QStringLiteral("START"));
         for (int id : kSettings)
             QVERIFY(page_->Item<QWidget>(id)->isEnabled());
@@ -160,28 +162,29 @@ private slots:
         QCOMPARE(recorder.Texts()[1], recorder.Texts()[0]);
         QVERIFY(!boxInTaskCall);
 
-        click(kClear);
+        click(kClearButton);
         pair = start();
         QVERIFY(pair->Send(Udp("x")));
         QVERIFY(waitForPane(1));
         QVERIFY(PaneText(page_.get()).starts_with("PACKET No: 1\r\n"));
 
-        for (int id : {kClear, kStop}) {  // a full pane told after Clear Output, or after STOP, stops nothing
+        // A full pane told after Clear Output, or after STOP, stops nothing.
+        for (int id : {kClearButton, kStopButton}) {
             page_->Pane()->SetTextLimit(page_->Pane()->RawText().size() + 1);
             page_->Pane()->Append("xx");
             page_->Item<QPushButton>(id)->click();
             QTest::qWait(50);
-            QVERIFY(recorder.Texts().size() == 2 && page_->Capturing() == (id == kClear));
+            QVERIFY(recorder.Texts().size() == 2 && page_->Capturing() == (id == kClearButton));
         }
     }
 
 private:
-    static constexpr int kAddressList = 1013, kProtocolList = 1015, kDirectionList = 1016, kInfoBox = 1017,
-                         kStart = 1019, kStop = 1019, kClear = 1020, kFormatList = 1021, kPortBox = 1022;
-    static constexpr int kSettings[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kInfoBox, kFormatList};
+    static constexpr int kStopButton = kStartButton;  // one button, captioned STOP while capturing
+    static constexpr int kSettings[] = {kAddressList,   kPortBox,       kProtocolList,
+                                        kDirectionList, kPacketInfoBox, kFormatList};
 
     void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
-    QString caption() const { return page_->Item<QPushButton>(kStart)->text(); }
+    QString caption() const { return page_->Item<QPushButton>(kStartButton)->text(); }
 
     // Starts a capture on a new socket pair and gives the test its sending end.
     FramePairSource* start()
@@ -189,7 +192,7 @@ private:
         nextSource = std::make_unique<FramePairSource>();
         FramePairSource* pair = nextSource.get();
         const int before = openings;
-        click(kStart);
+        click(kStartButton);
         if (!QTest::qWaitFor([&] { return openings > before; }) || nextSource || caption() != QStringLiteral("STOP"))
             return nullptr;
         return pair;

@@ -21,15 +21,15 @@ class DnsPageTest : public QObject {
     // Presses QUERY with these texts and waits for the task to end.
     bool Query(const QString& server, const QString& name)
     {
-        Box(DnsQueryPage::kServerBox)->setEditText(server);
-        Box(DnsQueryPage::kNameBox)->setEditText(name);
-        Button(DnsQueryPage::kQueryButton)->click();
-        return WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY");
+        Box(DnsQueryControls::kServerBox)->setEditText(server);
+        Box(DnsQueryControls::kNameBox)->setEditText(name);
+        Button(DnsQueryControls::kQueryButton)->click();
+        return WaitForCaption(Button(DnsQueryControls::kQueryButton), "QUERY");
     }
     void Resolve(const QString& text)
     {
-        Box(DnsQueryPage::kNameBox)->setEditText(text);
-        Button(DnsQueryPage::kResolveButton)->click();
+        Box(DnsQueryControls::kNameBox)->setEditText(text);
+        Button(DnsQueryControls::kResolveButton)->click();
     }
 
 private slots:
@@ -40,13 +40,13 @@ private slots:
     {
         char server[50] = "";
         AddressToText(GetDefaultDnsServer(), server, sizeof server);
-        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), QString::fromLatin1(server));
+        QCOMPARE(Box(DnsQueryControls::kServerBox)->currentText(), QString::fromLatin1(server));
 
-        Box(DnsQueryPage::kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
-        Button(DnsQueryPage::kDefaultDnsButton)->click();
-        Button(DnsQueryPage::kDefaultDnsButton)->click();
-        QCOMPARE(Box(DnsQueryPage::kServerBox)->currentText(), QString::fromLatin1(server));
-        QCOMPARE(Items(DnsQueryPage::kServerBox), (QStringList{server, "ns.typed.test"}));
+        Box(DnsQueryControls::kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
+        Button(DnsQueryControls::kDefaultDnsButton)->click();
+        Button(DnsQueryControls::kDefaultDnsButton)->click();
+        QCOMPARE(Box(DnsQueryControls::kServerBox)->currentText(), QString::fromLatin1(server));
+        QCOMPARE(Items(DnsQueryControls::kServerBox), (QStringList{server, "ns.typed.test"}));
     }
 
     // An empty name does nothing at all; an empty server is refused after the
@@ -57,7 +57,7 @@ private slots:
         page->AppendOutput("before");
         QVERIFY(Query(QStringLiteral("127.0.0.1"), QString()));
         Resolve(QString());
-        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        QCOMPARE(Button(DnsQueryControls::kResolveButton)->text(), QStringLiteral("Resolve Name"));
         QCOMPARE(PaneText(page.get()), std::string("before"));
         QVERIFY(messages.Messages().empty());
 
@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(messages.Texts(), QStringList{"No Dns Server Specified!"});
         QCOMPARE(messages.Messages()[0].kind, MessageKind::Failure);
         QCOMPARE(PaneText(page.get()), std::string("before"));
-        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{"host1.example.test"});
+        QCOMPARE(Items(DnsQueryControls::kNameBox), QStringList{"host1.example.test"});
     }
 
     void overlongNameIsASocketErrorAfterTheBanner()
@@ -78,15 +78,15 @@ private slots:
 
         // The same name typed in capitals is asked and printed as typed, not as the history has it.
         QVERIFY(ShowExposed(page.get()));
-        Box(DnsQueryPage::kNameBox)->setEditText(QString());
-        Box(DnsQueryPage::kNameBox)->setFocus();
+        Box(DnsQueryControls::kNameBox)->setEditText(QString());
+        Box(DnsQueryControls::kNameBox)->setFocus();
         const std::string typed(256, 'A');
-        QTest::keyClicks(Box(DnsQueryPage::kNameBox), QString::fromStdString(typed));
-        Box(DnsQueryPage::kServerBox)->setFocus();
-        Button(DnsQueryPage::kQueryButton)->click();
-        QVERIFY(WaitForCaption(Button(DnsQueryPage::kQueryButton), "QUERY"));
+        QTest::keyClicks(Box(DnsQueryControls::kNameBox), QString::fromStdString(typed));
+        Box(DnsQueryControls::kServerBox)->setFocus();
+        Button(DnsQueryControls::kQueryButton)->click();
+        QVERIFY(WaitForCaption(Button(DnsQueryControls::kQueryButton), "QUERY"));
         QCOMPARE(PaneText(page.get()), "[DNS QUERY: " + typed + "]\r\n\r\n");
-        QCOMPARE(Items(DnsQueryPage::kNameBox), QStringList{QString::fromStdString(name)});
+        QCOMPARE(Items(DnsQueryControls::kNameBox), QStringList{QString::fromStdString(name)});
         QCOMPARE(page->DefaultButton(), nullptr);  // QUERY is a plain push button here
     }
 
@@ -97,11 +97,11 @@ private slots:
             {"127.0.0.1", "Resolving IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}};
         for (const auto& [text, pane] : cases) {
             Resolve(QLatin1String(text));
-            QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Stop"));
-            QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+            QCOMPARE(Button(DnsQueryControls::kResolveButton)->text(), QStringLiteral("Stop"));
+            QVERIFY(WaitForCaption(Button(DnsQueryControls::kResolveButton), "Resolve Name"));
             QCOMPARE(PaneText(page.get()), "Resolving: \r\n\r\n\t" + pane);
         }
-        QCOMPARE(Items(DnsQueryPage::kNameBox), (QStringList{"127.0.0.1", "localhost"}));
+        QCOMPARE(Items(DnsQueryControls::kNameBox), (QStringList{"127.0.0.1", "localhost"}));
         // Address or name by the first and last character only.
         QVERIFY(LooksLikeAddress("1abc2"));  // all ones, as inet_addr reads it
         QVERIFY(!LooksLikeAddress("1.2.3.4a"));
@@ -110,8 +110,8 @@ private slots:
     void stopCancelsTheLookupAndClosingIsQuiet()
     {
         Resolve(QStringLiteral("localhost"));
-        Button(DnsQueryPage::kResolveButton)->click();  // before the answer can arrive
-        QCOMPARE(Button(DnsQueryPage::kResolveButton)->text(), QStringLiteral("Resolve Name"));
+        Button(DnsQueryControls::kResolveButton)->click();  // before the answer can arrive
+        QCOMPARE(Button(DnsQueryControls::kResolveButton)->text(), QStringLiteral("Resolve Name"));
         const std::string expected = "Resolving: \r\n\r\n\tResolving Domain Name: localhost\r\n\r\n\tOperation Cancelled By User";
         QTest::qWait(300);  // the cancelled lookup reports nothing
         QCOMPARE(PaneText(page.get()), expected);
@@ -126,19 +126,19 @@ private slots:
         {
             MessageRecorder messages;
             Resolve(QStringLiteral("localhost"));
-            Button(DnsQueryPage::kQueryButton)->click();
+            Button(DnsQueryControls::kQueryButton)->click();
             QCOMPARE(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
             QCOMPARE(messages.Messages()[0].kind, MessageKind::Notice);
-            QCOMPARE(Button(DnsQueryPage::kQueryButton)->text(), QStringLiteral("QUERY"));
-            QVERIFY(WaitForCaption(Button(DnsQueryPage::kResolveButton), "Resolve Name"));
+            QCOMPARE(Button(DnsQueryControls::kQueryButton)->text(), QStringLiteral("QUERY"));
+            QVERIFY(WaitForCaption(Button(DnsQueryControls::kResolveButton), "Resolve Name"));
         }
 
         // The query task waits inside its message box; meanwhile Resolve Name is pressed.
         QString resolveCaption;
         MessageRecorder messages([&](const QString& text) {
             if (text == QLatin1String("No Dns Server Specified!")) {
-                Button(DnsQueryPage::kResolveButton)->click();
-                resolveCaption = Button(DnsQueryPage::kResolveButton)->text();
+                Button(DnsQueryControls::kResolveButton)->click();
+                resolveCaption = Button(DnsQueryControls::kResolveButton)->text();
             }
             return true;
         });

@@ -74,7 +74,7 @@ private slots:
     }
 
 private:
-    QComboBox* box() const { return page_->Item<QComboBox>(1034); }
+    QComboBox* box() const { return page_->Item<QComboBox>(NetInfoControls::kReportBox); }
 
     std::unique_ptr<NetInfoPage> page_;
 };

@@ -116,18 +116,23 @@ private slots:
 
     void mainWindowSwitchesPagesByClickAndByScreenReader()
     {
+        using namespace MainControls;
         MainWindow window(false);
         QVERIFY(ShowExposed(&window));
         QCOMPARE(window.windowTitle(), QStringLiteral("Quorlix:"));
         QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);  // announced as a window
         QCOMPARE(std::make_pair(frame->role(), frame->text(QAccessible::Name)),
                  std::make_pair(QAccessible::Window, QStringLiteral("Quorlix:")));
-        QVERIFY(!window.PageButton(1045)->isVisible());
-        const int pageIds[kPageCount] = {129, 130, 131, 132, 133, 134, 135, 145, 137, 139, 138, 151};
+        QVERIFY(!window.PageButton(kHiddenButton)->isVisible());
+        const int pageIds[kPageCount] = {
+            NetStatControls::kTemplate,   WhoisControls::kTemplate,   DnsQueryControls::kTemplate,
+            PingControls::kTemplate,      TraceControls::kTemplate,   CaptureControls::kTemplate,
+            TcpSocketControls::kTemplate, NetInfoControls::kTemplate, SmtpMailControls::kTemplate,
+            Base64Controls::kTemplate,    AboutControls::kTemplate,   HelpControls::kTemplate};
         for (int i = 0; i < kPageCount; ++i) {  // each page from its own template, beside the buttons
             QCOMPARE(window.Page(i)->findChild<QGroupBox*>()->title().toStdString(), LoadDialogTemplate(pageIds[i]).title);
             QVERIFY(window.rect().contains(window.Page(i)->geometry()));
-            QVERIFY(window.Page(i)->x() > window.PageButton(1033)->geometry().right());
+            QVERIFY(window.Page(i)->x() > window.PageButton(kNetStatButton)->geometry().right());
         }
         // Every control that a user can reach carries a name.
         for (QWidget* w : window.findChildren<QWidget*>()) {
@@ -147,11 +152,12 @@ private slots:
                     visible = i, ++count;
             return count == 1 && visible == CurrentPageIndex ? visible : -1;
         };
-        QVERIFY(window.PageButton(1033)->isChecked());
+        QVERIFY(window.PageButton(kNetStatButton)->isChecked());
         QCOMPARE(shown(), 0);
-        const std::pair<int, int> steps[] = {{1036, 3}, {1044, 11}, {1045, 11}, {1033, 0}, {1033, 0}};
+        const std::pair<int, int> steps[] = {
+            {kPingButton, 3}, {kHelpButton, 11}, {kHiddenButton, 11}, {kNetStatButton, 0}, {kNetStatButton, 0}};
         for (const auto& [id, page] : steps) {
-            if (id == 1045)
+            if (id == kHiddenButton)
                 window.PageButton(id)->click();  // hidden: no mouse reaches it
             else
                 QTest::mouseClick(window.PageButton(id), Qt::LeftButton);
@@ -160,15 +166,16 @@ private slots:
         }
         // A screen reader's Toggle acts like a click: on every page button, on "Choose Whois Server".
         for (int i = kPageCount - 1; i >= 0; --i) {
-            QVERIFY(Toggle(window.PageButton(1033 + i)));
+            QVERIFY(Toggle(window.PageButton(kNetStatButton + i)));
             QTRY_COMPARE(shown(), i);
         }
         ToolPage* whois = window.Page(1);
-        QVERIFY(Toggle(whois->Item<QCheckBox>(1059)));
-        QTRY_VERIFY(whois->Item<QComboBox>(1060)->isEnabled());
+        QVERIFY(Toggle(whois->Item<QCheckBox>(WhoisControls::kChooseServer)));
+        QTRY_VERIFY(whois->Item<QComboBox>(WhoisControls::kServerBox)->isEnabled());
         // A status line reads its text, not only its name (TCP Socket, Smtp Mail).
-        for (const int i : {6, 8}) {
-            auto* status = window.Page(i)->Item<QLabel>(1031);
+        for (const auto& [i, id] :
+             {std::pair{6, TcpSocketControls::kStatusLine}, std::pair{8, SmtpMailControls::kStatusLine}}) {
+            auto* status = window.Page(i)->Item<QLabel>(id);
             status->setText(QStringLiteral("Connected"));
             QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
             QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description),
@@ -178,8 +185,8 @@ private slots:
         // Enter and Escape on the window's own controls end the program.
         for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
             QVERIFY(ShowExposed(&window));
-            window.PageButton(1034)->setFocus();
-            QTest::keyClick(window.PageButton(1034), Qt::Key(key));
+            window.PageButton(kWhoisButton)->setFocus();
+            QTest::keyClick(window.PageButton(kWhoisButton), Qt::Key(key));
             QVERIFY(!window.isVisible());
         }
     }

@@ -22,10 +22,10 @@
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 
+using namespace CaptureControls;
+
 namespace {
 
-constexpr int kAddressList = 1013, kProtocolList = 1015, kDirectionList = 1016, kInfoBox = 1017, kStart = 1019,
-              kClear = 1020, kFormatList = 1021, kPortBox = 1022;
 constexpr std::uint16_t kPort = 5015;
 constexpr std::string_view kTwenty = "GET / HTTP/1.0\r\n\r\nxy";
 
@@ -68,18 +68,18 @@ protected:
         page_->Item<QLineEdit>(kPortBox)->setText(QString::number(port));
         page_->Item<QComboBox>(kProtocolList)->setCurrentIndex(protocol);
         page_->Item<QComboBox>(kDirectionList)->setCurrentIndex(direction);
-        page_->Item<QCheckBox>(kInfoBox)->setChecked(true);
+        page_->Item<QCheckBox>(kPacketInfoBox)->setChecked(true);
         page_->Item<QComboBox>(kFormatList)->setCurrentIndex(format);
         MessageRecorder recorder;
         g_opening = 0;
-        QTest::mouseClick(page_->Item<QPushButton>(kClear), Qt::LeftButton);
-        QTest::mouseClick(page_->Item<QPushButton>(kStart), Qt::LeftButton);
+        QTest::mouseClick(page_->Item<QPushButton>(kClearButton), Qt::LeftButton);
+        QTest::mouseClick(page_->Item<QPushButton>(kStartButton), Qt::LeftButton);
         if (!QTest::qWaitFor([&] { return g_opening != 0; }, 10000) || g_opening != 1)
             QTest::qWait(100);  // for its messages
         EXPECT_EQ(recorder.Texts(), QStringList()) << address;
         return g_opening == 1 && page_->Capturing();
     }
-    void Stop() { QTest::mouseClick(page_->Item<QPushButton>(kStart), Qt::LeftButton); }
+    void Stop() { QTest::mouseClick(page_->Item<QPushButton>(kStartButton), Qt::LeftButton); }
     // The pane once it holds size bytes, and a moment more for anything unexpected.
     std::string Pane(std::size_t size)
     {

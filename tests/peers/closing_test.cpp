@@ -28,6 +28,7 @@ struct Case {
     std::function<ToolPage*()> make;
     int box;  // where the name goes
 };
+static_assert(EchoToolPage::kQueryButton == DnsQueryControls::kQueryButton);  // QUERY on all three pages
 
 }  // namespace
 
@@ -40,17 +41,17 @@ TEST(ClosingPages, ATaskWaitingForTheResolverEndsAtOnce)
     const Case cases[] = {
         {"Ping", [] { return new PingPage(nullptr); }, EchoToolPage::kHostBox},
         {"Traceroute", [] { return new TracePage(nullptr); }, EchoToolPage::kHostBox},
-        {"DNS query", [] { return new DnsQueryPage(nullptr); }, DnsQueryPage::kServerBox},
+        {"DNS query", [] { return new DnsQueryPage(nullptr); }, DnsQueryControls::kServerBox},
     };
     MessageRecorder messages;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::unique_ptr<ToolPage> page(c.make());
         page->Item<QComboBox>(c.box)->setEditText(QStringLiteral("mute.quorlix.test"));
-        if (auto* name = page->Item<QComboBox>(DnsQueryPage::kNameBox); c.box == DnsQueryPage::kServerBox)
+        if (auto* name = page->Item<QComboBox>(DnsQueryControls::kNameBox); c.box == DnsQueryControls::kServerBox)
             name->setEditText(QStringLiteral("example.test"));
         const int asked = g_network->Server()->Queries();
-        page->Item<QPushButton>(1004)->click();
+        page->Item<QPushButton>(EchoToolPage::kQueryButton)->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return g_network->Server()->Queries() > asked; }, 5000));
 
         QElapsedTimer closing;

@@ -132,14 +132,14 @@ protected:
         page = std::make_unique<DnsQueryPage>(nullptr);
     }
 
-    QPushButton* QueryButton() { return page->Item<QPushButton>(DnsQueryPage::kQueryButton); }
+    QPushButton* QueryButton() { return page->Item<QPushButton>(DnsQueryControls::kQueryButton); }
 
     // Types the query as a user would and presses QUERY.
     void Start(const std::string& server, const std::string& name, const char* type)
     {
-        page->Item<QComboBox>(DnsQueryPage::kServerBox)->setEditText(QString::fromStdString(server));
-        page->Item<QComboBox>(DnsQueryPage::kNameBox)->setEditText(QString::fromStdString(name));
-        auto* types = page->Item<QComboBox>(DnsQueryPage::kTypeBox);
+        page->Item<QComboBox>(DnsQueryControls::kServerBox)->setEditText(QString::fromStdString(server));
+        page->Item<QComboBox>(DnsQueryControls::kNameBox)->setEditText(QString::fromStdString(name));
+        auto* types = page->Item<QComboBox>(DnsQueryControls::kTypeBox);
         types->setCurrentIndex(types->findText(QLatin1String(type)));
         QueryButton()->click();
     }

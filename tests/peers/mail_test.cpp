@@ -21,6 +21,7 @@
 #include "support/MailTestSink.h"
 #include "support/PrivateNameServer.h"
 #include "support/TempFiles.h"
+#include "templates/ControlIds.h"
 
 namespace {
 
@@ -242,9 +243,9 @@ protected:
         });
     }
     void TearDown() override { SetMessageHook(nullptr); }
-    QString Status() const { return page_->Item<QLabel>(SmtpMailPage::kStatusLine)->text(); }
-    QPushButton* SendButton() const { return page_->Item<QPushButton>(SmtpMailPage::kSendButton); }
-    QLineEdit* ToBox() const { return page_->Item<QLineEdit>(SmtpMailPage::kToBox); }
+    QString Status() const { return page_->Item<QLabel>(SmtpMailControls::kStatusLine)->text(); }
+    QPushButton* SendButton() const { return page_->Item<QPushButton>(SmtpMailControls::kSendButton); }
+    QLineEdit* ToBox() const { return page_->Item<QLineEdit>(SmtpMailControls::kToBox); }
     bool WaitStatus(const QString& text)
     {
         return QTest::qWaitFor([&] { return Status() == text && SendButton()->text() == "Send"; }, 10000);
@@ -279,7 +280,7 @@ TEST_F(MailPage, ToChecksConfirmationAndRemove)
         messages_.clear();
         answer_ = c.answer;
         ToBox()->setText(c.to);
-        page_->Item<QLineEdit>(SmtpMailPage::kSubjectBox)->setText(c.subject);
+        page_->Item<QLineEdit>(SmtpMailControls::kSubjectBox)->setText(c.subject);
         const auto gate = WorkerTask::threadGate;
         if (!c.threadStarts)
             WorkerTask::threadGate = [] { return false; };
@@ -291,10 +292,10 @@ TEST_F(MailPage, ToChecksConfirmationAndRemove)
         EXPECT_TRUE(ToBox()->isEnabled());
         EXPECT_EQ(Status(), "Idle");
     }
-    EXPECT_EQ(page_->Item<QPushButton>(SmtpMailPage::kChooseButton)->accessibleName(), "Choose attachment");
-    page_->Item<QLineEdit>(SmtpMailPage::kAttachmentBox)->setText("/etc/hostname");
-    page_->Item<QPushButton>(SmtpMailPage::kRemoveButton)->click();
-    EXPECT_TRUE(page_->Item<QLineEdit>(SmtpMailPage::kAttachmentBox)->text().isEmpty());
+    EXPECT_EQ(page_->Item<QPushButton>(SmtpMailControls::kChooseButton)->accessibleName(), "Choose attachment");
+    page_->Item<QLineEdit>(SmtpMailControls::kAttachmentBox)->setText("/etc/hostname");
+    page_->Item<QPushButton>(SmtpMailControls::kRemoveButton)->click();
+    EXPECT_TRUE(page_->Item<QLineEdit>(SmtpMailControls::kAttachmentBox)->text().isEmpty());
 }
 
 // Send and Cancel, two sends in a row, then closing the page while it waits
@@ -322,7 +323,7 @@ TEST_F(MailPage, SendCancelSendAgainAndClose)
 
     // The first one's ending never touches the second.
     ToBox()->setText("x@ok.test");
-    page_->Item<QPlainTextEdit>(SmtpMailPage::kMessageBox)->setPlainText("line one\n.line two");
+    page_->Item<QPlainTextEdit>(SmtpMailControls::kMessageBox)->setPlainText("line one\n.line two");
     for (int i = 1; i <= 2; ++i) {
         SendButton()->click();
         EXPECT_TRUE(WaitStatus("Mail Sent Successfully")) << Status().toStdString();

@@ -217,7 +217,7 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
             QTest::keyClick(page_->Pane(), Qt::Key_Down, Qt::ShiftModifier);
         const std::string before = PaneText(page_.get());
         MessageRecorder recorder(c.answer);
-        page_->Item<QPushButton>(NetStatPage::kKillButton)->click();
+        page_->Item<QPushButton>(NetStatControls::kKillButton)->click();
         ASSERT_EQ(recorder.Texts(), QStringList{c.message});
         EXPECT_EQ(recorder.Messages()[0].detail, c.detail);
         EXPECT_FALSE(page_->Refreshing());
@@ -235,9 +235,9 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
                               {"127.0.0.1:7004         127.0.0.1:7104", mapped_}}) {
         ASSERT_TRUE(CaretOn(line));
         MessageRecorder recorder([&](const QString&) { page_->RefreshConnections(); return Printed(); });
-        page_->Item<QPushButton>(NetStatPage::kKillButton)->click();
+        page_->Item<QPushButton>(NetStatControls::kKillButton)->click();
         ASSERT_EQ(recorder.Texts(), QStringList{"Kill Connection?"});
-        EXPECT_FALSE(page_->Item<QPushButton>(NetStatPage::kKillButton)->isEnabled());  // until its task ends
+        EXPECT_FALSE(page_->Item<QPushButton>(NetStatControls::kKillButton)->isEnabled());  // until its task ends
         ASSERT_TRUE(Printed());
         EXPECT_EQ(SocketError(pair.server), ECONNABORTED) << line;
         EXPECT_EQ(SocketError(pair.client), ECONNRESET);
@@ -277,8 +277,8 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
 // The period is read only when the box is checked; the refresh goes on while the page is hidden.
 TEST_F(NetStatPeerTest, AutoRefresh)
 {
-    auto* enabled = page_->Item<QCheckBox>(NetStatPage::kEnabledBox);
-    auto* seconds = page_->Item<QLineEdit>(NetStatPage::kSecondsBox);
+    auto* enabled = page_->Item<QCheckBox>(NetStatControls::kEnabledBox);
+    auto* seconds = page_->Item<QLineEdit>(NetStatControls::kSecondsBox);
     EXPECT_EQ(seconds->accessibleName(), QStringLiteral("Seconds"));
     EXPECT_EQ(page_->DefaultButton(), nullptr);
     for (auto [typed, shown, period] : {std::tuple{"", "1", 1000}, {"00", "1", 1000}, {"99", "99", 99000}}) {

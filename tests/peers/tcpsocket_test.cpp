@@ -41,10 +41,9 @@ extern "C" const char* __asan_default_options()
 }
 #endif
 
-namespace {
+using namespace TcpSocketControls;
 
-constexpr int kConnect = 1025, kListen = 1027, kClose = 1026, kHost = 1029, kPort = 1022, kSend = 1028,
-              kClear = 1020, kStatus = 1031;
+namespace {
 
 // A listener on a free port; Accept waits for the page to connect.
 struct Listener : QTcpServer {
@@ -93,19 +92,19 @@ class TcpSocketTest : public testing::Test {
 protected:
     void SetUp() override { page->show(); }
 
-    QString Status() const { return page->Item<QLabel>(kStatus)->text(); }
+    QString Status() const { return page->Item<QLabel>(kStatusLine)->text(); }
     bool WaitForStatus(const QString& text) { return QTest::qWaitFor([&] { return Status() == text; }, 5000); }
     void Press(int button, const QString& host, const QString& port)
     {
-        page->Item<QLineEdit>(kHost)->setText(host);
-        page->Item<QLineEdit>(kPort)->setText(port);
+        page->Item<QLineEdit>(kHostBox)->setText(host);
+        page->Item<QLineEdit>(kPortBox)->setText(port);
         Click(button);
     }
     void Click(int id) { page->Item<QPushButton>(id)->click(); }
     // Connects the page to listener and returns the peer's end.
     std::unique_ptr<QTcpSocket> Connected(Listener& listener, const QString& host = "127.0.0.1")
     {
-        Press(kConnect, host, listener.Port());
+        Press(kConnectButton, host, listener.Port());
         EXPECT_EQ(Status(), "Connecting...");
         auto peer = listener.Accept();
         EXPECT_TRUE(peer && WaitForStatus("Connected"));
@@ -141,7 +140,7 @@ protected:
             EXPECT_FALSE(dialog->isVisible());
             answered = true;
         });
-        Click(kSend);
+        Click(kSendButton);
         EXPECT_TRUE(answered);
     }
 
@@ -160,8 +159,8 @@ TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
     ASSERT_TRUE(WaitForPane("A.....B\r\nC\tD"));
     EXPECT_EQ(page->Pane()->toPlainText(), "A.....B\nC\tD");
 
-    Click(kConnect);  // ignored while connected
-    Click(kListen);
+    Click(kConnectButton);  // ignored while connected
+    Click(kListenButton);
     EXPECT_EQ(Status(), "Connected");
 
     SendText("first line\nsecond line");
@@ -172,7 +171,7 @@ TEST_F(TcpSocketTest, ConnectShowsWhatThePeerSendsAndSendsTypedText)
     EXPECT_TRUE(messages.Texts().isEmpty());
 
     // Clear Output empties the pane; later data starts it afresh.
-    Click(kClear);
+    Click(kClearButton);
     EXPECT_EQ(Pane(), "");
     peer->write("after\r\n");
     ASSERT_TRUE(WaitForPane("after\r\n"));
@@ -203,7 +202,7 @@ TEST_F(TcpSocketTest, PeerClosingShowsEverythingThenClosedAndConnectWorksAgain)
     EXPECT_EQ(Status(), "Connected");
 
     // Close on our side: the peer sees the end, the status says Closed.
-    Click(kClose);
+    Click(kCloseButton);
     EXPECT_EQ(Status(), "Closed");
     EXPECT_EQ(Receive(*peer, 1), "");
     EXPECT_EQ(peer->state(), QAbstractSocket::UnconnectedState);
@@ -212,10 +211,10 @@ TEST_F(TcpSocketTest, PeerClosingShowsEverythingThenClosedAndConnectWorksAgain)
 TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
 {
     const quint16 port = Listener().serverPort();  // free a moment ago
-    Press(kListen, "", QString::number(port));
+    Press(kListenButton, "", QString::number(port));
     EXPECT_EQ(Status(), "Listening...");
-    Click(kConnect);  // ignored while listening
-    Click(kListen);
+    Click(kConnectButton);  // ignored while listening
+    Click(kListenButton);
     EXPECT_EQ(Status(), "Listening...");
 
     SendText("welcome");  // goes to the peer that comes
@@ -243,22 +242,22 @@ TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
 // connection meets later shows in the status line.
 TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
 {
-    Click(kClose);  // nothing to close: the status says Closed again
-    Click(kSend);   // nothing to send on: no dialog
+    Click(kCloseButton);  // nothing to close: the status says Closed again
+    Click(kSendButton);   // nothing to send on: no dialog
     EXPECT_EQ(Status(), "Closed");
 
     const struct { int button; const char *host, *port, *message; } boxes[] = {
-        {kConnect, "", "0", "Invalid Host!"},
-        {kConnect, "127.0.0.1", "0", "Invalid Port!"},
-        {kConnect, "127.0.0.1", "65536", "Invalid Port!"},
-        {kConnect, "127.0.0.1", "", "Invalid Port!"},
-        {kConnect, "127.0.0.1", "8o", "Invalid Port!"},
-        {kListen, "", "99999999999999999999", "Invalid Port!"},
+        {kConnectButton, "", "0", "Invalid Host!"},
+        {kConnectButton, "127.0.0.1", "0", "Invalid Port!"},
+        {kConnectButton, "127.0.0.1", "65536", "Invalid Port!"},
+        {kConnectButton, "127.0.0.1", "", "Invalid Port!"},
+        {kConnectButton, "127.0.0.1", "8o", "Invalid Port!"},
+        {kListenButton, "", "99999999999999999999", "Invalid Port!"},
     };
     for (const auto& c : boxes) {
         SCOPED_TRACE(std::string(c.host) + ":" + c.port);
-        const int box = c.message == std::string_view("Invalid Host!") ? kHost : kPort;
-        page->Item<QLineEdit>(box == kHost ? kPort : kHost)->setFocus();
+        const int box = c.message == std::string_view("Invalid Host!") ? kHostBox : kPortBox;
+        page->Item<QLineEdit>(box == kHostBox ? kPortBox : kHostBox)->setFocus();
         const size_t before = messages.Messages().size();
         Press(c.button, c.host, c.port);
         ASSERT_EQ(messages.Messages().size(), before + 1);
@@ -273,8 +272,8 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
     close(lowestFree);
     const rlimit none{rlim_t(lowestFree), limits.rlim_max};
     setrlimit(RLIMIT_NOFILE, &none);
-    Press(kConnect, "127.0.0.1", "1");
-    Press(kListen, "", "1");
+    Press(kConnectButton, "127.0.0.1", "1");
+    Press(kListenButton, "", "1");
     setrlimit(RLIMIT_NOFILE, &limits);
     EXPECT_EQ(messages.Texts().mid(messages.Texts().size() - 2),
               QStringList({"Unable To Create Socket!", "Unable To Create Socket!"}));
@@ -286,11 +285,11 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
 
     // An address that cannot be reached at once; a name that is not known
     // (asked of the test's name server, so only as root).
-    Press(kConnect, "255.255.255.255", "9");
+    Press(kConnectButton, "255.255.255.255", "9");
     ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
     EXPECT_FALSE(page->Socket().Valid());
     if (g_network->Server()) {
-        Press(kConnect, "no-such-host.quorlix.test", "80");
+        Press(kConnectButton, "no-such-host.quorlix.test", "80");
         EXPECT_EQ(Status(), "Connecting...");
         ASSERT_TRUE(WaitForStatus("Unable To Connect To Host!"));
         EXPECT_FALSE(page->Socket().Valid());
@@ -298,12 +297,12 @@ TEST_F(TcpSocketTest, FailuresAreReportedInTheOrderOfChecks)
     }
 
     Listener listener;
-    Press(kListen, "", listener.Port());  // a port in use
+    Press(kListenButton, "", listener.Port());  // a port in use
     EXPECT_EQ(Status(), "Unable To Listen!");
     EXPECT_FALSE(page->Socket().Valid());
 
     const quint16 closedPort = Listener().serverPort();  // free a moment ago
-    Press(kConnect, "127.0.0.1", QString::number(closedPort));  // refused
+    Press(kConnectButton, "127.0.0.1", QString::number(closedPort));  // refused
     ASSERT_TRUE(WaitForStatus("Socket Error. Connection Closed."));
     EXPECT_FALSE(page->Socket().Valid());
 
@@ -326,11 +325,11 @@ TEST_F(TcpSocketTest, ClosedDuringTheLookup)
     if (!g_network->Server())
         GTEST_SKIP() << "needs root: the lookup is kept inside a network namespace of the test";
     Listener listener;
-    Press(kConnect, "slow.quorlix.test", listener.Port());
+    Press(kConnectButton, "slow.quorlix.test", listener.Port());
     EXPECT_EQ(Status(), "Connecting...");
-    Click(kConnect);  // ignored while connecting
+    Click(kConnectButton);  // ignored while connecting
     QTest::qWait(100);
-    Click(kClose);
+    Click(kCloseButton);
     EXPECT_EQ(Status(), "Closed");
     QTest::qWait(kSlowAnswerMs + 400);
     EXPECT_EQ(Status(), "Closed");

@@ -173,18 +173,18 @@ protected:
     // Unchecks "Choose Whois Server" for nullopt.
     void ChooseServer(const std::optional<QString>& server)
     {
-        auto* check = page_.Item<QCheckBox>(1059);
+        auto* check = page_.Item<QCheckBox>(WhoisControls::kChooseServer);
         if (check->isChecked() != server.has_value())
             check->click();
-        page_.Item<QComboBox>(1060)->setEditText(server.value_or(QString()));
+        page_.Item<QComboBox>(WhoisControls::kServerBox)->setEditText(server.value_or(QString()));
     }
     void Query(const QString& text)
     {
-        page_.Item<QComboBox>(1009)->setEditText(text);
+        page_.Item<QComboBox>(WhoisControls::kQueryBox)->setEditText(text);
         Button()->click();
         ASSERT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
     }
-    QPushButton* Button() { return page_.Item<QPushButton>(1004); }
+    QPushButton* Button() { return page_.Item<QPushButton>(WhoisControls::kQueryButton); }
 
     std::optional<WhoisTestServer> registry_, rwhois_;
     WhoisPage page_;
@@ -221,7 +221,7 @@ TEST_F(WhoisPageTest, DomainQueries)
         EXPECT_EQ(messages_.Texts().mid(before), c.message.isEmpty() ? QStringList() : QStringList{c.message});
     }
     // Typed in other letters than the history's entry, the name is sent as typed.
-    auto* box = page_.Item<QComboBox>(1009);
+    auto* box = page_.Item<QComboBox>(WhoisControls::kQueryBox);
     EXPECT_GE(box->findText(QStringLiteral("example.test"), Qt::MatchFixedString | Qt::MatchCaseSensitive), 0);
     ASSERT_TRUE(ShowExposed(&page_));
     box->setEditText(QString());
@@ -264,7 +264,7 @@ TEST_F(WhoisPageTest, StopPrintsNothing)
     ChooseServer(QStringLiteral("127.0.0.1"));
     Query(QStringLiteral("before.test"));
     registry_->TakeReceived();
-    page_.Item<QComboBox>(1009)->setEditText(QStringLiteral("stall.test"));
+    page_.Item<QComboBox>(WhoisControls::kQueryBox)->setEditText(QStringLiteral("stall.test"));
     Button()->click();
     EXPECT_EQ(Button()->text(), QStringLiteral("STOP"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !registry_->TakeReceived().empty(); }));

@@ -8,6 +8,7 @@
 
 #include "app/DialogTemplate.h"
 #include "app/MessageBox.h"
+#include "templates/ControlIds.h"  // the pages' control ids, for the tests that drive them
 
 class QAbstractButton;
 class QComboBox;
