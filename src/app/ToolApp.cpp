@@ -2,22 +2,18 @@
 
 #include <sys/socket.h>
 #include <netinet/in.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <memory>
 
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
+#include "os/Fd.h"
 #include "platform/IcmpLibrary.h"
 
 bool SocketsAvailable()
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    return Fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)).Valid();
 }
 
 int ToolApp::InitInstance(int& argc, char** argv)

@@ -7,10 +7,8 @@
 #include <deque>
 #include <system_error>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include "app/ToolPage.h"
+#include "os/Waker.h"
 
 // A task's calls travel to the user-interface thread through a queue of our
 // own, guarded by a std::mutex, with an eventfd watched by a QSocketNotifier to
@@ -32,21 +30,14 @@ struct TaskContext::State {
     bool abandoned = false;  // set on the user-interface thread only
     int uiCalls = 0;         // calls on the user-interface thread's stack; that thread only
     bool finished = false;
-    int wakeFd = -1;
-
-    ~State()
-    {
-        if (wakeFd >= 0)
-            close(wakeFd);
-    }
+    Waker wake;
 
     // On the user-interface thread: carries out the calls queued so far, in
     // order. Calls queued meanwhile wait for the next turn of the event loop,
     // so a task that calls in a tight loop never starves its input and paints.
     void Drain()
     {
-        std::uint64_t count;
-        [[maybe_unused]] auto n = read(wakeFd, &count, sizeof count);
+        wake.Clear();
         std::size_t queued;
         {
             std::lock_guard lock(mutex);
@@ -98,8 +89,7 @@ bool TaskContext::RunOnUi(const std::function<void()>& fn)
     if (state_->abandoned)
         return false;
     state_->queue.push_back(call);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(state_->wakeFd, &one, sizeof one);
+    state_->wake.Signal();
     state_->changed.wait(lock, [&] { return call->done || (state_->abandoned && !call->running); });
     return call->ran;
 }
@@ -149,10 +139,9 @@ bool WorkerTask::Start(ToolPage* page, Job job)
 {
     if (threadGate && !threadGate())
         return false;
-    state_->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (state_->wakeFd < 0)
+    if (!state_->wake.Valid())
         return false;
-    wake_ = std::make_unique<QSocketNotifier>(state_->wakeFd, QSocketNotifier::Read);
+    wake_ = std::make_unique<QSocketNotifier>(state_->wake.Fd(), QSocketNotifier::Read);
     QObject::connect(wake_.get(), &QSocketNotifier::activated, page, [state = state_] { state->Drain(); });
     try {
         thread_ = std::thread([state = state_, page, job = std::move(job)] {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 
 class QSocketNotifier;
 class ToolPage;

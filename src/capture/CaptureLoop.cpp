@@ -1,8 +1,5 @@
 #include "capture/CaptureLoop.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -11,8 +8,9 @@
 #include <thread>
 
 #include "capture/CapturePrinter.h"
-#include "platform/CancelToken.h"
-#include "platform/PollWait.h"
+#include "os/CancelToken.h"
+#include "os/PollWait.h"
+#include "os/Waker.h"
 
 namespace {
 
@@ -24,16 +22,11 @@ constexpr int kWaitSliceMs = 60'000;
 // Fd() is readable while there is something to take.
 class CaptureRelay {
 public:
-    CaptureRelay() : ready_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~CaptureRelay()
-    {
-        if (ready_ >= 0)
-            close(ready_);
-    }
+    CaptureRelay() = default;
     CaptureRelay(const CaptureRelay&) = delete;
     CaptureRelay& operator=(const CaptureRelay&) = delete;
 
-    int Fd() const { return ready_; }
+    int Fd() const { return ready_.Fd(); }
 
     // Reader: holds a batch, waiting while too much is held; false once the
     // taker has left.
@@ -62,8 +55,7 @@ public:
     {
         text.clear();
         std::lock_guard lock(mutex_);
-        std::uint64_t count;
-        [[maybe_unused]] auto n = read(ready_, &count, sizeof count);
+        ready_.Clear();
         while (!held_.empty() && (text.empty() || text.size() + held_.front().size() <= kCaptureHandOverBytes)) {
             text += held_.front();
             heldBytes_ -= held_.front().size();
@@ -84,13 +76,9 @@ public:
     }
 
 private:
-    void Signal()
-    {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = write(ready_, &one, sizeof one);
-    }
+    void Signal() { ready_.Signal(); }
 
-    int ready_;
+    Waker ready_;
     std::mutex mutex_;
     std::condition_variable roomy_;
     std::deque<std::string> held_;

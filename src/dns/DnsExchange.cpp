@@ -5,32 +5,16 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
 #include "dns/DnsMessage.h"
-#include "platform/PollWait.h"
-#include "platform/SocketIo.h"
+#include "os/Fd.h"
+#include "os/PollWait.h"
+#include "os/SocketIo.h"
 
 namespace {
-
-class SocketFd {
-public:
-    explicit SocketFd(int fd) : fd_(fd) {}
-    ~SocketFd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    SocketFd(const SocketFd&) = delete;
-    SocketFd& operator=(const SocketFd&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Waits for the first datagram and receives it into reply; its length, or -1
 // when the wait ends without one (time-out, cancel, a receive error or a
@@ -61,7 +45,7 @@ long ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelTok
 long ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query, std::uint8_t* reply,
                      std::size_t size, const CancelToken* token, std::chrono::steady_clock::time_point deadline)
 {
-    SocketFd sock(OpenTcpSocket());
+    Fd sock(OpenTcpSocket());
     if (sock.Get() < 0 || ConnectWithin(sock.Get(), server, token, deadline) != WaitResult::Ready)
         return -1;
     std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
@@ -88,7 +72,7 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
     const std::int32_t capacity = request->count;
     request->count = 0;
 
-    SocketFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
     if (sock.Get() < 0)
         return -2;
     sockaddr_in local{};

@@ -3,9 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -15,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
+#include "os/Waker.h"
 #include "platform/ResolvConf.h"
 
 std::uint32_t LookupHostAddress(const char* text)
@@ -52,14 +51,9 @@ namespace {
 // both are done with it.
 struct PendingLookup {
     std::string name;
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once address is written
+    Waker ready;  // signalled once address is written
     std::atomic<bool> done{false};
     std::uint32_t address = 0;
-    ~PendingLookup()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
 };
 
 }  // namespace
@@ -70,20 +64,19 @@ std::uint32_t ResolveHostName(const char* name, const CancelToken* token, std::c
         return ResolveHostName(name);
     auto lookup = std::make_shared<PendingLookup>();
     lookup->name = name;
-    if (lookup->fd < 0)
+    if (!lookup->ready.Valid())
         return ResolveHostName(name);
     try {
         std::thread([lookup] {
             lookup->address = ResolveHostName(lookup->name.c_str());
             lookup->done.store(true, std::memory_order_release);
-            const std::uint64_t one = 1;
-            [[maybe_unused]] auto n = write(lookup->fd, &one, sizeof one);
+            lookup->ready.Signal();
         }).detach();
     } catch (const std::system_error&) {
         return ResolveHostName(name);
     }
     for (;;) {
-        switch (WaitForFd(lookup->fd, POLLIN, token, deadline)) {
+        switch (WaitForFd(lookup->ready.Fd(), POLLIN, token, deadline)) {
         case WaitResult::Ready:
             if (lookup->done.load(std::memory_order_acquire))
                 return lookup->address;

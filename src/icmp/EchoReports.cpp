@@ -4,7 +4,7 @@
 
 #include "dns/HostAddress.h"
 #include "icmp/IcmpEcho.h"
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 
 // Where one send operation reports: the page's status line, or a test.
 class MailSink {

@@ -12,6 +12,7 @@
 
 #include "base64/Base64.h"
 #include "mail/MailOperation.h"
+#include "os/Fd.h"
 
 namespace {
 
@@ -133,15 +134,11 @@ bool AppendAttachment(const std::string& path, MailOperation& operation, std::st
     message += "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n";
 
     // A FIFO or device picked in the chooser would block an ordinary open.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    const Fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file.Valid())
         return Fail(operation, kOpenFailedText);
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { close(fd); }
-    } closer{fd};
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Fail(operation, kOpenFailedText);
     const std::int64_t size = st.st_size;
     if (size < 1)
@@ -159,7 +156,7 @@ bool AppendAttachment(const std::string& path, MailOperation& operation, std::st
     if (operation.CancelRequested())
         return Cancelled(operation);
     operation.Sink().ShowStatus("Encoding Attachment...");
-    return EncodeFile(fd, size, operation, message, start, capacity);
+    return EncodeFile(file.Get(), size, operation, message, start, capacity);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -14,10 +13,10 @@
 #include "dns/HostAddress.h"
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
+#include "os/CancelToken.h"
+#include "os/PollWait.h"
+#include "os/SocketIo.h"
 #include "platform/ByteReader.h"
-#include "platform/CancelToken.h"
-#include "platform/PollWait.h"
-#include "platform/SocketIo.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -82,7 +81,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     // also: a second code that counts as the required one.
     auto command = [&](const std::string& text, int timeoutMs, int stage, int required, int also = 0) {
         if (!text.empty()) {
-            if (const int sent = Send(connection.fd, text, WaitToken(operation, stage)); sent != 0)
+            if (const int sent = Send(connection.fd.Get(), text, WaitToken(operation, stage)); sent != 0)
                 return sent;
         }
         const int code = ReadSmtpReply(connection, timeoutMs, progress, stage, operation);
@@ -111,7 +110,7 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     std::int64_t position = 0;
     while ((position = NextMessageLine(message, static_cast<std::size_t>(position), batch)) > 0) {
         if (batch.size() >= kSmtpSendBatch) {
-            if (const int sent = Send(connection.fd, batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
+            if (const int sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
                 return sent;
             batch.clear();
         }
@@ -121,12 +120,12 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     if (position < 0)
         return SmtpLineTooLong;
     batch += "\r\n.\r\n";
-    if (const int sent = Send(connection.fd, batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
+    if (const int sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
         return sent;
     operation.committed = true;
     if (int r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250))
         return r;
-    if (Send(connection.fd, "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
+    if (Send(connection.fd.Get(), "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
         ReadSmtpReply(connection, kQuitTimeoutMs, progress, MailStageClosing, operation);
     return SmtpSent;
 }
@@ -212,10 +211,10 @@ int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn prog
             return -1;
         }
         const auto slice = WaitEnd(std::chrono::milliseconds(kPollSliceMs), deadline);
-        switch (WaitForFd(connection.fd, POLLIN, &token, slice)) {
+        switch (WaitForFd(connection.fd.Get(), POLLIN, &token, slice)) {
         case WaitResult::Ready: {
             char buffer[4096];
-            const ssize_t n = recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            const ssize_t n = recv(connection.fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
             if (n > 0)
                 connection.pending.append(buffer, static_cast<std::size_t>(n));
             else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
@@ -328,8 +327,8 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
     if (!Progress(progress, MailStagePreparing, 0, operation))
         return SmtpCancelled;
     SmtpConnection connection;
-    connection.fd = OpenTcpSocket();
-    if (connection.fd < 0)
+    connection.fd.Reset(OpenTcpSocket());
+    if (!connection.fd.Valid())
         return report(SmtpNoSocket);
     bool connected = false;
     int result = SmtpCancelled;
@@ -338,17 +337,16 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
         if (address == 0 || address == 0xFFFFFFFFu)
             result = SmtpConnectFailed;
         else
-            result = Connect(connection.fd, address, port ? port : kSmtpPort, operation.Token());
+            result = Connect(connection.fd.Get(), address, port ? port : kSmtpPort, operation.Token());
         connected = result == 0;
         if (connected)
             result = RunDialogue(connection, recipient, sender, message, progress, operation);
     }
     if (result == SmtpCancelled && connected) {
-        if (Send(connection.fd, "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
+        if (Send(connection.fd.Get(), "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
             ReadSmtpReply(connection, kResetTimeoutMs, nullptr, 0, operation);
     }
     report(result);
-    close(connection.fd);
     return result;
 }
 

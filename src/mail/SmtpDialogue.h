@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/Fd.h"
+
 class MailOperation;
 struct MailFields;
 
@@ -50,7 +52,7 @@ using MailProgressFn = bool (*)(int stage, std::int64_t value, MailOperation& op
 
 // An open connection to an exchanger and the bytes read past the last reply.
 struct SmtpConnection {
-    int fd = -1;
+    Fd fd;
     std::string pending;
 };
 

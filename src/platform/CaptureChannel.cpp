@@ -8,13 +8,13 @@
 #include <netinet/ip.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/PollWait.h"
+#include "os/Fd.h"
+#include "os/PollWait.h"
 
 namespace {
 
@@ -26,14 +26,12 @@ constexpr int kEndReportMs = 2000;
 
 bool IsLoopbackInterface(const std::string& interfaceName)
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const Fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid())
         return false;
     ifreq request{};
     std::strncpy(request.ifr_name, interfaceName.c_str(), IFNAMSIZ - 1);
-    const bool loopback = ioctl(fd, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_LOOPBACK);
-    close(fd);
-    return loopback;
+    return ioctl(fd.Get(), SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_LOOPBACK);
 }
 
 int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSettings& settings, int& error)
@@ -43,8 +41,8 @@ int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSetti
         error = ENODEV;
         return -1;
     }
-    int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    Fd fd(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) {
         error = errno;
         return -1;
     }
@@ -61,24 +59,22 @@ int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSetti
     // net.core.rmem_max only with CAP_NET_ADMIN, as root has; else, as in the
     // helper, which keeps only CAP_NET_RAW for a capture, as much as the limit
     // allows.
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
+    if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+        setsockopt(fd.Get(), SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
+        bind(fd.Get(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+        getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
         error = errno;
-        close(fd);
         return -1;
     }
     if (bound.sll_family != AF_PACKET || bound.sll_protocol != htons(ETH_P_ALL) || bound.sll_ifindex != int(index)) {
         error = EPROTO;
-        close(fd);
         return -1;
     }
-    PacketDrops(fd);  // counts start now
+    PacketDrops(fd.Get());  // counts start now
     error = 0;
-    return fd;
+    return fd.Release();
 }
 
 long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size)
@@ -121,8 +117,8 @@ bool CaptureChannel::Open(const std::string& interfaceName, const CaptureFilterS
     ended_ = false;
     loopback_ = IsLoopbackInterface(interfaceName);
     if (HoldsCapability(CAP_NET_RAW)) {
-        socket_ = OpenPacketCapture(interfaceName, settings, error_);
-        return socket_ >= 0;
+        socket_.Reset(OpenPacketCapture(interfaceName, settings, error_));
+        return socket_.Valid();
     }
     NetcapRequest request;
     request.kind = NetcapKind::Capture;
@@ -137,23 +133,23 @@ bool CaptureChannel::Open(const std::string& interfaceName, const CaptureFilterS
     session_ = OpenNetcapSession(request, token);
     failure_ = session_.failure;
     error_ = session_.error;
-    return session_.fd >= 0;
+    return session_.fd.Valid();
 }
 
 int CaptureChannel::Fd() const
 {
-    return socket_ >= 0 ? socket_ : session_.fd;
+    return socket_.Valid() ? socket_.Get() : session_.fd.Get();
 }
 
 long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size)
 {
-    if (socket_ >= 0)
-        return ReadPacketFrame(socket_, loopback_, buffer, size);
-    if (session_.fd < 0 || ended_ || !buffer)
+    if (socket_.Valid())
+        return ReadPacketFrame(socket_.Get(), loopback_, buffer, size);
+    if (!session_.fd.Valid() || ended_ || !buffer)
         return -1;
     std::uint8_t message[1 + kCaptureFrameMax + 1];
     for (;;) {
-        long n = ReceiveNetcapMessage(session_.fd, message, sizeof message);
+        long n = ReceiveNetcapMessage(session_.fd.Get(), message, sizeof message);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
         if (n >= 2 && n <= long(1 + kCaptureFrameMax) && message[0] == kNetcapFrame) {
@@ -173,23 +169,22 @@ long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size)
 
 std::uint32_t CaptureChannel::Drops()
 {
-    if (socket_ >= 0)
-        drops_ += PacketDrops(socket_);
+    if (socket_.Valid())
+        drops_ += PacketDrops(socket_.Get());
     return drops_;
 }
 
 void CaptureChannel::Close()
 {
-    if (socket_ >= 0) {
+    if (socket_.Valid()) {
         Drops();
-        close(socket_);
-        socket_ = -1;
+        socket_.Reset();
     }
-    if (session_.fd >= 0) {
-        if (!ended_ && send(session_.fd, kNetcapStop.data(), kNetcapStop.size(), MSG_NOSIGNAL) > 0) {
+    if (session_.fd.Valid()) {
+        if (!ended_ && send(session_.fd.Get(), kNetcapStop.data(), kNetcapStop.size(), MSG_NOSIGNAL) > 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndReportMs);
             std::uint8_t frame[kCaptureFrameMax];
-            while (!ended_ && WaitForFd(session_.fd, POLLIN, nullptr, deadline) == WaitResult::Ready)
+            while (!ended_ && WaitForFd(session_.fd.Get(), POLLIN, nullptr, deadline) == WaitResult::Ready)
                 ReadFrame(frame, sizeof frame);
         }
         CloseNetcapSession(session_);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture/CaptureFilter.h"
+#include "os/Fd.h"
 #include "platform/NetcapClient.h"
 
 class CancelToken;
@@ -61,7 +62,7 @@ public:
     void Close();
 
 private:
-    int socket_ = -1;  // own packet socket
+    ::Fd socket_;  // own packet socket
     bool loopback_ = false;
     NetcapSession session_;
     bool ended_ = false;

@@ -16,12 +16,13 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "os/PollWait.h"
 #include "platform/ByteReader.h"
 #include "platform/NetcapClient.h"
 #include "platform/IcmpLibrary.h"
-#include "platform/PollWait.h"
 #include "platform/ThreadCancel.h"
 
 namespace {
@@ -80,6 +81,7 @@ struct EchoSocket {
     std::uint16_t identifier = 0;
     NetcapSession helper;        // the helper's echo session, when fd is its socket pair
     std::uint32_t serial = 0;
+    Fd own;                      // fd when it is not the helper's
 };
 
 std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes)
@@ -129,7 +131,7 @@ void WriteRecord(void* reply, std::uint32_t replySize, const IcmpAnswer& answer,
 
 IcmpHandle Wrap(int fd, bool datagram)
 {
-    auto* s = new EchoSocket{fd, datagram, RandomU16(), {}, 0};
+    auto* s = new EchoSocket{fd, datagram, RandomU16(), {}, 0, Fd(fd)};
     return reinterpret_cast<IcmpHandle>(s);
 }
 
@@ -162,12 +164,12 @@ IcmpHandle EchoOpen()
     if (fd >= 0)
         return WrapRaw(fd);
     NetcapSession session = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, ThreadCancelToken());
-    if (session.fd < 0) {
+    if (!session.fd.Valid()) {
         // An answer other than EPERM (no capability) is the helper failing.
         t_openFailure = session.failure == PrivilegeFailure::None ? PrivilegeFailure::HelperFailed : session.failure;
         return kInvalidIcmpHandle;
     }
-    auto* s = new EchoSocket{session.fd, false, 0, session, 0};
+    auto* s = new EchoSocket{session.fd.Get(), false, 0, std::move(session), 0, {}};
     return reinterpret_cast<IcmpHandle>(s);
 }
 
@@ -176,10 +178,8 @@ int EchoClose(IcmpHandle handle)
     EchoSocket* s = Unwrap(handle);
     if (!s)
         return 0;
-    if (s->helper.fd >= 0)
+    if (s->helper.fd.Valid())
         CloseNetcapSession(s->helper);
-    else
-        close(s->fd);
     delete s;
     return 1;
 }
@@ -301,7 +301,7 @@ std::uint32_t EchoSend(IcmpHandle handle, std::uint32_t destination, const void*
     EchoSocket* s = Unwrap(handle);
     if (!s || !replyBuffer || replySize < sizeof(IcmpEchoReply) || (requestSize > 0 && !requestData))
         return 0;
-    if (s->helper.fd >= 0)
+    if (s->helper.fd.Valid())
         return SendThroughHelper(*s, destination, requestData, requestSize, options, replyBuffer, replySize,
                                  timeoutMs);
     ApplyOptions(s->fd, options);

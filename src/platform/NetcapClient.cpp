@@ -14,8 +14,9 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
 
 extern char** environ;
 
@@ -79,7 +80,7 @@ long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size)
         for (std::size_t i = 0; i < count; ++i) {
             int one;
             std::memcpy(&one, CMSG_DATA(c) + i * sizeof(int), sizeof one);
-            close(one);
+            const Fd unwanted(one);
         }
     }
     if (carried || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))) {
@@ -122,19 +123,19 @@ NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken*
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return session;
+    Fd program(pair[0]), helper(pair[1]);
 
     // posix_spawn, not fork: the program has many threads. The helper's end
     // becomes its standard input; every other descriptor is close-on-exec.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, helper.Get(), 0);
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
     pid_t pid = -1;
     int spawned = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(pair[1]);
+    helper.Reset();
     if (spawned != 0) {
-        close(pair[0]);
         if (spawned == ENOENT)
             session.failure = PrivilegeFailure::HelperMissing;
         else if (spawned == EACCES)
@@ -146,36 +147,34 @@ NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken*
 
     const std::string text = FormatNetcapRequest(request);
     std::optional<int> code;
-    if (send(pair[0], text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()) &&
-        WaitForFd(pair[0], POLLIN, token, kAnswerTimeoutMs) == WaitResult::Ready) {
+    if (send(program.Get(), text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()) &&
+        WaitForFd(program.Get(), POLLIN, token, kAnswerTimeoutMs) == WaitResult::Ready) {
         char answer[kNetcapMaxMessage];
-        long n = ReceiveNetcapMessage(pair[0], answer, sizeof answer);
+        long n = ReceiveNetcapMessage(program.Get(), answer, sizeof answer);
         if (n > 0)
             code = ParseNetcapReply(std::string_view(answer, std::size_t(n)));
     }
     if (!code) {
-        close(pair[0]);
+        program.Reset();  // the helper sees its end close before it is waited for
         EndHelper(pid);
         return session;  // HelperFailed
     }
     session.failure = *code == EPERM ? PrivilegeFailure::HelperRefused : PrivilegeFailure::None;
     session.error = *code;
     if (*code == 0 && request.kind != NetcapKind::KillTcp) {
-        session.fd = pair[0];
+        session.fd = std::move(program);
         session.pid = pid;
         return session;
     }
-    close(pair[0]);
+    program.Reset();
     EndHelper(pid);
     return session;
 }
 
 void CloseNetcapSession(NetcapSession& session)
 {
-    if (session.fd >= 0)
-        close(session.fd);
+    session.fd.Reset();
     EndHelper(session.pid);
-    session.fd = -1;
     session.pid = -1;
 }
 

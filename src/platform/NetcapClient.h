@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "os/Fd.h"
 #include "platform/NetcapRequest.h"
 
 class CancelToken;
@@ -26,12 +27,12 @@ enum class PrivilegeFailure {
 struct NetcapSession {
     PrivilegeFailure failure = PrivilegeFailure::HelperFailed;
     int error = 0;  // the helper's answer when failure is None: 0, or the errno it met
-    int fd = -1;    // the program's end of the pair while a session is open (error 0), else -1
+    Fd fd;          // the program's end of the pair while a session is open (error 0), else none
     pid_t pid = -1;
 };
 
 // Sends request to a new helper. For a kill the run is over when this returns
-// (fd -1); for a session that opened, fd is the pair to go on with, and
+// (no fd); for a session that opened, fd is the pair to go on with, and
 // CloseNetcapSession ends it.
 NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken* token);
 void CloseNetcapSession(NetcapSession& session);

@@ -1,24 +1,10 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <functional>
-
-#include <linux/netlink.h>
 
 #include "platform/NetcapClient.h"
 
-// The kernel's socket tables through NETLINK_SOCK_DIAG, and the destruction
-// of one TCP connection (SOCK_DESTROY).
-
-// Sends one sock_diag request (a netlink message, header included) on a fresh
-// netlink socket of the calling thread's network namespace and hands each
-// message of the answer to onMessage, until the answer's end: NLMSG_DONE after
-// a dump, an error or acknowledgement, or a single message when the request
-// was neither a dump nor asked for an acknowledgement. onMessage returns false
-// to stop early. The result is 0 or an errno: the kernel's error of an
-// NLMSG_ERROR, or the socket's own.
-int SockDiagExchange(const void* request, std::size_t size, const std::function<bool(const nlmsghdr&)>& onMessage);
+// The destruction of one TCP connection (SOCK_DESTROY).
 
 // One IPv4 TCP connection by its four address fields (addresses in network
 // byte order, ports in host order).

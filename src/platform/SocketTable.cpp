@@ -16,7 +16,7 @@
 #include <sstream>
 #include <string_view>
 
-#include "platform/SockDiag.h"
+#include "os/SockDiagExchange.h"
 
 namespace {
 

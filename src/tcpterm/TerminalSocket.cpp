@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -47,12 +46,6 @@ TerminalSocket::TerminalSocket(QObject* parent) : QObject(parent)
     connect(&showTimer_, &QTimer::timeout, this, &TerminalSocket::FlushReceived);
 }
 
-TerminalSocket::~TerminalSocket()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 void TerminalSocket::SetOutput(OutputPane* pane, QLabel* status)
 {
     pane_ = pane;
@@ -61,7 +54,7 @@ void TerminalSocket::SetOutput(OutputPane* pane, QLabel* status)
 
 TerminalSocket::State TerminalSocket::CurrentState() const
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return State::Closed;
     if (listening_)
         return State::Listening;
@@ -76,21 +69,20 @@ void TerminalSocket::SetStatus(const char* text)
 
 bool TerminalSocket::Create()
 {
-    if (fd_ >= 0)
+    if (fd_.Valid())
         return false;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0)
+    fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!fd_.Valid())
         return false;
-    fd_ = fd;
     MakeNotifiers();
     return true;
 }
 
 void TerminalSocket::MakeNotifiers()
 {
-    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    readNotifier_ = new QSocketNotifier(fd_.Get(), QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, &TerminalSocket::OnReadable);
-    writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+    writeNotifier_ = new QSocketNotifier(fd_.Get(), QSocketNotifier::Write, this);
     connect(writeNotifier_, &QSocketNotifier::activated, this, &TerminalSocket::OnWritable);
     // Nothing is wanted from a new socket until it listens or connects.
     readNotifier_->setEnabled(false);
@@ -117,9 +109,7 @@ void TerminalSocket::Close()
     lookupId_ = -1;
     FlushReceived();  // what arrived before the close is shown, always
     DropNotifiers();
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    fd_.Reset();
     listening_ = false;
     connecting_ = false;
     outgoing_.clear();
@@ -128,7 +118,7 @@ void TerminalSocket::Close()
 
 void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return;
     connecting_ = true;
     port_ = port;
@@ -145,7 +135,7 @@ void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
 
 void TerminalSocket::OnLookedUp(const QHostInfo& info)
 {
-    if (lookupId_ == -1 || (lookupId_ != kLookupStarting && info.lookupId() != lookupId_) || fd_ < 0)
+    if (lookupId_ == -1 || (lookupId_ != kLookupStarting && info.lookupId() != lookupId_) || !fd_.Valid())
         return;  // a lookup given up by Close
     lookupId_ = -1;
     for (const QHostAddress& address : info.addresses()) {
@@ -163,7 +153,7 @@ void TerminalSocket::OnLookedUp(const QHostInfo& info)
 void TerminalSocket::StartConnect(std::uint32_t address)
 {
     const sockaddr_in sa = Ipv4(address, port_);
-    const int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    const int rc = ::connect(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
         // Done or under way (an interrupted connect goes on by itself): the
         // socket turns writable when the outcome is known.
@@ -182,14 +172,14 @@ void TerminalSocket::StartConnect(std::uint32_t address)
 
 bool TerminalSocket::Listen(std::uint16_t port)
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return false;
     // A port left in TIME_WAIT by an earlier connection may be taken again;
     // one that another socket listens on may not.
     const int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const sockaddr_in sa = Ipv4(htonl(INADDR_ANY), port);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(fd_, 5) < 0) {
+    if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(fd_.Get(), 5) < 0) {
         Close();
         SetStatus("Unable To Listen!");
         return false;
@@ -201,7 +191,7 @@ bool TerminalSocket::Listen(std::uint16_t port)
 
 void TerminalSocket::Send(std::string_view bytes)
 {
-    if (fd_ < 0 || bytes.empty())
+    if (!fd_.Valid() || bytes.empty())
         return;
     outgoing_.append(bytes);
     if (CurrentState() != State::Connected)
@@ -212,7 +202,7 @@ void TerminalSocket::Send(std::string_view bytes)
 void TerminalSocket::WriteQueued()
 {
     while (outgoingSent_ < outgoing_.size()) {
-        const ssize_t n = ::send(fd_, outgoing_.data() + outgoingSent_, outgoing_.size() - outgoingSent_,
+        const ssize_t n = ::send(fd_.Get(), outgoing_.data() + outgoingSent_, outgoing_.size() - outgoingSent_,
                                  MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
@@ -246,7 +236,7 @@ void TerminalSocket::DiscardUnshown()
 
 void TerminalSocket::OnReadable()
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return;
     if (listening_) {
         OnAccept(0);
@@ -257,12 +247,12 @@ void TerminalSocket::OnReadable()
 
 void TerminalSocket::OnWritable()
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return;
     if (connecting_) {
         int error = 0;
         socklen_t len = sizeof error;
-        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) < 0)
+        if (::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &len) < 0)
             error = errno;
         OnConnect(error);
         return;
@@ -288,7 +278,7 @@ void TerminalSocket::OnAccept(int error)
         ReportSocketError();
         return;
     }
-    const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int peer = ::accept4(fd_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (peer < 0) {
         // The peer gave up before it was taken, or a spurious report: keep listening.
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
@@ -304,8 +294,7 @@ void TerminalSocket::OnAccept(int error)
 void TerminalSocket::Adopt(int fd)
 {
     DropNotifiers();
-    ::close(fd_);
-    fd_ = fd;
+    fd_.Reset(fd);
     listening_ = false;
     connecting_ = false;
     MakeNotifiers();
@@ -323,7 +312,7 @@ void TerminalSocket::OnReceive(int error)
     std::size_t taken = 0;
     int closeError = -1;  // -1: still open; 0: the peer closed; else the error
     while (taken < kReadBudget) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             MaskUnprintable(buffer, size_t(n));
             unshown_.append(buffer, size_t(n));

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/Fd.h"
 #include "tcpterm/TerminalText.h"
 
 class OutputPane;
@@ -27,14 +28,13 @@ public:
     enum class State { Closed, Connecting, Listening, Connected };
 
     explicit TerminalSocket(QObject* parent = nullptr);
-    ~TerminalSocket() override;  // closes a valid handle
 
     // Where received text and the state are written; set once by the page.
     void SetOutput(OutputPane* pane, QLabel* status);
 
-    bool Valid() const { return fd_ >= 0; }
+    bool Valid() const { return fd_.Valid(); }
     State CurrentState() const;
-    int Handle() const { return fd_; }
+    int Handle() const { return fd_.Get(); }
 
     // A new IPv4 stream socket; false (nothing changed) when none can be made.
     bool Create();
@@ -85,7 +85,7 @@ private:
     OutputPane* pane_ = nullptr;
     QLabel* status_ = nullptr;
 
-    int fd_ = -1;
+    Fd fd_;  // closed with the socket object
     bool listening_ = false;
     bool connecting_ = false;
     int lookupId_ = -1;  // the lookup whose answer is awaited, -1 for none

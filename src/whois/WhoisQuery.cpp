@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,9 +11,9 @@
 #include <vector>
 
 #include "dns/HostAddress.h"
-#include "platform/CancelToken.h"
-#include "platform/PollWait.h"
-#include "platform/SocketIo.h"
+#include "os/CancelToken.h"
+#include "os/PollWait.h"
+#include "os/SocketIo.h"
 #include "whois/WhoisServerTable.h"
 
 using Clock = std::chrono::steady_clock;
@@ -81,18 +80,17 @@ WhoisConnection::~WhoisConnection()
 
 void WhoisConnection::Close()
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return;
-    shutdown(fd_, SHUT_WR);
-    close(fd_);
-    fd_ = -1;
+    shutdown(fd_.Get(), SHUT_WR);
+    fd_.Reset();
 }
 
 WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
 {
     Close();
-    fd_ = OpenTcpSocket();
-    if (fd_ < 0)
+    fd_.Reset(OpenTcpSocket());
+    if (!fd_.Valid())
         return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
     auto fail = [this](WhoisStatus status) {
@@ -113,7 +111,7 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(server.port));
     to.sin_addr = *address;
-    switch (ConnectWithin(fd_, to, waits_.token, deadline)) {
+    switch (ConnectWithin(fd_.Get(), to, waits_.token, deadline)) {
     case WaitResult::Ready:
         return WhoisStatus::Ok;
     case WaitResult::Cancelled:
@@ -127,11 +125,11 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
 
 WhoisStatus WhoisConnection::Send(std::string_view line)
 {
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return WhoisStatus::SendFailed;
     // One answer, from the query on, has its overall limit beside the limit of each silence.
     answerDeadline_ = Clock::now() + waits_.answerLimit;
-    const WaitResult sent = SendAll(fd_, line, waits_.token, waits_.answerTimeout, answerDeadline_);
+    const WaitResult sent = SendAll(fd_.Get(), line, waits_.token, waits_.answerTimeout, answerDeadline_);
     if (sent == WaitResult::Ready)
         return WhoisStatus::Ok;
     Close();
@@ -141,7 +139,7 @@ WhoisStatus WhoisConnection::Send(std::string_view line)
 WhoisStatus WhoisConnection::Receive(std::string& answer)
 {
     answer.clear();
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return WhoisStatus::ReceiveFailed;
     // The answer fills the area from its start; once it is full the answer is
     // refused whatever else the server would send.
@@ -149,7 +147,7 @@ WhoisStatus WhoisConnection::Receive(std::string& answer)
     std::size_t received = 0;
     WhoisStatus status = WhoisStatus::Ok;
     while (received < area.size()) {
-        const WaitResult wait = WaitForFd(fd_, POLLIN, waits_.token, WaitEnd(waits_.answerTimeout, answerDeadline_));
+        const WaitResult wait = WaitForFd(fd_.Get(), POLLIN, waits_.token, WaitEnd(waits_.answerTimeout, answerDeadline_));
         if (wait == WaitResult::Cancelled) {
             status = WhoisStatus::Cancelled;
             break;
@@ -158,7 +156,7 @@ WhoisStatus WhoisConnection::Receive(std::string& answer)
             status = WhoisStatus::ReceiveFailed;
             break;
         }
-        const ssize_t n = recv(fd_, area.data() + received, area.size() - received, 0);
+        const ssize_t n = recv(fd_.Get(), area.data() + received, area.size() - received, 0);
         if (n == 0)
             break;
         if (n < 0) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/Fd.h"
 #include "whois/WhoisAnswer.h"
 
 class CancelToken;
@@ -68,7 +69,7 @@ public:
 
 private:
     const WhoisWaits& waits_;
-    int fd_ = -1;
+    Fd fd_;
     std::chrono::steady_clock::time_point answerDeadline_ = std::chrono::steady_clock::time_point::max();
 };
 

@@ -10,7 +10,7 @@
 #include "app/OutputPane.h"
 #include "app/PrivilegeHint.h"
 #include "capture/CapturePage.h"
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
 #include "support/FramePairSource.h"
 #include "support/GuiTest.h"
 

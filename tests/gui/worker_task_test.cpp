@@ -10,7 +10,7 @@
 
 #include "app/MainWindow.h"
 #include "app/ToolPage.h"
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
 #include "support/GuiTest.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "dns/DnsMessage.h"
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 #include "support/DnsReplyBuilder.h"
 #include "support/FakeDnsServer.h"
 

@@ -23,11 +23,11 @@
 
 #include "app/PrivilegeHint.h"
 #include "capture/CaptureFilter.h"
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
+#include "os/PollWait.h"
 #include "platform/CaptureChannel.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/NetcapClient.h"
-#include "platform/PollWait.h"
 #include "platform/SockDiag.h"
 #include "platform/ThreadCancel.h"
 #include "support/CaptureTraffic.h"
@@ -169,7 +169,7 @@ TEST(NetcapClient, ClosesWhatABrokenHelperSends)
     for (const auto& [helper, token, failure] : cases) {
         SetNetcapHelperPath(helper);
         NetcapSession s = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, token);
-        EXPECT_EQ(std::tuple(s.failure, s.fd, s.pid), std::tuple(failure, -1, -1)) << helper;
+        EXPECT_EQ(std::tuple(s.failure, s.fd.Get(), s.pid), std::tuple(failure, -1, -1)) << helper;
         EXPECT_EQ(OpenDescriptors(), open) << helper;
     }
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child left, not even a zombie

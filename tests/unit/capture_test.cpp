@@ -14,7 +14,7 @@
 #include "capture/CapturedPacket.h"
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 #include "support/FramePairSource.h"
 
 namespace {

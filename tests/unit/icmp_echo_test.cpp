@@ -9,7 +9,7 @@
 
 #include "icmp/EchoReports.h"
 #include "icmp/IcmpEcho.h"
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 #include "support/FakeEchoLibrary.h"
 
 namespace {

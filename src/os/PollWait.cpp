@@ -1,10 +1,10 @@
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
 
 #include <poll.h>
 
 #include <cerrno>
 
-#include "platform/CancelToken.h"
+#include "os/CancelToken.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/PollWait.h"
+#include "os/PollWait.h"
 
 class CancelToken;
 

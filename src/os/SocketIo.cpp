@@ -1,4 +1,4 @@
-#include "platform/SocketIo.h"
+#include "os/SocketIo.h"
 
 #include <sys/socket.h>
 
