@@ -1,4 +1,4 @@
-#include "app/ToolApp.h"
+#include "shell/ToolApp.h"
 
 int main(int argc, char** argv)
 {

@@ -9,9 +9,9 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include "app/OutputPane.h"
 #include "base64/Base64.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
 
 using namespace Base64Controls;
 

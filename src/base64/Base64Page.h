@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <optional>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 // Encodes the clipboard's text into base64, or decodes it, and appends the
 // result to the pane, which the user may edit. The page only ever empties the

@@ -5,13 +5,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/OutputPane.h"
-#include "app/PrivilegeHint.h"
 #include "capture/LocalAddresses.h"
 #include "dns/HostAddress.h"
 #include "platform/ByteText.h"
 #include "platform/CaptureChannel.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
+#include "ui/PrivilegeHint.h"
 
 using namespace CaptureControls;
 

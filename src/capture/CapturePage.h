@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "app/ToolPage.h"
 #include "capture/CaptureLoop.h"
 #include "platform/NetcapClient.h"
+#include "ui/ToolPage.h"
 
 // The Packet Capture page: START opens a capture of the interface that owns
 // the chosen local address and prints the packets that pass its filters into

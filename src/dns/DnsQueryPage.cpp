@@ -8,10 +8,10 @@
 #include <QPushButton>
 #include <vector>
 
-#include "app/OutputPane.h"
 #include "dns/DnsMessage.h"
 #include "dns/HostAddress.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
 
 using namespace DnsQueryControls;
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 class QHostInfo;
 

@@ -3,9 +3,9 @@
 #include <QComboBox>
 #include <QScrollBar>
 
-#include "app/OutputPane.h"
 #include "hostinfo/NetInfoReports.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
 
 using namespace NetInfoControls;
 

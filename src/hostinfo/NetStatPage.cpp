@@ -8,10 +8,10 @@
 #include <QTextBlock>
 #include <cerrno>
 
-#include "app/OutputPane.h"
-#include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
+#include "ui/PrivilegeHint.h"
 
 using namespace NetStatControls;
 

@@ -3,9 +3,9 @@
 #include <QTimer>
 #include <string>
 
-#include "app/OutputPane.h"
-#include "app/ToolPage.h"
 #include "platform/SockDiag.h"
+#include "ui/OutputPane.h"
+#include "ui/ToolPage.h"
 
 // The NetStat page: the host's TCP connections and UDP sockets as a text
 // table, refreshed on demand or every 1 to 99 seconds, and the kill of the

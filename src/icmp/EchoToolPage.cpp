@@ -3,10 +3,10 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "app/OutputPane.h"
-#include "app/PrivilegeHint.h"
 #include "platform/IcmpEchoSocket.h"
 #include "platform/ThreadCancel.h"
+#include "ui/OutputPane.h"
+#include "ui/PrivilegeHint.h"
 
 namespace {
 

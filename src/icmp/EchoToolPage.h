@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/ToolPage.h"
 #include "icmp/EchoReports.h"
 #include "templates/ControlIds.h"
+#include "ui/ToolPage.h"
 
 class CancelToken;
 

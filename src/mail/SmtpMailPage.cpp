@@ -7,11 +7,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/Author.h"
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
 #include "mail/SmtpDialogue.h"
 #include "templates/ControlIds.h"
+#include "ui/Author.h"
 
 using namespace SmtpMailControls;
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 // Sends one message, with at most one attached file, to one recipient's mail
 // exchanger. While a send runs the inputs are locked and Send reads Cancel;

@@ -3,9 +3,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/DialogBuilder.h"
 #include "tcpterm/TerminalText.h"
 #include "templates/ControlIds.h"
+#include "ui/DialogBuilder.h"
 
 using namespace SendTextControls;
 

@@ -4,10 +4,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/OutputPane.h"
 #include "platform/ByteText.h"
 #include "tcpterm/SendTextDialog.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
 
 using namespace TcpSocketControls;
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ToolPage.h"
 #include "tcpterm/TerminalSocket.h"
+#include "ui/ToolPage.h"
 
 // The TCP Socket page: a manual TCP client (Connect) or a server for one peer
 // (Listen). What the peer sends shows in the pane, Send... sends a typed text,

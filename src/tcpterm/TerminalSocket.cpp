@@ -12,8 +12,8 @@
 #include <QLabel>
 #include <QSocketNotifier>
 
-#include "app/OutputPane.h"
 #include "platform/ByteText.h"
+#include "ui/OutputPane.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <QPushButton>
 #include <optional>
 
-#include "app/DialogBuilder.h"
-#include "app/OutputPane.h"
 #include "dns/HostAddress.h"
+#include "templates/ControlIds.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OutputPane.h"
 #include "whois/WhoisQuery.h"
 #include "whois/WhoisServerTable.h"
-#include "templates/ControlIds.h"
 
 using namespace WhoisControls;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 class QCheckBox;
 class QComboBox;

@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/OutputPane.h"
 #include "capture/CapturePage.h"
 #include "templates/ControlIds.h"
+#include "ui/OutputPane.h"
 
 namespace {
 

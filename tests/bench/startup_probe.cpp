@@ -19,9 +19,9 @@
 #include <cstring>
 #include <memory>
 
-#include "app/MainWindow.h"
-#include "app/ToolApp.h"
 #include "platform/IcmpLibrary.h"
+#include "shell/MainWindow.h"
+#include "shell/ToolApp.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/AboutPage.h"
-#include "app/HelpPage.h"
-#include "app/Pages.h"
+#include "shell/AboutPage.h"
+#include "shell/HelpPage.h"
+#include "shell/Pages.h"
 #include "support/GuiTest.h"
 
 class UrlRecorder : public QObject {

@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/OutputPane.h"
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
+#include "ui/OutputPane.h"
 
 using namespace Base64Controls;
 

@@ -7,12 +7,12 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/OutputPane.h"
-#include "app/PrivilegeHint.h"
 #include "capture/CapturePage.h"
 #include "os/PollWait.h"
 #include "support/FramePairSource.h"
 #include "support/GuiTest.h"
+#include "ui/OutputPane.h"
+#include "ui/PrivilegeHint.h"
 
 using namespace CaptureControls;
 

@@ -7,10 +7,10 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "app/OutputPane.h"
 #include "hostinfo/NetInfoPage.h"
 #include "hostinfo/NetInfoReports.h"
 #include "support/GuiTest.h"
+#include "ui/OutputPane.h"
 
 class NetInfoPageTest : public QObject {
     Q_OBJECT

@@ -13,12 +13,12 @@
 #include <QTextDocument>
 #include <thread>
 
-#include "app/DialogBuilder.h"
-#include "app/MainWindow.h"
-#include "app/OutputPane.h"
-#include "app/Splash.h"
-#include "app/ToolPage.h"
+#include "shell/MainWindow.h"
+#include "shell/Splash.h"
 #include "support/GuiTest.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OutputPane.h"
+#include "ui/ToolPage.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <QTimer>
 #include <atomic>
 
-#include "app/MainWindow.h"
-#include "app/ToolPage.h"
 #include "os/PollWait.h"
+#include "shell/MainWindow.h"
 #include "support/GuiTest.h"
+#include "ui/ToolPage.h"
 
 namespace {
 

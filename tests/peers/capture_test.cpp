@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/OutputPane.h"
 #include "capture/CapturePage.h"
 #include "platform/NetcapClient.h"
 #include "support/CaptureTraffic.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
+#include "ui/OutputPane.h"
 
 using namespace CaptureControls;
 

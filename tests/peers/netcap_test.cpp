@@ -21,7 +21,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/PrivilegeHint.h"
 #include "capture/CaptureFilter.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
@@ -34,6 +33,7 @@
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TempFiles.h"
+#include "ui/PrivilegeHint.h"
 
 namespace {
 

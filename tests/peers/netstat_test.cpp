@@ -21,8 +21,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/OutputPane.h"
-#include "app/PrivilegeHint.h"
 #include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetStatPage.h"
 #include "platform/NetcapClient.h"
@@ -30,6 +28,8 @@
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TestNamespace.h"
+#include "ui/OutputPane.h"
+#include "ui/PrivilegeHint.h"
 
 namespace {
 

@@ -24,13 +24,13 @@
 #include <string>
 #include <thread>
 
-#include "app/OutputPane.h"
 #include "support/DnsReplyBuilder.h"
-#include "support/PrivateNameServer.h"
 #include "support/FloodText.h"
 #include "support/GuiTest.h"
+#include "support/PrivateNameServer.h"
 #include "tcpterm/SendTextDialog.h"
 #include "tcpterm/TcpSocketPage.h"
+#include "ui/OutputPane.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Freed memory waits in AddressSanitizer's quarantine (256 MB by default)

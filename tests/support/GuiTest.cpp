@@ -5,8 +5,8 @@
 #include <QComboBox>
 #include <QTest>
 
-#include "app/OutputPane.h"
-#include "app/ToolPage.h"
+#include "ui/OutputPane.h"
+#include "ui/ToolPage.h"
 
 DialogTemplate TemplateFromText(const char* text)
 {

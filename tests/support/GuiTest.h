@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogTemplate.h"
-#include "app/MessageBox.h"
 #include "templates/ControlIds.h"  // the pages' control ids, for the tests that drive them
+#include "ui/DialogTemplate.h"
+#include "ui/MessageBox.h"
 
 class QAbstractButton;
 class QComboBox;

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <array>
 
-#include "app/Pages.h"
+#include "shell/Pages.h"
 #include "templates/ControlIds.h"
 
 class QAbstractButton;

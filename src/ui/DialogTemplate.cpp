@@ -1,4 +1,4 @@
-#include "app/DialogTemplate.h"
+#include "ui/DialogTemplate.h"
 
 #include <charconv>
 #include <map>

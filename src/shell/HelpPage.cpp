@@ -1,4 +1,4 @@
-#include "app/HelpPage.h"
+#include "shell/HelpPage.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -8,8 +8,8 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
-#include "app/Author.h"
 #include "templates/ControlIds.h"
+#include "ui/Author.h"
 
 using namespace HelpControls;
 

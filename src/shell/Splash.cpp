@@ -1,4 +1,4 @@
-#include "app/Splash.h"
+#include "shell/Splash.h"
 
 #include <QGuiApplication>
 #include <QLabel>

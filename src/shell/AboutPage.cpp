@@ -1,9 +1,9 @@
-#include "app/AboutPage.h"
+#include "shell/AboutPage.h"
 
 #include <QLabel>
 
-#include "app/Author.h"
 #include "templates/ControlIds.h"
+#include "ui/Author.h"
 
 #if !defined(QUORLIX_VERSION_MAJOR) || !defined(QUORLIX_VERSION_MINOR)
 #error "the version comes from the CMake project version (QUORLIX_VERSION_MAJOR, QUORLIX_VERSION_MINOR)"

@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "shell/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QAccessibleWidget>
@@ -8,10 +8,10 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/DialogBuilder.h"
-#include "app/Splash.h"
-#include "app/ToolPage.h"
+#include "shell/Splash.h"
 #include "templates/ControlIds.h"
+#include "ui/DialogBuilder.h"
+#include "ui/ToolPage.h"
 
 int CurrentPageIndex = 0;
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 // The program's name and version, its purpose, its licence and disclaimer.
 class AboutPage : public ToolPage {

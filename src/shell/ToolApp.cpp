@@ -1,4 +1,4 @@
-#include "app/ToolApp.h"
+#include "shell/ToolApp.h"
 
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -6,10 +6,10 @@
 #include <QApplication>
 #include <memory>
 
-#include "app/MainWindow.h"
-#include "app/MessageBox.h"
 #include "os/Fd.h"
 #include "platform/IcmpLibrary.h"
+#include "shell/MainWindow.h"
+#include "ui/MessageBox.h"
 
 bool SocketsAvailable()
 {

@@ -1,4 +1,4 @@
-#include "app/WorkerTask.h"
+#include "ui/WorkerTask.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -7,8 +7,8 @@
 #include <deque>
 #include <system_error>
 
-#include "app/ToolPage.h"
 #include "os/Waker.h"
+#include "ui/ToolPage.h"
 
 // A task's calls travel to the user-interface thread through a queue of our
 // own, guarded by a std::mutex, with an eventfd watched by a QSocketNotifier to

@@ -1,8 +1,5 @@
-#include "app/Pages.h"
+#include "shell/Pages.h"
 
-#include "app/AboutPage.h"
-#include "app/HelpPage.h"
-#include "app/ToolPage.h"
 #include "base64/Base64Page.h"
 #include "capture/CapturePage.h"
 #include "dns/DnsQueryPage.h"
@@ -10,7 +7,10 @@
 #include "hostinfo/NetStatPage.h"
 #include "icmp/EchoToolPage.h"
 #include "mail/SmtpMailPage.h"
+#include "shell/AboutPage.h"
+#include "shell/HelpPage.h"
 #include "tcpterm/TcpSocketPage.h"
+#include "ui/ToolPage.h"
 #include "whois/WhoisPage.h"
 
 ToolPage* CreatePage(int index, QWidget* parent)

@@ -1,4 +1,4 @@
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "app/DialogBuilder.h"
-#include "app/OutputPane.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OutputPane.h"
 
 ToolPage::ToolPage(int templateId, QWidget* parent) : QWidget(parent)
 {

@@ -1,4 +1,4 @@
-#include "app/DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -17,7 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
-#include "app/OutputPane.h"
+#include "ui/OutputPane.h"
 
 namespace {
 

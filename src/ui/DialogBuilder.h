@@ -3,7 +3,7 @@
 #include <QHash>
 #include <QRect>
 
-#include "app/DialogTemplate.h"
+#include "ui/DialogTemplate.h"
 
 class QComboBox;
 class QFont;

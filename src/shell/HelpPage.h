@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 class QTemporaryFile;
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/MessageBox.h"
-#include "app/WorkerTask.h"
+#include "ui/MessageBox.h"
+#include "ui/WorkerTask.h"
 
 class QComboBox;
 class QPushButton;

@@ -1,4 +1,4 @@
-#include "app/OutputPane.h"
+#include "ui/OutputPane.h"
 
 #include <QAccessible>
 #include <QEvent>

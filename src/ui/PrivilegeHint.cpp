@@ -1,10 +1,10 @@
-#include "app/PrivilegeHint.h"
+#include "ui/PrivilegeHint.h"
 
 #include <QMetaObject>
 #include <array>
 #include <atomic>
 
-#include "app/ToolPage.h"
+#include "ui/ToolPage.h"
 
 namespace {
 
