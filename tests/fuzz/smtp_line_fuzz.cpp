@@ -1,6 +1,6 @@
 // Message lines as they go on the wire: each fits 1000 bytes with its CR LF,
-// and removing the doubled dots and joining the soft breaks gives the message
-// back, with a CR LF at its end.
+// and removing the doubled dots and the stuffing of split lines, and joining
+// the soft breaks, gives the message back, with a CR LF at its end.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             text.remove_prefix(1);
             Check(text.starts_with('.'));
         }
+        if (position > 0 && message[position - 1] != '\n' && text.starts_with(" From "))
+            text.remove_prefix(1);  // the rest of a split line, stuffed as flowed text is
         rebuilt += text;
         const bool hardEnd = std::size_t(next) == message.size() || message.substr(0, std::size_t(next)).ends_with("\r\n");
         if (hardEnd)
