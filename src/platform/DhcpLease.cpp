@@ -54,12 +54,6 @@ std::optional<std::int64_t> Number(std::string_view word)
     return value;
 }
 
-bool IsIpv4(std::string_view word)
-{
-    in_addr in{};
-    return inet_pton(AF_INET, std::string(word).c_str(), &in) == 1;
-}
-
 // The address in the form the adapter list prints it, or empty when word is none.
 std::string Ipv4Text(std::string_view word)
 {
@@ -168,9 +162,9 @@ std::optional<DhcpLease> ParseDhclientLeases(std::string_view text, std::string_
                 leaseInterface = words[1];
             else if (words.size() == 2 && words[0] == "fixed-address")
                 lease.address = Ipv4Text(words[1]);
-            else if (words.size() == 3 && words[0] == "option" && words[1] == "dhcp-server-identifier" && IsIpv4(words[2])) {
-                lease.server = std::string(words[2]);
-                haveServer = true;
+            else if (words.size() == 3 && words[0] == "option" && words[1] == "dhcp-server-identifier") {
+                if (std::string server = Ipv4Text(words[2]); !server.empty())
+                    lease.server = std::move(server), haveServer = true;
             } else if (words.size() == 3 && words[0] == "option" && words[1] == "dhcp-lease-time")
                 leaseTime = Number(words[2]);
             else if (!words.empty() && words[0] == "expire")
@@ -204,9 +198,10 @@ std::optional<DhcpLease> ParseKeyValueLease(std::string_view text, std::int64_t 
         const std::string_view key = line.substr(0, eq), value = line.substr(eq + 1);
         if (key == "ADDRESS")
             lease.address = Ipv4Text(value);
-        else if (key == "SERVER_ADDRESS" && IsIpv4(value))
-            lease.server = std::string(value);
-        else if (key == "LIFETIME")
+        else if (key == "SERVER_ADDRESS") {
+            if (std::string server = Ipv4Text(value); !server.empty())
+                lease.server = std::move(server);
+        } else if (key == "LIFETIME")
             lifetime = Number(value);
     }
     if (lease.address.empty())
