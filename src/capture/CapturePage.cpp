@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "capture/LocalAddresses.h"
-#include "dns/HostAddress.h"
-#include "platform/ByteText.h"
-#include "platform/CaptureChannel.h"
+#include "net/LocalAddresses.h"
+#include "net/HostAddress.h"
+#include "net/ByteText.h"
+#include "privilege/CaptureChannel.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
 #include "ui/PrivilegeHint.h"

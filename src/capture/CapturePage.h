@@ -5,7 +5,7 @@
 #include <string>
 
 #include "capture/CaptureLoop.h"
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 #include "ui/ToolPage.h"
 
 // The Packet Capture page: START opens a capture of the interface that owns

@@ -13,8 +13,8 @@
 #include <cstdio>
 
 #include "capture/CapturedPacket.h"
-#include "dns/HostAddress.h"
-#include "platform/ByteText.h"
+#include "net/HostAddress.h"
+#include "net/ByteText.h"
 
 namespace {
 

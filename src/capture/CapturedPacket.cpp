@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ByteReader.h"
+#include "net/ByteReader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "capture/CaptureFilter.h"
+#include "net/CaptureFilter.h"
 
 // One decoded TCP or UDP packet that carries payload.
 struct CapturedPacket {

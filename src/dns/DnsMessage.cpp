@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ByteReader.h"
+#include "net/ByteReader.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "dns/DnsMessage.h"
-#include "dns/HostAddress.h"
+#include "hostcfg/ResolvConf.h"
+#include "net/HostAddress.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
 

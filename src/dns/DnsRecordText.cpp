@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dns/DnsMessage.h"
-#include "dns/HostAddress.h"
+#include "net/HostAddress.h"
 
 int FormatDnsRecord(const DnsRecord& record, char* out, std::size_t outSize)
 {

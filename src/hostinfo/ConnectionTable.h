@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/SocketTable.h"
+#include "hostinfo/SocketTable.h"
 
 // The NetStat page's text: the connection tables as CR LF lines, and the
 // connection read back from one of those lines for the kill.

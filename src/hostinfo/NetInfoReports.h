@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/AdapterList.h"
-#include "platform/NetworkParams.h"
-#include "platform/ServicesFile.h"
+#include "hostcfg/AdapterList.h"
+#include "hostcfg/NetworkParams.h"
+#include "hostcfg/ServicesFile.h"
 
 // The three reports of the Net Info page, as text with tabs and CR LF line
 // ends. complete is false when the report stopped at its failure line.

@@ -3,7 +3,7 @@
 #include <QTimer>
 #include <string>
 
-#include "platform/SockDiag.h"
+#include "privilege/SockDiag.h"
 #include "ui/OutputPane.h"
 #include "ui/ToolPage.h"
 

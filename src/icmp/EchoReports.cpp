@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "dns/HostAddress.h"
+#include "net/HostAddress.h"
 #include "icmp/IcmpEcho.h"
 #include "os/CancelToken.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/IcmpLibrary.h"
-#include "platform/NetcapRequest.h"
+#include "privilege/NetcapRequest.h"
 
 namespace {
 

@@ -10,13 +10,14 @@
 #include <optional>
 
 #include "dns/DnsMessage.h"
-#include "dns/HostAddress.h"
+#include "hostcfg/ResolvConf.h"
+#include "net/HostAddress.h"
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 #include "os/SocketIo.h"
-#include "platform/ByteReader.h"
+#include "net/ByteReader.h"
 
 using Clock = std::chrono::steady_clock;
 

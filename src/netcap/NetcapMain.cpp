@@ -29,11 +29,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/CaptureChannel.h"
+#include "privilege/CaptureChannel.h"
 #include "platform/IcmpEchoSocket.h"
 #include "platform/IcmpLibrary.h"
-#include "platform/NetcapRequest.h"
-#include "platform/SockDiag.h"
+#include "privilege/NetcapRequest.h"
+#include "privilege/SockDiag.h"
 
 namespace {
 

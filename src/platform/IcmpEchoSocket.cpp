@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "os/PollWait.h"
-#include "platform/ByteReader.h"
-#include "platform/NetcapClient.h"
+#include "net/ByteReader.h"
+#include "privilege/NetcapClient.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/ThreadCancel.h"
 

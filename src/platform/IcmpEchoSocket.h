@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "platform/IcmpLibrary.h"
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 
 // The Linux echo component behind IcmpLibrary: the three operations of the
 // platform's echo library on an ICMP socket.

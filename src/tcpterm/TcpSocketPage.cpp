@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 #include "tcpterm/SendTextDialog.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"

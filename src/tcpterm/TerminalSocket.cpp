@@ -12,7 +12,7 @@
 #include <QLabel>
 #include <QSocketNotifier>
 
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 #include "ui/OutputPane.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 
 OutputPane::OutputPane(QWidget* parent) : QPlainTextEdit(parent)
 {

@@ -2,12 +2,9 @@
 
 #include <QString>
 
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 
 class ToolPage;
-
-// The operations that need privilege, each with its own words.
-enum class PrivilegedOperation { Echo, Capture, Kill };
 
 // The group whose members may run the privilege helper, and how to join it.
 inline constexpr char kHelperGroup[] = "quorlix";

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <optional>
 
-#include "dns/HostAddress.h"
+#include "net/HostAddress.h"
 #include "templates/ControlIds.h"
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"

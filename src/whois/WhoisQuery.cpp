@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "dns/HostAddress.h"
+#include "net/HostAddress.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 #include "os/SocketIo.h"

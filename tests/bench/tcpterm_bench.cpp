@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "../support/FloodText.h"
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 #include "tcpterm/TerminalText.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/NetcapRequest.h"
+#include "privilege/NetcapRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

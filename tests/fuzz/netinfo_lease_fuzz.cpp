@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "hostinfo/NetInfoReports.h"
-#include "platform/DhcpLease.h"
+#include "hostcfg/DhcpLease.h"
 
 namespace {
 

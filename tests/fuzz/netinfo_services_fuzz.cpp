@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "hostinfo/NetInfoReports.h"
-#include "platform/ServicesFile.h"
+#include "hostcfg/ServicesFile.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 #include "tcpterm/TerminalText.h"
 
 namespace {

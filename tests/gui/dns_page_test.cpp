@@ -7,7 +7,8 @@
 #include <memory>
 
 #include "dns/DnsQueryPage.h"
-#include "dns/HostAddress.h"
+#include "hostcfg/ResolvConf.h"
+#include "net/HostAddress.h"
 #include "support/GuiTest.h"
 
 class DnsPageTest : public QObject {

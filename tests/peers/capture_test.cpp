@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "capture/CapturePage.h"
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 #include "support/CaptureTraffic.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"

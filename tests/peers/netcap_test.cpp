@@ -21,13 +21,13 @@
 #include <tuple>
 #include <vector>
 
-#include "capture/CaptureFilter.h"
+#include "net/CaptureFilter.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
-#include "platform/CaptureChannel.h"
+#include "privilege/CaptureChannel.h"
 #include "platform/IcmpLibrary.h"
-#include "platform/NetcapClient.h"
-#include "platform/SockDiag.h"
+#include "privilege/NetcapClient.h"
+#include "privilege/SockDiag.h"
 #include "platform/ThreadCancel.h"
 #include "support/CaptureTraffic.h"
 #include "support/EchoPageTest.h"

@@ -23,8 +23,8 @@
 
 #include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetStatPage.h"
-#include "platform/NetcapClient.h"
-#include "platform/SockDiag.h"
+#include "privilege/NetcapClient.h"
+#include "privilege/SockDiag.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/TestNamespace.h"

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/SocketTable.h"
+#include "hostinfo/SocketTable.h"
 
 struct DiagEntry {
     int family, state;  // Linux state numbering

@@ -12,8 +12,8 @@
 #include "capture/CaptureLoop.h"
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
-#include "capture/LocalAddresses.h"
-#include "dns/HostAddress.h"
+#include "net/LocalAddresses.h"
+#include "net/HostAddress.h"
 #include "os/CancelToken.h"
 #include "support/FramePairSource.h"
 

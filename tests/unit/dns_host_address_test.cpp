@@ -2,7 +2,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "dns/HostAddress.h"
+#include "hostcfg/ResolvConf.h"
+#include "net/HostAddress.h"
 #include "support/TempFiles.h"
 
 TEST(HostAddress, ConversionsBothWays)

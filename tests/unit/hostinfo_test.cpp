@@ -6,8 +6,8 @@
 #include <net/if_arp.h>
 
 #include "hostinfo/NetInfoReports.h"
-#include "platform/DhcpLease.h"
-#include "platform/ServicesFile.h"
+#include "hostcfg/DhcpLease.h"
+#include "hostcfg/ServicesFile.h"
 #include "support/TempFiles.h"
 
 TEST(NetInfoText, NumbersAndDates)

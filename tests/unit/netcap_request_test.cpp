@@ -7,7 +7,7 @@
 #include <cstring>
 #include <tuple>
 
-#include "platform/NetcapRequest.h"
+#include "privilege/NetcapRequest.h"
 
 TEST(NetcapRequestTest, TheThreeForms)
 {

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "platform/ByteReader.h"
-#include "platform/ByteText.h"
+#include "net/ByteReader.h"
+#include "net/ByteText.h"
 #include "support/FakeEchoLibrary.h"
 
 TEST(ByteText, Utf8Validity)

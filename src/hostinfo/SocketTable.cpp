@@ -1,4 +1,4 @@
-#include "platform/SocketTable.h"
+#include "hostinfo/SocketTable.h"
 
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>

@@ -36,12 +36,3 @@ bool LooksLikeAddress(std::string_view text);
 // Dotted-decimal text of address into out (size bytes, terminator included).
 // 1 on success; 0, with nothing copied, when out is null or too small.
 int AddressToText(std::uint32_t address, char* out, std::size_t size);
-
-// The host's first configured DNS server (the first IPv4 nameserver of
-// /etc/resolv.conf), or 0 when none is configured. When that server is the
-// local stub of systemd-resolved, the first upstream server the stub
-// publishes is returned instead, where it publishes one.
-std::uint32_t GetDefaultDnsServer();
-
-// The same, read from the given files (for tests).
-std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf);

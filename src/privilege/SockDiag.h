@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 
 // The destruction of one TCP connection (SOCK_DESTROY).
 

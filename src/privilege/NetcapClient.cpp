@@ -1,11 +1,9 @@
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 
-#include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,13 +174,4 @@ void CloseNetcapSession(NetcapSession& session)
     session.fd.Reset();
     EndHelper(session.pid);
     session.pid = -1;
-}
-
-bool HoldsCapability(int capability)
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2] = {};
-    if (syscall(SYS_capget, &header, data) != 0 || capability < 0 || capability >= 64)
-        return false;
-    return (data[capability / 32].effective >> (capability % 32)) & 1u;
 }

@@ -1,6 +1,5 @@
-#include "platform/SockDiag.h"
+#include "privilege/SockDiag.h"
 
-#include <linux/capability.h>
 #include <linux/inet_diag.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
@@ -96,7 +95,7 @@ int DestroyTcpConnection(const TcpConnectionAddress& connection)
 TcpKillResult KillTcpConnection(const TcpConnectionAddress& connection, const CancelToken* token)
 {
     TcpKillResult result;
-    if (HoldsCapability(CAP_NET_ADMIN)) {
+    if (DoesItself(PrivilegedOperation::Kill)) {
         result.error = DestroyTcpConnection(connection);
         return result;
     }

@@ -1,4 +1,4 @@
-#include "platform/ByteText.h"
+#include "net/ByteText.h"
 
 #include <algorithm>
 #include <array>

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/CaptureFilter.h"
+#include "net/CaptureFilter.h"
 #include "os/Fd.h"
-#include "platform/NetcapClient.h"
+#include "privilege/NetcapClient.h"
 
 class CancelToken;
 

@@ -1,4 +1,4 @@
-#include "platform/ServicesFile.h"
+#include "hostcfg/ServicesFile.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "platform/AdapterList.h"
+#include "hostcfg/AdapterList.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

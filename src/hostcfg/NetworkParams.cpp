@@ -1,4 +1,4 @@
-#include "platform/NetworkParams.h"
+#include "hostcfg/NetworkParams.h"
 
 #include <unistd.h>
 

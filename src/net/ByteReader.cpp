@@ -1,4 +1,4 @@
-#include "platform/ByteReader.h"
+#include "net/ByteReader.h"
 
 #include <cstring>
 

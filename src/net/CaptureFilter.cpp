@@ -1,4 +1,4 @@
-#include "capture/CaptureFilter.h"
+#include "net/CaptureFilter.h"
 
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ResolvConf.h"
+#include "hostcfg/ResolvConf.h"
 
 // The host's network parameters, as the IP configuration report shows them.
 struct NetworkParams {

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "os/Fd.h"
-#include "platform/NetcapRequest.h"
+#include "privilege/NetcapRequest.h"
+#include "privilege/Privilege.h"
 
 class CancelToken;
 
@@ -14,15 +15,6 @@ class CancelToken;
 // one end of a socket pair as its standard input, sends the opening request
 // and checks the answer. The helper never hands a socket out; a session goes
 // on over the pair.
-
-// Why an operation needing privilege could not be done.
-enum class PrivilegeFailure {
-    None,
-    HelperMissing,  // no helper at NetcapHelperPath()
-    HelperDenied,   // the helper is there but this user may not run it (not in its group)
-    HelperRefused,  // it ran but lacks its capabilities (EPERM)
-    HelperFailed,   // it gave no valid answer in time, or the wait was cancelled
-};
 
 struct NetcapSession {
     PrivilegeFailure failure = PrivilegeFailure::HelperFailed;
@@ -50,6 +42,3 @@ long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size);
 std::string NetcapHelperPath();
 void SetNetcapHelperPath(const std::string& path);
 
-// Whether the process holds this capability (CAP_NET_RAW, CAP_NET_ADMIN) in its
-// effective set, so that it can do the privileged work itself.
-bool HoldsCapability(int capability);

@@ -1,4 +1,4 @@
-#include "platform/DhcpLease.h"
+#include "hostcfg/DhcpLease.h"
 
 #include <arpa/inet.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/NetcapRequest.h"
+#include "privilege/NetcapRequest.h"
 
 #include <arpa/inet.h>
 

@@ -1,10 +1,12 @@
-#include "platform/ResolvConf.h"
+#include "hostcfg/ResolvConf.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+
+#include "net/HostAddress.h"
 
 ResolverConfig ReadResolvConf(const char* path)
 {
@@ -56,4 +58,15 @@ std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubU
         }
     }
     return servers;
+}
+
+std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf)
+{
+    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf);
+    return servers.empty() ? 0 : LookupHostAddress(servers.front().c_str());
+}
+
+std::uint32_t GetDefaultDnsServer()
+{
+    return GetDefaultDnsServer(kResolvConf, kResolvedUpstreamConf);
 }

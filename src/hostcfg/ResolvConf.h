@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,12 @@ std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubU
 
 constexpr const char* kResolvConf = "/etc/resolv.conf";
 constexpr const char* kResolvedUpstreamConf = "/run/systemd/resolve/resolv.conf";
+
+// The host's first configured DNS server (the first IPv4 nameserver of
+// /etc/resolv.conf), or 0 when none is configured. When that server is the
+// local stub of systemd-resolved, the first upstream server the stub
+// publishes is returned instead, where it publishes one.
+std::uint32_t GetDefaultDnsServer();
+
+// The same, read from the given files (for tests).
+std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf);

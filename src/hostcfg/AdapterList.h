@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/DhcpLease.h"
+#include "hostcfg/DhcpLease.h"
 
 // Adapter types as the adapter report numbers them.
 enum : unsigned {

@@ -1,4 +1,4 @@
-#include "dns/HostAddress.h"
+#include "net/HostAddress.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -15,7 +15,6 @@
 
 #include "os/PollWait.h"
 #include "os/Waker.h"
-#include "platform/ResolvConf.h"
 
 std::uint32_t LookupHostAddress(const char* text)
 {
@@ -116,15 +115,4 @@ int AddressToText(std::uint32_t address, char* out, std::size_t size)
         return 0;
     std::memcpy(out, work, n + 1);
     return 1;
-}
-
-std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf)
-{
-    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf);
-    return servers.empty() ? 0 : LookupHostAddress(servers.front().c_str());
-}
-
-std::uint32_t GetDefaultDnsServer()
-{
-    return GetDefaultDnsServer(kResolvConf, kResolvedUpstreamConf);
 }

@@ -1,6 +1,5 @@
-#include "platform/CaptureChannel.h"
+#include "privilege/CaptureChannel.h"
 
-#include <linux/capability.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -116,7 +115,7 @@ bool CaptureChannel::Open(const std::string& interfaceName, const CaptureFilterS
     drops_ = 0;
     ended_ = false;
     loopback_ = IsLoopbackInterface(interfaceName);
-    if (HoldsCapability(CAP_NET_RAW)) {
+    if (DoesItself(PrivilegedOperation::Capture)) {
         socket_.Reset(OpenPacketCapture(interfaceName, settings, error_));
         return socket_.Valid();
     }

@@ -1,4 +1,4 @@
-#include "capture/LocalAddresses.h"
+#include "net/LocalAddresses.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
