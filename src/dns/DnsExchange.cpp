@@ -45,7 +45,7 @@ long ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelTok
 long ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query, std::uint8_t* reply,
                      std::size_t size, const CancelToken* token, std::chrono::steady_clock::time_point deadline)
 {
-    Fd sock(OpenTcpSocket());
+    Fd sock = OpenTcpSocket();
     if (sock.Get() < 0 || ConnectWithin(sock.Get(), server, token, deadline) != WaitResult::Ready)
         return -1;
     std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
@@ -72,7 +72,7 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
     const std::int32_t capacity = request->count;
     request->count = 0;
 
-    Fd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    Fd sock = OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock.Get() < 0)
         return -2;
     sockaddr_in local{};

@@ -328,7 +328,7 @@ int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& r
     if (!Progress(progress, MailStagePreparing, 0, operation))
         return SmtpCancelled;
     SmtpConnection connection;
-    connection.fd.Reset(OpenTcpSocket());
+    connection.fd = OpenTcpSocket();
     if (!connection.fd.Valid())
         return report(SmtpNoSocket);
     bool connected = false;

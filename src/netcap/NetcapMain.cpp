@@ -29,9 +29,10 @@
 #include <thread>
 #include <vector>
 
-#include "privilege/CaptureChannel.h"
+#include "os/PollWait.h"
 #include "platform/IcmpEchoSocket.h"
 #include "platform/IcmpLibrary.h"
+#include "privilege/CaptureChannel.h"
 #include "privilege/NetcapRequest.h"
 #include "privilege/SockDiag.h"
 
@@ -142,7 +143,8 @@ int ServeCapture(const NetcapRequest& request)
 {
     int error = 0;
     const CaptureFilterSettings settings{request.protocolFilter, request.portDirection, request.portFilter};
-    const int fd = OpenPacketCapture(request.interfaceName, settings, error);
+    const Fd packets = OpenPacketCapture(request.interfaceName, settings, error);
+    const int fd = packets.Get();
     if (!Answer(error) || fd < 0)
         return 1;
     alarm(0);
@@ -163,11 +165,8 @@ int ServeCapture(const NetcapRequest& request)
     for (;;) {
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextReport - Clock::now());
         pollfd watch[2] = {{kChannel, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (poll(watch, 2, int(std::max<std::int64_t>(wait.count(), 0))) < 0) {
-            if (errno == EINTR)
-                continue;
+        if (WaitForAny(watch, 2, int(std::max<std::int64_t>(wait.count(), 0))) < 0)
             return 1;
-        }
         if (watch[0].revents)
             break;  // "stop", the program's end closed, or anything else: the session ends
         if (watch[1].revents & (POLLERR | POLLNVAL))

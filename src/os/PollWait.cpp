@@ -46,6 +46,12 @@ WaitResult WaitForFd(int fd, short events, const CancelToken* token, int timeout
     return WaitForFd(fd, events, token, Clock::now() + std::chrono::milliseconds(timeoutMs));
 }
 
+int WaitForAny(pollfd* fds, std::size_t count, int timeoutMs)
+{
+    const int n = poll(fds, nfds_t(count), timeoutMs);
+    return n < 0 && errno == EINTR ? 0 : n;
+}
+
 bool SleepUnlessCancelled(const CancelToken* token, int ms)
 {
     return WaitForFd(-1, 0, token, ms) == WaitResult::Cancelled;

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <chrono>
+#include <cstddef>
 
 class CancelToken;
 
@@ -17,6 +18,10 @@ WaitResult WaitForFd(int fd, short events, const CancelToken* token,
 
 // The same with a time-out in milliseconds from now.
 WaitResult WaitForFd(int fd, short events, const CancelToken* token, int timeoutMs);
+
+// poll(2) over count descriptors for timeoutMs; an interrupted wait counts as
+// one in which nothing happened (0).
+int WaitForAny(pollfd* fds, std::size_t count, int timeoutMs);
 
 // Sleeps until the deadline or the token, whichever comes first; true when cancelled.
 bool SleepUnlessCancelled(const CancelToken* token, int ms);

@@ -7,9 +7,24 @@
 
 using Clock = std::chrono::steady_clock;
 
-int OpenTcpSocket()
+Fd OpenSocket(int domain, int type, int protocol)
 {
-    return socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    return Fd(socket(domain, type | SOCK_CLOEXEC, protocol));
+}
+
+Fd OpenTcpSocket()
+{
+    return OpenSocket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK);
+}
+
+bool OpenSocketPair(int type, Fd& first, Fd& second)
+{
+    int pair[2];
+    if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0)
+        return false;
+    first.Reset(pair[0]);
+    second.Reset(pair[1]);
+    return true;
 }
 
 WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token, Clock::time_point deadline)

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "os/Fd.h"
 #include "os/PollWait.h"
 
 class CancelToken;
@@ -14,8 +15,16 @@ class CancelToken;
 // non-blocking TCP socket: every wait is a poll beside the task's token, with
 // a deadline.
 
-// A non-blocking, close-on-exec IPv4 TCP socket; -1 when none could be made.
-int OpenTcpSocket();
+// A close-on-exec socket of this domain, type (with flags such as
+// SOCK_NONBLOCK) and protocol; none when the system gives none.
+Fd OpenSocket(int domain, int type, int protocol = 0);
+
+// A non-blocking IPv4 TCP socket.
+Fd OpenTcpSocket();
+
+// A connected pair of close-on-exec Unix sockets of this type; false when the
+// system gives none.
+bool OpenSocketPair(int type, Fd& first, Fd& second);
 
 // Connects fd to `to`. Ready once connected (the attempt's SO_ERROR is 0);
 // TimedOut at the deadline, Cancelled by the token, Failed on a refusal or any

@@ -6,33 +6,16 @@
 
 #include "net/CaptureFilter.h"
 #include "os/Fd.h"
+#include "os/PacketSocket.h"
 #include "privilege/NetcapClient.h"
 
 class CancelToken;
 
-// The packet socket of a capture, opened and read by the same code in the
-// program (when it holds CAP_NET_RAW) and in the privilege helper.
-
-// A SOCK_DGRAM packet socket on one interface: created with protocol 0 so that
-// nothing queues before it is set up, a large receive buffer, the filter of
-// settings attached and locked (SO_LOCK_FILTER), then bound to ETH_P_ALL and
-// the interface's index, which getsockname must confirm. The socket
-// (non-blocking, close-on-exec), or -1 with error set (ENODEV: no such
-// interface; EPERM: no CAP_NET_RAW).
-int OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSettings& settings, int& error);
-
-// Whether the interface is a loopback one (its outgoing copies are dropped).
-bool IsLoopbackInterface(const std::string& interfaceName);
-
-// One frame from such a socket, IP header on, at most kCaptureFrameMax bytes
-// and no longer than its IPv4 total length (short Ethernet frames come
-// padded): its size; 0 when nothing is waiting; -1 on error. Frames of other
-// protocols than IPv4, and loopback's outgoing copies when isLoopback, are
-// passed over.
-long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size);
-
-// The frames the kernel dropped since the last call (PACKET_STATISTICS).
-std::uint32_t PacketDrops(int fd);
+// A packet socket on one interface with the filter of settings locked on it
+// (os/PacketSocket.h), as the program (when it holds CAP_NET_RAW) and the
+// privilege helper open it; none, with error set, when there is no such
+// interface (ENODEV) or the socket fails (EPERM: no CAP_NET_RAW).
+Fd OpenPacketCapture(const std::string& interfaceName, const CaptureFilterSettings& settings, int& error);
 
 // A capture for the program: its own packet socket when it holds CAP_NET_RAW,
 // otherwise the helper's capture session, which relays the frames over a

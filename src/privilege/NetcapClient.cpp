@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "os/PollWait.h"
+#include "os/SocketIo.h"
 
 extern char** environ;
 
@@ -118,10 +119,9 @@ NetcapSession OpenNetcapSession(const NetcapRequest& request, const CancelToken*
         return session;
     }
 
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+    Fd program, helper;
+    if (!OpenSocketPair(SOCK_SEQPACKET, program, helper))
         return session;
-    Fd program(pair[0]), helper(pair[1]);
 
     // posix_spawn, not fork: the program has many threads. The helper's end
     // becomes its standard input; every other descriptor is close-on-exec.

@@ -6,14 +6,14 @@
 #include <QApplication>
 #include <memory>
 
-#include "os/Fd.h"
+#include "os/SocketIo.h"
 #include "platform/IcmpLibrary.h"
 #include "shell/MainWindow.h"
 #include "ui/MessageBox.h"
 
 bool SocketsAvailable()
 {
-    return Fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)).Valid();
+    return OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP).Valid();
 }
 
 int ToolApp::InitInstance(int& argc, char** argv)

@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 
 #include "net/ByteText.h"
+#include "os/SocketIo.h"
 #include "ui/OutputPane.h"
 
 namespace {
@@ -71,7 +72,7 @@ bool TerminalSocket::Create()
 {
     if (fd_.Valid())
         return false;
-    fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    fd_ = OpenSocket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
     if (!fd_.Valid())
         return false;
     MakeNotifiers();

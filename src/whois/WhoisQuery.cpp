@@ -89,7 +89,7 @@ void WhoisConnection::Close()
 WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
 {
     Close();
-    fd_.Reset(OpenTcpSocket());
+    fd_ = OpenTcpSocket();
     if (!fd_.Valid())
         return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
