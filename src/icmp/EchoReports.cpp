@@ -1,12 +1,65 @@
 #include "icmp/EchoReports.h"
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
+#include "icmp/EchoProbe.h"
 #include "net/HostAddress.h"
-#include "icmp/IcmpEcho.h"
 #include "os/CancelToken.h"
+#include "privilege/NetcapRequest.h"
 
 namespace {
+
+constexpr std::size_t kRequestSize = 32;
+constexpr std::uint8_t kRequestByte = 0x45;  // 'E'
+static_assert(kRequestSize <= kNetcapMaxEchoData, "the privilege helper would refuse the pages' echoes");
+
+// The IP status codes of the echo interface, their names, and the probe's
+// status each stands for.
+struct StatusRow {
+    std::uint32_t code;
+    const char* name;
+    std::optional<EchoStatus> status = std::nullopt;
+};
+
+constexpr StatusRow kStatusTable[] = {
+    {0, "SUCCESS", EchoStatus::Reply},
+    {11001, "BUF_TOO_SMALL"},
+    {11002, "DEST_NET_UNREACHABLE", EchoStatus::NetUnreachable},
+    {11003, "DEST_HOST_UNREACHABLE", EchoStatus::HostUnreachable},
+    {11004, "DEST_PROT_UNREACHABLE", EchoStatus::ProtocolUnreachable},
+    {11005, "DEST_PORT_UNREACHABLE", EchoStatus::PortUnreachable},
+    {11006, "NO_RESOURCES"},
+    {11007, "BAD_OPTION"},
+    {11008, "HW_ERROR"},
+    {11009, "PACKET_TOO_BIG", EchoStatus::FragmentationNeeded},
+    {11010, "REQ_TIMED_OUT", EchoStatus::TimedOut},
+    {11011, "BAD_REQ"},
+    {11012, "BAD_ROUTE", EchoStatus::SourceRouteFailed},
+    {11013, "TTL_EXPIRED_TRANSIT", EchoStatus::TtlExpiredTransit},
+    {11014, "TTL_EXPIRED_REASSEM", EchoStatus::TtlExpiredReassembly},
+    {11015, "PARAM_PROBLEM", EchoStatus::ParameterProblem},
+    {11016, "SOURCE_QUENCH", EchoStatus::SourceQuench},
+    {11017, "OPTION_TOO_BIG"},
+    {11018, "BAD_DESTINATION"},
+    {11019, "ADDR_DELETED"},
+    {11020, "SPEC_MTU_CHANGE"},
+    {11021, "MTU_CHANGE"},
+    {11022, "UNLOAD"},
+    {11023, "ADDR_ADDED"},
+    {11050, "GENERAL_FAILURE", EchoStatus::Failed},
+    {11255, "PENDING"},
+};
+
+std::uint32_t StatusCode(EchoStatus status)
+{
+    const auto row = std::ranges::find(kStatusTable, std::optional(status), &StatusRow::status);
+    return row == std::end(kStatusTable) ? 11050 : row->code;
+}
 
 constexpr const char* kInvalidAddress = "Invalid Address!\r\n\tPing Failed!";
 
@@ -33,7 +86,43 @@ std::uint32_t Resolve(const std::string& host, const OutputSink& out, const Canc
 
 }  // namespace
 
-void RunPing(const std::string& host, const OutputSink& out, const CancelToken* token)
+int SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
+             EchoResult* result, const CancelToken* token)
+{
+    if (!result)
+        return 0;
+    const auto timeout = std::chrono::milliseconds(timeoutMs ? timeoutMs : kDefaultEchoTimeoutMs);
+    const std::uint8_t ttl = std::uint8_t(timeToLive & 0xFF);
+    std::array<std::uint8_t, kRequestSize> request;
+    request.fill(kRequestByte);
+    const EchoAnswer answer =
+        probe.Send({destination, ttl ? ttl : std::uint8_t(255), request, std::chrono::steady_clock::now() + timeout},
+                   token);
+    *result = EchoResult{answer.from, StatusCode(answer.status), answer.roundTripMs};
+    return answer.roundTripMs >= 0 ? 1 : 0;
+}
+
+int PingHost(EchoProbe& probe, std::uint32_t destination, const CancelToken* token)
+{
+    EchoResult result{};
+    // A router's report (unreachable, time exceeded) is an answer, but none of the host.
+    if (SendEcho(probe, destination, kPingTtl, kDefaultEchoTimeoutMs, &result, token) == 1 && result.status == 0)
+        return result.roundTripMs;
+    return -1;
+}
+
+void IcmpStatusName(std::uint32_t status, char* buffer, std::size_t size)
+{
+    if (!buffer || size == 0)
+        return;
+    const auto row = std::ranges::find(kStatusTable, status, &StatusRow::code);
+    const char* name = row == std::end(kStatusTable) ? "Status Unknown" : row->name;
+    std::size_t n = std::min(std::strlen(name), size - 1);
+    std::memcpy(buffer, name, n);
+    buffer[n] = '\0';
+}
+
+void RunPing(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token)
 {
     std::uint32_t address = Resolve(host, out, token);
     if (address == 0 || (token && token->IsCancelled()))
@@ -44,7 +133,7 @@ void RunPing(const std::string& host, const OutputSink& out, const CancelToken* 
     out("\tPinging Host: ");
     out(bracketed);
     out("...\r\n");
-    int ms = PingHost(address);
+    int ms = PingHost(probe, address, token);
     if (ms >= 0) {
         char line[32];
         std::snprintf(line, sizeof line, "\t%d Milliseconds", ms);
@@ -71,7 +160,7 @@ bool TraceGoesOn(int ttl, int replied, std::uint32_t status)
     return replied == 1 || ttl == kTraceFirstTtl;  // a silent first hop is stepped over, no later one
 }
 
-void RunTrace(const std::string& host, const OutputSink& out, const CancelToken* token)
+void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token)
 {
     std::uint32_t address = Resolve(host, out, token);
     if (address == 0 || (token && token->IsCancelled()))
@@ -87,7 +176,7 @@ void RunTrace(const std::string& host, const OutputSink& out, const CancelToken*
         if (token && token->IsCancelled())
             return;
         EchoResult result{};
-        int replied = SendEcho(address, ttl, kTraceHopTimeoutMs, &result);
+        int replied = SendEcho(probe, address, ttl, kTraceHopTimeoutMs, &result, token);
         char statusName[200];
         IcmpStatusName(result.status, statusName, sizeof statusName);
         char hop[20] = "";

@@ -1,20 +1,49 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
 class CancelToken;
+class EchoProbe;
+
+// The Ping and Traceroute reports over an echo probe, and the IP status codes
+// and names they print.
 
 // The text of the Ping and Traceroute workers, written to a sink as it comes
 // (the page's pane, or a test's string), with CR LF line ends and tabs.
 using OutputSink = std::function<void(std::string_view)>;
 
+struct EchoResult {
+    std::uint32_t address;      // the node that answered, network byte order; 0 when nothing answered
+    std::uint32_t status;       // IP status code; 0: the destination answered
+    std::int32_t roundTripMs;   // -1 when the echo failed
+};
+
+inline constexpr std::uint32_t kDefaultEchoTimeoutMs = 3000;
+inline constexpr int kPingTtl = 128;
+
+// Sends one echo of 32 bytes of 0x45 to destination (network byte order) with
+// the low 8 bits of timeToLive (255 when they are 0), and waits up to timeoutMs
+// (3000 when 0) or the token. 1 when an answer came, else 0 with roundTripMs
+// -1. A router's error report is an answer: its status says which.
+int SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
+             EchoResult* result, const CancelToken* token);
+
+// One echo with time-to-live 128 and 3000 ms: its round-trip time when the
+// destination answered, else -1 (also for a router's error report).
+int PingHost(EchoProbe& probe, std::uint32_t destination, const CancelToken* token);
+
+// The name of an IP status code into buffer (size bytes, terminator
+// included), cut to fit; nothing when buffer is null or size 0.
+void IcmpStatusName(std::uint32_t status, char* buffer, std::size_t size);
+
 // Resolves host and pings it once: the resolving line, the bracketed address
 // and the milliseconds, or "Ping Failed!". The last text has no line break.
 // A cancelled token ends the look-up of the name at once.
-void RunPing(const std::string& host, const OutputSink& out, const CancelToken* token = nullptr);
+void RunPing(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token);
 
 inline constexpr int kTraceFirstTtl = 1;
 inline constexpr int kTraceLastTtl = 254;
@@ -22,7 +51,7 @@ inline constexpr std::uint32_t kTraceHopTimeoutMs = 2000;
 
 // Resolves host and traces it, one echo per time-to-live, ending with
 // "\r\nTrace Complete". Once token is cancelled no further echo is sent.
-void RunTrace(const std::string& host, const OutputSink& out, const CancelToken* token);
+void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token);
 
 // One hop line: "%-3d  %-15s  %-5d  %s\r\n".
 std::string FormatHopLine(int ttl, const char* address, int roundTripMs, const char* statusName);

@@ -3,8 +3,7 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "platform/IcmpEchoSocket.h"
-#include "platform/ThreadCancel.h"
+#include "icmp/EchoProbe.h"
 #include "ui/OutputPane.h"
 #include "ui/PrivilegeHint.h"
 
@@ -32,19 +31,14 @@ void EchoToolPage::OnQueryButton()
             return;
         task.AddToHistory(kHostBox, host);
         task.ClearOutput();
-        ThreadCancelScope cancel(&task.Token());  // STOP wakes the echo's wait
-        tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, &task.Token());
-        if (PrivilegeFailure failure = LastIcmpOpenFailure(); failure != PrivilegeFailure::None)
+        EchoProbe own;
+        EchoProbe& probe = probe_ ? *probe_ : own;
+        tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, probe, &task.Token());
+        if (PrivilegeFailure failure = probe.Failure(); failure != PrivilegeFailure::None)
             task.RunOnUi([&] { PostPrivilegeHint(this, PrivilegedOperation::Echo, failure); });
     });
 }
 
-PingPage::PingPage(QWidget* parent)
-    : EchoToolPage(
-          PingControls::kTemplate,
-          [](const std::string& host, const OutputSink& out, const CancelToken* token) { RunPing(host, out, token); },
-          parent)
-{
-}
+PingPage::PingPage(QWidget* parent) : EchoToolPage(PingControls::kTemplate, RunPing, parent) {}
 
 TracePage::TracePage(QWidget* parent) : EchoToolPage(TraceControls::kTemplate, RunTrace, parent) {}

@@ -7,15 +7,20 @@
 #include "ui/ToolPage.h"
 
 class CancelToken;
+class EchoProbe;
 
 // The Ping and Traceroute pages: a host box, QUERY, and a task that runs one
 // echo tool against the host and writes its report into the pane.
 class EchoToolPage : public ToolPage {
     Q_OBJECT
 public:
-    using Tool = void (*)(const std::string& host, const OutputSink& out, const CancelToken* token);
+    using Tool = void (*)(const std::string& host, const OutputSink& out, EchoProbe& probe,
+                          const CancelToken* token);
 
     EchoToolPage(int templateId, Tool tool, QWidget* parent);
+
+    // Tests give the page a probe of theirs; otherwise each task opens its own.
+    void UseProbe(EchoProbe* probe) { probe_ = probe; }
 
     // Both templates place these two at the same ids.
     static constexpr int kHostBox = PingControls::kHostBox;
@@ -25,6 +30,7 @@ private:
     void OnQueryButton();
 
     Tool tool_;
+    EchoProbe* probe_ = nullptr;
 };
 
 // One echo to a host: its round-trip time, or "Ping Failed!".

@@ -27,11 +27,12 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "icmp/EchoProbe.h"
 #include "os/PollWait.h"
-#include "platform/IcmpEchoSocket.h"
-#include "platform/IcmpLibrary.h"
+#include "os/SocketIo.h"
 #include "privilege/CaptureChannel.h"
 #include "privilege/NetcapRequest.h"
 #include "privilege/SockDiag.h"
@@ -92,19 +93,17 @@ bool Answer(int error)
 
 int ServeEcho()
 {
-    int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (!Answer(fd < 0 ? errno : 0) || fd < 0)
+    Fd raw = OpenSocket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    if (!Answer(raw.Valid() ? 0 : errno) || !raw.Valid())
         return 1;
     alarm(0);
-    LoadIcmpLibrary();
-    const IcmpHandle handle = WrapRawEchoSocket(fd);
-    std::vector<std::uint8_t> message(sizeof(NetcapEchoAsk) + kNetcapMaxEchoData + 1);
-    std::vector<std::uint8_t> reply(sizeof(IcmpEchoReply) + kNetcapMaxEchoData);
+    EchoProbe probe(std::move(raw));
+    std::uint8_t message[sizeof(NetcapEchoAsk) + kNetcapMaxEchoData + 1];
     std::vector<std::uint8_t> data;
     std::chrono::steady_clock::time_point nextEcho{};
     for (;;) {
         msghdr msg{};
-        iovec iov{message.data(), message.size()};
+        iovec iov{message, sizeof message};
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
         ssize_t n = recvmsg(kChannel, &msg, 0);
@@ -113,27 +112,23 @@ int ServeEcho()
         if (n == 0)
             return 0;  // the program closed its end
         auto ask = n > 0 && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC))
-                       ? ParseNetcapEchoAsk(message.data(), std::size_t(n), data)
+                       ? ParseNetcapEchoAsk(message, std::size_t(n), data)
                        : std::nullopt;
         if (!ask)
             return 1;
         std::this_thread::sleep_until(nextEcho);
-        nextEcho = std::chrono::steady_clock::now() + kEchoInterval;
-        IpOptionInformation options{ask->ttl, ask->tos, ask->flags, 0, nullptr};
-        const std::uint32_t replied =
-            GuardedIcmpSendEcho(handle, ask->destination, data.data(), std::uint16_t(data.size()), &options,
-                                reply.data(), std::uint32_t(reply.size()), ask->timeoutMs);
-        IcmpEchoReply record;
-        std::memcpy(&record, reply.data(), sizeof record);
+        const auto now = std::chrono::steady_clock::now();
+        nextEcho = now + kEchoInterval;
+        const EchoAnswer echo =
+            probe.Send({ask->destination, ask->ttl, data, now + std::chrono::milliseconds(ask->timeoutMs)}, nullptr);
         NetcapEchoAnswer answer;
         answer.serial = ask->serial;
-        answer.replied = replied ? 1 : 0;
-        answer.address = record.Address;
-        answer.status = record.Status;
-        answer.roundTripMs = record.RoundTripTime;
-        answer.ttl = record.Options.Ttl;
-        const std::size_t dataSize = replied && record.Data ? record.DataSize : 0;
-        const auto out = FormatNetcapEchoAnswer(answer, reply.data() + sizeof record, dataSize);
+        answer.replied = echo.roundTripMs >= 0 ? 1 : 0;
+        answer.address = echo.from;
+        answer.status = std::uint32_t(echo.status);
+        answer.roundTripMs = std::uint32_t(std::max(echo.roundTripMs, 0));
+        answer.ttl = echo.ttl;
+        const auto out = FormatNetcapEchoAnswer(answer, nullptr, 0);
         if (!Send(out.data(), out.size()))
             return 1;
     }

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -189,7 +190,7 @@ std::optional<NetcapEchoAsk> ParseNetcapEchoAsk(const std::uint8_t* bytes, std::
 {
     auto ask = ParseHead<NetcapEchoAsk>(bytes, size, data);
     if (!ask || ask->ttl == 0 || ask->timeoutMs == 0 || ask->timeoutMs > kNetcapMaxEchoTimeoutMs ||
-        ask->reserved != 0)
+        std::ranges::any_of(ask->reserved, [](std::uint8_t b) { return b != 0; }))
         return std::nullopt;
     return ask;
 }

@@ -51,24 +51,23 @@ std::string FormatNetcapReply(int error);
 bool IsValidInterfaceName(std::string_view name);
 
 // Echo session. The program sends one EchoAsk per echo, followed by the
-// echo's data; the helper sends the echo itself (it picks identifier and
-// sequence, and matches the answer by them) and answers with one EchoAnswer,
-// followed by the answer's data. The serial pairs them.
+// echo's data; the helper sends the echo itself (its echo probe picks
+// identifier and sequence, and matches the answer by them) and answers with
+// one EchoAnswer; a reply's data may follow it, though the helper sends none.
+// The serial pairs them.
 struct NetcapEchoAsk {
     std::uint32_t serial = 0;
     std::uint32_t destination = 0;  // network byte order
     std::uint32_t timeoutMs = 0;    // 1 to kNetcapMaxEchoTimeoutMs
     std::uint8_t ttl = 0;           // 1-255
-    std::uint8_t tos = 0;
-    std::uint8_t flags = 0;         // 0x02: don't fragment
-    std::uint8_t reserved = 0;
+    std::uint8_t reserved[3] = {};
 };
 
 struct NetcapEchoAnswer {
     std::uint32_t serial = 0;
-    std::uint32_t replied = 0;      // records the echo wrote: 1 for an answer, 0 for a failure
+    std::uint32_t replied = 0;      // 1 when an answer came (roundTripMs counts), 0 for a failure
     std::uint32_t address = 0;      // network byte order
-    std::uint32_t status = 0;
+    std::uint32_t status = 0;       // the probe's EchoStatus
     std::uint32_t roundTripMs = 0;
     std::uint32_t ttl = 0;
 };

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "os/SocketIo.h"
-#include "platform/IcmpLibrary.h"
 #include "shell/MainWindow.h"
 #include "ui/MessageBox.h"
 
@@ -25,14 +24,13 @@ int ToolApp::InitInstance(int& argc, char** argv)
         ShowMessage(nullptr, QStringLiteral("Windows sockets initialization failed."), MessageKind::Warning);
         return 1;
     }
-    LoadIcmpLibrary();
 
     auto window = std::make_unique<MainWindow>();
     window->show();
     app.exec();  // returns once the window has closed and its tasks have ended
 
-    // Nothing to release for the sockets layer; then the echo binding, then the pages.
-    FreeIcmpLibrary();
+    // Nothing to release for the sockets layer or the echo probes (each task
+    // owns its own); then the pages.
     window.reset();
     return 0;
 }

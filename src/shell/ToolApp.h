@@ -1,8 +1,8 @@
 #pragma once
 
-// The application object: brings up the sockets check and the ICMP echo
-// binding, runs the main window for the life of the program, and takes
-// everything down in a fixed order when it closes.
+// The application object: brings up the sockets check, runs the main window
+// for the life of the program, and takes everything down in a fixed order
+// when it closes.
 class ToolApp {
 public:
     // The whole life of the program; the process exit code.

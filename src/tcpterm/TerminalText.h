@@ -7,7 +7,7 @@
 
 // Text handling of the TCP terminal: what is sent, and how much received text
 // the pane keeps. (The Port box and the masking of received bytes are read
-// with ReadPortNumber and MaskUnprintable, platform/ByteText.h.)
+// with ReadPortNumber and MaskUnprintable, net/ByteText.h.)
 
 // The text of the send dialog as it goes on the wire: every line break as
 // CR LF, none added after the last line. Line breaks that already are CR LF

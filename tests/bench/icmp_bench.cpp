@@ -6,9 +6,8 @@
 
 #include <string>
 
+#include "icmp/EchoProbe.h"
 #include "icmp/EchoReports.h"
-#include "icmp/IcmpEcho.h"
-#include "platform/IcmpLibrary.h"
 
 namespace {
 
@@ -16,31 +15,29 @@ constexpr const char* kTarget = "10.200.3.2";
 
 void BM_EchoToTarget(benchmark::State& state)
 {
-    LoadIcmpLibrary();
+    EchoProbe probe;
     for (auto _ : state) {
         EchoResult result{};
-        if (SendEcho(inet_addr(kTarget), 64, 2000, &result) != 1 || result.status != 0) {
+        if (SendEcho(probe, inet_addr(kTarget), 64, 2000, &result, nullptr) != 1 || result.status != 0) {
             state.SkipWithError("no echo reply (run tests/bench/icmp.sh)");
             break;
         }
     }
-    FreeIcmpLibrary();
 }
 BENCHMARK(BM_EchoToTarget)->Unit(benchmark::kMicrosecond);
 
 void BM_TraceThreeHops(benchmark::State& state)
 {
-    LoadIcmpLibrary();
+    EchoProbe probe;
     std::string out;
     for (auto _ : state) {
         out.clear();
-        RunTrace(kTarget, [&](std::string_view s) { out += s; }, nullptr);
+        RunTrace(kTarget, [&](std::string_view s) { out += s; }, probe, nullptr);
         if (out.find("3    10.200.3.2") == std::string::npos) {
             state.SkipWithError("the trace did not reach the target (run tests/bench/icmp.sh)");
             break;
         }
     }
-    FreeIcmpLibrary();
 }
 BENCHMARK(BM_TraceThreeHops)->Unit(benchmark::kMicrosecond);
 

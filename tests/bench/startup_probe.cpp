@@ -1,7 +1,7 @@
 // One start of the window, for tests/bench/startup.sh. The first argument is
 // the caller's clock reading just before it started this process (seconds
 // since the epoch, as bash's EPOCHREALTIME gives it); the second, what to start:
-//   quorlix   as the program does: sockets check, echo binding, the main
+//   quorlix   as the program does: sockets check, the main
 //             window with its splash up for one second after the pages
 //   nosplash  the same without the splash
 //   bare      an empty Qt window: the floor any Qt Widgets program pays
@@ -19,7 +19,6 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/IcmpLibrary.h"
 #include "shell/MainWindow.h"
 #include "shell/ToolApp.h"
 
@@ -57,7 +56,6 @@ int main(int argc, char** argv)
     } else {
         if (!SocketsAvailable())
             return 1;
-        LoadIcmpLibrary();
         window = std::make_unique<MainWindow>(mode == "quorlix");
     }
     const double built = MillisecondsSince(start);
@@ -69,7 +67,5 @@ int main(int argc, char** argv)
     std::printf("%.1f %.1f %.1f\n", built, shown, processor);
 
     window.reset();
-    if (mode != "bare")
-        FreeIcmpLibrary();
     return 0;
 }

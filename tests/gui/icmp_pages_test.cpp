@@ -1,17 +1,18 @@
-// The Ping page's handling of its host text, on a fake echo library: an
-// empty host does nothing, a long one is cut to the bounded read.
+// The Ping page's handling of its host text, on a fake echo probe: an empty
+// host does nothing, a long one is cut to the bounded read.
 #include <QTest>
 
 #include "support/EchoPageTest.h"
-#include "support/FakeEchoLibrary.h"
+#include "support/FakeEchoProbe.h"
 
 class IcmpPagesTest : public QObject {
     Q_OBJECT
 private slots:
     void emptyHostLeavesThePaneAlone()
     {
-        FakeEchoLibrary fake;
+        FakeEchoProbe fake;
         PingPage page;
+        page.UseProbe(&fake);
         page.AppendOutput("earlier");
         QCOMPARE(Query(&page, QString()), std::string("earlier"));
         QCOMPARE(page.Item<QComboBox>(EchoToolPage::kHostBox)->count(), 0);
@@ -20,8 +21,9 @@ private slots:
 
     void hostTextIsCutTo299Characters()
     {
-        FakeEchoLibrary fake;
+        FakeEchoProbe fake;
         PingPage page;
+        page.UseProbe(&fake);
         const QString longText = QStringLiteral("1") + QString(400, QLatin1Char('x'));
         const std::string cut = longText.left(299).toStdString();
         QCOMPARE(Query(&page, longText), PingHead(cut, "255.255.255.255") + "\t5 Milliseconds");

@@ -6,7 +6,6 @@
 #include <QTest>
 #include <cstdio>
 
-#include "platform/IcmpLibrary.h"
 #include "support/EchoPageTest.h"
 
 int main(int argc, char** argv)
@@ -16,7 +15,6 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
-    LoadIcmpLibrary();
     int status = 0;
     {
         MessageRecorder messages;
@@ -28,6 +26,5 @@ int main(int argc, char** argv)
             std::printf("Message: %s\n", qPrintable(text));
         status = pane.ends_with("[still running]") ? 1 : 0;
     }
-    FreeIcmpLibrary();
     return status;
 }

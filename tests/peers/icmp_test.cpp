@@ -1,6 +1,6 @@
 // Ping and Traceroute pages against two routers and a target in network
 // namespaces the test builds (scripts/netns-topology.sh), through both of the
-// echo component's sockets, beside Debian's traceroute:
+// echo probe's sockets, beside Debian's traceroute:
 //   h(10.200.1.2) -- r1(10.200.1.1|10.200.2.1) -- r2(10.200.2.2|10.200.3.1) -- t(10.200.3.2)
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/IcmpLibrary.h"
 #include "support/EchoPageTest.h"
 
 namespace {
@@ -70,11 +69,9 @@ protected:
         home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         up_ = Topology("up");
         hostNs_ = open(("/run/netns/" + kPrefix + "h").c_str(), O_RDONLY | O_CLOEXEC);
-        LoadIcmpLibrary();
     }
     static void TearDownTestSuite()
     {
-        FreeIcmpLibrary();
         if (geteuid() == 0)
             Topology("down");
         close(hostNs_);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -21,14 +22,13 @@
 #include <tuple>
 #include <vector>
 
+#include "icmp/EchoProbe.h"
 #include "net/CaptureFilter.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 #include "privilege/CaptureChannel.h"
-#include "platform/IcmpLibrary.h"
 #include "privilege/NetcapClient.h"
 #include "privilege/SockDiag.h"
-#include "platform/ThreadCancel.h"
 #include "support/CaptureTraffic.h"
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
@@ -305,9 +305,12 @@ TEST(AsCaller, PingsTracesAndStopsThroughTheHelper)
     // Neither socket of its own may work, or the helper would not be asked.
     ASSERT_LT(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP), 0);
     ASSERT_LT(socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP), 0);
-    LoadIcmpLibrary();
-    const IcmpHandle handle = GuardedIcmpCreateFile();
-    ASSERT_NE(handle, kInvalidIcmpHandle);
+    std::optional<EchoProbe> probe(std::in_place);
+    auto echo = [&](const char* to, int timeoutMs, const CancelToken* token = nullptr) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        return probe->Send({inet_addr(to), 64, {}, deadline}, token).status;
+    };
+    ASSERT_EQ(echo(kTarget, 2000), EchoStatus::Reply);
     ExpectNoPrivilegedSocketHeld();
 
     MessageRecorder messages;
@@ -324,28 +327,20 @@ TEST(AsCaller, PingsTracesAndStopsThroughTheHelper)
     EXPECT_TRUE(messages.Messages().empty());
 
     // However short their time-outs, the echoes of one session leave at least 10 ms apart.
-    std::uint8_t reply[sizeof(IcmpEchoReply) + 64];
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 20; ++i)
-        GuardedIcmpSendEcho(handle, inet_addr(kTarget), nullptr, 0, nullptr, reply, sizeof reply, 1);
+        echo(kTarget, 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
 
     // STOP during an echo nobody answers ends the wait at once; closing the echo ends the helper.
     CancelToken stop;
-    std::uint32_t records = 1;
-    std::thread echo([&] {
-        ThreadCancelScope scope(&stop);
-        records = GuardedIcmpSendEcho(handle, inet_addr("10.200.1.77"), nullptr, 0, nullptr, reply, sizeof reply,
-                                      10000);
-    });
+    EchoStatus status = EchoStatus::Reply;
+    std::thread silent([&] { status = echo("10.200.1.77", 10000, &stop); });
     usleep(300'000);
     stop.Cancel();
-    echo.join();
-    IcmpEchoReply record;
-    std::memcpy(&record, reply, sizeof record);
-    EXPECT_EQ(std::tuple(records, record.Status), std::tuple(0u, kIpReqTimedOut));
-    GuardedIcmpCloseHandle(handle);
-    FreeIcmpLibrary();
+    silent.join();
+    EXPECT_EQ(status, EchoStatus::TimedOut);
+    probe.reset();
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no helper left
     EXPECT_EQ(errno, ECHILD);
 }
@@ -353,7 +348,6 @@ TEST(AsCaller, PingsTracesAndStopsThroughTheHelper)
 TEST(AsCaller, OutsiderIsToldHowToJoin)
 {
     SKIP_UNLESS_ROLE("outsider");
-    LoadIcmpLibrary();
     ResetPrivilegeHints();
     MessageRecorder messages;
     PingPage ping;
@@ -368,7 +362,6 @@ TEST(AsCaller, OutsiderIsToldHowToJoin)
     ASSERT_EQ(messages.Messages().size(), 1u);  // once, whichever page meets it first
     EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Warning);
     EXPECT_EQ(messages.Messages()[0].text, PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied));
-    FreeIcmpLibrary();
 
     CaptureChannel channel;
     EXPECT_FALSE(channel.Open("lo", CaptureFilterSettings{0, 0, 80}, nullptr));

@@ -80,7 +80,7 @@ TEST(NetcapRequestTest, EchoSessionMessages)
     // ttl 0, no time-out, a time-out too long, reserved bits set
     for (const NetcapEchoAsk& bad : {NetcapEchoAsk{.timeoutMs = 4000, .ttl = 0}, {.timeoutMs = 0, .ttl = 3},
                                      {.timeoutMs = kNetcapMaxEchoTimeoutMs + 1, .ttl = 3},
-                                     {.timeoutMs = 4000, .ttl = 3, .reserved = 1}}) {
+                                     {.timeoutMs = 4000, .ttl = 3, .reserved = {0, 0, 1}}}) {
         const auto bytes = FormatNetcapEchoAsk(bad, nullptr, 0);
         EXPECT_FALSE(ParseNetcapEchoAsk(bytes.data(), bytes.size(), data)) << bad.timeoutMs << ' ' << int(bad.ttl);
     }

@@ -1,12 +1,10 @@
-// The platform layer's text checks, byte reader and echo-library binding. (Its
-// waits are every engine's, shown by their peer tests and the task tests.)
+// The text checks and the byte reader of net/.
 #include <gtest/gtest.h>
 
 #include <string_view>
 
 #include "net/ByteReader.h"
 #include "net/ByteText.h"
-#include "support/FakeEchoLibrary.h"
 
 TEST(ByteText, Utf8Validity)
 {
@@ -32,30 +30,4 @@ TEST(ByteReader, AbsoluteReadsStopAtTheEnd)
     EXPECT_EQ(r.Text(2), std::string_view("\x01\x02", 2));
     EXPECT_EQ(r.Text(5), std::nullopt);
     EXPECT_EQ(r.Position(), 4u);
-}
-
-TEST(IcmpLibrary, BindsAllThreeEntryPointsOrNoneAndGuards)
-{
-    {
-        FakeEchoLibrary fake;
-        ASSERT_TRUE(fake.Loaded());
-        EXPECT_EQ(GuardedIcmpCreateFile(), 1);
-        EXPECT_EQ(GuardedIcmpCloseHandle(1), 1);
-        FreeIcmpLibrary();
-        FreeIcmpLibrary();  // nothing to release twice
-        EXPECT_EQ(fake.released, 1);
-        EXPECT_EQ(TheIcmpLibrary().handle, nullptr);
-    }
-    // One entry point missing: the library is released and nothing stays bound.
-    FakeEchoLibrary partial("IcmpSendEcho");
-    EXPECT_FALSE(partial.Loaded());
-    EXPECT_EQ(partial.released, 1);
-    EXPECT_EQ(TheIcmpLibrary().handle, nullptr);
-    EXPECT_EQ(LoadIcmpLibrary({[]() -> const void* { return nullptr; }, nullptr, nullptr}), 0);
-
-    // Unbound, the guards answer failure.
-    EXPECT_EQ(GuardedIcmpCreateFile(), kInvalidIcmpHandle);
-    EXPECT_EQ(GuardedIcmpCloseHandle(7), 0);
-    EXPECT_EQ(GuardedIcmpSendEcho(7, 0, nullptr, 0, nullptr, nullptr, 0, 0), 0u);
-    EXPECT_EQ(partial.opened + partial.closed, 0);
 }
