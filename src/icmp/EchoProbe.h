@@ -13,13 +13,13 @@ class CancelToken;
 // What answered one echo, or why nothing did.
 enum class EchoStatus : std::uint8_t {
     Reply,                 // the destination's echo reply
-    TtlExpiredTransit,     // the rest: a router's report, or the local stack's for the first four
+    TtlExpiredTransit,     // from here to SourceQuench: an ICMP error report about the echo
     TtlExpiredReassembly,
-    NetUnreachable,
-    HostUnreachable,
+    NetUnreachable,        // also the local stack refusing to send (then without an answer)
+    HostUnreachable,       // the same
     ProtocolUnreachable,
     PortUnreachable,
-    FragmentationNeeded,
+    FragmentationNeeded,   // also a local refusal: too big for the route
     SourceRouteFailed,
     ParameterProblem,
     SourceQuench,
