@@ -137,7 +137,7 @@ std::vector<std::pair<std::string, std::string>> DefaultGateways(std::string_vie
     return gateways;
 }
 
-std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& leases)
+std::optional<std::vector<AdapterRecord>> ListAdapters(const LeaseSources& leases)
 {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
@@ -149,8 +149,8 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
         const auto* link = reinterpret_cast<const sockaddr_ll*>(ifa->ifa_addr);
         AdapterRecord adapter;
         adapter.index = unsigned(link->sll_ifindex);
-        adapter.adapterName = ifa->ifa_name;
-        adapter.description = DriverName(adapter.adapterName);
+        adapter.name = ifa->ifa_name;
+        adapter.description = DriverName(adapter.name);
         std::memcpy(adapter.address.data(), link->sll_addr, std::min<std::size_t>(link->sll_halen, 6));
         adapter.type = AdapterTypeFromArphrd(link->sll_hatype);
         adapters.push_back(std::move(adapter));
@@ -161,7 +161,7 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr, text, sizeof text);
         for (AdapterRecord& adapter : adapters)
-            if (adapter.adapterName == LinkName(ifa->ifa_name))
+            if (adapter.name == LinkName(ifa->ifa_name))
                 adapter.ipAddresses.emplace_back(text);
     }
     freeifaddrs(list);
@@ -171,10 +171,10 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
     const std::string routes{std::istreambuf_iterator<char>(routeFile), std::istreambuf_iterator<char>()};
     for (const auto& [iface, gateway] : DefaultGateways(routes))
         for (AdapterRecord& adapter : adapters)
-            if (adapter.adapterName == iface)
+            if (adapter.name == iface)
                 adapter.gateway = gateway;
     for (AdapterRecord& adapter : adapters) {
-        if (const auto lease = FindDhcpLease(leases, adapter.adapterName, adapter.index, adapter.ipAddresses)) {
+        if (const auto lease = FindDhcpLease(leases, adapter.name, adapter.index, adapter.ipAddresses)) {
             adapter.dhcpEnabled = true;
             adapter.dhcpServer = lease->server;
             adapter.leaseObtained = lease->obtained;
@@ -184,7 +184,7 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
     return adapters;
 }
 
-InterfaceRow GetIfEntry(unsigned index)
+InterfaceFigures ReadInterfaceFigures(unsigned index)
 {
     char name[IF_NAMESIZE] = {};
     if (!if_indextoname(index, name))
@@ -197,13 +197,13 @@ InterfaceRow GetIfEntry(unsigned index)
     const auto operstate = ReadLine(dir + "operstate");
     if (!sysIndex || *sysIndex != index || !mtu || !flags || !operstate)
         return {};
-    InterfaceRow row;
-    row.mtu = *mtu;
+    InterfaceFigures figures;
+    figures.mtu = *mtu;
     // sysfs flags are the administrative ones; running is the carrier's state.
     const bool running = ReadNumber<int>(dir + "carrier").value_or(0) == 1;
-    row.operStatus = OperStatusFromLinux(*operstate, running ? *flags | IFF_RUNNING : *flags);
-    row.speed = SpeedBitsPerSecond(ReadNumber<std::int64_t>(dir + "speed").value_or(0));  // EINVAL on lo, -1 on virtio
-    row.inPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/rx_packets").value_or(0));
-    row.outPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/tx_packets").value_or(0));
-    return row;
+    figures.operStatus = OperStatusFromLinux(*operstate, running ? *flags | IFF_RUNNING : *flags);
+    figures.speed = SpeedBitsPerSecond(ReadNumber<std::int64_t>(dir + "speed").value_or(0));  // EINVAL on lo, -1 on virtio
+    figures.inPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/rx_packets").value_or(0));
+    figures.outPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/tx_packets").value_or(0));
+    return figures;
 }
