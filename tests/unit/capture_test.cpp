@@ -12,7 +12,7 @@
 #include "capture/CaptureLoop.h"
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
-#include "net/LocalAddresses.h"
+#include "net/Interfaces.h"
 #include "net/HostAddress.h"
 #include "os/CancelToken.h"
 #include "support/FramePairSource.h"
@@ -87,7 +87,7 @@ TEST(PrintCapturedPacket, TextViewShowsControlsAsDots)
                    "a\tb\r\nc.d.~ .0123456\r\n");
 }
 
-TEST(ListLocalAddresses, NonLoopbackFirstAndLabelsCut)
+TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
 {
     const struct {
         const char* name;
@@ -110,7 +110,7 @@ TEST(ListLocalAddresses, NonLoopbackFirstAndLabelsCut)
         list[i] = {.ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, .ifa_name = const_cast<char*>(e.name),
                    .ifa_flags = e.flags, .ifa_addr = e.address ? reinterpret_cast<sockaddr*>(&storage[i]) : nullptr};
     }
-    const auto addresses = ListLocalAddresses(list.data());
+    const auto addresses = LocalAddressesOf(ListInterfaces(list.data()));
     std::vector<std::string> seen;
     for (const LocalAddress& a : addresses) {
         char text[20];
