@@ -65,32 +65,32 @@ long ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>&
 
 }  // namespace
 
-int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t port)
+DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t port)
 {
     if (!request)
-        return -1;
+        return DnsQueryResult::NoRequest;
     const std::int32_t capacity = request->count;
     request->count = 0;
 
     Fd sock = OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock.Get() < 0)
-        return -2;
+        return DnsQueryResult::NoSocket;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = 0;
     if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return -3;
+        return DnsQueryResult::BindFailed;
 
     const std::vector<std::uint8_t> query =
         BuildDnsQuery(request->id, request->type, request->name, request->recursionDesired != 0);
     if (query.empty())
-        return -4;
+        return DnsQueryResult::NoQuery;
 
     // Address 0 is what an unresolvable server name gives; Linux would take it
     // for this host, so it is refused as a send to nowhere.
     if (request->serverAddress == 0)
-        return -5;
+        return DnsQueryResult::SendFailed;
     // Connecting the socket makes the kernel drop datagrams from any other
     // source, so only the server asked can supply the reply.
     sockaddr_in server{};
@@ -98,24 +98,25 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
     server.sin_addr.s_addr = request->serverAddress;
     server.sin_port = htons(port);
     if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
-        return -5;
+        return DnsQueryResult::SendFailed;
     ssize_t sent;
     do
         sent = ::send(sock.Get(), query.data(), query.size(), MSG_NOSIGNAL);
     while (sent < 0 && errno == EINTR);
     if (sent != ssize_t(query.size()))
-        return -5;
+        return DnsQueryResult::SendFailed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request->timeoutMs);
 
     std::uint8_t reply[kDnsReplySize];
     const long length = ReceiveReply(sock.Get(), reply, sizeof reply, token, deadline);
     if (length < 0)
-        return -6;
+        return DnsQueryResult::NoReply;
 
     request->count = capacity;
-    const int parsed = ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request);
-    if (parsed != 0 || !request->truncated)
-        return parsed;
+    if (!ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request))
+        return DnsQueryResult::NoReply;
+    if (!request->truncated)
+        return DnsQueryResult::Answered;
 
     // The answer did not fit a datagram: ask again where it fits.
     std::vector<std::uint8_t> whole(0xFFFF);
@@ -125,8 +126,9 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
     if (tcpLength < 0) {
         request->count = 0;
         request->stored = 0;
-        return -6;
+        return DnsQueryResult::NoReply;
     }
     request->count = capacity;
-    return ParseDnsReply(whole.data(), std::size_t(tcpLength), query.size() - 12, *request);
+    return ParseDnsReply(whole.data(), std::size_t(tcpLength), query.size() - 12, *request) ? DnsQueryResult::Answered
+                                                                                             : DnsQueryResult::NoReply;
 }

@@ -312,7 +312,7 @@ std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view ad
     request.records = records;
     // No error and no such name both mean the domain has no exchanger; any
     // other answer says nothing about it.
-    if (RunDnsQuery(&request, &operation.Token()) != 0 || (request.responseCode != 0 && request.responseCode != 3))
+    if (RunDnsQuery(&request, &operation.Token()) != DnsQueryResult::Answered || (request.responseCode != 0 && request.responseCode != 3))
         return std::nullopt;
     // Only the records decoded: the rest of the area may hold those of a
     // truncated datagram answer that was asked again over TCP.
