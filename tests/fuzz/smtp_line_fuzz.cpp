@@ -21,15 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t position = 0;
     for (;;) {
         std::string line;
-        const std::optional<std::size_t> taken = NextMessageLine(message, position, line);
-        if (!taken) {
+        const std::optional<std::size_t> next = NextMessageLine(message, position, line);
+        if (!next) {
             Check(line.empty() && !MessageLinesFit(message));
             return 0;
         }
-        const std::size_t next = *taken;
-        if (next == 0)
+        if (*next == 0)
             break;
-        Check(next > position && next <= message.size());
+        Check(*next > position && *next <= message.size());
         Check(line.size() <= 1000 && line.ends_with("\r\n"));
         std::string_view text(line);
         text.remove_suffix(2);
@@ -40,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (position > 0 && message[position - 1] != '\n' && text.starts_with(" From "))
             text.remove_prefix(1);  // the rest of a split line, stuffed as flowed text is
         rebuilt += text;
-        const bool hardEnd = next == message.size() || message.substr(0, next).ends_with("\r\n");
+        const bool hardEnd = *next == message.size() || message.substr(0, *next).ends_with("\r\n");
         if (hardEnd)
             rebuilt += "\r\n";
         else
             Check(text.ends_with(' '));  // a soft break
-        position = next;
+        position = *next;
     }
     Check(MessageLinesFit(message));
     std::string expected(message);

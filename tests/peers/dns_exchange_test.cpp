@@ -16,6 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Datagrams = std::vector<FakeDnsServer::Datagram>;
+using enum DnsQueryResult;
 
 struct Exchange {
     DnsQueryResult result{};
@@ -45,7 +46,6 @@ Datagrams Sized(const Bytes& q, std::size_t size)
 
 TEST(RunDnsQuery, RepliesWellFormedOrNot)
 {
-    using enum DnsQueryResult;
     const Bytes q = BuildDnsQuery(1234, 1, "host1.example.test", true);
     const struct {
         const char* what;
@@ -86,7 +86,6 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
 
 TEST(RunDnsQuery, RefusedRequestsAndNoReply)
 {
-    using enum DnsQueryResult;
     FakeDnsServer silent("127.0.0.1", 0, nullptr);
     EXPECT_EQ(RunDnsQuery(nullptr), NoRequest);
     EXPECT_EQ(Ask(silent, "host1.example.test", 16).result, NoQuery);

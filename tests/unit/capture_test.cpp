@@ -13,7 +13,6 @@
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
 #include "net/Interfaces.h"
-#include "net/HostAddress.h"
 #include "os/CancelToken.h"
 #include "support/FramePairSource.h"
 
@@ -112,11 +111,8 @@ TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
     }
     const auto addresses = LocalAddressesOf(ListInterfaces(list.data()));
     std::vector<std::string> seen;
-    for (const LocalAddress& a : addresses) {
-        char text[20];
-        AddressToText(a.address, text, sizeof text);
-        seen.push_back(std::string(text) + "@" + a.interface);
-    }
+    for (const LocalAddress& a : addresses)
+        seen.push_back(inet_ntoa(in_addr{a.address}) + ("@" + a.interface));
     EXPECT_EQ(seen, (std::vector<std::string>{"10.1.2.3@eth0", "10.1.2.4@eth0", "192.168.5.9@wlan0", "127.0.0.1@lo",
                                               "127.0.1.1@lo"}));
     EXPECT_EQ(InterfaceOfAddress(addresses, inet_addr("10.1.2.4")), "eth0");
