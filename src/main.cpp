@@ -3,5 +3,5 @@
 int main(int argc, char** argv)
 {
     ToolApp app;
-    return app.InitInstance(argc, argv);
+    return app.Run(argc, argv);
 }

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "net/LocalAddresses.h"
+#include "net/Interfaces.h"
 #include "net/HostAddress.h"
 #include "net/ByteText.h"
 #include "privilege/CaptureChannel.h"

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 
 #include "dns/DnsMessage.h"
 #include "os/Fd.h"
@@ -16,81 +17,82 @@
 
 namespace {
 
-// Waits for the first datagram and receives it into reply; its length, or -1
-// when the wait ends without one (time-out, cancel, a receive error or a
-// datagram larger than the reply area).
-long ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelToken* token,
-                  std::chrono::steady_clock::time_point deadline)
+// Waits for the first datagram and receives it into reply; its length, or
+// nullopt when the wait ends without one (time-out, cancel, a receive error
+// or a datagram larger than the reply area).
+std::optional<std::size_t> ReceiveReply(int fd, std::uint8_t* reply, std::size_t size, const CancelToken* token,
+                                        std::chrono::steady_clock::time_point deadline)
 {
     for (;;) {
         if (WaitForFd(fd, POLLIN, token, deadline) != WaitResult::Ready)
-            return -1;
+            return std::nullopt;
         // MSG_TRUNC gives the datagram's real length, so one too big is seen as such.
         ssize_t n = ::recv(fd, reply, size, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
                 continue;
-            return -1;
+            return std::nullopt;
         }
         if (n == 0)
             continue;  // an empty datagram is not the reply
         if (std::size_t(n) > size)
-            return -1;
-        return long(n);
+            return std::nullopt;
+        return std::size_t(n);
     }
 }
 
 // The same query over TCP (RFC 1035, section 4.2.2: each message behind its
-// two-byte length) to server; the reply's length, or -1.
-long ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query, std::uint8_t* reply,
-                     std::size_t size, const CancelToken* token, std::chrono::steady_clock::time_point deadline)
+// two-byte length) to server; the reply's length, or nullopt.
+std::optional<std::size_t> ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query,
+                                           std::uint8_t* reply, std::size_t size, const CancelToken* token,
+                                           std::chrono::steady_clock::time_point deadline)
 {
     Fd sock = OpenTcpSocket();
     if (sock.Get() < 0 || ConnectWithin(sock.Get(), server, token, deadline) != WaitResult::Ready)
-        return -1;
+        return std::nullopt;
     std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
     framed.insert(framed.end(), query.begin(), query.end());
     const auto stall = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (SendAll(sock.Get(), {reinterpret_cast<const char*>(framed.data()), framed.size()}, token, stall, deadline) !=
         WaitResult::Ready)
-        return -1;
+        return std::nullopt;
     std::uint8_t prefix[2];
     if (ReceiveAll(sock.Get(), prefix, sizeof prefix, token, deadline) != WaitResult::Ready)
-        return -1;
+        return std::nullopt;
     const std::size_t length = std::size_t(prefix[0] << 8 | prefix[1]);
     if (length == 0 || length > size || ReceiveAll(sock.Get(), reply, length, token, deadline) != WaitResult::Ready)
-        return -1;
-    return long(length);
+        return std::nullopt;
+    return length;
 }
 
 }  // namespace
 
-int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t port)
+DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t port)
 {
     if (!request)
-        return -1;
+        return DnsQueryResult::NoRequest;
     const std::int32_t capacity = request->count;
     request->count = 0;
 
     Fd sock = OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock.Get() < 0)
-        return -2;
+        return DnsQueryResult::NoSocket;
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = 0;
     if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-        return -3;
+        return DnsQueryResult::BindFailed;
 
     const std::vector<std::uint8_t> query =
         BuildDnsQuery(request->id, request->type, request->name, request->recursionDesired != 0);
     if (query.empty())
-        return -4;
+        return DnsQueryResult::NoQuery;
 
     // Address 0 is what an unresolvable server name gives; Linux would take it
     // for this host, so it is refused as a send to nowhere.
     if (request->serverAddress == 0)
-        return -5;
+        return DnsQueryResult::SendFailed;
     // Connecting the socket makes the kernel drop datagrams from any other
     // source, so only the server asked can supply the reply.
     sockaddr_in server{};
@@ -98,35 +100,37 @@ int RunDnsQuery(DnsRequest* request, const CancelToken* token, std::uint16_t por
     server.sin_addr.s_addr = request->serverAddress;
     server.sin_port = htons(port);
     if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
-        return -5;
+        return DnsQueryResult::SendFailed;
     ssize_t sent;
     do
         sent = ::send(sock.Get(), query.data(), query.size(), MSG_NOSIGNAL);
     while (sent < 0 && errno == EINTR);
     if (sent != ssize_t(query.size()))
-        return -5;
+        return DnsQueryResult::SendFailed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(request->timeoutMs);
 
     std::uint8_t reply[kDnsReplySize];
-    const long length = ReceiveReply(sock.Get(), reply, sizeof reply, token, deadline);
-    if (length < 0)
-        return -6;
+    const auto length = ReceiveReply(sock.Get(), reply, sizeof reply, token, deadline);
+    if (!length)
+        return DnsQueryResult::NoReply;
 
     request->count = capacity;
-    const int parsed = ParseDnsReply(reply, std::size_t(length), query.size() - 12, *request);
-    if (parsed != 0 || !request->truncated)
-        return parsed;
+    if (!ParseDnsReply(reply, *length, query.size() - 12, *request))
+        return DnsQueryResult::NoReply;
+    if (!request->truncated)
+        return DnsQueryResult::Answered;
 
     // The answer did not fit a datagram: ask again where it fits.
     std::vector<std::uint8_t> whole(0xFFFF);
-    const long tcpLength = ExchangeOverTcp(server, query, whole.data(), whole.size(), token,
+    const auto tcpLength = ExchangeOverTcp(server, query, whole.data(), whole.size(), token,
                                            std::chrono::steady_clock::now() +
                                                std::chrono::milliseconds(request->timeoutMs));
-    if (tcpLength < 0) {
+    if (!tcpLength) {
         request->count = 0;
         request->stored = 0;
-        return -6;
+        return DnsQueryResult::NoReply;
     }
     request->count = capacity;
-    return ParseDnsReply(whole.data(), std::size_t(tcpLength), query.size() - 12, *request);
+    const bool parsed = ParseDnsReply(whole.data(), *tcpLength, query.size() - 12, *request);
+    return parsed ? DnsQueryResult::Answered : DnsQueryResult::NoReply;
 }

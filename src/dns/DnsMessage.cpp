@@ -202,7 +202,7 @@ int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::u
     return int(length);
 }
 
-int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength, DnsRequest& request)
+bool ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength, DnsRequest& request)
 {
     const std::int32_t capacity = request.records ? std::max<std::int32_t>(request.count, 0) : 0;
     request.count = 0;
@@ -212,7 +212,7 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
 
     ByteReader r(reply, length);
     if (r.Size() < kHeaderSize)
-        return -6;
+        return false;
     r.Skip(2);  // the identifier is not compared with the query's
     const std::uint16_t flags = *r.U16();
     const std::uint16_t qdCount = *r.U16();
@@ -226,7 +226,7 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
 
     // The question is taken to be the one that was sent, and skipped by its length.
     if (qdCount != 0 && !r.Skip(questionLength))
-        return 0;
+        return true;
 
     // Records beyond the capacity would be parsed only to be dropped.
     const std::uint32_t wanted = std::min<std::uint32_t>(total, std::uint32_t(capacity));
@@ -251,5 +251,5 @@ int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t que
         request.records[i] = rec;
         request.stored = std::int32_t(i + 1);
     }
-    return 0;
+    return true;
 }

@@ -58,12 +58,12 @@ std::vector<std::uint8_t> BuildDnsQuery(std::uint16_t id, std::uint16_t type, co
 
 // Parses a reply to a query whose question (QNAME, QTYPE, QCLASS) took
 // questionLength bytes: sets responseCode, truncated and count and stores the
-// records. 0, or -6 when the reply is too short to hold a header. A record that
+// records. False when the reply is too short to hold a header. A record that
 // runs past the reply (or whose data is too short for its type) ends the parse;
 // the records before it stay stored (`stored` says how many) and count keeps
 // the announced total.
-int ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength,
-                  DnsRequest& request);
+bool ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t questionLength,
+                   DnsRequest& request);
 
 // The dotted name at offset of message, into out (outSize bytes, cut to
 // outSize - 1 characters); out may be null. Returns the full length of the
@@ -77,13 +77,18 @@ int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::u
 // reply, at most timeoutMs after the send or until token is cancelled. A
 // reply with TC set is followed by the same query over TCP to the same server
 // and port (RFC 7766), with a time-out of its own as long, whose answer is
-// the one parsed; when that exchange fails, the result is -6.
-//  0 a reply was received and parsed   -1 no request
-// -2 no socket   -3 bind failed   -4 no query could be built   -5 send failed
-// -6 no reply (receive failed, time-out, cancelled, or a datagram of more than
-//    1000 bytes)
+// the one parsed; when that exchange fails, the result is NoReply.
 // The port is for tests, which run their servers on a free one.
-int RunDnsQuery(DnsRequest* request, const CancelToken* token = nullptr, std::uint16_t port = kDnsPort);
+enum class DnsQueryResult {
+    Answered,     // a reply was received and parsed
+    NoRequest,
+    NoSocket,
+    BindFailed,
+    NoQuery,      // no query could be built from the name
+    SendFailed,
+    NoReply,      // receive failed, time-out, cancelled, a datagram of more than 1000 bytes, or one too short
+};
+DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token = nullptr, std::uint16_t port = kDnsPort);
 
 // The line that reports a reply's error code, CR LF CR LF included; empty for
 // 0 (no error) and 3 (no such name), whose replies speak for themselves.

@@ -111,7 +111,7 @@ void DnsQueryPage::RunQuery(TaskContext& context)
     context.AppendOutput(name);
     context.AppendOutput("]\r\n\r\n");
 
-    if (RunDnsQuery(&request, &context.Token()) != 0) {
+    if (RunDnsQuery(&request, &context.Token()) != DnsQueryResult::Answered) {
         context.RunOnUi([this] { Message(QStringLiteral("Socket Error!"), MessageKind::Failure); });
         return;
     }

@@ -1,19 +1,18 @@
 #include "hostcfg/AdapterList.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
-#include <netpacket/packet.h>
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#include "net/Interfaces.h"
 
 namespace {
 
@@ -44,10 +43,12 @@ std::optional<T> ReadNumber(const std::string& path, int base = 10)
     return value;
 }
 
-// The interface an address label such as "eth0:1" belongs to.
-std::string_view LinkName(std::string_view label)
+std::string AddressText(std::uint32_t address)
 {
-    return label.substr(0, label.find(':'));
+    in_addr in{address};
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &in, text, sizeof text);
+    return text;
 }
 
 std::string DriverName(const std::string& interface)
@@ -128,53 +129,41 @@ std::vector<std::pair<std::string, std::string>> DefaultGateways(std::string_vie
         const auto [end, ec] = std::from_chars(gateway.data(), gateway.data() + gateway.size(), raw, 16);
         if (ec != std::errc() || end != gateway.data() + gateway.size())
             continue;
-        in_addr in{raw};
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &in, text, sizeof text);
         if (std::none_of(gateways.begin(), gateways.end(), [&](const auto& g) { return g.first == iface; }))
-            gateways.emplace_back(iface, text);  // the first, lowest-metric-first as the kernel lists them
+            gateways.emplace_back(iface, AddressText(raw));  // the first, lowest-metric-first as the kernel lists them
     }
     return gateways;
 }
 
-std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& leases)
+std::optional<std::vector<AdapterRecord>> ListAdapters(const LeaseSources& leases)
 {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
+    const auto interfaces = ListInterfaces();
+    if (!interfaces)
         return std::nullopt;
     std::vector<AdapterRecord> adapters;
-    for (const ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_PACKET)
-            continue;
-        const auto* link = reinterpret_cast<const sockaddr_ll*>(ifa->ifa_addr);
+    for (const NetInterface& i : *interfaces) {
+        if (i.index == 0)
+            continue;  // no link entry: gone between the system's two dumps
         AdapterRecord adapter;
-        adapter.index = unsigned(link->sll_ifindex);
-        adapter.adapterName = ifa->ifa_name;
-        adapter.description = DriverName(adapter.adapterName);
-        std::memcpy(adapter.address.data(), link->sll_addr, std::min<std::size_t>(link->sll_halen, 6));
-        adapter.type = AdapterTypeFromArphrd(link->sll_hatype);
+        adapter.index = i.index;
+        adapter.name = i.name;
+        adapter.description = DriverName(adapter.name);
+        std::copy_n(i.hardwareAddress.begin(), std::min<std::size_t>(i.hardwareAddress.size(), 6),
+                    adapter.address.begin());
+        adapter.type = AdapterTypeFromArphrd(i.hardwareType);
+        for (const std::uint32_t address : i.ipv4)
+            adapter.ipAddresses.push_back(AddressText(address));
         adapters.push_back(std::move(adapter));
     }
-    for (const ifaddrs* ifa = list; ifa; ifa = ifa->ifa_next) {
-        if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET)
-            continue;
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr, text, sizeof text);
-        for (AdapterRecord& adapter : adapters)
-            if (adapter.adapterName == LinkName(ifa->ifa_name))
-                adapter.ipAddresses.emplace_back(text);
-    }
-    freeifaddrs(list);
-    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
 
     std::ifstream routeFile("/proc/net/route");
     const std::string routes{std::istreambuf_iterator<char>(routeFile), std::istreambuf_iterator<char>()};
     for (const auto& [iface, gateway] : DefaultGateways(routes))
         for (AdapterRecord& adapter : adapters)
-            if (adapter.adapterName == iface)
+            if (adapter.name == iface)
                 adapter.gateway = gateway;
     for (AdapterRecord& adapter : adapters) {
-        if (const auto lease = FindDhcpLease(leases, adapter.adapterName, adapter.index, adapter.ipAddresses)) {
+        if (const auto lease = FindDhcpLease(leases, adapter.name, adapter.index, adapter.ipAddresses)) {
             adapter.dhcpEnabled = true;
             adapter.dhcpServer = lease->server;
             adapter.leaseObtained = lease->obtained;
@@ -184,7 +173,7 @@ std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& le
     return adapters;
 }
 
-InterfaceRow GetIfEntry(unsigned index)
+InterfaceFigures ReadInterfaceFigures(unsigned index)
 {
     char name[IF_NAMESIZE] = {};
     if (!if_indextoname(index, name))
@@ -197,13 +186,13 @@ InterfaceRow GetIfEntry(unsigned index)
     const auto operstate = ReadLine(dir + "operstate");
     if (!sysIndex || *sysIndex != index || !mtu || !flags || !operstate)
         return {};
-    InterfaceRow row;
-    row.mtu = *mtu;
+    InterfaceFigures figures;
+    figures.mtu = *mtu;
     // sysfs flags are the administrative ones; running is the carrier's state.
     const bool running = ReadNumber<int>(dir + "carrier").value_or(0) == 1;
-    row.operStatus = OperStatusFromLinux(*operstate, running ? *flags | IFF_RUNNING : *flags);
-    row.speed = SpeedBitsPerSecond(ReadNumber<std::int64_t>(dir + "speed").value_or(0));  // EINVAL on lo, -1 on virtio
-    row.inPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/rx_packets").value_or(0));
-    row.outPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/tx_packets").value_or(0));
-    return row;
+    figures.operStatus = OperStatusFromLinux(*operstate, running ? *flags | IFF_RUNNING : *flags);
+    figures.speed = SpeedBitsPerSecond(ReadNumber<std::int64_t>(dir + "speed").value_or(0));  // EINVAL on lo, -1 on virtio
+    figures.inPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/rx_packets").value_or(0));
+    figures.outPackets = std::uint32_t(ReadNumber<std::uint64_t>(dir + "statistics/tx_packets").value_or(0));
+    return figures;
 }

@@ -33,7 +33,7 @@ enum : unsigned {
 // one the interface does not have.
 struct AdapterRecord {
     unsigned index = 0;
-    std::string adapterName;                 // the interface name
+    std::string name;                 // the interface name
     std::string description;                 // its driver's name, else the interface name
     std::array<std::uint8_t, 6> address{};   // the hardware address's first six bytes, zeros where shorter
     unsigned type = kAdapterTypeOther;
@@ -41,18 +41,15 @@ struct AdapterRecord {
     std::string gateway = "0.0.0.0";         // of the interface's default route
     bool dhcpEnabled = false;
     std::string dhcpServer = "0.0.0.0";
-    bool haveWins = false;                   // Linux has no WINS
-    std::string primaryWinsServer = "0.0.0.0";
-    std::string secondaryWinsServer = "0.0.0.0";
     std::int64_t leaseObtained = 0;          // seconds since 1970, UTC
     std::int64_t leaseExpires = 0;
 };
 
 // Every interface in index order, or nullopt when the list cannot be read.
-std::optional<std::vector<AdapterRecord>> GetAdaptersInfo(const LeaseSources& leases = {});
+std::optional<std::vector<AdapterRecord>> ListAdapters(const LeaseSources& leases = {});
 
 // The live figures of one interface.
-struct InterfaceRow {
+struct InterfaceFigures {
     unsigned mtu = 0;
     std::uint32_t speed = 0;       // bits per second, saturated
     unsigned operStatus = kOperStatusUnknown;
@@ -60,9 +57,9 @@ struct InterfaceRow {
     std::uint32_t outPackets = 0;
 };
 
-// The row of the interface with this index; zeros and kOperStatusUnknown when
+// The figures of the interface with this index; zeros and kOperStatusUnknown when
 // there is no such interface (any more) or its figures cannot be read.
-InterfaceRow GetIfEntry(unsigned index);
+InterfaceFigures ReadInterfaceFigures(unsigned index);
 
 // The mappings from what Linux reports.
 unsigned AdapterTypeFromArphrd(unsigned arphrd);

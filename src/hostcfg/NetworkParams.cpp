@@ -5,7 +5,7 @@
 #include <climits>
 #include <fstream>
 
-std::optional<NetworkParams> GetNetworkParams(const NetworkParamSources& sources)
+std::optional<NetworkParams> ReadNetworkParams(const NetworkParamSources& sources)
 {
     NetworkParams params;
     char host[HOST_NAME_MAX + 1] = {};
@@ -17,7 +17,7 @@ std::optional<NetworkParams> GetNetworkParams(const NetworkParamSources& sources
     std::ifstream ipForward(sources.ipForward);
     if (!(ipForward >> forwarding))
         return std::nullopt;
-    params.enableRouting = forwarding != 0;
+    params.ipForwarding = forwarding != 0;
 
     // getdomainname() would give the NIS domain, which is not the resolver's.
     params.domainName = ReadResolvConf(sources.resolvConf).domain;

@@ -11,8 +11,7 @@ struct NetworkParams {
     std::string hostName;
     std::string domainName;               // the resolver's domain; never looked up
     std::vector<std::string> dnsServers;  // dotted IPv4 addresses, in the resolver's order
-    unsigned nodeType = 0;                // Linux has no NetBIOS node type
-    bool enableRouting = false;
+    bool ipForwarding = false;
 };
 
 // Where the parameters are read from; tests point these at files of their own.
@@ -25,4 +24,4 @@ struct NetworkParamSources {
 // nullopt when the host name or the forwarding switch cannot be read. The
 // domain is resolv.conf's (see ResolverConfig), else what follows the first
 // dot of the host name, else empty.
-std::optional<NetworkParams> GetNetworkParams(const NetworkParamSources& sources = {});
+std::optional<NetworkParams> ReadNetworkParams(const NetworkParamSources& sources = {});

@@ -138,8 +138,8 @@ std::string ConnectionTableText(SockDiagSource& source)
 {
     std::vector<TcpRow> tcp;
     std::vector<UdpRow> udp;
-    const bool haveTcp = GetTcpTable(&tcp, source);
-    const bool haveUdp = GetUdpTable(&udp, source);
+    const bool haveTcp = ReadTcpSockets(&tcp, source);
+    const bool haveUdp = ReadUdpSockets(&udp, source);
     return ConnectionTableText(haveTcp ? &tcp : nullptr, haveUdp ? &udp : nullptr);
 }
 

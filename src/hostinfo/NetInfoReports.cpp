@@ -39,17 +39,6 @@ const char* YesNo(bool yes)
 
 }  // namespace
 
-const char* NodeTypeName(unsigned nodeType)
-{
-    switch (nodeType) {
-    case 1: return "Broadcast";
-    case 2: return "Peer To Peer";
-    case 4: return "Mixed";
-    case 8: return "Hybrid";
-    default: return "Uknown";
-    }
-}
-
 const char* AdapterTypeName(unsigned type)
 {
     switch (type) {
@@ -114,15 +103,15 @@ NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params)
     }
     AppendFormat(out, "Host Name:\t\t%s\r\n", params->hostName.c_str());
     AppendFormat(out, "Domain Name:\t\t%s\r\n", params->domainName.c_str());
-    AppendFormat(out, "Node Type:\t\t%s\r\n", NodeTypeName(params->nodeType));
-    AppendFormat(out, "IP Routing Enabled:\t%s\r\n", YesNo(params->enableRouting));
+    out += "Node Type:\t\tUknown\r\n";  // Linux has no NetBIOS node type
+    AppendFormat(out, "IP Routing Enabled:\t%s\r\n", YesNo(params->ipForwarding));
     AppendAddressList(out, "DNS Servers:\t\t", params->dnsServers, "");
     report.complete = true;
     return report;
 }
 
 NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRecord>>& adapters,
-                                       const std::function<InterfaceRow(unsigned)>& readRow)
+                                       const std::function<InterfaceFigures(unsigned)>& readFigures)
 {
     NetInfoReport report{"[Adapter Information]\r\n\r\n"};
     std::string& out = report.text;
@@ -132,7 +121,7 @@ NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRe
     }
     for (const AdapterRecord& a : *adapters) {
         AppendFormat(out, "Adapter Index:\t\t%u\r\n", a.index);
-        AppendFormat(out, "Adapter Name:\t\t%s\r\n", a.adapterName.c_str());
+        AppendFormat(out, "Adapter Name:\t\t%s\r\n", a.name.c_str());
         AppendFormat(out, "Description:\t\t%s\r\n", a.description.c_str());
         AppendFormat(out, "MAC Address:\t\t%.2x-%.2x-%.2x-%.2x-%.2x-%.2x\r\n", a.address[0], a.address[1],
                      a.address[2], a.address[3], a.address[4], a.address[5]);
@@ -141,17 +130,16 @@ NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRe
         AppendFormat(out, "Default Gateway:\t%s\r\n", a.gateway.c_str());
         AppendFormat(out, "Dhcp Enabled:\t\t%s\r\n", YesNo(a.dhcpEnabled));
         AppendFormat(out, "Dhcp Server:\t\t%s\r\n", a.dhcpServer.c_str());
-        AppendFormat(out, "WINS Proxy Enabled:\t%s\r\n", YesNo(a.haveWins));
-        AppendFormat(out, "Primary WINS Server:\t%s\r\n", a.primaryWinsServer.c_str());
-        AppendFormat(out, "Secondary WINS Server:\t%s\r\n", a.secondaryWinsServer.c_str());
+        // Linux has no WINS.
+        out += "WINS Proxy Enabled:\tNo\r\nPrimary WINS Server:\t0.0.0.0\r\nSecondary WINS Server:\t0.0.0.0\r\n";
         AppendFormat(out, "Lease Obtained:\t\t%s\r\n", LeaseDateText(a.leaseObtained).c_str());
         AppendFormat(out, "Lease Expires:\t\t%s\r\n", LeaseDateText(a.leaseExpires).c_str());
-        const InterfaceRow row = readRow(a.index);
-        AppendFormat(out, "Status:\t\t\t%s\r\n", OperStatusName(row.operStatus));
-        AppendFormat(out, "Speed:\t\t\t%s BytesPerSecond\r\n", GroupThousands(row.speed).c_str());
-        AppendFormat(out, "MTU:\t\t\t%u\r\n", row.mtu);
-        AppendFormat(out, "Packets Received:\t%s\r\n", GroupThousands(row.inPackets).c_str());
-        AppendFormat(out, "Packets Sent:\t\t%s\r\n", GroupThousands(row.outPackets).c_str());
+        const InterfaceFigures figures = readFigures(a.index);
+        AppendFormat(out, "Status:\t\t\t%s\r\n", OperStatusName(figures.operStatus));
+        AppendFormat(out, "Speed:\t\t\t%s BytesPerSecond\r\n", GroupThousands(figures.speed).c_str());
+        AppendFormat(out, "MTU:\t\t\t%u\r\n", figures.mtu);
+        AppendFormat(out, "Packets Received:\t%s\r\n", GroupThousands(figures.inPackets).c_str());
+        AppendFormat(out, "Packets Sent:\t\t%s\r\n", GroupThousands(figures.outPackets).c_str());
         out += "\r\n";
     }
     report.complete = true;
@@ -170,12 +158,12 @@ NetInfoReport PortServicesReport(const std::vector<ServiceEntry>& services)
 
 NetInfoReport IpConfigurationReport()
 {
-    return IpConfigurationReport(GetNetworkParams());
+    return IpConfigurationReport(ReadNetworkParams());
 }
 
 NetInfoReport AdapterInformationReport()
 {
-    return AdapterInformationReport(GetAdaptersInfo(), GetIfEntry);
+    return AdapterInformationReport(ListAdapters(), ReadInterfaceFigures);
 }
 
 NetInfoReport PortServicesReport()

@@ -18,9 +18,9 @@ struct NetInfoReport {
 };
 
 NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params);
-// readRow gives the live figures of an adapter by its index.
+// readFigures gives the live figures of an adapter by its index.
 NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRecord>>& adapters,
-                                       const std::function<InterfaceRow(unsigned)>& readRow);
+                                       const std::function<InterfaceFigures(unsigned)>& readFigures);
 // The services of ports 0 to 9999, one line a port.
 NetInfoReport PortServicesReport(const std::vector<ServiceEntry>& services);
 
@@ -36,6 +36,5 @@ std::string GroupThousands(std::uint32_t n);
 std::string LeaseDateText(std::int64_t seconds);
 
 // The names of the report's codes.
-const char* NodeTypeName(unsigned nodeType);
 const char* AdapterTypeName(unsigned type);
 const char* OperStatusName(unsigned status);

@@ -294,7 +294,7 @@ SockDiagSource& KernelSockDiag()
     return source;
 }
 
-bool GetTcpTable(std::vector<TcpRow>* rows, SockDiagSource& source)
+bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source)
 {
     std::vector<DiagSocket> sockets;
     if (!ReadSockets(source, IPPROTO_TCP, &sockets))
@@ -306,7 +306,7 @@ bool GetTcpTable(std::vector<TcpRow>* rows, SockDiagSource& source)
     return true;
 }
 
-bool GetUdpTable(std::vector<UdpRow>* rows, SockDiagSource& source)
+bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source)
 {
     std::vector<DiagSocket> sockets;
     if (!ReadSockets(source, IPPROTO_UDP, &sockets))

@@ -53,5 +53,5 @@ SockDiagSource& KernelSockDiag();
 // AF_INET6 sockets (IPv4-mapped addresses, and dual-stack sockets bound to
 // "::", which show as 0.0.0.0). A dump that stays interrupted after a few
 // tries gives what its last try read.
-bool GetTcpTable(std::vector<TcpRow>* rows, SockDiagSource& source = KernelSockDiag());
-bool GetUdpTable(std::vector<UdpRow>* rows, SockDiagSource& source = KernelSockDiag());
+bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source = KernelSockDiag());
+bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source = KernelSockDiag());

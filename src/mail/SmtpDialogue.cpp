@@ -42,14 +42,14 @@ bool Progress(MailProgressFn progress, int stage, std::int64_t value, MailOperat
     return !progress || progress(stage, value, operation);
 }
 
-// 0 when the wait ended Ready, -7 when cancelled, else failure.
-int Outcome(WaitResult wait, int failure)
+// Sent when the wait ended Ready, Cancelled when cancelled, else failure.
+SmtpResult Outcome(WaitResult wait, SmtpResult failure)
 {
     switch (wait) {
     case WaitResult::Ready:
-        return 0;
+        return SmtpResult::Sent;
     case WaitResult::Cancelled:
-        return SmtpCancelled;
+        return SmtpResult::Cancelled;
     case WaitResult::TimedOut:
     case WaitResult::Failed:
         break;
@@ -57,49 +57,53 @@ int Outcome(WaitResult wait, int failure)
     return failure;
 }
 
-// Sends all of data; 0, -6 (also when the peer takes nothing for stall, or
-// the deadline passes) or -7.
-int Send(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs,
+// Sends all of data; Sent, SendFailed (also when the peer takes nothing for
+// stall, or the deadline passes) or Cancelled.
+SmtpResult Send(int fd, std::string_view data, const CancelToken& token, int stallMs = kSendStallMs,
          Clock::time_point deadline = Clock::time_point::max())
 {
-    return Outcome(SendAll(fd, data, &token, std::chrono::milliseconds(stallMs), deadline), SmtpSendFailed);
+    return Outcome(SendAll(fd, data, &token, std::chrono::milliseconds(stallMs), deadline), SmtpResult::SendFailed);
 }
 
-// Connects within its deadline; 0, -3 or -7.
-int Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken& token)
+// Connects within its deadline; Sent, ConnectFailed or Cancelled.
+SmtpResult Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken& token)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = address;
-    return Outcome(ConnectWithin(fd, to, &token, Clock::now() + kConnectTimeout), SmtpConnectFailed);
+    return Outcome(ConnectWithin(fd, to, &token, Clock::now() + kConnectTimeout), SmtpResult::ConnectFailed);
 }
 
-// Steps 6 to 13 of a dialogue on a connected socket; 0 or a result code.
-int RunDialogue(SmtpConnection& connection, const std::string& recipient, const std::string& sender,
+// Steps 6 to 13 of a dialogue on a connected socket.
+SmtpResult RunDialogue(SmtpConnection& connection, const std::string& recipient, const std::string& sender,
                 std::string_view message, MailProgressFn progress, MailOperation& operation)
 {
     // also: a second code that counts as the required one.
     auto command = [&](const std::string& text, int timeoutMs, int stage, int required, int also = 0) {
         if (!text.empty()) {
-            if (const int sent = Send(connection.fd.Get(), text, WaitToken(operation, stage)); sent != 0)
+            if (const SmtpResult sent = Send(connection.fd.Get(), text, WaitToken(operation, stage));
+                sent != SmtpResult::Sent)
                 return sent;
         }
-        const int code = ReadSmtpReply(connection, timeoutMs, progress, stage, operation);
-        if (code == SmtpCancelled)
-            return code;
-        return code == required || (also != 0 && code == also) ? 0 : int(SmtpBadReply);
+        int code = 0;
+        if (const SmtpResult read = ReadSmtpReply(connection, timeoutMs, progress, stage, operation, code);
+            read != SmtpResult::Sent)
+            return read;
+        return code == required || (also != 0 && code == also) ? SmtpResult::Sent : SmtpResult::BadReply;
     };
-    if (int r = command("", kReplyTimeoutMs, MailStageConnecting, 220))
+    constexpr auto ok = SmtpResult::Sent;
+    if (const auto r = command("", kReplyTimeoutMs, MailStageConnecting, 220); r != ok)
         return r;
-    if (int r = command("HELO HELLO\r\n", kReplyTimeoutMs, MailStageCommunicating, 250))
+    if (const auto r = command("HELO HELLO\r\n", kReplyTimeoutMs, MailStageCommunicating, 250); r != ok)
         return r;
-    if (int r = command("MAIL FROM: <" + sender + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250))
+    if (const auto r = command("MAIL FROM: <" + sender + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250); r != ok)
         return r;
     // 251: not local, will be forwarded; accepted all the same (RFC 5321 4.2.2).
-    if (int r = command("RCPT TO: <" + recipient + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250, 251))
+    if (const auto r = command("RCPT TO: <" + recipient + ">\r\n", kReplyTimeoutMs, MailStageCommunicating, 250, 251);
+        r != ok)
         return r;
-    if (int r = command("DATA\r\n", kReplyTimeoutMs, MailStageSending, 354))
+    if (const auto r = command("DATA\r\n", kReplyTimeoutMs, MailStageSending, 354); r != ok)
         return r;
 
     // Lines go out in batches; the percentage is still worked out per line.
@@ -108,27 +112,27 @@ int RunDialogue(SmtpConnection& connection, const std::string& recipient, const 
     const Clock::time_point transferEnd = Clock::now() + allowed.base + allowed.perChunk * (total / 65536);
     std::string batch;
     batch.reserve(kSmtpSendBatch + kSmtpLineLength + 3);
-    std::int64_t position = 0;
-    while ((position = NextMessageLine(message, static_cast<std::size_t>(position), batch)) > 0) {
+    std::optional<std::size_t> position = 0;
+    while ((position = NextMessageLine(message, *position, batch)).value_or(0) > 0) {
         if (batch.size() >= kSmtpSendBatch) {
-            if (const int sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
+            if (const auto sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != ok)
                 return sent;
             batch.clear();
         }
-        if (!Progress(progress, MailStageSending, position * 100 / total, operation))
-            return SmtpCancelled;
+        if (!Progress(progress, MailStageSending, static_cast<std::int64_t>(*position) * 100 / total, operation))
+            return SmtpResult::Cancelled;
     }
-    if (position < 0)
-        return SmtpLineTooLong;
+    if (!position)
+        return SmtpResult::LineTooLong;
     batch += "\r\n.\r\n";
-    if (const int sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != 0)
+    if (const auto sent = Send(connection.fd.Get(), batch, operation.Token(), kSendStallMs, transferEnd); sent != ok)
         return sent;
     operation.committed = true;
-    if (int r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250))
+    if (const auto r = command("", kEndOfDataTimeoutMs, MailStageClosing, 250); r != ok)
         return r;
-    if (Send(connection.fd.Get(), "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == 0)
-        ReadSmtpReply(connection, kQuitTimeoutMs, progress, MailStageClosing, operation);
-    return SmtpSent;
+    if (int code = 0; Send(connection.fd.Get(), "QUIT\r\n", operation.CloseToken(), kQuitTimeoutMs) == ok)
+        ReadSmtpReply(connection, kQuitTimeoutMs, progress, MailStageClosing, operation, code);
+    return ok;
 }
 
 std::string_view TrimBlanks(std::string_view text)
@@ -141,6 +145,21 @@ std::string_view TrimBlanks(std::string_view text)
 }
 
 }  // namespace
+
+int MailErrorNumber(SmtpResult result)
+{
+    switch (result) {
+    case SmtpResult::Sent: return 0;
+    case SmtpResult::NothingToSend: return -1;
+    case SmtpResult::NoSocket: return -2;
+    case SmtpResult::ConnectFailed: return -3;
+    case SmtpResult::LineTooLong: return -4;
+    case SmtpResult::BadReply: return -5;
+    case SmtpResult::SendFailed: return -6;
+    case SmtpResult::Cancelled: return -7;
+    }
+    return 0;
+}
 
 bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
 {
@@ -162,7 +181,7 @@ bool MailProgress(int stage, std::int64_t value, MailOperation& operation)
     default: break;
     }
     operation.Sink().ShowStatus(text);
-    if (stage == MailStageSent || (stage == MailStageError && value != SmtpConnectFailed)) {
+    if (stage == MailStageSent || (stage == MailStageError && value != MailErrorNumber(SmtpResult::ConnectFailed))) {
         operation.ended = true;
         operation.Sink().SetIdle();
     }
@@ -196,20 +215,19 @@ std::size_t ScanSmtpReply(std::string_view data, int& code)
     }
 }
 
-int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn progress, int stage,
-                  MailOperation& operation)
+SmtpResult ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn progress, int stage,
+                         MailOperation& operation, int& code)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const CancelToken& token = WaitToken(operation, stage);
     for (;;) {
-        int code = -1;
         if (const std::size_t taken = ScanSmtpReply(connection.pending, code)) {
             connection.pending.erase(0, taken);
-            return code;
+            return code < 0 ? SmtpResult::BadReply : SmtpResult::Sent;
         }
         if (connection.pending.size() > kSmtpReplyLimit) {
             connection.pending.clear();
-            return -1;
+            return SmtpResult::BadReply;
         }
         const auto slice = WaitEnd(std::chrono::milliseconds(kPollSliceMs), deadline);
         switch (WaitForFd(connection.fd.Get(), POLLIN, &token, slice)) {
@@ -219,24 +237,24 @@ int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn prog
             if (n > 0)
                 connection.pending.append(buffer, static_cast<std::size_t>(n));
             else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
-                return -1;  // closed or failed; a partial reply is no reply
+                return SmtpResult::BadReply;  // closed or failed; a partial reply is no reply
             break;
         }
         case WaitResult::Cancelled:
-            return SmtpCancelled;
+            return SmtpResult::Cancelled;
         case WaitResult::Failed:
-            return -1;
+            return SmtpResult::BadReply;
         case WaitResult::TimedOut:
             if (Clock::now() >= deadline)
-                return -1;
+                return SmtpResult::BadReply;
             if (stage != 0 && !Progress(progress, stage, 0, operation))
-                return SmtpCancelled;
+                return SmtpResult::Cancelled;
             break;
         }
     }
 }
 
-std::int64_t NextMessageLine(std::string_view message, std::size_t position, std::string& out)
+std::optional<std::size_t> NextMessageLine(std::string_view message, std::size_t position, std::string& out)
 {
     if (position >= message.size())
         return 0;
@@ -257,30 +275,30 @@ std::int64_t NextMessageLine(std::string_view message, std::size_t position, std
         while (cut > 0 && !(text[cut - 1] == ' ' && text[cut] != ' '))
             --cut;
         if (cut == 0)
-            return SmtpLineTooLong;
+            return std::nullopt;
         text = text.substr(0, cut);
         out.append(prefix).append(text).append("\r\n");
-        return static_cast<std::int64_t>(position + cut);
+        return position + cut;
     }
     out.append(prefix).append(text).append("\r\n");
-    return static_cast<std::int64_t>(next);
+    return next;
 }
 
-int CheckMessageLines(std::string_view message)
+bool MessageLinesFit(std::string_view message)
 {
     std::string line;
-    std::int64_t position = 0;
-    while ((position = NextMessageLine(message, static_cast<std::size_t>(position), line)) > 0)
+    std::optional<std::size_t> position = 0;
+    while ((position = NextMessageLine(message, *position, line)).value_or(0) > 0)
         line.clear();
-    return position < 0 ? SmtpLineTooLong : 0;
+    return position.has_value();
 }
 
-int FindMailExchangers(std::string_view address, std::uint32_t (&exchangers)[kMaxMailExchangers],
-                       MailOperation& operation)
+std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view address, MailOperation& operation)
 {
+    std::vector<std::uint32_t> exchangers;
     const std::size_t at = address.rfind('@');
     if (at == std::string_view::npos || at + 1 == address.size())
-        return 0;
+        return exchangers;
     const std::string domain(address.substr(at + 1));
     DnsRecord records[kMaxMailExchangers] = {};
     DnsRequest request{};
@@ -292,96 +310,94 @@ int FindMailExchangers(std::string_view address, std::uint32_t (&exchangers)[kMa
     request.timeoutMs = 3000;
     request.count = kMaxMailExchangers;
     request.records = records;
-    if (const int r = RunDnsQuery(&request, &operation.Token()); r != 0)
-        return r;
     // No error and no such name both mean the domain has no exchanger; any
     // other answer says nothing about it.
-    if (request.responseCode != 0 && request.responseCode != 3)
-        return -6;
+    if (RunDnsQuery(&request, &operation.Token()) != DnsQueryResult::Answered || (request.responseCode != 0 && request.responseCode != 3))
+        return std::nullopt;
     // Only the records decoded: the rest of the area may hold those of a
     // truncated datagram answer that was asked again over TCP.
     const int stored = request.stored < kMaxMailExchangers ? request.stored : kMaxMailExchangers;
-    int found = 0;
     for (int i = 0; i < stored; ++i) {
         if (records[i].type != kDnsTypeMX || records[i].section != DnsAnswerSection)
             continue;
         // Exchanger names are names even when they begin with a digit.
-        exchangers[found++] = ResolveHostName(records[i].name, &operation.Token());
+        exchangers.push_back(ResolveHostName(records[i].name, &operation.Token()));
     }
-    return found;
+    return exchangers;
 }
 
-int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient, const std::string& sender,
-                 std::string_view message, MailProgressFn progress, MailOperation& operation)
+SmtpResult SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient,
+                        const std::string& sender, std::string_view message, MailProgressFn progress,
+                        MailOperation& operation)
 {
     if (recipient.empty() || message.empty())
-        return SmtpNothingToSend;
-    auto report = [&](int result) {
-        if (result == SmtpSent)
+        return SmtpResult::NothingToSend;
+    auto report = [&](SmtpResult result) {
+        if (result == SmtpResult::Sent)
             Progress(progress, MailStageSent, 0, operation);
         else
-            Progress(progress, MailStageError, result, operation);
+            Progress(progress, MailStageError, MailErrorNumber(result), operation);
         return result;
     };
-    if (CheckMessageLines(message) != 0)
-        return report(SmtpLineTooLong);
+    if (!MessageLinesFit(message))
+        return report(SmtpResult::LineTooLong);
     if (!Progress(progress, MailStagePreparing, 0, operation))
-        return SmtpCancelled;
+        return SmtpResult::Cancelled;
     SmtpConnection connection;
     connection.fd = OpenTcpSocket();
     if (!connection.fd.Valid())
-        return report(SmtpNoSocket);
+        return report(SmtpResult::NoSocket);
     bool connected = false;
-    int result = SmtpCancelled;
+    SmtpResult result = SmtpResult::Cancelled;
     if (Progress(progress, MailStageConnecting, 0, operation)) {
         // An unresolved exchanger (0 or all ones) would reach this host's own mail server.
         if (address == 0 || address == 0xFFFFFFFFu)
-            result = SmtpConnectFailed;
+            result = SmtpResult::ConnectFailed;
         else
             result = Connect(connection.fd.Get(), address, port ? port : kSmtpPort, operation.Token());
-        connected = result == 0;
+        connected = result == SmtpResult::Sent;
         if (connected)
             result = RunDialogue(connection, recipient, sender, message, progress, operation);
     }
-    if (result == SmtpCancelled && connected) {
-        if (Send(connection.fd.Get(), "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == 0)
-            ReadSmtpReply(connection, kResetTimeoutMs, nullptr, 0, operation);
+    if (result == SmtpResult::Cancelled && connected) {
+        int code = 0;
+        if (Send(connection.fd.Get(), "RSET\r\n", operation.CloseToken(), kResetTimeoutMs) == SmtpResult::Sent)
+            ReadSmtpReply(connection, kResetTimeoutMs, nullptr, 0, operation, code);
     }
     report(result);
     return result;
 }
 
-int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation)
+SmtpResult DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation)
 {
     MailSink& sink = operation.Sink();
     sink.ShowStatus("Finding Mailbox...");
     const std::string to(TrimBlanks(fields.to));
-    std::uint32_t exchangers[kMaxMailExchangers] = {};
-    const int count = FindMailExchangers(to, exchangers, operation);
+    const auto exchangers = FindMailExchangers(to, operation);
     if (operation.CancelRequested()) {
         sink.ShowStatus("Operation Cancelled By User");
         sink.SetIdle();
-        return 0;
+        return SmtpResult::Sent;
     }
-    if (count == 0) {
-        sink.ShowStatus("Bad Email: " + fields.to);
-        return 0;
-    }
-    if (count < 0) {
+    if (!exchangers) {
         sink.ShowStatus("DNS Error. (Ensure You Have An Internet Connection!)");
-        return 0;
+        return SmtpResult::Sent;
     }
-    int result = SmtpConnectFailed;
-    for (int k = count - 1; k >= 0 && result == SmtpConnectFailed; --k)
-        result = SmtpSendMail(exchangers[k], kSmtpPort, to, to, message, MailProgress, operation);
-    if (result == SmtpConnectFailed)
+    if (exchangers->empty()) {
+        sink.ShowStatus("Bad Email: " + fields.to);
+        return SmtpResult::Sent;
+    }
+    auto result = SmtpResult::ConnectFailed;
+    for (auto k = exchangers->rbegin(); k != exchangers->rend() && result == SmtpResult::ConnectFailed; ++k)
+        result = SmtpSendMail(*k, kSmtpPort, to, to, message, MailProgress, operation);
+    if (result == SmtpResult::ConnectFailed)
         sink.ShowStatus("Unable To Connect To Mailbox!");
     return result;
 }
 
 void RunMailOperation(const MailFields& fields, MailOperation& operation)
 {
-    int result = 0;
+    auto result = SmtpResult::Sent;
     {
         std::string message;
         if (ComposeMailMessage(fields, operation, message))
@@ -389,6 +405,6 @@ void RunMailOperation(const MailFields& fields, MailOperation& operation)
     }
     operation.ended = true;
     operation.Sink().SetIdle();
-    if (result == SmtpCancelled)
+    if (result == SmtpResult::Cancelled)
         operation.Sink().ShowStatus("Operation Cancelled By User.");
 }

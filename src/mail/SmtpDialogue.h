@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "os/Fd.h"
 
@@ -13,7 +15,7 @@ struct MailFields;
 // SMTP (RFC 5321) straight to the recipient's mail exchanger, one plain
 // dialogue per exchanger: greeting 220, HELO 250, MAIL FROM 250, RCPT TO 250
 // or 251, DATA 354, the message's lines, "\r\n.\r\n" 250, QUIT. The lines must
-// go out within the operation's transferTime, else -6.
+// go out within the operation's transferTime, else SendFailed.
 
 inline constexpr std::uint16_t kSmtpPort = 25;
 inline constexpr int kMaxMailExchangers = 5;
@@ -21,17 +23,20 @@ inline constexpr std::size_t kSmtpLineLength = 998;       // a line's bytes befo
 inline constexpr std::size_t kSmtpReplyLimit = 64 * 1024;  // a longer reply is not one
 inline constexpr std::size_t kSmtpSendBatch = 256 * 1024;  // message lines go out in sends of about this much
 
-// Result codes of SmtpSendMail, shown as "Error Sending Mail: %d".
-enum SmtpResult : int {
-    SmtpSent = 0,
-    SmtpNothingToSend = -1,   // no recipient or no message
-    SmtpNoSocket = -2,
-    SmtpConnectFailed = -3,   // the caller tries the next exchanger
-    SmtpLineTooLong = -4,     // a line of more than 998 bytes without a space; refused before connecting
-    SmtpBadReply = -5,        // no reply in time, not a reply, or not the code required
-    SmtpSendFailed = -6,
-    SmtpCancelled = -7,       // RSET was sent when a connection existed
+// How a dialogue (or a step of it) ended.
+enum class SmtpResult {
+    Sent,
+    NothingToSend,   // no recipient or no message
+    NoSocket,
+    ConnectFailed,   // the caller tries the next exchanger
+    LineTooLong,     // a line of more than 998 bytes without a space; refused before connecting
+    BadReply,        // no reply in time, not a reply, or not the code required
+    SendFailed,
+    Cancelled,       // RSET was sent when a connection existed
 };
+
+// The number "Error Sending Mail: %d" shows for a result.
+int MailErrorNumber(SmtpResult result);
 
 // The status stages of MailProgress.
 enum MailStage : int {
@@ -41,7 +46,7 @@ enum MailStage : int {
     MailStageSending = 4,   // value: per cent of the message sent
     MailStageClosing = 5,
     MailStageSent = 6,      // ends the operation
-    MailStageError = 7,     // value: the result code; ends the operation unless -3
+    MailStageError = 7,     // value: MailErrorNumber; ends the operation unless ConnectFailed
 };
 
 // Shows the stage's text in the operation's status line when stage or value
@@ -64,41 +69,41 @@ std::size_t ScanSmtpReply(std::string_view data, int& code);
 
 // Waits up to timeoutMs for a whole reply; bytes after it stay in pending for
 // the next one. Every 50 ms of waiting progress(stage, 0) is asked unless stage
-// is 0. The reply's code; -1 when none came in time, the peer closed, the
-// reply was malformed or longer than kSmtpReplyLimit; -7 when cancelled.
-int ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn progress, int stage,
-                  MailOperation& operation);
+// is 0. Sent with the reply's code in code; BadReply when none came in time,
+// the peer closed, the reply was malformed or longer than kSmtpReplyLimit;
+// Cancelled.
+SmtpResult ReadSmtpReply(SmtpConnection& connection, int timeoutMs, MailProgressFn progress, int stage,
+                         MailOperation& operation, int& code);
 
 // Appends to out the next line of message from position as it goes on the
 // wire: its CR LF (added when the message ends without one), a second dot
 // when it begins with ".", and, when it is longer than 998 bytes, only its
 // part up to a space as a format=flowed soft break (the rest is the next
 // line, space-stuffed when it begins with "From "). Returns the position
-// after what was taken, 0 at the end of the message, -4 when the line has no
-// space to split at (out unchanged).
-std::int64_t NextMessageLine(std::string_view message, std::size_t position, std::string& out);
+// after what was taken, 0 at the end of the message, nullopt when the line
+// has no space to split at (out unchanged).
+std::optional<std::size_t> NextMessageLine(std::string_view message, std::size_t position, std::string& out);
 
-// 0 when every line of message can be sent, else -4.
-int CheckMessageLines(std::string_view message);
+// Whether every line of message can be sent.
+bool MessageLinesFit(std::string_view message);
 
-// The addresses of the MX exchangers of the domain after the last "@" of
-// address, in the order of the reply (names not resolving give 0), into
-// exchangers. The count (0 for no "@", nothing after it, or no MX record with
-// no error or no such name); the negative result of RunDnsQuery, or -6 for a
-// reply with another error code.
-int FindMailExchangers(std::string_view address, std::uint32_t (&exchangers)[kMaxMailExchangers],
-                       MailOperation& operation);
+// The addresses of the MX exchangers (at most kMaxMailExchangers) of the
+// domain after the last "@" of address, in the order of the reply (names not
+// resolving give 0); none for no "@", nothing after it, or no MX record with
+// no error or no such name. nullopt when the query failed or the reply has
+// another error code.
+std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view address, MailOperation& operation);
 
 // One dialogue with the exchanger at address (network byte order); port 0
 // means 25. progress may be null. Reports the outcome through stage 6 or 7.
-int SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient,
-                 const std::string& sender, std::string_view message, MailProgressFn progress,
-                 MailOperation& operation);
+SmtpResult SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient,
+                        const std::string& sender, std::string_view message, MailProgressFn progress,
+                        MailOperation& operation);
 
 // The delivery stage: finds the exchangers of the To address (without blanks
 // around it) and tries them from the last found to the first. The last
-// dialogue's result (0 when none ran).
-int DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation);
+// dialogue's result (Sent when none ran).
+SmtpResult DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation);
 
 // A whole send: compose, deliver, then the common ending (cancelRequested
 // set, the page idle, "Operation Cancelled By User." after a cancelled dialogue).

@@ -101,18 +101,18 @@ bool LooksLikeAddress(std::string_view text)
     return !text.empty() && digit(text.front()) && digit(text.back());
 }
 
-int AddressToText(std::uint32_t address, char* out, std::size_t size)
+bool AddressToText(std::uint32_t address, char* out, std::size_t size)
 {
     if (!out || size == 0)
-        return 0;
+        return false;
     char work[20];
     in_addr in{};
     in.s_addr = address;
     if (!inet_ntop(AF_INET, &in, work, sizeof work))
-        return 0;
+        return false;
     std::size_t n = std::strlen(work);
     if (size < n + 1)
-        return 0;
+        return false;
     std::memcpy(out, work, n + 1);
-    return 1;
+    return true;
 }

@@ -34,5 +34,5 @@ std::uint32_t ResolveHostName(const char* name, const CancelToken* token,
 bool LooksLikeAddress(std::string_view text);
 
 // Dotted-decimal text of address into out (size bytes, terminator included).
-// 1 on success; 0, with nothing copied, when out is null or too small.
-int AddressToText(std::uint32_t address, char* out, std::size_t size);
+// False, with nothing copied, when out is null or too small.
+bool AddressToText(std::uint32_t address, char* out, std::size_t size);

@@ -15,7 +15,7 @@ bool SocketsAvailable()
     return OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP).Valid();
 }
 
-int ToolApp::InitInstance(int& argc, char** argv)
+int ToolApp::Run(int& argc, char** argv)
 {
     QApplication app(argc, argv);
     // Ties the window to the installed desktop entry (its name and icon).

@@ -6,7 +6,7 @@
 class ToolApp {
 public:
     // The whole life of the program; the process exit code.
-    int InitInstance(int& argc, char** argv);
+    int Run(int& argc, char** argv);
 };
 
 // Whether an IPv4 socket can be created (the sockets layer is usable).

@@ -22,7 +22,7 @@ void BM_ExchangeWithNsd(benchmark::State& state)
     std::vector<DnsRecord> records(50);
     for (auto _ : state) {
         DnsRequest request{inet_addr(server), 1234, kDnsTypeMX, "example.test", 1, 3000, 0, 50, records.data()};
-        if (RunDnsQuery(&request) != 0 || request.count != 8) {
+        if (RunDnsQuery(&request) != DnsQueryResult::Answered || request.count != 8) {
             state.SkipWithError("the exchange failed");
             return;
         }

@@ -47,8 +47,8 @@ void BM_SendMail20MiB(benchmark::State& state)
             state.SkipWithError(status.last.c_str());
             return;
         }
-        const int result = SmtpSendMail(address.s_addr, kSmtpPort, fields.to, fields.to, message, MailProgress, operation);
-        if (result != 0) {
+        if (SmtpSendMail(address.s_addr, kSmtpPort, fields.to, fields.to, message, MailProgress, operation) !=
+            SmtpResult::Sent) {
             state.SkipWithError(status.last.c_str());
             return;
         }

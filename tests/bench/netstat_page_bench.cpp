@@ -49,7 +49,7 @@ void Dump(benchmark::State& state)
 {
     std::vector<TcpRow> rows;
     for (auto _ : state)
-        GetTcpTable(&rows);
+        ReadTcpSockets(&rows);
     state.counters["rows"] = double(rows.size());
 }
 BENCHMARK(Dump)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();

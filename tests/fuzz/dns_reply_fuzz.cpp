@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DnsRequest request{};
     request.count = 50;
     request.records = records;
-    if (ParseDnsReply(reply.data(), reply.size(), questionLength, request) != 0)
+    if (!ParseDnsReply(reply.data(), reply.size(), questionLength, request))
         return 0;
     const int stored = request.count < 50 ? request.count : 50;
     for (int i = 0; i < stored; ++i) {

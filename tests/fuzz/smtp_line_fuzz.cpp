@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t position = 0;
     for (;;) {
         std::string line;
-        const std::int64_t next = NextMessageLine(message, position, line);
-        if (next == 0)
-            break;
-        if (next < 0) {
-            Check(next == -4 && line.empty() && CheckMessageLines(message) == -4);
+        const std::optional<std::size_t> next = NextMessageLine(message, position, line);
+        if (!next) {
+            Check(line.empty() && !MessageLinesFit(message));
             return 0;
         }
-        Check(std::size_t(next) > position && std::size_t(next) <= message.size());
+        if (*next == 0)
+            break;
+        Check(*next > position && *next <= message.size());
         Check(line.size() <= 1000 && line.ends_with("\r\n"));
         std::string_view text(line);
         text.remove_suffix(2);
@@ -38,14 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (position > 0 && message[position - 1] != '\n' && text.starts_with(" From "))
             text.remove_prefix(1);  // the rest of a split line, stuffed as flowed text is
         rebuilt += text;
-        const bool hardEnd = std::size_t(next) == message.size() || message.substr(0, std::size_t(next)).ends_with("\r\n");
+        const bool hardEnd = *next == message.size() || message.substr(0, *next).ends_with("\r\n");
         if (hardEnd)
             rebuilt += "\r\n";
         else
             Check(text.ends_with(' '));  // a soft break
-        position = std::size_t(next);
+        position = *next;
     }
-    Check(CheckMessageLines(message) == 0);
+    Check(MessageLinesFit(message));
     std::string expected(message);
     if (!expected.empty() && !expected.ends_with("\r\n"))
         expected += "\r\n";

@@ -16,9 +16,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Datagrams = std::vector<FakeDnsServer::Datagram>;
+using enum DnsQueryResult;
 
 struct Exchange {
-    int result = 0;
+    DnsQueryResult result{};
     DnsRequest request{};
     std::vector<DnsRecord> records = std::vector<DnsRecord>(50);
 };
@@ -49,16 +50,17 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
     const struct {
         const char* what;
         Datagrams replies;
-        int result, count;
+        DnsQueryResult result;
+        int count;
         std::vector<std::uint16_t> storedTypes;
         std::uint32_t lastValue = 0;  // addressOrSerial of the last stored record, host order
     } cases[] = {
         {"an empty datagram, one from another port (the kernel drops it), a wrong identifier",
          {{{}, false}, {DnsReplyBuilder::ReplyTo(q, 1).ARecord(1).bytes, true},
-          {DnsReplyBuilder::ReplyTo(q, 1, 0, 0, 4321).ARecord(2).bytes, false}}, 0, 1, {1}, 2},
-        {"too short for a header", {{Bytes{0x04, 0xD2, 0x81}}}, -6, 0, {}},
-        {"1000 bytes", Sized(q, 1000), 0, 1, {16}},
-        {"1001 bytes", Sized(q, 1001), -6, 0, {}},
+          {DnsReplyBuilder::ReplyTo(q, 1, 0, 0, 4321).ARecord(2).bytes, false}}, Answered, 1, {1}, 2},
+        {"too short for a header", {{Bytes{0x04, 0xD2, 0x81}}}, NoReply, 0, {}},
+        {"1000 bytes", Sized(q, 1000), Answered, 1, {16}},
+        {"1001 bytes", Sized(q, 1001), NoReply, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -85,16 +87,16 @@ TEST(RunDnsQuery, RepliesWellFormedOrNot)
 TEST(RunDnsQuery, RefusedRequestsAndNoReply)
 {
     FakeDnsServer silent("127.0.0.1", 0, nullptr);
-    EXPECT_EQ(RunDnsQuery(nullptr), -1);
-    EXPECT_EQ(Ask(silent, "host1.example.test", 16).result, -4);
-    EXPECT_EQ(Ask(silent, std::string(256, 'a').c_str()).result, -4);
+    EXPECT_EQ(RunDnsQuery(nullptr), NoRequest);
+    EXPECT_EQ(Ask(silent, "host1.example.test", 16).result, NoQuery);
+    EXPECT_EQ(Ask(silent, std::string(256, 'a').c_str()).result, NoQuery);
     EXPECT_EQ(silent.Queries(), 0);  // nothing was sent
 
     DnsRequest nowhere{0, 1, 1, "a.test", 1, 3000, 0, 5, nullptr};  // address 0
-    EXPECT_EQ(RunDnsQuery(&nowhere, nullptr, silent.Port()), -5);
+    EXPECT_EQ(RunDnsQuery(&nowhere, nullptr, silent.Port()), SendFailed);
     EXPECT_EQ(nowhere.count, 0);
 
-    EXPECT_EQ(Ask(silent, "host1.example.test", 1, 300).result, -6);
+    EXPECT_EQ(Ask(silent, "host1.example.test", 1, 300).result, NoReply);
     EXPECT_EQ(silent.Queries(), 1);
 
     // A cancel ends a wait of a minute at once.
@@ -104,7 +106,7 @@ TEST(RunDnsQuery, RefusedRequestsAndNoReply)
         token.Cancel();
     });
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Ask(silent, "host1.example.test", 1, 60000, &token).result, -6);
+    EXPECT_EQ(Ask(silent, "host1.example.test", 1, 60000, &token).result, NoReply);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     canceller.join();
 }

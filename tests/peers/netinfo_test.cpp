@@ -117,7 +117,7 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
     files.Write("networkd/" + std::to_string(if_nametoindex("qxa")), "ADDRESS=10.14.0.2\nSERVER_ADDRESS=10.14.0.1\n");
     const std::string dhcp = files.Path("dhcp"), networkd = files.Path("networkd"), none = files.Path("none");
     const NetInfoReport report =
-        AdapterInformationReport(GetAdaptersInfo({dhcp.c_str(), networkd.c_str(), none.c_str()}), GetIfEntry);
+        AdapterInformationReport(ListAdapters({dhcp.c_str(), networkd.c_str(), none.c_str()}), ReadInterfaceFigures);
     ASSERT_TRUE(report.complete);
 
     std::map<std::string, std::string> gateways;
@@ -163,9 +163,9 @@ TEST_F(NetInfoInNamespace, AVanishedInterfaceShowsZeros)
     ASSERT_EQ(std::system("ip link add qxv type veth peer name qxw && ip link set qxv up"), 0);
     const unsigned index = if_nametoindex("qxv");
     ASSERT_NE(index, 0u);
-    EXPECT_EQ(GetIfEntry(index).mtu, 1500u);
+    EXPECT_EQ(ReadInterfaceFigures(index).mtu, 1500u);
     ASSERT_EQ(std::system("ip link del qxv"), 0);
-    const InterfaceRow row = GetIfEntry(index);
+    const InterfaceFigures row = ReadInterfaceFigures(index);
     EXPECT_EQ(std::tie(row.mtu, row.speed, row.inPackets, row.outPackets), std::make_tuple(0u, 0u, 0u, 0u));
     EXPECT_STREQ(OperStatusName(row.operStatus), "Unknown");
 }

@@ -12,8 +12,7 @@
 #include "capture/CaptureLoop.h"
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
-#include "net/LocalAddresses.h"
-#include "net/HostAddress.h"
+#include "net/Interfaces.h"
 #include "os/CancelToken.h"
 #include "support/FramePairSource.h"
 
@@ -87,7 +86,7 @@ TEST(PrintCapturedPacket, TextViewShowsControlsAsDots)
                    "a\tb\r\nc.d.~ .0123456\r\n");
 }
 
-TEST(ListLocalAddresses, NonLoopbackFirstAndLabelsCut)
+TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
 {
     const struct {
         const char* name;
@@ -110,13 +109,10 @@ TEST(ListLocalAddresses, NonLoopbackFirstAndLabelsCut)
         list[i] = {.ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, .ifa_name = const_cast<char*>(e.name),
                    .ifa_flags = e.flags, .ifa_addr = e.address ? reinterpret_cast<sockaddr*>(&storage[i]) : nullptr};
     }
-    const auto addresses = ListLocalAddresses(list.data());
+    const auto addresses = LocalAddressesOf(ListInterfaces(list.data()));
     std::vector<std::string> seen;
-    for (const LocalAddress& a : addresses) {
-        char text[20];
-        AddressToText(a.address, text, sizeof text);
-        seen.push_back(std::string(text) + "@" + a.interface);
-    }
+    for (const LocalAddress& a : addresses)
+        seen.push_back(inet_ntoa(in_addr{a.address}) + ("@" + a.interface));
     EXPECT_EQ(seen, (std::vector<std::string>{"10.1.2.3@eth0", "10.1.2.4@eth0", "192.168.5.9@wlan0", "127.0.0.1@lo",
                                               "127.0.1.1@lo"}));
     EXPECT_EQ(InterfaceOfAddress(addresses, inet_addr("10.1.2.4")), "eth0");

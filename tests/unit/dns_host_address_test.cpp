@@ -14,9 +14,9 @@ TEST(HostAddress, ConversionsBothWays)
     EXPECT_EQ(LookupHostAddress("localhost"), htonl(0x7F000001));  // /etc/hosts
 
     char seven[7] = "keep";
-    EXPECT_EQ(AddressToText(htonl(0x01020304), seven, sizeof seven), 0);  // "1.2.3.4" needs 8
+    EXPECT_FALSE(AddressToText(htonl(0x01020304), seven, sizeof seven));  // "1.2.3.4" needs 8
     EXPECT_STREQ(seven, "keep");
-    EXPECT_EQ(AddressToText(1, nullptr, 20), 0);
+    EXPECT_FALSE(AddressToText(1, nullptr, 20));
 }
 
 // The resolver files' readings are in the Net Info tests: here, the first

@@ -50,7 +50,7 @@ TEST(NetInfoText, LinuxValuesMapOntoTheReportsNames)
 TEST(NetInfoReport, FailureLinesShortHardwareAddressesAndOutOfRangePorts)
 {
     EXPECT_EQ(IpConfigurationReport(std::nullopt).text, "[IP Statistics]\r\n\r\n\tUnable To Get Parameters!\r\n\r\n");
-    auto row = [](unsigned) { return InterfaceRow{}; };
+    auto row = [](unsigned) { return InterfaceFigures{}; };
     const NetInfoReport failed = AdapterInformationReport(std::nullopt, row);
     EXPECT_EQ(failed.text, "[Adapter Information]\r\n\r\n\tUnable To Get Adapters Info!\r\n\r\n");
     EXPECT_FALSE(failed.complete);
@@ -90,13 +90,13 @@ TEST(NetInfoPlatform, ResolverAndForwardingFiles)
     };
     for (const auto& c : cases) {
         const std::string resolv = c.resolvConf ? files.Write("resolv.conf", c.resolvConf) : none;
-        const auto params = GetNetworkParams({resolv.c_str(), c.upstream.c_str(), on.c_str()});
+        const auto params = ReadNetworkParams({resolv.c_str(), c.upstream.c_str(), on.c_str()});
         ASSERT_TRUE(params) << resolv;
         EXPECT_EQ(params->domainName, c.domain) << resolv;
         EXPECT_EQ(params->dnsServers, c.servers) << resolv;
     }
     for (const std::string& forward : {none, files.Write("garbage", "x\n")})
-        EXPECT_FALSE(GetNetworkParams({none.c_str(), nullptr, forward.c_str()}));
+        EXPECT_FALSE(ReadNetworkParams({none.c_str(), nullptr, forward.c_str()}));
 }
 
 TEST(NetInfoPlatform, LeaseFiles)

@@ -113,7 +113,7 @@ TEST(SocketTable, RetriesAndFailures)
         ReplaySource source;
         source.replies[{AF_INET, IPPROTO_TCP}] = c.replies;
         std::vector<TcpRow> rows;
-        EXPECT_EQ(GetTcpTable(&rows, source), c.rows > 0);
+        EXPECT_EQ(ReadTcpSockets(&rows, source), c.rows > 0);
         EXPECT_EQ(source.statesAsked.size(), c.dumps + (c.rows > 0));  // and the AF_INET6 dump
         if (c.rows) {
             EXPECT_EQ(rows.at(0).localPort, htons(std::uint16_t(c.port)));
