@@ -112,9 +112,9 @@ void CapturePage::Start()
         PrivilegeFailure failure = PrivilegeFailure::None;
         const std::unique_ptr<CaptureFrameSource> source = openCapture(interface, settings, context.Token(), failure);
         if (!source) {
-            context.RunOnUi([&] {
+            context.Post([this, failure] {
                 SetCapturing(false);
-                // Queued, so that the task ends before the box opens.
+                // Queued on, so that the task ends before the box opens.
                 QMetaObject::invokeMethod(
                     this,
                     [this, failure] {
@@ -126,7 +126,8 @@ void CapturePage::Start()
             return;
         }
         RunRelayedCapture(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
-            return context.RunOnUi([&] { AppendCaptureText(text, drops); });
+            context.Post([this, text, drops] { AppendCaptureText(text, drops); });
+            return !context.Abandoned();
         });
     };
     capture_ = StartTask(std::move(job));

@@ -50,18 +50,19 @@ public:
         return ShowMessage(this, text, kind, detail);
     }
 
-    // The QUERY/STOP pattern. The caption is the task's state: a click while it
-    // starts with the idle caption's first letter starts job on a new thread and
-    // shows the running caption; a click while running abandons the task, shows
-    // the idle caption and appends abortText (if any) as the task's last text.
-    // The task's own last step puts the idle caption back.
+    // The QUERY/STOP pattern. A click while the button's task is not running
+    // calls prepare, which reads the controls into the job's request, starts
+    // the job it returns on a new thread and shows the running caption; a click while
+    // it runs abandons the task, shows the idle caption and appends abortText
+    // (if any) as the task's last text. The task's own last event puts the
+    // idle caption back and ends its run.
     struct TaskButton {
         int id;
         const char* idle = "QUERY";
         const char* running = "STOP";
         const char* abortText = "\tOperation Aborted";
     };
-    void OnQueryButton(const TaskButton& button, WorkerTask::Job job);
+    void OnQueryButton(const TaskButton& button, const std::function<WorkerTask::Job()>& prepare);
     bool TaskRunning(const TaskButton& button) const;
 
     // Starts job on a thread of its own for a page that handles its buttons
@@ -90,5 +91,5 @@ private:
     QPushButton* defaultButton_ = nullptr;
     OutputPane* pane_ = nullptr;
     std::vector<std::shared_ptr<WorkerTask>> tasks_;  // running, abandoned or finished but not yet joined
-    std::map<int, std::weak_ptr<WorkerTask>> buttonTasks_;  // the task each QUERY/STOP button started last
+    std::map<int, std::weak_ptr<WorkerTask>> buttonTasks_;  // each QUERY/STOP button's running task
 };

@@ -1,41 +1,34 @@
 #include "ui/WorkerTask.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QAbstractButton>
 #include <QSocketNotifier>
 #include <deque>
+#include <mutex>
 #include <system_error>
 
 #include "os/Waker.h"
 #include "ui/ToolPage.h"
 
-// A task's calls travel to the user-interface thread through a queue of our
+// A task's events travel to the user-interface thread through a queue of our
 // own, guarded by a std::mutex, with an eventfd watched by a QSocketNotifier to
-// wake that thread. Nothing of a call passes through Qt's cross-thread event
-// queue, so every hand-over is visible to ThreadSanitizer, and a call of an
-// abandoned task is dropped without touching its captures.
+// wake that thread. Nothing of an event passes through Qt's cross-thread event
+// queue, so every hand-over is visible to ThreadSanitizer, and the events of an
+// abandoned task are dropped unrun.
 struct TaskContext::State {
-    struct Call {
-        const std::function<void()>* fn;  // the task's own, valid while it waits
-        bool running = false;  // fn is on the user-interface thread's stack
-        bool done = false;
-        bool ran = false;
-    };
-
     CancelToken token;
     std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::shared_ptr<Call>> queue;
+    std::deque<std::function<void()>> queue;
     bool abandoned = false;  // set on the user-interface thread only
-    int uiCalls = 0;         // calls on the user-interface thread's stack; that thread only
     bool finished = false;
+    int uiCalls = 0;  // events on the user-interface thread's stack; that thread only
     Waker wake;
 
-    // On the user-interface thread: carries out the calls queued so far, in
-    // order. Calls queued meanwhile wait for the next turn of the event loop,
-    // so a task that calls in a tight loop never starves its input and paints.
-    void Drain()
+    // On the user-interface thread: carries out the events queued so far, in
+    // order. Those queued meanwhile wait for the next turn of the event loop,
+    // so a task that writes in a tight loop never starves input and paints.
+    // The notifier is off while an event runs: a message box it opens runs the
+    // event loop, and the task's later events must come after the box.
+    void Drain(QSocketNotifier& notifier)
     {
         wake.Clear();
         std::size_t queued;
@@ -44,26 +37,19 @@ struct TaskContext::State {
             queued = queue.size();
         }
         for (; queued > 0; --queued) {
-            std::shared_ptr<Call> call;
+            std::function<void()> fn;
             {
                 std::lock_guard lock(mutex);
-                if (queue.empty())
+                if (abandoned || queue.empty())
                     return;
-                call = std::move(queue.front());
+                fn = std::move(queue.front());
                 queue.pop_front();
-                if (abandoned)
-                    continue;  // the task no longer waits; fn's captures may be gone
-                call->running = true;
             }
-            // The task waits until fn has returned, even if it is abandoned
-            // meanwhile (fn may have entered a nested event loop).
+            notifier.setEnabled(false);
             ++uiCalls;
-            (*call->fn)();
+            fn();
             --uiCalls;
-            std::lock_guard lock(mutex);
-            call->running = false;
-            call->done = call->ran = true;
-            changed.notify_all();
+            notifier.setEnabled(true);
         }
     }
 };
@@ -81,48 +67,29 @@ bool TaskContext::Abandoned() const
     return state_->abandoned;
 }
 
-bool TaskContext::RunOnUi(const std::function<void()>& fn)
+void TaskContext::Post(std::function<void()> fn)
 {
-    auto call = std::make_shared<State::Call>();
-    call->fn = &fn;
-    std::unique_lock lock(state_->mutex);
+    std::lock_guard lock(state_->mutex);
     if (state_->abandoned)
-        return false;
-    state_->queue.push_back(call);
+        return;
+    state_->queue.push_back(std::move(fn));
     state_->wake.Signal();
-    state_->changed.wait(lock, [&] { return call->done || (state_->abandoned && !call->running); });
-    return call->ran;
 }
 
 void TaskContext::AppendOutput(std::string_view text)
 {
-    RunOnUi([&] { page_->AppendOutput(text); });
+    Post([page = page_, text = std::string(text)] { page->AppendOutput(text); });
 }
 
 void TaskContext::ClearOutput()
 {
-    RunOnUi([&] { page_->ClearOutput(); });
-}
-
-std::string TaskContext::ControlText(int id, int maxChars)
-{
-    std::string text;
-    RunOnUi([&] { text = page_->ControlText(id, maxChars); });
-    return text;
-}
-
-void TaskContext::AddToHistory(int comboId, const std::string& text)
-{
-    RunOnUi([&] {
-        if (auto* combo = page_->Item<QComboBox>(comboId))
-            ToolPage::AddToHistory(combo, QString::fromUtf8(text.data(), qsizetype(text.size())));
-    });
+    Post([page = page_] { page->ClearOutput(); });
 }
 
 void TaskContext::SetCaption(int buttonId, const char* caption)
 {
-    RunOnUi([&] {
-        if (auto* button = page_->Item<QAbstractButton>(buttonId))
+    Post([page = page_, buttonId, caption] {
+        if (auto* button = page->Item<QAbstractButton>(buttonId))
             button->setText(QString::fromLatin1(caption));
     });
 }
@@ -142,7 +109,8 @@ bool WorkerTask::Start(ToolPage* page, Job job)
     if (!state_->wake.Valid())
         return false;
     wake_ = std::make_unique<QSocketNotifier>(state_->wake.Fd(), QSocketNotifier::Read);
-    QObject::connect(wake_.get(), &QSocketNotifier::activated, page, [state = state_] { state->Drain(); });
+    QObject::connect(wake_.get(), &QSocketNotifier::activated, page,
+                     [state = state_, notifier = wake_.get()] { state->Drain(*notifier); });
     try {
         thread_ = std::thread([state = state_, page, job = std::move(job)] {
             TaskContext context(state, page);
@@ -163,12 +131,13 @@ void WorkerTask::Cancel()
 
 void WorkerTask::Abandon()
 {
+    std::deque<std::function<void()>> dropped;  // destroyed outside the lock
     {
         std::lock_guard lock(state_->mutex);
         if (state_->abandoned)
             return;
         state_->abandoned = true;
-        state_->changed.notify_all();
+        dropped.swap(state_->queue);
     }
     state_->token.Cancel();
 }
@@ -181,7 +150,7 @@ bool WorkerTask::InUiCall() const
 bool WorkerTask::Finished() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->finished;
+    return state_->finished && state_->uiCalls == 0;
 }
 
 void WorkerTask::Join()
