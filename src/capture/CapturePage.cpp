@@ -125,7 +125,7 @@ void CapturePage::Start()
             });
             return;
         }
-        RunRelayedCapture(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
+        RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
             context.Post([this, text, drops] { AppendCaptureText(text, drops); });
             return !context.Abandoned();
         });

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "capture/CaptureLoop.h"
@@ -30,12 +31,9 @@ public:
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
     }
-    // The capture then meets the end of its frames, as a receive error.
-    void CloseSender()
-    {
-        ::close(fds_[1]);
-        fds_[1] = -1;
-    }
+    // The capture then meets the end of its frames, as a receive error, and
+    // may destroy the source at once.
+    void CloseSender() { ::close(std::exchange(fds_[1], -1)); }
 
     int Fd() const override { return fds_[0]; }
     int ReadFrame(std::uint8_t* buffer, std::size_t size) override
