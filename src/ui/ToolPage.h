@@ -77,7 +77,7 @@ public:
     // Pages with work of their own beyond WorkerTasks extend these.
     virtual void AbandonTasks();
     virtual void JoinTasks();
-    // Whether JoinTasks must wait for now: a task's call opened a message box
+    // Whether JoinTasks must wait for now: a task's event opened a message box
     // that is still open (see WorkerTask::InUiCall).
     bool TasksInUiCall() const;
 
