@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <utility>
 
 #include "net/LocalAddresses.h"
 #include "net/HostAddress.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
 constexpr int kBoxChars = 20;
+// Past this much text waiting for the pane the capture reads no more until the
+// pane has taken some, and the kernel counts what it drops meanwhile.
+constexpr std::size_t kHeldText = 4 * 1024 * 1024;
 
 class ChannelSource : public CaptureFrameSource {
 public:
@@ -125,9 +129,16 @@ void CapturePage::Start()
             });
             return;
         }
+        std::uint64_t handedDrops = 0;
         RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
-            context.Post([this, text, drops] { AppendCaptureText(text, drops); });
-            return !context.Abandoned();
+            if (drops != std::exchange(handedDrops, drops))
+                context.Post([this, drops] {
+                    if (capturing_ && drops != drops_)
+                        ShowDrops(drops);
+                });
+            if (!text.empty())
+                context.AppendOutput(text);
+            return context.WaitForRoom(kHeldText);
         });
     };
     capture_ = StartTask(std::move(job));
@@ -137,17 +148,13 @@ void CapturePage::Start()
     SetCapturing(true);
 }
 
-void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops)
+void CapturePage::AppendTaskOutput(const std::string& text)
 {
     if (!capturing_)
         return;
-    if (drops != drops_)
-        ShowDrops(drops);
-    if (text.empty())
-        return;
     // A capture started on a full pane stops at its first packet, as the pane
     // tells a full text only once until it is cleared. Never from inside this
-    // call of the task: the stop opens a message box.
+    // event of the task: the stop opens a message box.
     if (PaneFull()) {
         QMetaObject::invokeMethod(this, &CapturePage::FullPaneStop, Qt::QueuedConnection);
         return;

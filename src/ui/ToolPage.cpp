@@ -104,8 +104,10 @@ void ToolPage::OnQueryButton(const TaskButton& button, const std::function<Worke
         // The end comes only from a task not abandoned, hence still the button's.
         auto frame = [this, job = prepare(), id = button.id, idle = button.idle](TaskContext& context) {
             job(context);
-            context.SetCaption(id, idle);
-            context.Post([this, id] { buttonTasks_.erase(id); });
+            context.Post([this, id, idle] {
+                Item<QAbstractButton>(id)->setText(QString::fromLatin1(idle));
+                buttonTasks_.erase(id);
+            });
         };
         auto task = StartTask(std::move(frame));
         if (task.expired())

@@ -36,6 +36,9 @@ public:
 
     // The only ways text reaches the pane: at the end, as written, in view.
     void AppendOutput(std::string_view text);
+    // Where a task's AppendOutput lands; a page that keeps a task's text
+    // from its pane at times overrides it.
+    virtual void AppendTaskOutput(const std::string& text) { AppendOutput(text); }
     // Empties the pane and repaints it at once.
     void ClearOutput();
     // Inserts text as the first entry unless an entry equal to it, ignoring

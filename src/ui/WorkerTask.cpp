@@ -1,9 +1,10 @@
 #include "ui/WorkerTask.h"
 
-#include <QAbstractButton>
 #include <QSocketNotifier>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <system_error>
 
 #include "os/Waker.h"
@@ -15,9 +16,20 @@
 // queue, so every hand-over is visible to ThreadSanitizer, and the events of an
 // abandoned task are dropped unrun.
 struct TaskContext::State {
+    // An event, or text for the page's pane when fn is empty. Text written
+    // while earlier text still waits joins it, up to a limit, so a task that
+    // writes faster than the pane takes it costs the pane few large appends.
+    struct Event {
+        std::function<void()> fn;
+        std::string text;
+    };
+    static constexpr std::size_t kJoinedText = 256 * 1024;
+
     CancelToken token;
     std::mutex mutex;
-    std::deque<std::function<void()>> queue;
+    std::deque<Event> queue;
+    std::size_t queuedText = 0;
+    std::condition_variable drained;  // text was taken, or the task abandoned or cancelled
     bool abandoned = false;  // set on the user-interface thread only
     bool finished = false;
     int uiCalls = 0;  // events on the user-interface thread's stack; that thread only
@@ -28,7 +40,7 @@ struct TaskContext::State {
     // so a task that writes in a tight loop never starves input and paints.
     // The notifier is off while an event runs: a message box it opens runs the
     // event loop, and the task's later events must come after the box.
-    void Drain(QSocketNotifier& notifier)
+    void Drain(QSocketNotifier& notifier, ToolPage& page)
     {
         wake.Clear();
         std::size_t queued;
@@ -36,18 +48,32 @@ struct TaskContext::State {
             std::lock_guard lock(mutex);
             queued = queue.size();
         }
+        std::size_t written = 0;
         for (; queued > 0; --queued) {
-            std::function<void()> fn;
+            if (written >= kJoinedText) {  // the rest next turn, after input and paints
+                wake.Signal();
+                return;
+            }
+            Event event;
             {
                 std::lock_guard lock(mutex);
                 if (abandoned || queue.empty())
                     return;
-                fn = std::move(queue.front());
+                event = std::move(queue.front());
                 queue.pop_front();
+                if (!event.fn) {
+                    queuedText -= event.text.size();
+                    drained.notify_all();
+                }
             }
             notifier.setEnabled(false);
             ++uiCalls;
-            fn();
+            if (event.fn) {
+                event.fn();
+            } else {
+                page.AppendTaskOutput(event.text);
+                written += event.text.size();
+            }
             --uiCalls;
             notifier.setEnabled(true);
         }
@@ -72,26 +98,35 @@ void TaskContext::Post(std::function<void()> fn)
     std::lock_guard lock(state_->mutex);
     if (state_->abandoned)
         return;
-    state_->queue.push_back(std::move(fn));
+    state_->queue.push_back({std::move(fn), {}});
     state_->wake.Signal();
 }
 
 void TaskContext::AppendOutput(std::string_view text)
 {
-    Post([page = page_, text = std::string(text)] { page->AppendOutput(text); });
+    std::lock_guard lock(state_->mutex);
+    if (state_->abandoned)
+        return;
+    auto& queue = state_->queue;
+    if (!queue.empty() && !queue.back().fn && queue.back().text.size() < State::kJoinedText)
+        queue.back().text += text;
+    else
+        queue.push_back({{}, std::string(text)});
+    state_->queuedText += text.size();
+    state_->wake.Signal();
+}
+
+bool TaskContext::WaitForRoom(std::size_t maxText)
+{
+    std::unique_lock lock(state_->mutex);
+    const auto ended = [&] { return state_->abandoned || state_->token.IsCancelled(); };
+    state_->drained.wait(lock, [&] { return state_->queuedText <= maxText || ended(); });
+    return !ended();
 }
 
 void TaskContext::ClearOutput()
 {
     Post([page = page_] { page->ClearOutput(); });
-}
-
-void TaskContext::SetCaption(int buttonId, const char* caption)
-{
-    Post([page = page_, buttonId, caption] {
-        if (auto* button = page->Item<QAbstractButton>(buttonId))
-            button->setText(QString::fromLatin1(caption));
-    });
 }
 
 WorkerTask::WorkerTask() : state_(std::make_shared<TaskContext::State>()) {}
@@ -110,7 +145,7 @@ bool WorkerTask::Start(ToolPage* page, Job job)
         return false;
     wake_ = std::make_unique<QSocketNotifier>(state_->wake.Fd(), QSocketNotifier::Read);
     QObject::connect(wake_.get(), &QSocketNotifier::activated, page,
-                     [state = state_, notifier = wake_.get()] { state->Drain(*notifier); });
+                     [state = state_, notifier = wake_.get(), page] { state->Drain(*notifier, *page); });
     try {
         thread_ = std::thread([state = state_, page, job = std::move(job)] {
             TaskContext context(state, page);
@@ -127,19 +162,22 @@ bool WorkerTask::Start(ToolPage* page, Job job)
 void WorkerTask::Cancel()
 {
     state_->token.Cancel();
+    std::lock_guard lock(state_->mutex);
+    state_->drained.notify_all();
 }
 
 void WorkerTask::Abandon()
 {
-    std::deque<std::function<void()>> dropped;  // destroyed outside the lock
+    std::deque<TaskContext::State::Event> dropped;  // destroyed outside the lock
     {
         std::lock_guard lock(state_->mutex);
         if (state_->abandoned)
             return;
         state_->abandoned = true;
         dropped.swap(state_->queue);
+        state_->queuedText = 0;
     }
-    state_->token.Cancel();
+    Cancel();
 }
 
 bool WorkerTask::InUiCall() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,10 +26,13 @@ public:
     // Queues fn for the user-interface thread; its captures must be its own.
     void Post(std::function<void()> fn);
 
-    // Conveniences for the page's pane and buttons.
+    // Conveniences for the page's pane.
     void AppendOutput(std::string_view text);
     void ClearOutput();
-    void SetCaption(int buttonId, const char* caption);
+    // Waits while more than maxText bytes of the task's text wait for the
+    // pane, for a task that must not outrun it without bound; false once the
+    // task is abandoned or cancelled.
+    bool WaitForRoom(std::size_t maxText);
 
 private:
     friend class WorkerTask;
