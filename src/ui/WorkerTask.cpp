@@ -16,8 +16,8 @@
 // queue, so every hand-over is visible to ThreadSanitizer, and the events of an
 // abandoned task are dropped unrun.
 struct TaskContext::State {
-    // An event, or text for the page's pane when fn is empty. Text written
-    // while earlier text still waits joins it, up to a limit, so a task that
+    // An event, or text for the page's pane when fn is empty. Text queued
+    // right behind text still waiting joins it, up to a limit, so a task that
     // writes faster than the pane takes it costs the pane few large appends.
     struct Event {
         std::function<void()> fn;
@@ -85,12 +85,6 @@ bool (*WorkerTask::threadGate)() = nullptr;
 const CancelToken& TaskContext::Token() const
 {
     return state_->token;
-}
-
-bool TaskContext::Abandoned() const
-{
-    std::lock_guard lock(state_->mutex);
-    return state_->abandoned;
 }
 
 void TaskContext::Post(std::function<void()> fn)

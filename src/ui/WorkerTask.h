@@ -21,7 +21,6 @@ class ToolPage;
 class TaskContext {
 public:
     const CancelToken& Token() const;
-    bool Abandoned() const;
 
     // Queues fn for the user-interface thread; its captures must be its own.
     void Post(std::function<void()> fn);
