@@ -117,7 +117,7 @@ void ToolPage::OnQueryButton(const TaskButton& button, const std::function<Worke
         return;
     }
     if (auto task = buttonTasks_[button.id].lock())
-        task->Abandon();
+        task->Abandon(true);
     buttonTasks_.erase(button.id);
     b->setText(QString::fromLatin1(button.idle));
     if (button.abortText)

@@ -55,10 +55,11 @@ public:
 
     // The QUERY/STOP pattern. A click while the button's task is not running
     // calls prepare, which reads the controls into the job's request, starts
-    // the job it returns on a new thread and shows the running caption; a click while
-    // it runs abandons the task, shows the idle caption and appends abortText
-    // (if any) as the task's last text. The task's own last event puts the
-    // idle caption back and ends its run.
+    // the job it returns on a new thread and shows the running caption; a
+    // click while it runs abandons the task after showing what it wrote so
+    // far, shows the idle caption and appends abortText (if any) as the task's
+    // last text. The task's own last event puts the idle caption back and
+    // ends its run.
     struct TaskButton {
         int id;
         const char* idle = "QUERY";

@@ -22,6 +22,7 @@ struct TaskContext::State {
     struct Event {
         std::function<void()> fn;
         std::string text;
+        bool output = true;  // text or a clear of the pane, which a stop still shows
     };
     static constexpr std::size_t kJoinedText = 256 * 1024;
 
@@ -92,7 +93,7 @@ void TaskContext::Post(std::function<void()> fn)
     std::lock_guard lock(state_->mutex);
     if (state_->abandoned)
         return;
-    state_->queue.push_back({std::move(fn), {}});
+    state_->queue.push_back({std::move(fn), {}, false});
     state_->wake.Signal();
 }
 
@@ -120,7 +121,11 @@ bool TaskContext::WaitForRoom(std::size_t maxText)
 
 void TaskContext::ClearOutput()
 {
-    Post([page = page_] { page->ClearOutput(); });
+    std::lock_guard lock(state_->mutex);
+    if (state_->abandoned)
+        return;
+    state_->queue.push_back({[page = page_] { page->ClearOutput(); }, {}, true});
+    state_->wake.Signal();
 }
 
 WorkerTask::WorkerTask() : state_(std::make_shared<TaskContext::State>()) {}
@@ -137,6 +142,7 @@ bool WorkerTask::Start(ToolPage* page, Job job)
         return false;
     if (!state_->wake.Valid())
         return false;
+    page_ = page;
     wake_ = std::make_unique<QSocketNotifier>(state_->wake.Fd(), QSocketNotifier::Read);
     QObject::connect(wake_.get(), &QSocketNotifier::activated, page,
                      [state = state_, notifier = wake_.get(), page] { state->Drain(*notifier, *page); });
@@ -160,9 +166,9 @@ void WorkerTask::Cancel()
     state_->drained.notify_all();
 }
 
-void WorkerTask::Abandon()
+void WorkerTask::Abandon(bool showOutput)
 {
-    std::deque<TaskContext::State::Event> dropped;  // destroyed outside the lock
+    std::deque<TaskContext::State::Event> dropped;
     {
         std::lock_guard lock(state_->mutex);
         if (state_->abandoned)
@@ -172,6 +178,18 @@ void WorkerTask::Abandon()
         state_->queuedText = 0;
     }
     Cancel();
+    // What the task wrote before it came to a call of another kind, as if each
+    // write had been shown at once; nothing while one of its events is open.
+    if (!showOutput || state_->uiCalls > 0)
+        return;
+    for (auto& event : dropped) {
+        if (!event.output)
+            break;
+        if (event.fn)
+            event.fn();
+        else
+            page_->AppendTaskOutput(event.text);
+    }
 }
 
 bool WorkerTask::InUiCall() const

@@ -57,8 +57,9 @@ public:
     // the page, so it can report how it ended. Any thread.
     void Cancel();
     // From now on the task's events are dropped and its token is cancelled.
-    // User-interface thread only.
-    void Abandon();
+    // With showOutput, the pane text and clears it queued before its first
+    // other event are carried out first. User-interface thread only.
+    void Abandon(bool showOutput = false);
     // The thread has ended and none of its events runs on the user-interface
     // thread's stack (an event that opened a message box, whose loop runs this
     // code): only then may the task be joined and destroyed. That thread only.
@@ -71,6 +72,7 @@ public:
 
 private:
     std::shared_ptr<TaskContext::State> state_;
+    ToolPage* page_ = nullptr;
     std::unique_ptr<QSocketNotifier> wake_;  // tells the user-interface thread an event is queued
     std::thread thread_;
 };
