@@ -42,13 +42,3 @@ constexpr int kCaptureBatchFrames = 1024;
 // last text delivered. Packets are numbered from 1.
 CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
                           const CancelToken& token, const CaptureTextSink& sink);
-
-// The same loop on a thread of its own, so that reading never waits for the
-// sink: what is printed while the sink is busy is held, and handed over on the
-// calling thread in pieces of whole batches, up to kCaptureHandOverBytes each.
-// Past kCaptureHeldBytes the reader waits too, and the kernel counts what it
-// drops. Without a thread it runs the loop on the calling thread.
-constexpr std::size_t kCaptureHandOverBytes = 256 * 1024;
-constexpr std::size_t kCaptureHeldBytes = 4 * 1024 * 1024;
-CaptureEnd RunRelayedCapture(CaptureFrameSource& source, const CaptureSettings& settings,
-                             const CancelToken& token, const CaptureTextSink& sink);

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <utility>
 
 #include "net/Interfaces.h"
 #include "net/HostAddress.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
 constexpr int kBoxChars = 20;
+// Past this much text waiting for the pane the capture reads no more until the
+// pane has taken some, and the kernel counts what it drops meanwhile.
+constexpr std::size_t kHeldText = 4 * 1024 * 1024;
 
 class ChannelSource : public CaptureFrameSource {
 public:
@@ -112,9 +116,9 @@ void CapturePage::Start()
         PrivilegeFailure failure = PrivilegeFailure::None;
         const std::unique_ptr<CaptureFrameSource> source = openCapture(interface, settings, context.Token(), failure);
         if (!source) {
-            context.RunOnUi([&] {
+            context.Post([this, failure] {
                 SetCapturing(false);
-                // Queued, so that the task ends before the box opens.
+                // Queued on, so that the task ends before the box opens.
                 QMetaObject::invokeMethod(
                     this,
                     [this, failure] {
@@ -125,8 +129,16 @@ void CapturePage::Start()
             });
             return;
         }
-        RunRelayedCapture(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
-            return context.RunOnUi([&] { AppendCaptureText(text, drops); });
+        std::uint64_t handedDrops = 0;
+        RunCaptureLoop(*source, settings, context.Token(), [&](const std::string& text, std::uint64_t drops) {
+            if (drops != std::exchange(handedDrops, drops))
+                context.Post([this, drops] {
+                    if (capturing_ && drops != drops_)
+                        ShowDrops(drops);
+                });
+            if (!text.empty())
+                context.AppendOutput(text);
+            return context.WaitForRoom(kHeldText);
         });
     };
     capture_ = StartTask(std::move(job));
@@ -136,17 +148,13 @@ void CapturePage::Start()
     SetCapturing(true);
 }
 
-void CapturePage::AppendCaptureText(const std::string& text, std::uint64_t drops)
+void CapturePage::AppendTaskOutput(const std::string& text)
 {
     if (!capturing_)
         return;
-    if (drops != drops_)
-        ShowDrops(drops);
-    if (text.empty())
-        return;
     // A capture started on a full pane stops at its first packet, as the pane
     // tells a full text only once until it is cleared. Never from inside this
-    // call of the task: the stop opens a message box.
+    // event of the task: the stop opens a message box.
     if (PaneFull()) {
         QMetaObject::invokeMethod(this, &CapturePage::FullPaneStop, Qt::QueuedConnection);
         return;

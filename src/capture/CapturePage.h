@@ -37,8 +37,8 @@ private:
     void OnClearOutput();
     void Start();
     void SetCapturing(bool capturing);
-    // A batch of the running capture's text, on the user-interface thread.
-    void AppendCaptureText(const std::string& text, std::uint64_t drops);
+    // The running capture's text, on the user-interface thread.
+    void AppendTaskOutput(const std::string& text) override;
     void ShowDrops(std::uint64_t drops);
     bool PaneFull() const;
     // The pane reached its limit: always queued, so it may find the capture

@@ -23,9 +23,9 @@ const ToolPage::TaskButton kQueryTask{kQueryButton, "QUERY", "STOP", "\tOperatio
 constexpr int kTextBuffer = 300;   // the bounded reads of the two boxes, terminator included
 constexpr int kRecordCapacity = 50;
 
-// Type box index -> QTYPE.
-constexpr std::uint16_t kTypes[] = {kDnsTypeA,   kDnsTypeNS,    kDnsTypeCNAME, kDnsTypeSOA,
-                                    kDnsTypePTR, kDnsTypeHINFO, kDnsTypeMX};
+// The type box's entries, in order.
+constexpr DnsQueryType kTypes[] = {DnsQueryType::A,   DnsQueryType::NS,    DnsQueryType::CNAME, DnsQueryType::SOA,
+                                   DnsQueryType::PTR, DnsQueryType::HINFO, DnsQueryType::MX};
 
 }  // namespace
 
@@ -66,53 +66,57 @@ void DnsQueryPage::OnGetDefaultDns()
 
 void DnsQueryPage::OnQueryButton()
 {
-    if (!Item<QPushButton>(kResolveButton)->text().startsWith(QLatin1Char('R'))) {
+    if (lookupId_ >= 0) {
         Message(QStringLiteral("Name Resolution Currently In Progress"), MessageKind::Notice);
         return;
     }
-    ToolPage::OnQueryButton(kQueryTask, [this](TaskContext& context) { RunQuery(context); });
+    ToolPage::OnQueryButton(kQueryTask, [this]() -> WorkerTask::Job {
+        DnsQueryRequest request;
+        request.name = ControlText(kNameBox, kTextBuffer);
+        if (!request.name.empty()) {
+            AddToHistory(Item<QComboBox>(kNameBox), QString::fromStdString(request.name));
+            request.server = ControlText(kServerBox, kTextBuffer);
+            if (!request.server.empty())
+                AddToHistory(Item<QComboBox>(kServerBox), QString::fromStdString(request.server));
+            const int index = Item<QComboBox>(kTypeBox)->currentIndex();
+            request.type = index >= 0 && index < int(std::size(kTypes)) ? kTypes[index] : DnsQueryType::None;
+        }
+        return [this, request](TaskContext& context) { RunQuery(request, context); };
+    });
 }
 
-// The query task. It reaches the page's controls only through the context.
-void DnsQueryPage::RunQuery(TaskContext& context)
+// The query task: what it needs of the controls is in request.
+void DnsQueryPage::RunQuery(const DnsQueryRequest& query, TaskContext& context)
 {
-    const std::string name = context.ControlText(kNameBox, kTextBuffer);
-    if (name.empty())
+    if (query.name.empty())
         return;
-    context.AddToHistory(kNameBox, name);
+    if (query.server.empty()) {
+        context.Post([this] {
+            Message(QStringLiteral("No Dns Server Specified!"), MessageKind::Failure);
+            Item<QComboBox>(kServerBox)->setFocus();
+        });
+        return;
+    }
 
     std::vector<DnsRecord> records(kRecordCapacity);
     DnsRequest request{};
     request.id = 1234;
     request.recursionDesired = 1;
     request.timeoutMs = 3000;
-    request.name = name.c_str();
+    request.name = query.name.c_str();
     request.count = kRecordCapacity;
     request.records = records.data();
-
-    const std::string server = context.ControlText(kServerBox, kTextBuffer);
-    if (server.empty()) {
-        context.RunOnUi([this] {
-            Message(QStringLiteral("No Dns Server Specified!"), MessageKind::Failure);
-            Item<QComboBox>(kServerBox)->setFocus();
-        });
-        return;
-    }
-    context.AddToHistory(kServerBox, server);
     // An unresolvable server gives 0 (or all ones), and the exchange then fails.
-    request.serverAddress = LookupHostAddress(server.c_str(), &context.Token());
-
-    int typeIndex = 0;
-    context.RunOnUi([&] { typeIndex = Item<QComboBox>(kTypeBox)->currentIndex(); });
-    request.type = typeIndex >= 0 && typeIndex < int(std::size(kTypes)) ? kTypes[typeIndex] : 0;
+    request.serverAddress = LookupHostAddress(query.server.c_str(), &context.Token());
+    request.type = std::uint16_t(query.type);
 
     context.ClearOutput();
     context.AppendOutput("[DNS QUERY: ");
-    context.AppendOutput(name);
+    context.AppendOutput(query.name);
     context.AppendOutput("]\r\n\r\n");
 
     if (RunDnsQuery(&request, &context.Token()) != DnsQueryResult::Answered) {
-        context.RunOnUi([this] { Message(QStringLiteral("Socket Error!"), MessageKind::Failure); });
+        context.Post([this] { Message(QStringLiteral("Socket Error!"), MessageKind::Failure); });
         return;
     }
     if (const std::string line = DnsResponseCodeLine(request.responseCode); !line.empty())
@@ -147,7 +151,7 @@ void DnsQueryPage::OnResolveName()
         return;
     }
     auto* button = Item<QPushButton>(kResolveButton);
-    if (button->text().startsWith(QLatin1Char('S'))) {
+    if (lookupId_ >= 0) {
         CancelLookup();
         AppendOutput("Operation Cancelled By User");
         button->setText(QStringLiteral("Resolve Name"));

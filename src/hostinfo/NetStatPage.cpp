@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <cerrno>
+#include <memory>
 
 #include "hostinfo/ConnectionTable.h"
 #include "templates/ControlIds.h"
@@ -41,8 +42,8 @@ void NetStatPage::RefreshConnections()
     const auto reader = StartTask([this](TaskContext& context) {
         // The pane's document is built here too: for a long table it costs
         // more than the read.
-        OutputPane::PreparedText text = OutputPane::PrepareText(ConnectionTableText());
-        context.RunOnUi([&] { ShowTable(std::move(text)); });
+        auto text = std::make_shared<OutputPane::PreparedText>(OutputPane::PrepareText(ConnectionTableText()));
+        context.Post([this, text] { ShowTable(std::move(*text)); });
     });
     if (reader.expired())
         ShowTable(OutputPane::PrepareText(ConnectionTableText()));
@@ -97,9 +98,9 @@ void NetStatPage::KillSelectedConnection()
                                           ntohs(std::uint16_t(row.remotePort))};
     const auto task = StartTask([this, connection](TaskContext& context) {
         const TcpKillResult result = KillTcpConnection(connection, &context.Token());
-        // Queued, so that the error box opens after the task's call has
+        // Queued on, so that the error box opens after the task's event has
         // returned, never inside it.
-        context.RunOnUi([&] {
+        context.Post([this, result] {
             QMetaObject::invokeMethod(this, [this, result] { KillFinished(result); }, Qt::QueuedConnection);
         });
     });

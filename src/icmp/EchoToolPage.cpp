@@ -25,17 +25,20 @@ EchoToolPage::EchoToolPage(int templateId, Tool tool, QWidget* parent) : ToolPag
 
 void EchoToolPage::OnQueryButton()
 {
-    ToolPage::OnQueryButton({kQueryButton}, [this](TaskContext& task) {
-        const std::string host = task.ControlText(kHostBox, kHostChars);
-        if (host.empty())
-            return;
-        task.AddToHistory(kHostBox, host);
-        task.ClearOutput();
-        EchoProbe own;
-        EchoProbe& probe = probe_ ? *probe_ : own;
-        tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, probe, &task.Token());
-        if (PrivilegeFailure failure = probe.Failure(); failure != PrivilegeFailure::None)
-            task.RunOnUi([&] { PostPrivilegeHint(this, PrivilegedOperation::Echo, failure); });
+    ToolPage::OnQueryButton({kQueryButton}, [this]() -> WorkerTask::Job {
+        const std::string host = ControlText(kHostBox, kHostChars);
+        if (!host.empty())
+            AddToHistory(Item<QComboBox>(kHostBox), QString::fromStdString(host));
+        return [this, host](TaskContext& task) {
+            if (host.empty())
+                return;
+            task.ClearOutput();
+            EchoProbe own;
+            EchoProbe& probe = probe_ ? *probe_ : own;
+            tool_(host, [&](std::string_view text) { task.AppendOutput(text); }, probe, &task.Token());
+            if (PrivilegeFailure failure = probe.Failure(); failure != PrivilegeFailure::None)
+                task.Post([this, failure] { PostPrivilegeHint(this, PrivilegedOperation::Echo, failure); });
+        };
     });
 }
 

@@ -21,8 +21,8 @@ constexpr int kInputs[] = {kAttachmentBox, kChooseButton, kFromBox, kMessageBox,
 
 }  // namespace
 
-// Carries a send's texts to the page, on the user-interface thread, for as
-// long as that send is the page's latest.
+// Carries a send's texts to the page, queued for the user-interface thread,
+// for as long as that send is the page's latest.
 class SmtpMailPage::StatusSink : public MailSink {
 public:
     StatusSink(SmtpMailPage* page, TaskContext& context, std::uint64_t send)
@@ -32,20 +32,19 @@ public:
 
     void ShowStatus(std::string_view text) override
     {
-        const QString shown = QString::fromUtf8(text.data(), qsizetype(text.size()));
-        context_.RunOnUi([this, shown] {
-            if (page_->latest_ != send_)
+        context_.Post([page = page_, send = send_, shown = QString::fromUtf8(text.data(), qsizetype(text.size()))] {
+            if (page->latest_ != send)
                 return;
-            auto* status = page_->Item<QLabel>(kStatusLine);
+            auto* status = page->Item<QLabel>(kStatusLine);
             status->setText(shown);
             status->repaint();
         });
     }
     void SetIdle() override
     {
-        context_.RunOnUi([this] {
-            if (page_->latest_ == send_)
-                page_->SetSendingState(true);
+        context_.Post([page = page_, send = send_] {
+            if (page->latest_ == send)
+                page->SetSendingState(true);
         });
     }
 
@@ -81,6 +80,7 @@ void SmtpMailPage::AbandonTasks()
 
 void SmtpMailPage::SetSendingState(bool idle)
 {
+    sending_ = !idle;
     for (const int id : kInputs)
         Item<QWidget>(id)->setEnabled(idle);
     Item<QPushButton>(kSendButton)->setText(idle ? QStringLiteral("Send") : QStringLiteral("Cancel"));
@@ -107,7 +107,7 @@ void SmtpMailPage::OnSendButton()
         toBox->setFocus();
         return;
     }
-    if (!Item<QPushButton>(kSendButton)->text().startsWith(QLatin1String("Send"))) {
+    if (sending_) {
         if (auto task = sends_.empty() ? nullptr : sends_.back().task.lock())
             task->Cancel();
         Item<QLabel>(kStatusLine)->setText(QStringLiteral("Aborting Operation..."));

@@ -35,4 +35,5 @@ private:
     };
     std::vector<Send> sends_;     // those whose threads may still run, the latest last
     std::uint64_t latest_ = 0;    // the number of the latest send, whose texts the page shows
+    bool sending_ = false;        // the inputs are locked and the button reads "Cancel"
 };

@@ -117,14 +117,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Stop everything first, then wait: a task blocked on this thread is
-    // released by being abandoned, so no wait below can deadlock.
+    // Stop everything first, then wait: a task never waits for this thread,
+    // and being abandoned wakes its own waits, so no wait below can deadlock.
     const auto pages = findChildren<ToolPage*>();
     for (ToolPage* page : pages)
         page->AbandonTasks();
-    // A message box a task's call opened is still open, and this close runs
-    // inside its loop: that task can end only once the box is answered, so the
-    // close comes back until then.
+    // A message box a task's event opened is still open, and this close runs
+    // inside its loop: that task is joined only once the box is answered, so
+    // the close comes back until then.
     if (std::any_of(pages.begin(), pages.end(), [](const ToolPage* page) { return page->TasksInUiCall(); })) {
         event->ignore();
         QTimer::singleShot(100, this, &QWidget::close);

@@ -75,13 +75,13 @@ std::string ToolPage::ControlText(int id, int maxChars) const
 
 bool ToolPage::TaskRunning(const TaskButton& button) const
 {
-    auto* b = Item<QAbstractButton>(button.id);
-    return b && !b->text().startsWith(QLatin1Char(button.idle[0]));
+    return buttonTasks_.contains(button.id);
 }
 
 std::weak_ptr<WorkerTask> ToolPage::StartTask(WorkerTask::Job job)
 {
-    // Finished tasks are joined now; an abandoned one still ending stays.
+    // Finished tasks are joined now; an abandoned one still ending stays, and
+    // so does one whose event is on the stack below this call.
     std::erase_if(tasks_, [](const auto& t) {
         if (!t->Finished())
             return false;
@@ -97,22 +97,28 @@ std::weak_ptr<WorkerTask> ToolPage::StartTask(WorkerTask::Job job)
     return task;
 }
 
-void ToolPage::OnQueryButton(const TaskButton& button, WorkerTask::Job job)
+void ToolPage::OnQueryButton(const TaskButton& button, const std::function<WorkerTask::Job()>& prepare)
 {
     auto* b = Item<QAbstractButton>(button.id);
     if (!TaskRunning(button)) {
-        auto frame = [job = std::move(job), id = button.id, idle = button.idle](TaskContext& context) {
+        // The end comes only from a task not abandoned, hence still the button's.
+        auto frame = [this, job = prepare(), id = button.id, idle = button.idle](TaskContext& context) {
             job(context);
-            context.SetCaption(id, idle);
+            context.Post([this, id, idle] {
+                Item<QAbstractButton>(id)->setText(QString::fromLatin1(idle));
+                buttonTasks_.erase(id);
+            });
         };
         auto task = StartTask(std::move(frame));
+        if (task.expired())
+            return;
         buttonTasks_[button.id] = task;
-        if (!task.expired())
-            b->setText(QString::fromLatin1(button.running));
+        b->setText(QString::fromLatin1(button.running));
         return;
     }
     if (auto task = buttonTasks_[button.id].lock())
-        task->Abandon();
+        task->Abandon(true);
+    buttonTasks_.erase(button.id);
     b->setText(QString::fromLatin1(button.idle));
     if (button.abortText)
         AppendOutput(button.abortText);

@@ -36,6 +36,9 @@ public:
 
     // The only ways text reaches the pane: at the end, as written, in view.
     void AppendOutput(std::string_view text);
+    // Where a task's AppendOutput lands; a page that keeps a task's text
+    // from its pane at times overrides it.
+    virtual void AppendTaskOutput(const std::string& text) { AppendOutput(text); }
     // Empties the pane and repaints it at once.
     void ClearOutput();
     // Inserts text as the first entry unless an entry equal to it, ignoring
@@ -50,18 +53,20 @@ public:
         return ShowMessage(this, text, kind, detail);
     }
 
-    // The QUERY/STOP pattern. The caption is the task's state: a click while it
-    // starts with the idle caption's first letter starts job on a new thread and
-    // shows the running caption; a click while running abandons the task, shows
-    // the idle caption and appends abortText (if any) as the task's last text.
-    // The task's own last step puts the idle caption back.
+    // The QUERY/STOP pattern. A click while the button's task is not running
+    // calls prepare, which reads the controls into the job's request, starts
+    // the job it returns on a new thread and shows the running caption; a
+    // click while it runs abandons the task after showing what it wrote so
+    // far, shows the idle caption and appends abortText (if any) as the task's
+    // last text. The task's own last event puts the idle caption back and
+    // ends its run.
     struct TaskButton {
         int id;
         const char* idle = "QUERY";
         const char* running = "STOP";
         const char* abortText = "\tOperation Aborted";
     };
-    void OnQueryButton(const TaskButton& button, WorkerTask::Job job);
+    void OnQueryButton(const TaskButton& button, const std::function<WorkerTask::Job()>& prepare);
     bool TaskRunning(const TaskButton& button) const;
 
     // Starts job on a thread of its own for a page that handles its buttons
@@ -76,7 +81,7 @@ public:
     // Pages with work of their own beyond WorkerTasks extend these.
     virtual void AbandonTasks();
     virtual void JoinTasks();
-    // Whether JoinTasks must wait for now: a task's call opened a message box
+    // Whether JoinTasks must wait for now: a task's event opened a message box
     // that is still open (see WorkerTask::InUiCall).
     bool TasksInUiCall() const;
 
@@ -90,5 +95,5 @@ private:
     QPushButton* defaultButton_ = nullptr;
     OutputPane* pane_ = nullptr;
     std::vector<std::shared_ptr<WorkerTask>> tasks_;  // running, abandoned or finished but not yet joined
-    std::map<int, std::weak_ptr<WorkerTask>> buttonTasks_;  // the task each QUERY/STOP button started last
+    std::map<int, std::weak_ptr<WorkerTask>> buttonTasks_;  // each QUERY/STOP button's running task
 };

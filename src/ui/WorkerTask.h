@@ -1,9 +1,8 @@
 #pragma once
 
-#include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -13,27 +12,26 @@
 class QSocketNotifier;
 class ToolPage;
 
-// What a running task may do to its page. Every call is carried out on the
-// user-interface thread while the task waits, so writes arrive in order. Once
-// the task is abandoned (STOP, or the window closing) the calls are dropped and
-// return at once, and Token() is cancelled so the task's own waits wake. A
-// call whose function already runs on the user-interface thread is waited for
-// even then, so nothing of the task is used after the call returned.
+// What a running task may do to its page: queue events, which are carried out
+// on the user-interface thread in the order queued. Queuing never waits. Once
+// the task is abandoned (STOP, or the window closing) its events are dropped,
+// queued or not, and Token() is cancelled so the task's own waits wake. An
+// event that opens a message box holds the task's later events back until the
+// box is closed.
 class TaskContext {
 public:
     const CancelToken& Token() const;
-    bool Abandoned() const;
 
-    // Runs fn on the user-interface thread and waits for it; false (fn not run)
-    // once the task is abandoned.
-    bool RunOnUi(const std::function<void()>& fn);
+    // Queues fn for the user-interface thread; its captures must be its own.
+    void Post(std::function<void()> fn);
 
-    // Conveniences for the page's pane and controls.
+    // Conveniences for the page's pane.
     void AppendOutput(std::string_view text);
     void ClearOutput();
-    std::string ControlText(int id, int maxChars);  // as the bounded read of a control
-    void AddToHistory(int comboId, const std::string& text);
-    void SetCaption(int buttonId, const char* caption);
+    // Waits while more than maxText bytes of the task's text wait for the
+    // pane, for a task that must not outrun it without bound; false once the
+    // task is abandoned or cancelled.
+    bool WaitForRoom(std::size_t maxText);
 
 private:
     friend class WorkerTask;
@@ -55,16 +53,17 @@ public:
 
     // Starts job on a new thread; false when no thread could be created.
     bool Start(ToolPage* page, Job job);
-    // Wakes the task's waits through its token; its later calls still reach
+    // Wakes the task's waits through its token; its later events still reach
     // the page, so it can report how it ended. Any thread.
     void Cancel();
-    // From now on the task's calls are dropped and its token is cancelled.
-    // User-interface thread only.
-    void Abandon();
+    // From now on the task's events are dropped and its token is cancelled.
+    // With showOutput, the pane text and clears it queued before its first
+    // other event are carried out first. User-interface thread only.
+    void Abandon(bool showOutput = false);
+    // The thread has ended and none of its events runs on the user-interface
+    // thread's stack (an event that opened a message box, whose loop runs this
+    // code): only then may the task be joined and destroyed. That thread only.
     bool Finished() const;
-    // Whether one of the task's calls runs further down the user-interface
-    // thread's stack (it opened a message box, whose loop runs this code):
-    // joining the task there would wait forever. User-interface thread only.
     bool InUiCall() const;
     void Join();
 
@@ -73,6 +72,7 @@ public:
 
 private:
     std::shared_ptr<TaskContext::State> state_;
-    std::unique_ptr<QSocketNotifier> wake_;  // tells the user-interface thread a call is queued
+    ToolPage* page_ = nullptr;
+    std::unique_ptr<QSocketNotifier> wake_;  // tells the user-interface thread an event is queued
     std::thread thread_;
 };

@@ -19,17 +19,16 @@ namespace {
 // STOP appends nothing on this page.
 constexpr ToolPage::TaskButton kTaskButton{kQueryButton, "QUERY", "STOP", nullptr};
 
-// The page as the engine's output, reached from the task through the
-// user-interface thread.
+// The page as the engine's output: each report queued for the page.
 class PageOutput : public WhoisOutput {
 public:
     PageOutput(TaskContext& context, ToolPage* page) : context_(context), page_(page) {}
     void ClearOutput() override { context_.ClearOutput(); }
     void ShowAnswer(std::string_view text) override
     {
-        context_.RunOnUi([&] {
-            page_->ClearOutput();
-            page_->AppendOutput(text);
+        context_.Post([page = page_, text = std::string(text)] {
+            page->ClearOutput();
+            page->AppendOutput(text);
         });
     }
     void ShowFailure(WhoisStatus status) override
@@ -37,7 +36,9 @@ public:
         const std::string_view text = WhoisStatusText(status);
         // A query refused before it is sent is bad input; the rest are failures.
         const MessageKind kind = status == WhoisStatus::QueryTooLong ? MessageKind::Warning : MessageKind::Failure;
-        context_.RunOnUi([&] { page_->Message(QString::fromLatin1(text.data(), qsizetype(text.size())), kind); });
+        context_.Post([page = page_, shown = QString::fromLatin1(text.data(), qsizetype(text.size())), kind] {
+            page->Message(shown, kind);
+        });
     }
 
 private:
@@ -73,29 +74,28 @@ void WhoisPage::OnQueryButton()
         serverBox_->setFocus();
         return;
     }
-    ToolPage::OnQueryButton(kTaskButton, [this](TaskContext& context) { RunQuery(context); });
+    ToolPage::OnQueryButton(kTaskButton, [this]() -> WorkerTask::Job {
+        WhoisRequest request;
+        request.query = ControlText(kQueryBox, int(kWhoisQueryTextSize));
+        if (!request.query.empty())
+            AddToHistory(queryBox_, QString::fromStdString(request.query));
+        if (chooseServer_->isChecked())
+            request.chosenServer = ControlText(kServerBox, int(kWhoisHostSize));
+        return [this, request](TaskContext& context) { RunQuery(request, context); };
+    });
 }
 
-// On the task's thread: every look at the controls goes through the context.
-void WhoisPage::RunQuery(TaskContext& context)
+void WhoisPage::RunQuery(const WhoisRequest& request, TaskContext& context)
 {
-    const std::string query = context.ControlText(kQueryBox, int(kWhoisQueryTextSize));
-    if (query.empty())
+    if (request.query.empty())
         return;
-    context.AddToHistory(kQueryBox, query);
-
     PageOutput output(context, this);
     WhoisWaits waits;
     waits.token = &context.Token();
-    if (LooksLikeAddress(query)) {
-        QueryAddressWhois(query, output, waits);
+    if (LooksLikeAddress(request.query)) {
+        QueryAddressWhois(request.query, output, waits);
         return;
     }
-    std::optional<std::string> chosen;
-    context.RunOnUi([&] {
-        queryBox_->setFocus();
-        if (chooseServer_->isChecked())
-            chosen = ControlText(kServerBox, int(kWhoisHostSize));
-    });
-    QueryDomainWhois(query, chosen, output, waits);
+    context.Post([this] { queryBox_->setFocus(); });
+    QueryDomainWhois(request.query, request.chosenServer, output, waits);
 }

@@ -1,9 +1,19 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "ui/ToolPage.h"
 
 class QCheckBox;
 class QComboBox;
+
+// A query as the controls gave it when QUERY was pressed: the server the user
+// chose, or none to let the query's kind choose.
+struct WhoisRequest {
+    std::string query;
+    std::optional<std::string> chosenServer;
+};
 
 // The Whois page: a domain name or an IPv4 address asked of a whois server,
 // the answer shown as the server sent it.
@@ -14,7 +24,7 @@ public:
 
 private:
     void OnQueryButton();
-    void RunQuery(TaskContext& context);
+    void RunQuery(const WhoisRequest& request, TaskContext& context);
 
     QComboBox* queryBox_;
     QPushButton* queryButton_;

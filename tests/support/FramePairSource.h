@@ -15,7 +15,12 @@
 
 class FramePairSource : public CaptureFrameSource {
 public:
-    FramePairSource() { ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds_); }
+    FramePairSource()
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0)
+            fds_[0] = fds[0], fds_[1] = fds[1];
+    }
     ~FramePairSource() override
     {
         for (int fd : fds_)
@@ -30,12 +35,9 @@ public:
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
     }
-    // The capture then meets the end of its frames, as a receive error.
-    void CloseSender()
-    {
-        ::close(fds_[1]);
-        fds_[1] = -1;
-    }
+    // The capture then meets the end of its frames, as a receive error, and
+    // may destroy the source at once, on its own thread.
+    void CloseSender() { ::close(fds_[1].exchange(-1)); }
 
     int Fd() const override { return fds_[0]; }
     int ReadFrame(std::uint8_t* buffer, std::size_t size) override
@@ -50,5 +52,5 @@ public:
     std::atomic<std::uint64_t> drops = 0;
 
 private:
-    int fds_[2] = {-1, -1};
+    std::atomic<int> fds_[2] = {-1, -1};
 };
