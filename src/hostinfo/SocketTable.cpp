@@ -205,11 +205,13 @@ bool DiagMissing(int error)
     return error == ENOENT || error == EPROTONOSUPPORT || error == EAFNOSUPPORT;
 }
 
-// The IPv4 view of both families' sockets of one protocol.
-bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<DiagSocket>* sockets)
+// The IPv4 view of both families' sockets of one protocol, each made a row.
+template <class Row>
+bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>* rows, Row (*row)(const DiagSocket&))
 {
     const bool udp = protocol == IPPROTO_UDP;
-    std::vector<DiagSocket> v6;
+    std::vector<DiagSocket> all, v6;
+    std::vector<DiagSocket>* sockets = &all;
     int error = ReadDump(source, AF_INET, protocol, sockets);
     if (error == 0) {
         // A host without IPv6 simply has no second table.
@@ -230,6 +232,10 @@ bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Diag
         if (ToIpv4(s, udp))
             sockets->push_back(s);
     }
+    rows->clear();
+    rows->reserve(sockets->size());
+    for (const DiagSocket& s : *sockets)
+        rows->push_back(row(s));
     return true;
 }
 
@@ -296,24 +302,12 @@ SockDiagSource& KernelSockDiag()
 
 bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source)
 {
-    std::vector<DiagSocket> sockets;
-    if (!ReadSockets(source, IPPROTO_TCP, &sockets))
-        return false;
-    rows->clear();
-    rows->reserve(sockets.size());
-    for (const DiagSocket& s : sockets)
-        rows->push_back({TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport});
-    return true;
+    return ReadSockets<TcpRow>(source, IPPROTO_TCP, rows, [](const DiagSocket& s) {
+        return TcpRow{TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport};
+    });
 }
 
 bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source)
 {
-    std::vector<DiagSocket> sockets;
-    if (!ReadSockets(source, IPPROTO_UDP, &sockets))
-        return false;
-    rows->clear();
-    rows->reserve(sockets.size());
-    for (const DiagSocket& s : sockets)
-        rows->push_back({s.src[0], s.sport});
-    return true;
+    return ReadSockets<UdpRow>(source, IPPROTO_UDP, rows, [](const DiagSocket& s) { return UdpRow{s.src[0], s.sport}; });
 }

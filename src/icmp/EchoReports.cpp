@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "icmp/EchoProbe.h"
@@ -86,11 +85,9 @@ std::uint32_t Resolve(const std::string& host, const OutputSink& out, const Canc
 
 }  // namespace
 
-int SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
-             EchoResult* result, const CancelToken* token)
+EchoResult SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
+                    const CancelToken* token)
 {
-    if (!result)
-        return 0;
     const auto timeout = std::chrono::milliseconds(timeoutMs ? timeoutMs : kDefaultEchoTimeoutMs);
     const std::uint8_t ttl = std::uint8_t(timeToLive & 0xFF);
     std::array<std::uint8_t, kRequestSize> request;
@@ -98,28 +95,20 @@ int SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::u
     const EchoAnswer answer =
         probe.Send({destination, ttl ? ttl : std::uint8_t(255), request, std::chrono::steady_clock::now() + timeout},
                    token);
-    *result = EchoResult{answer.from, StatusCode(answer.status), answer.roundTripMs};
-    return answer.roundTripMs >= 0 ? 1 : 0;
+    return {answer.from, StatusCode(answer.status), answer.roundTripMs};
 }
 
 int PingHost(EchoProbe& probe, std::uint32_t destination, const CancelToken* token)
 {
-    EchoResult result{};
     // A router's report (unreachable, time exceeded) is an answer, but none of the host.
-    if (SendEcho(probe, destination, kPingTtl, kDefaultEchoTimeoutMs, &result, token) == 1 && result.status == 0)
-        return result.roundTripMs;
-    return -1;
+    const EchoResult result = SendEcho(probe, destination, kPingTtl, kDefaultEchoTimeoutMs, token);
+    return result.status == 0 ? result.roundTripMs : -1;
 }
 
-void IcmpStatusName(std::uint32_t status, char* buffer, std::size_t size)
+const char* IcmpStatusName(std::uint32_t status)
 {
-    if (!buffer || size == 0)
-        return;
     const auto row = std::ranges::find(kStatusTable, status, &StatusRow::code);
-    const char* name = row == std::end(kStatusTable) ? "Status Unknown" : row->name;
-    std::size_t n = std::min(std::strlen(name), size - 1);
-    std::memcpy(buffer, name, n);
-    buffer[n] = '\0';
+    return row == std::end(kStatusTable) ? "Status Unknown" : row->name;
 }
 
 void RunPing(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token)
@@ -175,14 +164,11 @@ void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, 
     for (int ttl = kTraceFirstTtl; ttl <= kTraceLastTtl; ++ttl) {
         if (token && token->IsCancelled())
             return;
-        EchoResult result{};
-        int replied = SendEcho(probe, address, ttl, kTraceHopTimeoutMs, &result, token);
-        char statusName[200];
-        IcmpStatusName(result.status, statusName, sizeof statusName);
+        const EchoResult result = SendEcho(probe, address, ttl, kTraceHopTimeoutMs, token);
         char hop[20] = "";
         AddressToText(result.address, hop, sizeof hop);
-        out(FormatHopLine(ttl, hop, result.roundTripMs, statusName));
-        if (!TraceGoesOn(ttl, replied, result.status))
+        out(FormatHopLine(ttl, hop, result.roundTripMs, IcmpStatusName(result.status)));
+        if (!TraceGoesOn(ttl, result.roundTripMs >= 0, result.status))
             break;
     }
     out("\r\nTrace Complete");

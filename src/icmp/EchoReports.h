@@ -27,18 +27,17 @@ inline constexpr int kPingTtl = 128;
 
 // Sends one echo of 32 bytes of 0x45 to destination (network byte order) with
 // the low 8 bits of timeToLive (255 when they are 0), and waits up to timeoutMs
-// (3000 when 0) or the token. 1 when an answer came, else 0 with roundTripMs
-// -1. A router's error report is an answer: its status says which.
-int SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
-             EchoResult* result, const CancelToken* token);
+// (3000 when 0) or the token; roundTripMs is -1 when no answer came. A
+// router's error report is an answer: its status says which.
+EchoResult SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
+                    const CancelToken* token);
 
 // One echo with time-to-live 128 and 3000 ms: its round-trip time when the
 // destination answered, else -1 (also for a router's error report).
 int PingHost(EchoProbe& probe, std::uint32_t destination, const CancelToken* token);
 
-// The name of an IP status code into buffer (size bytes, terminator
-// included), cut to fit; nothing when buffer is null or size 0.
-void IcmpStatusName(std::uint32_t status, char* buffer, std::size_t size);
+// The name of an IP status code; "Status Unknown" for a code without one.
+const char* IcmpStatusName(std::uint32_t status);
 
 // Resolves host and pings it once: the resolving line, the bracketed address
 // and the milliseconds, or "Ping Failed!". The last text has no line break.

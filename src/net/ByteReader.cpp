@@ -18,11 +18,6 @@ bool ByteReader::Skip(std::size_t n)
     return true;
 }
 
-std::optional<std::uint8_t> ByteReader::PeekU8() const
-{
-    return U8At(pos_);
-}
-
 std::optional<std::uint8_t> ByteReader::U8At(std::size_t at) const
 {
     if (at >= size_)

@@ -22,7 +22,6 @@ public:
     // Moves n bytes on; false (and no move) when fewer remain.
     bool Skip(std::size_t n);
 
-    std::optional<std::uint8_t> PeekU8() const;
     std::optional<std::uint8_t> U8();
     std::optional<std::uint16_t> U16();
     std::optional<std::uint32_t> U32();

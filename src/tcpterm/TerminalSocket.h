@@ -34,7 +34,6 @@ public:
 
     bool Valid() const { return fd_.Valid(); }
     State CurrentState() const;
-    int Handle() const { return fd_.Get(); }
 
     // A new IPv4 stream socket; false (nothing changed) when none can be made.
     bool Create();
