@@ -94,10 +94,10 @@ void CapturePage::Start()
     }
     CaptureSettings settings;
     settings.portFilter = std::uint16_t(port);
-    settings.protocolFilter = Item<QComboBox>(kProtocolList)->currentIndex();
-    settings.portDirection = Item<QComboBox>(kDirectionList)->currentIndex();
+    settings.protocolFilter = CaptureProtocol(Item<QComboBox>(kProtocolList)->currentIndex());
+    settings.portDirection = PortDirection(Item<QComboBox>(kDirectionList)->currentIndex());
     settings.showPacketInfo = Item<QCheckBox>(kPacketInfoBox)->isChecked();
-    settings.displayFormat = Item<QComboBox>(kFormatList)->currentIndex();
+    settings.displayFormat = CaptureView(Item<QComboBox>(kFormatList)->currentIndex());
 
     // The capture is of the interface that owns the address. An empty list
     // gives no address, and address 0 would mean every interface: refused.

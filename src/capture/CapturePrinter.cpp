@@ -81,8 +81,8 @@ void PrintCapturedPacket(const CapturedPacket& packet, int number, const Capture
         out.append(line, std::size_t(std::snprintf(line, sizeof line, "Protocol: %s,  Data Bytes: %d\r\n",
                                                    packet.isTcp ? "TCP" : "UDP", int(packet.payloadLength))));
     }
-    if (settings.displayFormat == 0)
+    if (settings.displayFormat == CaptureView::HexDump)
         AppendHexDump(packet, out);
-    else if (settings.displayFormat == 1)
+    else if (settings.displayFormat == CaptureView::Text)
         AppendText(packet, out);
 }

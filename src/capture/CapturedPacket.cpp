@@ -105,12 +105,14 @@ int DecodeCapturedPacket(const std::uint8_t* frame, std::size_t received, Captur
 
 bool PassesCaptureFilter(const CapturedPacket& packet, const CaptureSettings& settings)
 {
-    if ((settings.protocolFilter == 1 && !packet.isTcp) || (settings.protocolFilter == 2 && packet.isTcp))
+    if ((settings.protocolFilter == CaptureProtocol::Tcp && !packet.isTcp) ||
+        (settings.protocolFilter == CaptureProtocol::Udp && packet.isTcp))
         return false;
+    const bool source = packet.sourcePort == settings.portFilter, dest = packet.destPort == settings.portFilter;
     switch (settings.portDirection) {
-    case 0: return packet.destPort == settings.portFilter || packet.sourcePort == settings.portFilter;
-    case 1: return packet.sourcePort == settings.portFilter;
-    case 2: return packet.destPort == settings.portFilter;
-    default: return false;
+    case PortDirection::Either: return source || dest;
+    case PortDirection::Source: return source;
+    case PortDirection::Destination: return dest;
     }
+    return false;
 }

@@ -16,11 +16,14 @@ struct CapturedPacket {
     std::uint8_t payload[2002];   // the payload, then zeros
 };
 
+// How a packet's payload is shown, in the order the page lists the formats.
+enum class CaptureView : std::uint8_t { HexDump, Text, None };
+
 // The choices a capture reads once, when it starts: the filter's, which the
 // kernel's filter follows too, and how packets are shown.
 struct CaptureSettings : CaptureFilterSettings {
     bool showPacketInfo = true;
-    int displayFormat = 0;  // 0 hex dump, 1 text, 2 none
+    CaptureView displayFormat = CaptureView::HexDump;
 };
 
 // Offset of the first payload byte of an IPv4 TCP or UDP packet, honouring

@@ -55,8 +55,9 @@ std::vector<sock_filter> BuildCaptureFilter(const CaptureFilterSettings& setting
 {
     using W = FilterWriter;
     W w;
-    const int protocol = settings.protocolFilter, direction = settings.portDirection;
-    if (protocol < 0 || protocol > 2 || direction < 0 || direction > 2) {
+    const CaptureProtocol protocol = settings.protocolFilter;
+    const PortDirection direction = settings.portDirection;
+    if (protocol > CaptureProtocol::Udp || direction > PortDirection::Destination) {
         w.Statement(BPF_RET | BPF_K, 0);
         return w.Finish();
     }
@@ -73,24 +74,24 @@ std::vector<sock_filter> BuildCaptureFilter(const CaptureFilterSettings& setting
     w.Jump(BPF_JGE, 0x45, W::kNext, W::kDrop);
     w.Jump(BPF_JGT, 0x4F, W::kDrop, W::kNext);
     w.Statement(BPF_LD | BPF_B | BPF_ABS, 9);
-    if (protocol == 0) {
+    if (protocol == CaptureProtocol::TcpAndUdp) {
         w.Jump(BPF_JEQ, IPPROTO_TCP, W::kSkipOne, W::kNext);
         w.Jump(BPF_JEQ, IPPROTO_UDP, W::kNext, W::kDrop);
     } else {
-        w.Jump(BPF_JEQ, protocol == 1 ? IPPROTO_TCP : IPPROTO_UDP, W::kNext, W::kDrop);
+        w.Jump(BPF_JEQ, protocol == CaptureProtocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP, W::kNext, W::kDrop);
     }
     // Only a first fragment carries the ports.
     w.Statement(BPF_LD | BPF_H | BPF_ABS, 6);
     w.Jump(BPF_JSET, 0x1FFF, W::kDrop, W::kNext);
     w.Statement(BPF_LDX | BPF_B | BPF_MSH, 0);  // X = the IP header's length
     const std::uint32_t port = settings.portFilter;
-    if (direction == 0) {
+    if (direction == PortDirection::Either) {
         w.Statement(BPF_LD | BPF_H | BPF_IND, kSourcePort);
         w.Jump(BPF_JEQ, port, W::kKeep, W::kNext);
         w.Statement(BPF_LD | BPF_H | BPF_IND, kDestinationPort);
         w.Jump(BPF_JEQ, port, W::kKeep, W::kDrop);
     } else {
-        w.Statement(BPF_LD | BPF_H | BPF_IND, direction == 1 ? kSourcePort : kDestinationPort);
+        w.Statement(BPF_LD | BPF_H | BPF_IND, direction == PortDirection::Source ? kSourcePort : kDestinationPort);
         w.Jump(BPF_JEQ, port, W::kKeep, W::kDrop);
     }
     return w.Finish();

@@ -5,10 +5,13 @@
 
 #include <linux/filter.h>
 
-// The capture page's filter settings, with the page's meanings.
+// Which packets a capture keeps, in the order of the page's lists.
+enum class CaptureProtocol : std::uint8_t { TcpAndUdp, Tcp, Udp };
+enum class PortDirection : std::uint8_t { Either, Source, Destination };
+
 struct CaptureFilterSettings {
-    int protocolFilter = 0;        // 0 "TCP & UDP", 1 "TCP", 2 "UDP"
-    int portDirection = 0;         // 0 "Src & Dst Ports", 1 "Src Port", 2 "Dst Port"
+    CaptureProtocol protocolFilter = CaptureProtocol::TcpAndUdp;
+    PortDirection portDirection = PortDirection::Either;
     std::uint16_t portFilter = 0;  // 1-65535
 };
 
@@ -21,6 +24,6 @@ inline constexpr std::uint32_t kCaptureFrameMax = 2000;
 // of any sound length: version 4, at least 20 bytes), skips fragments other
 // than the first, drops loopback's outgoing copy of each packet when
 // isLoopback, and cuts what it keeps to kCaptureFrameMax bytes. It passes at
-// least every packet the capture's own filter keeps. An unknown protocol or
-// direction keeps nothing.
+// least every packet the capture's own filter keeps. A protocol or direction
+// outside the lists keeps nothing.
 std::vector<sock_filter> BuildCaptureFilter(const CaptureFilterSettings& settings, bool isLoopback);

@@ -11,7 +11,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "os/PollWait.h"
 #include "os/Waker.h"

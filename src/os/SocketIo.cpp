@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
 
 using Clock = std::chrono::steady_clock;

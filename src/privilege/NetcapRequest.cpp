@@ -106,8 +106,8 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
             return std::nullopt;
         request.kind = NetcapKind::Capture;
         request.interfaceName = std::string(fields[1]);
-        request.protocolFilter = int(*protocol);
-        request.portDirection = int(*direction);
+        request.protocolFilter = CaptureProtocol(*protocol);
+        request.portDirection = PortDirection(*direction);
         request.portFilter = std::uint16_t(*port);
         return request;
     }
@@ -134,8 +134,8 @@ std::string FormatNetcapRequest(const NetcapRequest& request)
     case NetcapKind::Echo:
         return "echo\n";
     case NetcapKind::Capture:
-        return "capture " + request.interfaceName + " " + std::to_string(request.protocolFilter) + " " +
-               std::to_string(request.portDirection) + " " + std::to_string(request.portFilter) + "\n";
+        return "capture " + request.interfaceName + " " + std::to_string(int(request.protocolFilter)) + " " +
+               std::to_string(int(request.portDirection)) + " " + std::to_string(request.portFilter) + "\n";
     case NetcapKind::KillTcp:
         return "kill " + DottedText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
                DottedText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";

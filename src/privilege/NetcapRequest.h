@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "net/CaptureFilter.h"
+
 // What the program and the privilege helper quorlix-netcap say to each other
 // over a Unix SOCK_SEQPACKET socket pair, one message per datagram.
 //
@@ -27,8 +29,8 @@ enum class NetcapKind { Echo, Capture, KillTcp };
 struct NetcapRequest {
     NetcapKind kind = NetcapKind::Echo;
     std::string interfaceName;        // Capture
-    int protocolFilter = 0;           // Capture, 0-2
-    int portDirection = 0;            // Capture, 0-2
+    CaptureProtocol protocolFilter{};  // Capture
+    PortDirection portDirection{};     // Capture
     std::uint16_t portFilter = 0;     // Capture, 1-65535
     std::uint32_t localAddress = 0;   // KillTcp, network byte order
     std::uint16_t localPort = 0;      // KillTcp, host byte order

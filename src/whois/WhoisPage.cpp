@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
-#include <optional>
 
 #include "net/HostAddress.h"
 #include "templates/ControlIds.h"

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "net/HostAddress.h"

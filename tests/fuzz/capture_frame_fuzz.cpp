@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     std::string out;
     for (int format = 0; format < 3; ++format) {
-        settings.displayFormat = format;
+        settings.displayFormat = CaptureView(format);
         settings.showPacketInfo = format != 1;
         out.clear();
         PrintCapturedPacket(packet, 1, settings, out);

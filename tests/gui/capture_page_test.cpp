@@ -106,7 +106,7 @@ private slots:
         page_->Item<QCheckBox>(kPacketInfoBox)->setChecked(false);
         FramePairSource* pair = start();
         QCOMPARE(openedInterface, "lo");
-        QCOMPARE(openedSettings.displayFormat, 1);
+        QCOMPARE(openedSettings.displayFormat, CaptureView::Text);
         QVERIFY(pair->Send(Udp("one")));
         QVERIFY(waitForPane(1));
         click(kClearButton);

@@ -262,7 +262,7 @@ TEST(AsCaller, CapturesOnlyWhatItAsked)
     std::uint16_t port = 0, otherPort = 0;
     const int receiver = UdpSocket(port), sender = UdpSocket(otherPort);
     CaptureChannel channel;
-    ASSERT_TRUE(channel.Open("lo", CaptureFilterSettings{2, 2, port}, nullptr))
+    ASSERT_TRUE(channel.Open("lo", CaptureFilterSettings{CaptureProtocol::Udp, PortDirection::Destination, port}, nullptr))
         << int(channel.Failure()) << " " << channel.Error();
     SendUdp(sender, "127.0.0.1", port, "the known payload");
     SendUdp(sender, "127.0.0.1", otherPort, "another port");
@@ -364,7 +364,7 @@ TEST(AsCaller, OutsiderIsToldHowToJoin)
     EXPECT_EQ(messages.Messages()[0].text, PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied));
 
     CaptureChannel channel;
-    EXPECT_FALSE(channel.Open("lo", CaptureFilterSettings{0, 0, 80}, nullptr));
+    EXPECT_FALSE(channel.Open("lo", CaptureFilterSettings{{}, {}, 80}, nullptr));
     EXPECT_EQ(channel.Failure(), PrivilegeFailure::HelperDenied);
     EXPECT_EQ(KillTcpConnection(Loopback(1, 2)).failure, PrivilegeFailure::HelperDenied);
 

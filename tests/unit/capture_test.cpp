@@ -79,7 +79,7 @@ TEST(PrintCapturedPacket, TextViewShowsControlsAsDots)
     CapturedPacket packet;
     ASSERT_GT(DecodeCapturedPacket(bytes.data(), bytes.size(), packet), 0);
     CaptureSettings s;
-    s.displayFormat = 1;
+    s.displayFormat = CaptureView::Text;
     std::string out;
     PrintCapturedPacket(packet, 7, s, out);
     EXPECT_EQ(out, "PACKET No: 7\r\nSource: 127.0.0.1:1025\r\nDest  : 127.0.0.1:80\r\nProtocol: TCP,  Data Bytes: 19\r\n"
@@ -122,7 +122,7 @@ TEST(RunCaptureLoop, BatchesNumbersAndStops)
 {
     CaptureSettings s;
     s.portFilter = 80;
-    s.displayFormat = 2;
+    s.displayFormat = CaptureView::None;
     s.showPacketInfo = false;
     CancelToken token;
     std::vector<std::string> batches;

@@ -25,7 +25,7 @@ TEST(NetcapRequestTest, TheThreeForms)
     }
     const auto capture = ParseNetcapRequest("capture eth0 2 1 53\n");
     EXPECT_EQ(std::tuple(capture->interfaceName, capture->protocolFilter, capture->portDirection, capture->portFilter),
-              std::tuple("eth0", 2, 1, 53));
+              std::tuple("eth0", CaptureProtocol::Udp, PortDirection::Source, 53));
     const auto kill = ParseNetcapRequest("kill 127.0.0.1 40000 10.1.2.3 25\n");
     EXPECT_EQ(std::tuple(kill->localAddress, kill->localPort, kill->remoteAddress, kill->remotePort),
               std::tuple(inet_addr("127.0.0.1"), 40000, inet_addr("10.1.2.3"), 25));
