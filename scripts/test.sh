@@ -2,7 +2,9 @@
 # Installs what is missing, builds and runs every test:
 #   1. all tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   2. the task machinery's threading tests again under ThreadSanitizer;
-#   3. every fuzz target for a short run (clang, libFuzzer);
+#   3. every fuzz target for a short run (clang, libFuzzer): FUZZ_SECONDS (3)
+#      each, two at a time; the corpora carry the depth, a longer run is
+#      FUZZ_SECONDS=600 scripts/test.sh;
 #   4. the installed tree and the Debian package, from a release build of their
 #      own (build/package), the package installed and purged as root.
 set -euo pipefail
@@ -26,9 +28,9 @@ ctest --test-dir build/tsan --output-on-failure -L threads || status=1
 
 echo "== Fuzz targets, a short run each"
 scripts/build.sh build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIX_FUZZ=ON \
-  -DCMAKE_CXX_COMPILER=clang++
+  -DCMAKE_CXX_COMPILER=clang++ -DQUORLIX_FUZZ_SECONDS="${FUZZ_SECONDS:-3}"
 if [ -n "$(ls tests/fuzz/*_fuzz.cpp 2>/dev/null)" ]; then
-  ctest --test-dir build/fuzz --output-on-failure -L fuzz || status=1
+  ctest --test-dir build/fuzz --output-on-failure -j 2 -L fuzz || status=1
 fi
 echo "== Installed tree and Debian package"
 ctest --test-dir build/asan --output-on-failure -L install || status=1
