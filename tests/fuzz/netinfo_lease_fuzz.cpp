@@ -1,33 +1,18 @@
-// Lease files of any content, in both formats: a lease, when one is found,
-// has a dotted server address and prints its dates in the fixed 24 characters.
+// Lease files of any content, in both formats: a lease found has a dotted server address and dates of 24 characters.
 #include <arpa/inet.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
-#include <string_view>
 
-#include "hostinfo/NetInfoReports.h"
 #include "hostcfg/DhcpLease.h"
-
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+#include "hostinfo/NetInfoReports.h"
 
 void CheckLease(const std::optional<DhcpLease>& lease)
 {
-    if (!lease)
-        return;
     in_addr in{};
-    Check(inet_pton(AF_INET, lease->server.c_str(), &in) == 1);
-    Check(LeaseDateText(lease->obtained).size() == 24 && LeaseDateText(lease->expires).size() == 24);
+    if (lease && (inet_pton(AF_INET, lease->server.c_str(), &in) != 1 || LeaseDateText(lease->obtained).size() != 24 ||
+                  LeaseDateText(lease->expires).size() != 24))
+        std::abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,14 +1,11 @@
 #pragma once
 
-// A socket pair in place of a capture: the test sends frames into one end, the
-// capture reads them from the other, one frame a message.
+// A socket pair in place of a capture: the frames a test sends into one end, one a message, are what the capture reads.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
-#include <vector>
 
 #include "capture/CaptureLoop.h"
 #include "support/Ipv4FrameBuilder.h"
@@ -27,25 +24,20 @@ public:
             if (fd >= 0)
                 ::close(fd);
     }
-    // A sending end of the caller's own, that outlives the source.
-    int DupSender() const { return ::dup(fds_[1]); }
+    int DupSender() const { return ::dup(fds_[1]); }  // outlives the source
     bool Send(const Ipv4Frame& frame) const { return SendBytes(fds_[1], frame.Bytes()); }
-    // Never waits: false when the reader's queue is full or gone.
-    static bool SendBytes(int fd, const std::vector<std::uint8_t>& bytes)
+    static bool SendBytes(int fd, const std::vector<std::uint8_t>& bytes)  // false when the queue is full
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
     }
-    // The capture then meets the end of its frames, as a receive error, and
-    // may destroy the source at once, on its own thread.
+    // The capture meets the end of its frames, a receive error, and may destroy the source at once on its thread.
     void CloseSender() { ::close(fds_[1].exchange(-1)); }
 
     int Fd() const override { return fds_[0]; }
     int ReadFrame(std::uint8_t* buffer, std::size_t size) override
     {
         const ssize_t n = ::recv(fds_[0], buffer, size, MSG_DONTWAIT);
-        if (n > 0)
-            return int(n);
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+        return n > 0 ? int(n) : n < 0 && errno == EAGAIN ? 0 : -1;
     }
     std::uint64_t Drops() override { return drops; }
 

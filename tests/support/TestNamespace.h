@@ -1,9 +1,7 @@
 #pragma once
 
-// A network namespace of the test's own, with its own files under
-// /etc/netns/NAME (resolv.conf, services, hosts), which `ip netns exec`
-// mounts over the host's together with the namespace's own /sys. Removed,
-// files and all, when the object goes. Needs root.
+// A network namespace of the test's own, with its own /etc/netns/NAME files (resolv.conf, services, hosts), which
+// `ip netns exec` mounts over the host's with the namespace's own /sys. Removed with its files. Needs root.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,16 +12,15 @@
 
 class TestNamespace {
 public:
-    // name gets the process id appended, so that runs side by side never meet.
-    explicit TestNamespace(const std::string& name)
-        : name_(name + "-" + std::to_string(getpid())), etc_("/etc/netns/" + name_)
+    // The process id is appended, so that runs side by side never meet.
+    explicit TestNamespace(const std::string& name) : name_(name + "-" + std::to_string(getpid())), etc_("/etc/netns/" + name_)
     {
         std::filesystem::create_directories(etc_);
         ok_ = Run("ip netns add " + name_) && Ip("link set lo up");
     }
     ~TestNamespace()
     {
-        [[maybe_unused]] const int removed = std::system(("ip netns del " + name_ + " 2>/dev/null").c_str());
+        Run("ip netns del " + name_ + " 2>/dev/null");
         std::error_code ec;
         std::filesystem::remove_all(etc_, ec);
     }
@@ -32,22 +29,14 @@ public:
 
     const std::string& Name() const { return name_; }
     bool Ok() const { return ok_; }
-
-    // The namespace's own copy of /etc/<file>.
-    void WriteEtc(const std::string& file, const std::string& text) const
-    {
-        std::ofstream(etc_ / file, std::ios::binary) << text;
-    }
-    // `ip ARGS` inside the namespace.
+    void WriteEtc(const std::string& file, const std::string& text) const { std::ofstream(etc_ / file) << text; }
     bool Ip(const std::string& args) const { return Run("ip -n " + name_ + " " + args); }
-    // A command run inside the namespace.
     bool Exec(const std::string& command) const { return Run("ip netns exec " + name_ + " " + command); }
-    // This test program again inside the namespace, with variable=1 set and
-    // only the tests filter names.
+    // This test program again inside the namespace, with variable=1 and only the tests filter names.
     bool ExecSelf(const char* variable, const std::string& filter) const
     {
-        const std::string self = std::filesystem::read_symlink("/proc/self/exe");
-        return Run(std::string(variable) + "=1 ip netns exec " + name_ + " " + self + " --gtest_filter='" + filter + "'");
+        return Run(std::string(variable) + "=1 ip netns exec " + name_ + " " +
+                   std::filesystem::read_symlink("/proc/self/exe").string() + " --gtest_filter='" + filter + "'");
     }
 
 private:

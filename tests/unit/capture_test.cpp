@@ -1,6 +1,5 @@
-// The capture engine without a network: decoding frames, the filter, the
-// printed text, the local address list, and the loop over a socket pair
-// standing in for the capture channel.
+// The capture engine without a network: decoding frames, the printed views, the local address list, and the loop
+// over a socket pair standing in for the capture.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
@@ -9,60 +8,47 @@
 #include <cstring>
 #include <thread>
 
-#include "capture/CaptureLoop.h"
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
 #include "net/Interfaces.h"
 #include "os/CancelToken.h"
 #include "support/FramePairSource.h"
 
-namespace {
-
 constexpr std::string_view kTwenty = "GET / HTTP/1.0\r\n\r\nxy";
-const std::string kLargest(1980, 'z');  // 2000 bytes with its headers: all that is looked at
-
-Ipv4Frame Tcp(std::string_view payload, int dataOffset = 5)
-{
-    return {.payload = payload, .tcpDataOffset = dataOffset};
-}
 
 Ipv4Frame Udp(std::string_view payload, std::uint8_t protocol = 17, std::uint16_t fragment = 0)
 {
     return {.protocol = protocol, .sourcePort = 5353, .destPort = 53, .payload = payload, .fragmentOffset = fragment};
 }
 
-}  // namespace
-
 TEST(DecodeCapturedPacket, HeaderEndAndSkips)
 {
+    const std::string largest(1980, 'z');  // 2000 bytes with its headers: all that is looked at
     const struct {
         const char* name;
         Ipv4Frame frame;
-        int cut;  // bytes removed from the end of the frame
-        int headerEnd;
-        int result;  // DecodeCapturedPacket: 0 skipped, else the packet's length
+        int cut;  // bytes removed from the frame's end
+        int headerEnd, result;  // result: 0 skipped, else the packet's length
         int patchAt = -1;  // a byte of the IP header set to patch
         std::uint8_t patch = 0;
     } cases[] = {
-        {"udp, the largest", Udp(kLargest), 0, 28, 2000},
+        {"udp, the largest", Udp(largest), 0, 28, 2000},
         {"total length beyond the frame", Udp("abcd"), 0, 28, 32, 2, 0x40},
         {"total length inside the headers", Udp("abcd"), 0, 28, 0, 3, 28},
         {"icmp", Udp("abcd", 1), 0, 0, 0},
         {"non-first fragment", Udp("abcd", 17, 185), 0, 0, 0},
         {"ipv6", Udp("abcd"), 0, 0, 0, 0, 0x60},
         {"ip header length 16", Udp("abcd"), 0, 0, 0, 0, 0x44},
-        {"tcp data offset 4", Tcp(kTwenty, 4), 0, 0, 0},
-        {"tcp headers ending past the frame", Tcp(kTwenty, 8), 25, 52, 0},
-        {"tcp cut before the data offset", Tcp(""), 7, 0, 0},
+        {"tcp data offset 4", {.payload = kTwenty, .tcpDataOffset = 4}, 0, 0, 0},
+        {"tcp headers ending past the frame", {.payload = kTwenty, .tcpDataOffset = 8}, 25, 52, 0},
+        {"tcp cut before the data offset", {}, 7, 0, 0},
         {"udp cut before its ports", Udp(""), 7, 28, 0},
-        {"nothing", Udp(""), 28, 0, 0},
     };
     for (const auto& c : cases) {
         auto sent = c.frame.Bytes();
         if (c.patchAt >= 0)
             sent[std::size_t(c.patchAt)] = c.patch;
-        // An exact-size copy, so that AddressSanitizer sees any read past it.
-        const std::vector<std::uint8_t> bytes(sent.begin(), sent.end() - c.cut);
+        const std::vector<std::uint8_t> bytes(sent.begin(), sent.end() - c.cut);  // exact size, for AddressSanitizer
         EXPECT_EQ(TransportHeaderEnd(bytes.data(), bytes.size()), c.headerEnd) << c.name;
         CapturedPacket packet;
         std::memset(&packet, 0xEE, sizeof packet);
@@ -72,18 +58,28 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
     }
 }
 
-// The Text view; the dump and the packet lines are checked whole in the peer test.
-TEST(PrintCapturedPacket, TextViewShowsControlsAsDots)
+TEST(PrintCapturedPacket, Views)
 {
-    const auto bytes = Tcp(std::string_view("a\tb\r\nc\0d\xe9~ \x1f" "0123456", 19)).Bytes();
-    CapturedPacket packet;
-    ASSERT_GT(DecodeCapturedPacket(bytes.data(), bytes.size(), packet), 0);
-    CaptureSettings s;
-    s.displayFormat = CaptureView::Text;
-    std::string out;
-    PrintCapturedPacket(packet, 7, s, out);
-    EXPECT_EQ(out, "PACKET No: 7\r\nSource: 127.0.0.1:1025\r\nDest  : 127.0.0.1:80\r\nProtocol: TCP,  Data Bytes: 19\r\n"
-                   "a\tb\r\nc.d.~ .0123456\r\n");
+    const struct {
+        CaptureView view;
+        std::string_view payload;
+        std::string text;  // after the packet lines
+    } cases[] = {
+        {CaptureView::Text, {"a\tb\r\nc\0d\xe9~ \x1f" "0123456", 19}, "a\tb\r\nc.d.~ .0123456\r\n"},
+        {CaptureView::HexDump, "0123456789abcdef\xe9",
+         "000:  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  0123456789abcdef\r\n010:  e9" + std::string(48, ' ') + ".\r\n"},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = Ipv4Frame{.payload = c.payload}.Bytes();
+        CapturedPacket packet;
+        ASSERT_GT(DecodeCapturedPacket(bytes.data(), bytes.size(), packet), 0);
+        CaptureSettings s;
+        s.displayFormat = c.view;
+        std::string out;
+        PrintCapturedPacket(packet, 7, s, out);
+        EXPECT_EQ(out, "PACKET No: 7\r\nSource: 127.0.0.1:1025\r\nDest  : 127.0.0.1:80\r\nProtocol: TCP,  Data Bytes: " +
+                           std::to_string(c.payload.size()) + "\r\n" + c.text);
+    }
 }
 
 TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
@@ -93,12 +89,8 @@ TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
         int family;
         const char* address;  // none: no address at all
         unsigned flags;
-    } entries[] = {
-        {"lo", AF_INET, "127.0.0.1", IFF_LOOPBACK}, {"eth0", AF_PACKET, nullptr, 0},
-        {"eth0", AF_INET, "10.1.2.3", 0},           {"eth0:1", AF_INET, "10.1.2.4", 0},
-        {"eth0", AF_INET6, "", 0},                  {"lo:x", AF_INET, "127.0.1.1", IFF_LOOPBACK},
-        {"wlan0", AF_INET, "192.168.5.9", 0},
-    };
+    } entries[] = {{"lo", AF_INET, "127.0.0.1", IFF_LOOPBACK}, {"eth0", AF_PACKET, nullptr, 0}, {"eth0", AF_INET, "10.1.2.3", 0},
+                   {"eth0:1", AF_INET, "10.1.2.4", 0}, {"eth0", AF_INET6, "", 0}, {"wlan0", AF_INET, "192.168.5.9", 0}};
     std::vector<ifaddrs> list(std::size(entries));
     std::vector<sockaddr_in> storage(std::size(entries));
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -109,53 +101,41 @@ TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
         list[i] = {.ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, .ifa_name = const_cast<char*>(e.name),
                    .ifa_flags = e.flags, .ifa_addr = e.address ? reinterpret_cast<sockaddr*>(&storage[i]) : nullptr};
     }
-    const auto addresses = LocalAddressesOf(ListInterfaces(list.data()));
-    std::vector<std::string> seen;
-    for (const LocalAddress& a : addresses)
-        seen.push_back(inet_ntoa(in_addr{a.address}) + ("@" + a.interface));
-    EXPECT_EQ(seen, (std::vector<std::string>{"10.1.2.3@eth0", "10.1.2.4@eth0", "192.168.5.9@wlan0", "127.0.0.1@lo",
-                                              "127.0.1.1@lo"}));
-    EXPECT_EQ(InterfaceOfAddress(addresses, inet_addr("10.1.2.4")), "eth0");
+    std::string seen;
+    for (const LocalAddress& a : LocalAddressesOf(ListInterfaces(list.data())))
+        seen += inet_ntoa(in_addr{a.address}) + ("@" + a.interface) + " ";
+    EXPECT_EQ(seen, "10.1.2.3@eth0 10.1.2.4@eth0 192.168.5.9@wlan0 127.0.0.1@lo ");
 }
 
 TEST(RunCaptureLoop, BatchesNumbersAndStops)
 {
     CaptureSettings s;
-    s.portFilter = 80;
-    s.displayFormat = CaptureView::None;
-    s.showPacketInfo = false;
+    s.portFilter = 80, s.showPacketInfo = false, s.displayFormat = CaptureView::None;
     CancelToken token;
     std::vector<std::string> batches;
     auto take = [&](const std::string& batch, std::uint64_t) {
         batches.push_back(batch);
         return batches.size() < 2;
     };
-
-    // A burst beyond one batch, with packets the filter drops between: the
-    // second hand-over is refused, which ends the capture.
+    // A burst beyond one batch, with packets the filter drops between: the second hand-over is refused, which
+    // ends the capture.
     FramePairSource burst;
-    ASSERT_TRUE(burst.Send(Tcp("")) && burst.Send(Udp("abcd")));
+    ASSERT_TRUE(burst.Send(Ipv4Frame{}) && burst.Send(Udp("abcd")));
     for (int i = 0; i < kCaptureBatchPackets + 10; ++i)
-        ASSERT_TRUE(burst.Send(Tcp(kTwenty)));
+        ASSERT_TRUE(burst.Send({.payload = kTwenty}));
     EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
     ASSERT_EQ(batches.size(), 2u);
-    EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n"));
-    EXPECT_TRUE(batches[0].ends_with("PACKET No: 256\r\n"));
+    EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n") && batches[0].ends_with("PACKET No: 256\r\n"));
     EXPECT_TRUE(batches[1].starts_with("PACKET No: 257\r\n"));
 
-    // On a quiet source the loop waits until the token wakes it.
-    std::thread stop([&] { token.Cancel(); });
+    std::thread stop([&] { token.Cancel(); });  // a quiet source waits until the token wakes it
     EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
     stop.join();
 
-    // The end of the frames ends the capture with the error line.
-    FramePairSource ended;
+    FramePairSource ended;  // the end of the frames ends the capture with the error line
     ended.CloseSender();
     std::string taken;
-    EXPECT_EQ(RunCaptureLoop(ended, s, CancelToken(), [&](const std::string& text, std::uint64_t) {
-                  taken += text;
-                  return true;
-              }),
+    EXPECT_EQ(RunCaptureLoop(ended, s, CancelToken(), [&](const std::string& text, std::uint64_t) { return taken += text, true; }),
               CaptureEnd::SocketError);
     EXPECT_EQ(taken, kCaptureSocketErrorText);
 }
