@@ -1,4 +1,5 @@
 // Any frame of up to 2000 bytes through the decoder, the filter and every view: no read outside it, text within bounds.
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::vector<std::uint8_t> frame(data, data + std::min(size, kCaptureFrameMax));  // exact size, for AddressSanitizer
+    const std::vector<std::uint8_t> frame(data, data + std::min<std::size_t>(size, kCaptureFrameMax));  // exact size, for AddressSanitizer
     static CapturedPacket packet;
     const int length = DecodeCapturedPacket(frame.data(), frame.size(), packet);
     if (length < 0 || std::size_t(length) > frame.size() || (length == 0) != (packet.payloadLength == 0) ||

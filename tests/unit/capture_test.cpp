@@ -117,19 +117,20 @@ TEST(RunCaptureLoop, BatchesNumbersAndStops)
         batches.push_back(batch);
         return batches.size() < 2;
     };
-    // A burst beyond one batch, with packets the filter drops between: the second hand-over is refused, which
-    // ends the capture.
-    FramePairSource burst;
+    // A burst beyond one batch, with packets the filter drops between, then the end of the frames: the second
+    // hand-over is refused, which ends the capture.
+    FramePairSource burst, quiet;
     ASSERT_TRUE(burst.Send(Ipv4Frame{}) && burst.Send(Udp("abcd")));
     for (int i = 0; i < kCaptureBatchPackets + 10; ++i)
         ASSERT_TRUE(burst.Send({.payload = kTwenty}));
+    burst.CloseSender();
     EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
     ASSERT_EQ(batches.size(), 2u);
     EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n") && batches[0].ends_with("PACKET No: 256\r\n"));
     EXPECT_TRUE(batches[1].starts_with("PACKET No: 257\r\n"));
 
     std::thread stop([&] { token.Cancel(); });  // a quiet source waits until the token wakes it
-    EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
+    EXPECT_EQ(RunCaptureLoop(quiet, s, token, take), CaptureEnd::Stopped);
     stop.join();
 
     FramePairSource ended;  // the end of the frames ends the capture with the error line
