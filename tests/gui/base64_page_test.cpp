@@ -16,96 +16,48 @@ using namespace Base64Controls;
 class Base64PageTest : public QObject {
     Q_OBJECT
 private slots:
-    void init()
+    // What each button appends at the pane's end, wherever the cursor is; no
+    // text, an empty one or a picture: a warning, the pane unchanged.
+    void buttons()
     {
-        page_ = std::make_unique<Base64Page>(nullptr);
-        page_->show();
-    }
-    void cleanup() { page_.reset(); }
-
-    // Encode, copy the result from the pane to the clipboard, decode: the original comes back.
-    void encodeThenDecodeGivesBackTheText()
-    {
-        const QString original = QStringLiteral("Grüße aus Zürich: ünïcödé and plain ASCII, long enough for two lines.");
-        clipboard_->setText(original);
-        click(kEncodeButton);
-        clipboard_->setText(page_->Pane()->toPlainText());
-        click(kClearButton);
-        click(kDecodeButton);
-        QCOMPARE(PaneText(page_.get()), original.toStdString() + "\r\n");
-        QCOMPARE(page_->Pane()->toPlainText(), original + QLatin1Char('\n'));
-    }
-
-    void resultsEndInALineBreak()
-    {
-        const QByteArray line = QByteArray("YWFh").repeated(19) + "\r\n";  // 57 x "a"
+        Base64Page page(nullptr);
+        QCOMPARE(page.Pane()->font().pixelSize(), 10);
+        QVERIFY(QFontInfo(page.Pane()->font()).fixedPitch());
+        const QString line = QString("YWFh").repeated(19) + "\r\n";  // 57 x "a"
+        QImage image(4, 4, QImage::Format_RGB32);
         const struct {
             int button;
-            QString clipboard;
+            QVariant clipboard;
             QByteArray written;
+            QString shown;
         } cases[] = {
-            {kEncodeButton, QString(57, QLatin1Char('a')), line + "\r\n"},  // the encoder's line end, then the page's
-            {kDecodeButton, QStringLiteral("QQBC"), "A\r\n"},  // ends at the zero byte
-            {kDecodeButton, QStringLiteral("!!"), "\r\n"},
-            {kDecodeButton, QStringLiteral("6Xg="), "\xe9x\r\n"},
+            {kEncodeButton, QString(57, 'a'), (line + "\r\n").toLatin1(), QString("YWFh").repeated(19) + "\n\n"},  // the encoder's line end, then the page's
+            {kEncodeButton, "Grüße", "R3LDvMOfZQ==\r\n", "R3LDvMOfZQ==\n"},  // as UTF-8
+            {kDecodeButton, "R3LDvMOfZQ==", "Gr\xc3\xbc\xc3\x9f" "e\r\n", "Grüße\n"},
+            {kDecodeButton, "QQBC", "A\r\n", "A\n"},  // ends at the zero byte
+            {kDecodeButton, "6Xg=", "\xe9x\r\n", "\u00e9x\n"},  // not UTF-8: a character a byte
+            {kEncodeButton, QString()}, {kDecodeButton, QString()}, {kEncodeButton, image}, {kDecodeButton, QVariant()},
         };
         for (const auto& c : cases) {
-            click(kClearButton);
-            clipboard_->setText(c.clipboard);
-            click(c.button);
-            QCOMPARE(PaneText(page_.get()), c.written.toStdString());
+            page.Item<QPushButton>(kClearButton)->click();
+            page.AppendOutput("note");
+            page.Pane()->moveCursor(QTextCursor::Start);
+            QApplication::clipboard()->setText("text");
+            if (!c.clipboard.isValid())
+                page.Item<QPushButton>(kEmptyButton)->click();
+            else if (c.clipboard.typeId() == QMetaType::QImage)
+                QApplication::clipboard()->setImage(image);
+            else
+                QApplication::clipboard()->setText(c.clipboard.toString());
+            MessageRecorder recorder;
+            page.Item<QPushButton>(c.button)->click();
+            QCOMPARE(PaneText(&page), "note" + c.written.toStdString());
+            QCOMPARE(page.Pane()->toPlainText(), "note" + c.shown);
+            QCOMPARE(recorder.Texts(), c.written.isEmpty() ? QStringList{"No Text In Clipboard!"} : QStringList());
+            for (const auto& message : recorder.Messages())
+                QCOMPARE(message.kind, MessageKind::Warning);
         }
-        QCOMPARE(page_->Pane()->toPlainText(), QStringLiteral("\u00e9x\n"));  // not UTF-8: a character a byte
     }
-
-    // No text, an empty text or a picture: the same message, the pane unchanged.
-    void withoutTextBothButtonsSayNoText()
-    {
-        page_->AppendOutput("kept\r\n");
-        clipboard_->setText(QStringLiteral("abc"));
-        click(kEmptyButton);
-        QVERIFY(!clipboard_->mimeData() || !clipboard_->mimeData()->hasText());
-        expectNoText();
-
-        clipboard_->setText(QString());
-        expectNoText();
-
-        QImage image(4, 4, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        clipboard_->setImage(image);
-        expectNoText();
-        QCOMPARE(PaneText(page_.get()), std::string("kept\r\n"));
-    }
-
-    // The pane is the user's to edit, in a 10-pixel fixed-pitch font; results go to its end.
-    void typedTextStays()
-    {
-        QCOMPARE(page_->Pane()->font().pixelSize(), 10);
-        QVERIFY(QFontInfo(page_->Pane()->font()).fixedPitch());
-        page_->Pane()->setFocus();
-        QTest::keyClicks(page_->Pane(), QStringLiteral("my note"));
-        page_->Pane()->moveCursor(QTextCursor::Start);
-        clipboard_->setText(QStringLiteral("Man"));
-        click(kEncodeButton);
-        QCOMPARE(page_->Pane()->toPlainText(), QStringLiteral("my noteTWFu\n"));
-    }
-
-private:
-    QClipboard* const clipboard_ = QApplication::clipboard();
-
-    void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
-
-    void expectNoText()
-    {
-        MessageRecorder recorder;
-        click(kEncodeButton);
-        click(kDecodeButton);
-        QCOMPARE(recorder.Texts(), QStringList(2, QStringLiteral("No Text In Clipboard!")));
-        for (const auto& message : recorder.Messages())
-            QCOMPARE(message.kind, MessageKind::Warning);
-    }
-
-    std::unique_ptr<Base64Page> page_;
 };
 
 QTEST_MAIN(Base64PageTest)

@@ -26,18 +26,7 @@ struct TestMailOperation : MailSink {
         std::lock_guard lock(mutex);
         return texts;
     }
-    // The last text shown, idle aside.
-    std::string Last() const
-    {
-        const auto all = Texts();
-        const auto last = std::find_if(all.rbegin(), all.rend(), [](const std::string& t) { return t != "<idle>"; });
-        return last == all.rend() ? std::string() : *last;
-    }
-    bool Saw(std::string_view text) const
-    {
-        const auto all = Texts();
-        return std::find(all.begin(), all.end(), text) != all.end();
-    }
+    bool Saw(std::string_view text) const { return std::ranges::count(Texts(), text) > 0; }
 
     mutable std::mutex mutex;
     std::vector<std::string> texts;
@@ -53,9 +42,8 @@ inline std::string ExpectedMailMessage(const std::string& from, const std::strin
                                        const std::string& fileBytes = {})
 {
     std::string m = "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject +
-                    "\r\nMime-Version: 1.0\r\nContent-Type: multipart/mixed; "
-                    "boundary=\"----=_NextPart_000_6e7b_5157_626a\"\r\n\r\n\r\n" +
-                    kMailDelimiter + "\r\nContent-Type: text/plain; format=flowed\r\n\r\n" + body;
+                    "\r\nMime-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + kMailDelimiter.substr(2) +
+                    "\"\r\n\r\n\r\n" + kMailDelimiter + "\r\nContent-Type: text/plain; format=flowed\r\n\r\n" + body;
     if (!fileName.empty()) {
         m += "\r\n\r\n" + kMailDelimiter + "\r\nContent-Type: application/octet-stream; name=\"" + fileName +
              "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"" + fileName +
