@@ -1,5 +1,5 @@
-// The Ping page's handling of its host text, on a fake echo probe: an empty
-// host does nothing, a long one is cut to the bounded read.
+// The Ping page's host text, on a fake echo probe: an empty one does nothing, a long one is cut to the
+// bounded read.
 #include <QTest>
 
 #include "support/EchoPageTest.h"
@@ -8,26 +8,22 @@
 class IcmpPagesTest : public QObject {
     Q_OBJECT
 private slots:
-    void emptyHostLeavesThePaneAlone()
+    void hostText()
     {
-        FakeEchoProbe fake;
-        PingPage page;
-        page.UseProbe(&fake);
-        page.AppendOutput("earlier");
-        QCOMPARE(Query(&page, QString()), std::string("earlier"));
-        QCOMPARE(page.Item<QComboBox>(EchoToolPage::kHostBox)->count(), 0);
-        QVERIFY(fake.sent.empty());
-    }
-
-    void hostTextIsCutTo299Characters()
-    {
-        FakeEchoProbe fake;
-        PingPage page;
-        page.UseProbe(&fake);
         const QString longText = QStringLiteral("1") + QString(400, QLatin1Char('x'));
         const std::string cut = longText.left(299).toStdString();
-        QCOMPARE(Query(&page, longText), PingHead(cut, "255.255.255.255") + "\t5 Milliseconds");
-        QCOMPARE(page.Item<QComboBox>(EchoToolPage::kHostBox)->itemText(0).toStdString(), cut);
+        // typed, the pane, the history
+        for (const auto& [typed, pane, history] : {std::tuple(QString(), std::string("earlier"), QStringList()),
+                                                   {longText, PingHead(cut, "255.255.255.255") + "\t5 Milliseconds",
+                                                    {QString::fromStdString(cut)}}}) {
+            FakeEchoProbe fake;
+            PingPage page;
+            page.UseProbe(&fake);
+            page.AppendOutput("earlier");
+            QCOMPARE(Query(&page, typed), pane);
+            QCOMPARE(ComboItems(page.Item<QComboBox>(EchoToolPage::kHostBox)), history);
+            QCOMPARE(fake.sent.size(), typed.isEmpty() ? 0u : 1u);
+        }
     }
 };
 

@@ -1,133 +1,112 @@
-// Ping and Traceroute pages against two routers and a target in network
-// namespaces the test builds (scripts/netns-topology.sh), through both of the
-// echo probe's sockets, beside Debian's traceroute:
+// Ping, Traceroute and the privilege helper quorlix-netcap in network namespaces the test builds
+// (scripts/netns-topology.sh), beside Debian's traceroute:
 //   h(10.200.1.2) -- r1(10.200.1.1|10.200.2.1) -- r2(10.200.2.2|10.200.3.1) -- t(10.200.3.2)
-#include <fcntl.h>
+// InH.* runs in h as root, then with the helper installed as it would be, as nobody in the group quorlix
+// ("member") and as nobody outside it ("stranger").
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "icmp/EchoReports.h"
+#include "os/PollWait.h"
+#include "privilege/CaptureChannel.h"
+#include "privilege/SockDiag.h"
 #include "support/EchoPageTest.h"
+#include "support/PrivilegeTest.h"
+#include "support/TempFiles.h"
+#include "ui/PrivilegeHint.h"
 
 namespace {
 
-using Strings = std::vector<std::string>;
-
+const std::string kHelper = QUORLIX_BINARY_DIR "/src/quorlix-netcap";
+const char* const kRole = std::getenv("QUORLIX_ROLE");
+const std::string kPrefix = kRole ? std::getenv("QUORLIX_PREFIX") : "qx" + std::to_string(getpid()) + "-";
 constexpr const char* kTarget = "10.200.3.2";
-const std::string kPrefix = "qx" + std::to_string(getpid()) + "-";
+const std::string kThreeHops = "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n"
+                               "2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
+                               "3    10.200.3.2       #      SUCCESS\r\n";
+
+// Tests run again in h by IcmpTopology.EachRole, as QUORLIX_ROLE says.
+#define IN_H_AS(role)                                       \
+    if (!kRole || kRole != std::string(role))               \
+        GTEST_SKIP() << "run in h by IcmpTopology.EachRole"; \
+    SetNetcapHelperPath(std::getenv("QUORLIX_NETCAP_HELPER"))
 
 bool Topology(const std::string& args)
 {
     return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
 }
 
-// The pane with each round trip but -1 written as "#" and its padding as 6 blanks.
-std::string WithoutRoundTrips(const std::string& pane)
-{
-    static const std::regex roundTrip(R"((\n\d+ +\S+ +)\d+ +)");
-    return std::regex_replace(pane, roundTrip, "$1#      ");
-}
-
-// The hops of a trace, "ttl address" a line and "*" for silence: from the
-// pane, or from Debian's traceroute to the target from h.
-std::string PaneHops(const std::string& pane)
-{
-    static const std::regex hop(R"(\n(\d+) +(\S+) +-?\d+ +\S+\r)");
-    std::string hops;
-    for (std::sregex_iterator it(pane.begin(), pane.end(), hop), end; it != end; ++it)
-        hops += (*it)[1].str() + ' ' + ((*it)[2] == "0.0.0.0" ? "*" : (*it)[2].str()) + '\n';
-    return hops;
-}
-
+// The hops Debian's traceroute finds from here, as this program's hop lines begin ("*" for silence).
 std::string DebianHops()
 {
-    FILE* out = popen(("ip netns exec " + kPrefix + "h traceroute -I -n -q 1 -w 2 " + kTarget).c_str(), "r");
-    static const std::regex hop(R"(^ *(\d+) +(\S+))");
+    FILE* out = popen((std::string("traceroute -I -n -q 1 -w 2 ") + kTarget).c_str(), "r");
     std::string hops;
-    char line[256];
-    std::cmatch m;
-    while (out && std::fgets(line, sizeof line, out))
-        if (std::regex_search(line, m, hop))
-            hops += m[1].str() + ' ' + m[2].str() + '\n';
-    if (out)
-        pclose(out);
-    return hops;
+    char line[256], address[64];
+    for (int ttl; out && std::fgets(line, sizeof line, out);)
+        if (std::sscanf(line, "%d %63s", &ttl, address) == 2)
+            hops += FormatHopLine(ttl, address == std::string("*") ? "0.0.0.0" : address, 0, "").substr(0, 22) + "\n";
+    return out && pclose(out) == 0 ? hops : "traceroute failed";
 }
 
-// Each test runs in h (the workers it starts too), and puts back what it changed.
-class IcmpTopologyTest : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (geteuid() != 0)
-            return;
-        home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        up_ = Topology("up");
-        hostNs_ = open(("/run/netns/" + kPrefix + "h").c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    static void TearDownTestSuite()
-    {
-        if (geteuid() == 0)
-            Topology("down");
-        close(hostNs_);
-        close(home_);
-    }
-    void SetUp() override
-    {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root: builds network namespaces";
-        ASSERT_TRUE(up_);
-        ASSERT_EQ(setns(hostNs_, CLONE_NEWNET), 0);
-    }
-    void TearDown() override
-    {
-        if (geteuid() != 0)
-            return;
-        setns(home_, CLONE_NEWNET);
-        for (const char* undo : {"unsilence r1", "unsilence r2", "unmute-target", "dgram on"})
-            Topology(std::string(undo) + " 2>/dev/null");
-    }
-
-    static inline bool up_ = false;
-    static inline int home_ = -1;
-    static inline int hostNs_ = -1;
-};
-
-const std::string kThreeHops = "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n"
-                                "2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
-                                "3    10.200.3.2       #      SUCCESS\r\n";
-
-// Each row's steps change the topology from the one before. The whole trace
-// through either socket is PingAndTracerouteAtOnceEachGetTheirOwnAnswers'.
-TEST_F(IcmpTopologyTest, TraceGoesOnOrStopsAsTheHopsAnswer)
+// The helper given text as its one request on a socket pair, started through prefix (such as setpriv): its
+// answer, or how it ended without one.
+std::string AskHelper(const std::string& text, const std::string& prefix)
 {
-    // r1 answers every echo towards 10.200.9.0/24 with net-unreachable: a
-    // reply with a non-zero status each time, so the trace runs to 254.
-    std::string unreachable;
-    for (int ttl = 1; ttl <= 254; ++ttl) {
-        std::string column = std::to_string(ttl);
-        column.resize(5, ' ');
-        unreachable += column + "10.200.1.1       #      DEST_NET_UNREACHABLE\r\n";
+    const std::string python = "import socket, subprocess, sys\n"
+                               "a, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
+                               "p = subprocess.Popen(sys.argv[2:], stdin=b)\nb.close()\n"
+                               "if sys.argv[1]: a.send(sys.argv[1].encode())\na.settimeout(20)\n"
+                               "try: r = a.recv(99).decode()\nexcept ConnectionResetError: r = \"\"\n"
+                               "p.kill()\nprint(r or p.wait())\n";
+    FILE* out = popen(("python3 -c '" + python + "' '" + text + "' " + prefix + " " + kHelper).c_str(), "r");
+    char answer[128] = "";
+    const std::size_t n = out ? std::fread(answer, 1, sizeof answer - 1, out) : 0;
+    return out && pclose(out) == 0 ? std::string(answer, n) : "failed";
+}
+
+}  // namespace
+
+TEST(IcmpTopology, EachRole)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: builds network namespaces, installs the helper, switches to nobody";
+    const InstalledHelperCopy helper;
+    const bool up = Topology("up");
+    for (const std::string role : {"root", "member", "stranger"}) {
+        const bool ready = up && helper.Ready() && Topology(role == "root" ? "dgram on" : "dgram off") &&
+                           Topology("unmute-target");
+        const std::string env = "QUORLIX_ROLE=" + role + " QUORLIX_PREFIX=" + kPrefix + " QUORLIX_NETCAP_HELPER=" +
+                                helper.Path();
+        EXPECT_TRUE(ready && RunSelf(kPrefix + "h", env, "InH.*", role != "root", role == "member" ? helper.Group() : 0))
+            << role;
     }
+    Topology("down 2>/dev/null");
+}
+
+// Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both
+// pages (and of other programs) are told apart by identifier and sequence.
+TEST(InH, TraceGoesOnOrStopsAsTheHopsAnswer)
+{
+    IN_H_AS("root");
+    std::string unreachable;  // r1 answers 10.200.9.0/24 with net-unreachable: the trace runs to 254
+    for (int ttl = 1; ttl <= 254; ++ttl)
+        unreachable += (std::to_string(ttl) + "    ").substr(0, 5) + "10.200.1.1       #      DEST_NET_UNREACHABLE\r\n";
     const struct {
-        Strings steps;
+        std::vector<std::string> steps;
         const char* host;
         std::string hops;
-        bool asDebian;  // Debian's traceroute lists the same hops (it goes on after a silent hop, we may not)
+        bool asDebian;  // Debian's traceroute finds the same hops (it goes on after a silent hop, we do not)
     } cases[] = {
+        {{"dgram on"}, kTarget, kThreeHops, false},
         {{"dgram off"}, kTarget, kThreeHops, true},
-        {{"silence r2"}, kTarget,  // the trace ends at a silent router
-         "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n"
-         "2    0.0.0.0          -1     REQ_TIMED_OUT\r\n",
-         false},
+        {{"silence r2"}, kTarget,
+         "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n2    0.0.0.0          #      REQ_TIMED_OUT\r\n", false},
         {{"unsilence r2", "silence r1"}, kTarget,  // a silent first hop is stepped over
-         "1    0.0.0.0          -1     REQ_TIMED_OUT\r\n"
-         "2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
+         "1    0.0.0.0          #      REQ_TIMED_OUT\r\n2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
          "3    10.200.3.2       #      SUCCESS\r\n",
          true},
         {{"unsilence r1"}, "10.200.9.1", unreachable, false},
@@ -135,54 +114,149 @@ TEST_F(IcmpTopologyTest, TraceGoesOnOrStopsAsTheHopsAnswer)
     for (const auto& c : cases) {
         for (const std::string& step : c.steps)
             ASSERT_TRUE(Topology(step));
-        TracePage page;
-        const std::string pane = Query(&page, c.host, 60000);
-        EXPECT_EQ(WithoutRoundTrips(pane), TraceHead(c.host) + c.hops + "\r\nTrace Complete") << c.steps.front();
-        if (c.asDebian) {
-            EXPECT_EQ(PaneHops(pane), DebianHops()) << c.steps.front();
-        }
-    }
-}
-
-TEST_F(IcmpTopologyTest, PingTexts)
-{
-    ASSERT_TRUE(Topology("dgram off"));  // a raw socket, that sees its own echo request on loopback
-    PingPage page;
-    for (const char* host : {kTarget, "127.0.0.1"}) {
-        const std::string pane = Query(&page, host);
-        EXPECT_TRUE(IsPingAnswer(pane, host)) << pane;
-    }
-    EXPECT_EQ(Query(&page, "1abc"), PingHead("1abc", "255.255.255.255") + "\tPing Failed!");
-    // r1 reports 10.200.9.0/24 unreachable: a reply, yet no answer of the host.
-    EXPECT_EQ(Query(&page, "10.200.9.1"), PingHead("10.200.9.1", "10.200.9.1") + "\tPing Failed!");
-    // Resolving from h reaches no name server: r1 answers unreachable.
-    EXPECT_EQ(Query(&page, "no-such-host.invalid"),
-              "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n\tPing Failed!");
-
-    ASSERT_TRUE(Topology("mute-target"));
-    EXPECT_EQ(Query(&page, kTarget), PingHead(kTarget, kTarget) + "\tPing Failed!");
-}
-
-TEST_F(IcmpTopologyTest, PingAndTracerouteAtOnceEachGetTheirOwnAnswers)
-{
-    // Raw sockets see every ICMP packet of the namespace, so the pages'
-    // echoes must be told apart by identifier and sequence.
-    for (const char* way : {"dgram off", "dgram on"}) {
-        ASSERT_TRUE(Topology(way));
-        PingPage ping, ping2;
         TracePage trace;
-        for (int round = 0; round < 3; ++round) {
-            StartQuery(&trace, kTarget);
-            StartQuery(&ping, kTarget);
-            StartQuery(&ping2, "10.200.2.2");
-            for (EchoToolPage* p : std::initializer_list<EchoToolPage*>{&trace, &ping, &ping2})
-                ASSERT_TRUE(WaitForCaption(QueryButton(p), QStringLiteral("QUERY"), 20000));
-            EXPECT_EQ(WithoutRoundTrips(PaneText(&trace)), TraceHead(kTarget) + kThreeHops + "\r\nTrace Complete")
-                << way;
-            EXPECT_TRUE(IsPingAnswer(PaneText(&ping), kTarget)) << PaneText(&ping);
-            EXPECT_TRUE(IsPingAnswer(PaneText(&ping2), "10.200.2.2")) << PaneText(&ping2);
-        }
+        PingPage ping;
+        StartQuery(&ping, "10.200.2.2");
+        const std::string pane = WithoutRoundTrips(Query(&trace, c.host, 60000));
+        EXPECT_EQ(pane, TraceHead(c.host) + c.hops + "\r\nTrace Complete") << c.steps[0];
+        if (c.asDebian)
+            EXPECT_EQ(std::regex_replace(c.hops, std::regex("(.{22}).*\r\n"), "$1\n"), DebianHops()) << c.steps[0];
+        ASSERT_TRUE(WaitForCaption(QueryButton(&ping), QStringLiteral("QUERY"), 20000));
+        EXPECT_TRUE(IsPingAnswer(PaneText(&ping), "10.200.2.2")) << c.steps[0] << PaneText(&ping);
     }
 }
 
-}  // namespace
+TEST(InH, PingTexts)
+{
+    IN_H_AS("root");
+    const std::string failed = "\tPing Failed!";
+    const struct {
+        const char* step;
+        const char* host;
+        std::string want;  // empty: an answer with its round trip
+    } cases[] = {
+        {"dgram off", kTarget, ""},
+        {"dgram off", "127.0.0.1", ""},  // a raw socket sees its own echo request on loopback
+        {"dgram off", "1abc", PingHead("1abc", "255.255.255.255") + failed},
+        {"dgram off", "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},  // a report is no answer of the host
+        {"dgram off", "no-such-host.invalid",  // no name server answers from h
+         "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed},
+        {"mute-target", kTarget, PingHead(kTarget, kTarget) + failed},
+    };
+    PingPage page;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Topology(c.step));
+        const std::string pane = Query(&page, c.host);
+        EXPECT_TRUE(c.want.empty() ? IsPingAnswer(pane, c.host) : pane == c.want) << pane;
+    }
+}
+
+// Each request kind, asked by a member and by a stranger.
+TEST(InH, HelperServesMembersAlone)
+{
+    const bool member = kRole && kRole == std::string("member");
+    IN_H_AS(member ? "member" : "stranger");
+    ASSERT_LT(socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP), 0);  // or the helper would not be asked
+    MessageRecorder messages;
+
+    PingPage ping;
+    const std::string pane = Query(&ping, kTarget);
+    EXPECT_TRUE(member ? IsPingAnswer(pane, kTarget) : pane == PingHead(kTarget, kTarget) + "\tPing Failed!") << pane;
+    TracePage trace;
+    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)),
+              TraceHead(kTarget) + (member ? kThreeHops : "1    0.0.0.0          #      GENERAL_FAILURE\r\n"
+                                                          "2    0.0.0.0          #      GENERAL_FAILURE\r\n") +
+                  "\r\nTrace Complete");
+
+    std::uint16_t port = 0, otherPort = 0;
+    const int receiver = UdpSocket(port), sender = UdpSocket(otherPort);
+    CaptureChannel channel;
+    EXPECT_EQ(channel.Open("lo", {CaptureProtocol::Udp, PortDirection::Destination, port}, nullptr), member);
+    SendUdp(sender, "127.0.0.1", port, "the known payload");
+    SendUdp(sender, "127.0.0.1", otherPort, "another port");
+    std::string payloads;  // the UDP payloads, each once: loopback's outgoing copy stays out
+    std::uint8_t frame[kCaptureFrameMax];
+    for (long n = 0; n >= 0 && WaitForFd(channel.Fd(), POLLIN, nullptr, 500) == WaitResult::Ready;)
+        while ((n = channel.ReadFrame(frame, sizeof frame)) > 28)
+            payloads += std::string(reinterpret_cast<char*>(frame) + 28, std::size_t(n) - 28) + ";";
+    EXPECT_EQ(payloads, member ? "the known payload;" : "");
+    channel.Close();
+
+    std::uint16_t listenPort = 0, clientPort = 0;
+    const int listener = ListenTcp("127.0.0.1", listenPort);
+    const int client = ConnectTcp(listenPort, clientPort), server = accept(listener, nullptr, nullptr);
+    const TcpKillResult r = KillTcpConnection(
+        {htonl(INADDR_LOOPBACK), clientPort, htonl(INADDR_LOOPBACK), listenPort});
+    EXPECT_EQ(std::tuple(r.failure, r.error, SocketError(client), SocketError(server)),
+              member ? std::tuple(PrivilegeFailure::None, 0, ECONNABORTED, ECONNRESET)
+                     : std::tuple(PrivilegeFailure::HelperDenied, 0, EAGAIN, EAGAIN));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD, true);  // no helper left behind
+
+    // The stranger is told once, whichever page meets it first, how to join.
+    ASSERT_EQ(messages.Messages().size(), member ? 0u : 1u);
+    if (!member)
+        EXPECT_EQ(messages.Messages()[0].text, PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied));
+    for (int fd : {receiver, sender, listener, client, server})
+        close(fd);
+}
+
+// The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of.
+TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: the helper runs here with root's capabilities";
+    // request, started through, answer and end
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"echo\n", "", "ok\n\n"},
+        {"capture qxnosuch0 0 0 80\n", "", "error 19\n\n"},  // ENODEV
+        {"echo \n", "", "error 22\n\n"},                     // EINVAL
+        {"", "", "-14\n"},                                   // no request: its alarm ends it
+        {"", "env --ignore-signal=ALRM --block-signal=ALRM", "-14\n"},  // even when its caller silenced the alarm
+        {"echo\n", "setpriv --reuid=nobody --regid=nogroup --clear-groups", "2\n"},  // another user's pair
+    };
+    for (const auto& [text, prefix, answer] : cases)
+        EXPECT_EQ(AskHelper(text, prefix), answer) << text << prefix;
+}
+
+// The set-up grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or
+// below a directory its group may write. Whatever a helper does, the program holds no descriptor it did
+// not ask for, and no helper is left behind.
+TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
+{
+    const TempFiles files("netcap-helpers");
+    const std::string top = files.Path("setup");
+    std::filesystem::create_directories(top + "/open/below");
+    std::filesystem::permissions(top + "/open", std::filesystem::perms(0775));
+    std::filesystem::create_symlink(kHelper, top + "/link");
+    for (const auto& [helper, dir] :
+         {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}}) {
+        const std::string setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " + helper + " " + dir;
+        EXPECT_NE(std::system((setUp + " 2>/dev/null").c_str()), 0) << setUp;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/quorlix-netcap")) << setUp;
+    }
+
+    const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\n"
+                                                      "s = socket.socket(fileno=0)\ns.recv(99)\n"
+                                                      "socket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
+    const std::string silent = files.Write("silent", "#!/bin/sh\nexec sleep 30\n");
+    for (const std::string& script : {twoFds, silent})
+        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    const std::string before = NetcapHelperPath();
+    CancelToken stopped;
+    stopped.Cancel();
+    auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto open = openFds();
+    const std::tuple<std::string, const CancelToken*, PrivilegeFailure> cases[] = {
+        {twoFds, nullptr, PrivilegeFailure::HelperFailed},
+        {silent, &stopped, PrivilegeFailure::HelperFailed},  // one that never answers is ended when the task stops
+        {files.Path("none"), nullptr, PrivilegeFailure::HelperMissing},
+        {std::filesystem::relative(kHelper), nullptr, PrivilegeFailure::HelperMissing},  // never a relative path
+    };
+    for (const auto& [helper, token, failure] : cases) {
+        SetNetcapHelperPath(helper);
+        NetcapSession s = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, token);
+        EXPECT_EQ(std::tuple(s.failure, s.fd.Get(), s.pid, openFds()), std::tuple(failure, -1, -1, open)) << helper;
+    }
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD, true);  // no child left, not even a zombie
+    SetNetcapHelperPath(before);
+}

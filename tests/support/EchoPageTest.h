@@ -48,3 +48,9 @@ inline bool IsPingAnswer(const std::string& pane, const std::string& address)
     const std::string head = PingHead(address, address);
     return pane.starts_with(head) && std::regex_match(pane.substr(head.size()), std::regex("\t\\d+ Milliseconds"));
 }
+
+// A trace's pane with each round trip written as "#" and its padding as 6 blanks.
+inline std::string WithoutRoundTrips(const std::string& pane)
+{
+    return std::regex_replace(pane, std::regex(R"((\n\d+ +\S+ +)-?\d+ +)"), "$1#      ");
+}

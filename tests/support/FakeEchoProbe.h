@@ -5,9 +5,8 @@
 
 #include "icmp/EchoProbe.h"
 
-// An echo probe that records every echo sent and answers each with `answer`,
-// by default the destination itself after 5 ms. Its send runs on the caller's
-// thread, a page's worker too: read `sent` only after that task has ended.
+// An echo probe that records every echo sent and answers each with `answer`, by default the destination
+// itself after 5 ms. Its send runs on the caller's thread, a page's worker too: read `sent` after the task.
 class FakeEchoProbe : public EchoProbe {
 public:
     struct Echo {
@@ -16,10 +15,7 @@ public:
         std::chrono::steady_clock::time_point deadline;
         std::vector<std::uint8_t> data;
     };
-
-    std::function<EchoAnswer(const Echo&)> answer = [](const Echo& e) {
-        return EchoAnswer{EchoStatus::Reply, e.destination, 5};
-    };
+    std::function<EchoAnswer(const Echo&)> answer = [](const Echo& e) { return EchoAnswer{EchoStatus::Reply, e.destination, 5}; };
     std::vector<Echo> sent;
 
     EchoAnswer Send(const EchoRequest& r, const CancelToken*) override

@@ -20,24 +20,22 @@
 class InstalledHelperCopy {
 public:
     InstalledHelperCopy()
-        : dir_(QUORLIX_BINARY_DIR "/helper-copy-" + std::to_string(getpid())), path_(dir_ + "/quorlix-netcap")
     {
-        ready_ = std::system((QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " QUORLIX_BINARY_DIR
-                              "/src/quorlix-netcap " + dir_).c_str()) == 0;
         const group* g = getgrnam("quorlix");
         gid_ = g ? g->gr_gid : 0;
-        ready_ = ready_ && g;
+        ready_ = g && std::system((QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " QUORLIX_BINARY_DIR
+                                   "/src/quorlix-netcap " + dir_).c_str()) == 0;
     }
     ~InstalledHelperCopy() { std::filesystem::remove_all(dir_); }
     InstalledHelperCopy(const InstalledHelperCopy&) = delete;
     InstalledHelperCopy& operator=(const InstalledHelperCopy&) = delete;
 
     bool Ready() const { return ready_; }
-    const std::string& Path() const { return path_; }
+    std::string Path() const { return dir_ + "/quorlix-netcap"; }
     gid_t Group() const { return gid_; }
 
 private:
-    std::string dir_, path_;
+    std::string dir_ = QUORLIX_BINARY_DIR "/helper-copy-" + std::to_string(getpid());
     gid_t gid_ = 0;
     bool ready_ = false;
 };
@@ -47,13 +45,16 @@ private:
 inline bool RunSelf(const std::string& ns, const std::string& env, const std::string& filter, bool asNobody,
                     gid_t gid)
 {
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     const std::string groups = gid ? "--groups=" + std::to_string(gid) : std::string("--clear-groups");
-    const std::string user =
-        asNobody ? "setpriv --reuid=nobody --regid=nogroup " + groups + " --inh-caps=-all " : "";
-    const std::string command =
-        "ip netns exec " + ns + " env " + env + " " + user + self + " --gtest_filter='" + filter + "' --gtest_brief=1";
-    return std::system(command.c_str()) == 0;
+    const std::string user = asNobody ? "setpriv --reuid=nobody --regid=nogroup " + groups + " --inh-caps=-all " : "";
+    return std::system(("ip netns exec " + ns + " env " + env + " " + user +
+                        std::filesystem::read_symlink("/proc/self/exe").string() + " --gtest_filter='" + filter +
+                        "' --gtest_brief=1").c_str()) == 0;
+}
+
+inline sockaddr_in LoopbackAddress(std::uint16_t port)
+{
+    return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 // A TCP listener on address (IPv4, or "::" for a dual-stack one) and port, the kernel's choice for 0, given
@@ -65,27 +66,19 @@ inline int ListenTcp(const std::string& address, std::uint16_t& port)
     int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    sockaddr_in6 where{};  // large enough for either family
+    sockaddr_in6 where{.sin6_family = sa_family_t(v6 ? AF_INET6 : AF_INET)};  // large enough for either family
     auto* in = reinterpret_cast<sockaddr_in*>(&where);
     socklen_t length = v6 ? sizeof where : sizeof *in;
-    where.sin6_family = v6 ? AF_INET6 : AF_INET;
     if (v6)
         inet_pton(AF_INET6, address.c_str(), &where.sin6_addr);
     else
         in->sin_addr.s_addr = inet_addr(address.c_str());
     (v6 ? where.sin6_port : in->sin_port) = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-        close(fd);
-        return -1;
-    }
+        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0)
+        return close(fd), -1;
     port = ntohs(v6 ? where.sin6_port : in->sin_port);
     return fd;
-}
-
-inline sockaddr_in LoopbackAddress(std::uint16_t port)
-{
-    return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 // A connection from 127.0.0.1:localPort (the kernel's choice for 0, given back) to 127.0.0.1:port; -1 on failure.
@@ -97,10 +90,8 @@ inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
     socklen_t length = sizeof from;
     if ((localPort && bind(fd, reinterpret_cast<sockaddr*>(&from), length) != 0) ||
         connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&from), &length) != 0) {
-        close(fd);
-        return -1;
-    }
+        getsockname(fd, reinterpret_cast<sockaddr*>(&from), &length) != 0)
+        return close(fd), -1;
     localPort = ntohs(from.sin_port);
     return fd;
 }

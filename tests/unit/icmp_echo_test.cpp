@@ -1,24 +1,23 @@
-// The echo probe's matching of received ICMP datagrams to the echo sent, and
-// SendEcho, PingHost, IcmpStatusName and the trace's text and stop rule on a
-// fake probe.
+// The echo probe's matching of received ICMP datagrams; SendEcho, PingHost and
+// the trace on a fake probe; the privilege helper's messages.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "icmp/EchoReports.h"
 #include "os/CancelToken.h"
+#include "privilege/NetcapRequest.h"
 #include "support/FakeEchoProbe.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Echo = FakeEchoProbe::Echo;
-using Clock = std::chrono::steady_clock;
+using enum EchoStatus;
 
 const Bytes kUs{10, 200, 1, 2}, kRouterBytes{10, 200, 1, 1}, kTargetBytes{10, 200, 3, 2};
 constexpr std::uint16_t kId = 0x1234, kSeq = 0x0102;
@@ -30,118 +29,76 @@ Bytes operator+(Bytes a, const Bytes& b)
     return a;
 }
 
-Bytes IpHeader(const Bytes& src, const Bytes& dst, std::uint8_t ttl = 64, std::uint8_t protocol = 1)
+Bytes Ip(const Bytes& src, const Bytes& dst, std::uint8_t ttl = 64, std::uint8_t protocol = 1)
 {
     return Bytes{0x45, 0, 0, 0, 0, 0, 0, 0, ttl, protocol, 0, 0} + src + dst;
 }
 
-Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, std::size_t dataSize = 0)
+Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id = kId, std::uint16_t seq = kSeq)
 {
-    const std::uint8_t head[] = {type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8),
-                                 std::uint8_t(seq)};
-    Bytes m(sizeof head + dataSize, 0x45);
-    std::memcpy(m.data(), head, sizeof head);
-    return m;
+    return {type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8), std::uint8_t(seq)};
 }
 
 // A router's report quoting an echo of ours.
 Bytes Report(std::uint8_t type, std::uint8_t code, std::uint16_t id = kId, std::uint16_t seq = kSeq,
              const Bytes& quotedDst = kTargetBytes)
 {
-    return IpHeader(kRouterBytes, kUs) + Icmp(type, code, 0, 0) + IpHeader(kUs, quotedDst, 1) + Icmp(8, 0, id, seq);
+    return Ip(kRouterBytes, kUs) + Icmp(type, code, 0, 0) + Ip(kUs, quotedDst, 1) + Icmp(8, 0, id, seq);
 }
 
-std::optional<EchoAnswer> Parse(const Bytes& b, std::size_t size = SIZE_MAX)
+Bytes With(Bytes b, std::size_t at, std::uint8_t value)
 {
-    return ParseRawIcmpAnswer({b.data(), std::min(size, b.size())}, kTarget, kId, kSeq);
-}
-
-auto Fields(const EchoAnswer& a)
-{
-    return std::tuple(a.status, a.from, a.ttl);
-}
-
-auto Fields(const EchoResult& r)
-{
-    return std::tuple(r.address, r.status, r.roundTripMs);
-}
-
-std::string Trace(FakeEchoProbe& probe, const CancelToken* token = nullptr)
-{
-    std::string out;
-    RunTrace("10.0.0.9", [&](std::string_view s) { out += s; }, probe, token);
-    return out;
+    b.at(at) = value;
+    return b;
 }
 
 }  // namespace
 
-TEST(RawAnswerTest, EchoReplyOrReportOfOurEchoAlone)
+TEST(RawAnswerTest, OurEchoReplyOrAReportOnItAlone)
 {
-    const auto reply = Parse(IpHeader(kTargetBytes, kUs, 61) + Icmp(0, 0, kId, kSeq, 32));
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(Fields(*reply), std::tuple(EchoStatus::Reply, kTarget, std::uint8_t(61)));
-
-    // type, code; the answer, and the name a trace prints for it
-    const std::tuple<int, int, EchoStatus, const char*> reports[] = {
-        {11, 0, EchoStatus::TtlExpiredTransit, "TTL_EXPIRED_TRANSIT"},
-        {11, 1, EchoStatus::TtlExpiredReassembly, "TTL_EXPIRED_REASSEM"},
-        {3, 0, EchoStatus::NetUnreachable, "DEST_NET_UNREACHABLE"},
-        {3, 11, EchoStatus::NetUnreachable, "DEST_NET_UNREACHABLE"},
-        {3, 2, EchoStatus::ProtocolUnreachable, "DEST_PROT_UNREACHABLE"},
-        {3, 3, EchoStatus::PortUnreachable, "DEST_PORT_UNREACHABLE"},
-        {3, 4, EchoStatus::FragmentationNeeded, "PACKET_TOO_BIG"},
-        {3, 5, EchoStatus::SourceRouteFailed, "BAD_ROUTE"},
-        {3, 13, EchoStatus::HostUnreachable, "DEST_HOST_UNREACHABLE"},
-        {12, 0, EchoStatus::ParameterProblem, "PARAM_PROBLEM"},
-        {4, 0, EchoStatus::SourceQuench, "SOURCE_QUENCH"},
+    // datagram; the answer (nothing for nullopt), and the name a trace prints for it
+    const std::tuple<Bytes, std::optional<EchoStatus>, const char*> cases[] = {
+        {Ip(kTargetBytes, kUs, 61) + Icmp(0, 0) + Bytes(32, 0x45), Reply, "SUCCESS"},
+        {Report(11, 0), TtlExpiredTransit, "TTL_EXPIRED_TRANSIT"}, {Report(11, 1), TtlExpiredReassembly, "TTL_EXPIRED_REASSEM"},
+        {Report(3, 0), NetUnreachable, "DEST_NET_UNREACHABLE"}, {Report(3, 11), NetUnreachable, "DEST_NET_UNREACHABLE"},
+        {Report(3, 2), ProtocolUnreachable, "DEST_PROT_UNREACHABLE"}, {Report(3, 3), PortUnreachable, "DEST_PORT_UNREACHABLE"},
+        {Report(3, 4), FragmentationNeeded, "PACKET_TOO_BIG"}, {Report(3, 5), SourceRouteFailed, "BAD_ROUTE"},
+        {Report(3, 13), HostUnreachable, "DEST_HOST_UNREACHABLE"}, {Report(12, 0), ParameterProblem, "PARAM_PROBLEM"},
+        {Report(4, 0), SourceQuench, "SOURCE_QUENCH"},
+        // another program's reply, another echo of ours, our own request on loopback, not ICMP
+        {Ip(kTargetBytes, kUs) + Icmp(0, 0, kId + 1), {}, ""}, {Ip(kTargetBytes, kUs) + Icmp(0, 0, kId, kSeq + 1), {}, ""},
+        {Ip(kUs, kTargetBytes) + Icmp(8, 0), {}, ""}, {Ip(kTargetBytes, kUs, 64, 6) + Icmp(0, 0), {}, ""},
+        // reports on others' echoes or on one to elsewhere; a redirect answers nothing
+        {Report(11, 0, kId + 1), {}, ""}, {Report(11, 0, kId, kSeq + 1), {}, ""},
+        {Report(11, 0, kId, kSeq, kRouterBytes), {}, ""}, {Report(5, 0), {}, ""},
+        // a header longer than the datagram, IPv6, a quoted header shorter than 20
+        {With(Report(11, 0), 0, 0x4F), {}, ""}, {With(Report(11, 0), 0, 0x65), {}, ""}, {With(Report(11, 0), 28, 0x44), {}, ""},
     };
     FakeEchoProbe fake;
-    for (auto [type, code, status, name] : reports) {
-        const auto a = Parse(Report(std::uint8_t(type), std::uint8_t(code)));
-        ASSERT_TRUE(a) << type << '/' << code;
-        EXPECT_EQ(Fields(*a), std::tuple(status, kRouter, std::uint8_t(64))) << type << '/' << code;
-        fake.answer = [&a](const Echo&) { return *a; };
-        EXPECT_STREQ(IcmpStatusName(SendEcho(fake, kTarget, 1, 0, nullptr).status), name);
+    for (const auto& [bytes, status, name] : cases) {
+        const auto a = ParseRawIcmpAnswer(bytes, kTarget, kId, kSeq);
+        const std::uint32_t from = status == Reply ? kTarget : kRouter;
+        EXPECT_EQ(a ? std::optional(std::tuple(a->status, a->from, a->ttl)) : std::nullopt,
+                  status ? std::optional(std::tuple(*status, from, std::uint8_t(status == Reply ? 61 : 64)))
+                         : std::nullopt)
+            << testing::PrintToString(bytes);
+        if (a) {
+            fake.answer = [&a](const Echo&) { return *a; };
+            EXPECT_STREQ(IcmpStatusName(SendEcho(fake, kTarget, 1, 0, nullptr).status), name);
+        }
     }
-
-    const Bytes others[] = {
-        IpHeader(kTargetBytes, kUs) + Icmp(0, 0, kId + 1, kSeq),     // another program's reply
-        IpHeader(kTargetBytes, kUs) + Icmp(0, 0, kId, kSeq + 1),     // another echo of ours
-        IpHeader(kUs, kTargetBytes) + Icmp(8, 0, kId, kSeq),         // our own request, on loopback
-        IpHeader(kTargetBytes, kUs, 64, 6) + Icmp(0, 0, kId, kSeq),  // not ICMP
-        Report(11, 0, kId + 1), Report(11, 0, kId, kSeq + 1),        // reports on others' echoes
-        Report(11, 0, kId, kSeq, kRouterBytes),                      // on an echo to elsewhere
-        Report(5, 0),                                                // a redirect answers nothing
-    };
-    for (const Bytes& other : others)
-        EXPECT_FALSE(Parse(other)) << &other - others;
-}
-
-TEST(RawAnswerTest, ShortOrMalformedDatagramsAreNoAnswer)
-{
     const Bytes good = Report(11, 0);
     for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(Parse(good, n)) << n;
-    // a header longer than the datagram, IPv6, a quoted header shorter than 20
-    for (auto [at, value] : {std::pair(0, 0x4F), std::pair(0, 0x65), std::pair(28, 0x44)}) {
-        Bytes bad = good;
-        bad[at] = std::uint8_t(value);
-        EXPECT_FALSE(Parse(bad)) << value;
-    }
-}
+        EXPECT_FALSE(ParseRawIcmpAnswer({good.data(), n}, kTarget, kId, kSeq)) << n;
 
-TEST(DatagramAnswerTest, EchoReplyBySequence)
-{
-    const Bytes reply = Icmp(0, 0, 999, kSeq, 32), request = Icmp(8, 0, 999, kSeq);  // the kernel's identifier
+    const Bytes reply = Icmp(0, 0, 999) + Bytes(32, 0);  // a datagram socket's: the kernel's identifier
     EXPECT_TRUE(IsDatagramEchoReply(reply, kSeq));
-    EXPECT_FALSE(IsDatagramEchoReply(reply, kSeq + 1));
-    EXPECT_FALSE(IsDatagramEchoReply({reply.data(), 7}, kSeq));
-    EXPECT_FALSE(IsDatagramEchoReply(request, kSeq));
+    for (const auto& [other, seq] : {std::pair(reply, kSeq + 1), {Icmp(8, 0, 999), kSeq}, {Bytes(&reply[0], &reply[7]), kSeq}})
+        EXPECT_FALSE(IsDatagramEchoReply(other, std::uint16_t(seq)));
 }
 
-TEST(EchoTest, SendEchoRequestAndResult)
+TEST(EchoTest, SendEchoPingHostAndNames)
 {
-    using enum EchoStatus;
     struct Case {
         int ttl; std::uint32_t timeout; EchoAnswer answer;  // asked, and answered
         int sentTtl; int sentTimeout;                       // sent
@@ -157,52 +114,30 @@ TEST(EchoTest, SendEchoRequestAndResult)
     FakeEchoProbe fake;
     for (const Case& c : cases) {
         fake.answer = [&c](const Echo&) { return c.answer; };
-        const auto before = Clock::now();
+        const auto before = std::chrono::steady_clock::now() + std::chrono::milliseconds(c.sentTimeout);
         const EchoResult r = SendEcho(fake, kTarget, c.ttl, c.timeout, nullptr);
-        const auto after = Clock::now();
-        EXPECT_EQ(Fields(r), Fields(c.want)) << c.ttl;
         const Echo& e = fake.sent.back();
-        const auto timeout = std::chrono::milliseconds(c.sentTimeout);
-        EXPECT_EQ(std::tuple(e.destination, e.ttl), std::tuple(kTarget, c.sentTtl));
-        EXPECT_TRUE(e.deadline >= before + timeout && e.deadline <= after + timeout) << c.ttl;
-        EXPECT_EQ(e.data, std::vector<std::uint8_t>(32, 0x45));
+        EXPECT_EQ(std::tuple(r.address, r.status, r.roundTripMs, e.destination, e.ttl, e.data),
+                  std::tuple(c.want.address, c.want.status, c.want.roundTripMs, kTarget, c.sentTtl, Bytes(32, 0x45)))
+            << c.ttl;
+        EXPECT_TRUE(e.deadline >= before && e.deadline <= before + std::chrono::milliseconds(500)) << c.ttl;
     }
-
-    fake.answer = [](const Echo&) { return EchoAnswer{EchoStatus::Reply, kTarget, 3}; };
+    fake.answer = [](const Echo&) { return EchoAnswer{Reply, kTarget, 3}; };
     EXPECT_EQ(PingHost(fake, kTarget, nullptr), 3);
-    fake.answer = [](const Echo&) { return EchoAnswer{EchoStatus::HostUnreachable, kRouter, 3}; };
+    fake.answer = [](const Echo&) { return EchoAnswer{HostUnreachable, kRouter, 3}; };
     EXPECT_EQ(PingHost(fake, kTarget, nullptr), -1);  // a router's report is no answer of the host
     EXPECT_EQ(fake.sent.back().ttl, 128);
-}
-
-TEST(IcmpStatusNameTest, Names)
-{
-    for (auto [status, want] : {std::pair(11255u, "PENDING"), {11024u, "Status Unknown"}, {0u, "SUCCESS"}})
+    for (auto [status, want] : {std::pair(11255u, "PENDING"), {11024u, "Status Unknown"}})
         EXPECT_STREQ(IcmpStatusName(status), want) << status;
-}
-
-TEST(StopRuleTest, Table)
-{
-    const std::tuple<int, int, std::uint32_t, bool> cases[] = {
-        {1, 1, 0, false},       {200, 1, 0, false},     // the destination answered
-        {1, 1, 11013, true},    {253, 1, 11003, true},  // a router's report, unreachable too
-        {1, 0, 11010, true},    {1, 0, 0, true},        // a silent first hop is stepped over
-        {2, 0, 11010, false},                           // a later one ends the trace
-        {254, 1, 11013, false}, {254, 0, 11010, false}, // the last time-to-live
-    };
-    for (auto [ttl, replied, status, goesOn] : cases)
-        EXPECT_EQ(TraceGoesOn(ttl, replied, status), goesOn) << ttl << ' ' << replied << ' ' << status;
 }
 
 TEST(EchoTest, TraceEndsAfter254HopsOrACancel)
 {
     FakeEchoProbe fake;
-    fake.answer = [](const Echo&) { return EchoAnswer{EchoStatus::HostUnreachable, 0xFFFFFFFF, 123456}; };
-    const auto before = Clock::now();
-    const std::string out = Trace(fake);
-    const auto hop = fake.sent.back().deadline - std::chrono::milliseconds(2000);
+    fake.answer = [](const Echo&) { return EchoAnswer{HostUnreachable, 0xFFFFFFFF, 123456}; };
+    std::string out;
+    RunTrace("10.0.0.9", [&](std::string_view s) { out += s; }, fake, nullptr);
     EXPECT_EQ(fake.sent.size(), 254u);
-    EXPECT_TRUE(hop >= before && hop <= Clock::now());
     EXPECT_TRUE(out.ends_with("\r\n254  255.255.255.255  123456  DEST_HOST_UNREACHABLE\r\n\r\nTrace Complete")) << out;
 
     CancelToken token;
@@ -210,8 +145,70 @@ TEST(EchoTest, TraceEndsAfter254HopsOrACancel)
     fake.answer = [&token](const Echo& e) {
         if (e.ttl == 2)
             token.Cancel();
-        return EchoAnswer{EchoStatus::TtlExpiredTransit, kRouter, 0};
+        return EchoAnswer{TtlExpiredTransit, kRouter, 0};
     };
-    Trace(fake, &token);
+    RunTrace("10.0.0.9", [](std::string_view) {}, fake, &token);
     EXPECT_EQ(fake.sent.size(), 2u) << "no echo after the cancel";
+}
+
+TEST(NetcapRequestTest, TheThreeFormsAndNothingElse)
+{
+    const std::pair<const char*, NetcapKind> forms[] = {
+        {"echo\n", NetcapKind::Echo},
+        {"capture abcdefghijklmno 2 1 65535\n", NetcapKind::Capture},  // 15 characters
+        {"kill 127.0.0.1 40000 10.1.2.3 25\n", NetcapKind::KillTcp},
+    };
+    for (auto [text, kind] : forms) {
+        const auto request = ParseNetcapRequest(text);
+        EXPECT_EQ(request ? std::pair(request->kind, FormatNetcapRequest(*request)) : std::pair(NetcapKind{}, ""),
+                  std::pair(kind, std::string(text)));
+    }
+    const auto kill = ParseNetcapRequest("kill 127.0.0.1 40000 10.1.2.3 25\n");
+    EXPECT_EQ(std::tuple(kill->localAddress, kill->localPort, kill->remoteAddress, kill->remotePort),
+              std::tuple(inet_addr("127.0.0.1"), 40000, inet_addr("10.1.2.3"), 25));
+
+    const char* refused[] = {
+        "", "echo", "echo \n", "echo extra\n", "ECHO\n", "capture eth0 0 0\n", "capture  eth0 0 0 80\n",
+        "capture abcdefghijklmnop 0 0 80\n",  // 16 characters
+        "capture a/b 0 0 80\n", "capture a:1 0 0 80\n", "capture . 0 0 80\n", "capture .. 0 0 80\n",
+        "capture e\tth 0 0 80\n", "capture \xc3\xa9th 0 0 80\n", "capture eth0 3 0 80\n", "capture eth0 0 3 80\n",
+        "capture eth0 0 0 0\n", "capture eth0 0 0 65536\n", "capture eth0 0 0 080\n",
+        "capture eth0 0 0 4294967376\n",  // wraps to 80 in 32 bits
+        "kill 127.0.0.1 40000 10.1.2.3\n", "kill 127.0.0.1 0 10.1.2.3 25\n", "kill 127.0.0.1 40 10.1.2.3 0\n",
+        "kill 127.0.0.1 +40 10.1.2.3 25\n", "kill 127.0.0.256 40 10.1.2.3 25\n", "kill 127.0.0 40 10.1.2.3 25\n",
+        "kill 127.0.0.1.5 40 10.1.2.3 25\n", "kill 127..0.1 40 10.1.2.3 25\n", "kill 127.0.0.4294967297 40 10.1.2.3 25\n",
+    };
+    for (const char* text : refused)
+        EXPECT_FALSE(ParseNetcapRequest(text)) << '"' << text << '"';
+}
+
+TEST(NetcapRequestTest, RepliesAndEchoSessionRecords)
+{
+    EXPECT_EQ(std::tuple(ParseNetcapReply("ok\n"), ParseNetcapReply(FormatNetcapReply(19)), FormatNetcapReply(0)),
+              std::tuple(0, 19, "ok\n"));
+    for (const char* text : {"ok", "error 0\n", "error\n", "error 01\n", "error 5000\n", "ok\nx"})
+        EXPECT_FALSE(ParseNetcapReply(text)) << text;
+
+    const NetcapEchoAsk ask{.serial = 7, .destination = kTarget, .timeoutMs = 4000, .ttl = 3};
+    const Bytes message = FormatNetcapEchoAsk(ask, "abc", 3);
+    Bytes data;
+    const auto parsed = ParseNetcapEchoAsk(message.data(), message.size(), data);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(std::tuple(parsed->serial, parsed->destination, parsed->timeoutMs, parsed->ttl, data),
+              std::tuple(7u, kTarget, 4000u, 3, Bytes{'a', 'b', 'c'}));
+    EXPECT_FALSE(ParseNetcapEchoAsk(message.data(), sizeof ask - 1, data));  // short
+    // ttl 0, no time-out, a time-out too long, reserved bits set, too much data
+    for (const auto& [bad, size] : {std::pair(NetcapEchoAsk{.timeoutMs = 4000, .ttl = 0}, 0ul),
+                                    {{.timeoutMs = 0, .ttl = 3}, 0}, {{.timeoutMs = kNetcapMaxEchoTimeoutMs + 1, .ttl = 3}, 0},
+                                    {{.timeoutMs = 4000, .ttl = 3, .reserved = {0, 0, 1}}, 0},
+                                    {{.timeoutMs = 4000, .ttl = 3}, kNetcapMaxEchoData + 1}}) {
+        const Bytes bytes = FormatNetcapEchoAsk(bad, Bytes(size).data(), size);
+        EXPECT_FALSE(ParseNetcapEchoAsk(bytes.data(), bytes.size(), data)) << bad.timeoutMs << ' ' << size;
+    }
+    // records written, data carried, accepted: a failed echo carries no data
+    for (auto [replied, size, accepted] : {std::tuple{1u, 2u, true}, {0u, 2u, false}, {2u, 0u, false}}) {
+        const auto reply = FormatNetcapEchoAnswer({.serial = 7, .replied = replied, .ttl = 64}, "xy", size);
+        EXPECT_EQ(ParseNetcapEchoAnswer(reply.data(), reply.size(), data).has_value(), accepted) << replied;
+        EXPECT_TRUE(!accepted || data == Bytes({'x', 'y'}));
+    }
 }
