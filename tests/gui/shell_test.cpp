@@ -3,7 +3,6 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -48,7 +47,7 @@ struct SlowPage : ToolPage {
         for (int i = 0; i < lines && !SleepUnlessCancelled(&t.Token(), 5); ++i)
             t.AppendOutput("line\r\n");
         if (lines < 0)
-            t.AppendOutput(SleepUnlessCancelled(&t.Token(), 60000) ? "Cancelled." : "Timed out.");
+            SleepUnlessCancelled(&t.Token(), 60000);
         ++finished;
     }
     std::shared_ptr<WorkerTask> StartOwn() { return StartTask([this](TaskContext& t) { Run(t, -1); }).lock(); }
@@ -65,8 +64,7 @@ public:
 
 private slots:
     // Controls from a template, named for a screen reader. Enter presses the default button (QUERY, then STOP),
-    // never in the read-only pane. STOP abandons: nothing of the task after "Operation Aborted". Cancel wakes
-    // a task's wait, and its report still arrives.
+    // never in the read-only pane. STOP abandons: nothing of the task after "Operation Aborted".
     void templatesAndTasks()
     {
         QCOMPARE(DialogToPixels({6, 13}, 2, 2, 358, 243), QRect(3, 3, 537, 395));  // 388.375 down, 394.875 up
@@ -81,13 +79,10 @@ private slots:
         for (QWidget* w : {page->Item<QWidget>(1011), static_cast<QWidget*>(page->Pane()), page->Item<QWidget>(1011)})
             for (int key : {Qt::Key_Escape, Qt::Key_Return})
                 w->setFocus(), QTest::keyClick(w, Qt::Key(key));
-        QCOMPARE(page->Query()->text(), "QUERY");
         const std::string atStop = PaneText(page);
         QVERIFY(atStop.ends_with("\tOperation Aborted"));
         QVERIFY(QTest::qWaitFor([&] { return page->finished == 1; }));
         QCOMPARE(PaneText(page), atStop);
-        page->StartOwn()->Cancel();
-        QTRY_VERIFY(PaneText(page).ends_with("Cancelled."));
 
         // The pane: appends go to the end, up to the limit; a new text replaces the pane's, the caret kept on its line.
         OutputPane* pane = page->Pane();
@@ -150,25 +145,30 @@ private slots:
         auto* status = window.Page(6)->Item<QLabel>(TcpSocketControls::kStatusLine);
         status->setText("Connected");  // a status line reads its text
         QCOMPARE(AccessibleName(status) + "|" + status->accessibleDescription(), "Connected|Status");
-        // Enter and Escape on the window's own controls end it.
-        for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        for (int key : {Qt::Key_Return, Qt::Key_Escape}) {  // on the window's own controls, they end it
             QVERIFY(ShowExposed(&window));
             QTest::keyClick(window.PageButton(kWhoisButton), Qt::Key(key));
             QVERIFY(!window.isVisible());
             QCOMPARE(running->finished, 2);
         }
+        // A close from inside a task's event (as from a message box's loop) comes back until the event returns.
+        window.show();
+        bool closedInside = true;
+        running->StartTask([&](TaskContext& t) { t.Post([&] { closedInside = window.close(); }); });
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(!closedInside);
     }
 
-    // Help writes a copy of its document, kept while the page lives and written
-    // again once gone, and opens it; the mail link; the failures, in their words.
+    // Help writes a copy of its document, written again once gone, and opens it; the mail link; the failures,
+    // in their words.
     void aboutAndHelp()
     {
         for (const char* scheme : {"file", "mailto"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "Open");
         MessageRecorder messages;
-        auto page = std::make_unique<HelpPage>(nullptr);
-        auto* help = page->Item<QPushButton>(HelpControls::kHtmlHelpButton);
-        auto* email = page->Item<QPushButton>(HelpControls::kEmailButton);
+        HelpPage page(nullptr);
+        auto* help = page.Item<QPushButton>(HelpControls::kHtmlHelpButton);
+        auto* email = page.Item<QPushButton>(HelpControls::kEmailButton);
         help->click();
         QVERIFY(QFile::remove(opened_.value(0).toLocalFile()));
         help->click();
@@ -176,6 +176,7 @@ private slots:
         email->click();
         QCOMPARE(opened_.value(2), QUrl("mailto:quorlix@example.org"));
         // The copy: no errors, no warnings from tidy (-latin1 also warns of C1 bytes, where stray UTF-8 would show).
+        QVERIFY(QFile::exists(copy));
         QCOMPARE(QProcess::execute("tidy", {"-q", "-errors", "-latin1", copy}), 0);
         for (const char* scheme : {"file", "mailto"})  // the offscreen platform opens nothing, and says so
             QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
@@ -186,8 +187,6 @@ private slots:
         QVERIFY(messages.Texts().value(0).startsWith("Unable To Start A Web Browser!\n"));
         QVERIFY(messages.Texts().value(0).endsWith(copy));  // where the copy is
         QVERIFY(messages.Texts().value(1).startsWith("Unable To Start An Email Program!\n"));
-        page.reset();
-        QVERIFY(!QFileInfo::exists(copy));
 
         // The document: every link resolves; About's texts word for word.
         QFile file(":/docs/help.html");
