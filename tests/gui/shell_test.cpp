@@ -1,302 +1,215 @@
-// The shell: templates, dialog units, the main window's page switching and
-// the conventions every page shares.
+// The window and its page framework: templates, what a screen reader is told, the pane, QUERY/STOP tasks,
+// closing with tasks in flight, About and Help (URL handlers catch every opening).
 #include <QAccessible>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
+#include <QDesktopServices>
 #include <QLabel>
-#include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
-#include <QTextDocument>
-#include <thread>
+#include <QTextBlock>
+#include <atomic>
 
+#include "os/PollWait.h"
+#include "shell/AboutPage.h"
+#include "shell/HelpPage.h"
 #include "shell/MainWindow.h"
 #include "shell/Splash.h"
 #include "support/GuiTest.h"
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"
-#include "ui/ToolPage.h"
+
+using namespace MainControls;
 
 namespace {
 
-const char* kTestTemplate = R"(# a page of every kind
-dialog 900 "Probe:" 362 243
-groupbox -1 "Probe:" 2 2 358 239
+const char* kProbe = R"(dialog 900 "Probe:" 362 243
 label -1 "&Host:" 20 41 30 8
-combobox 1011 "" 55 39 193 64 dropdown vscroll
+combobox 1011 "" 55 39 193 64 dropdown
 button 1004 "QUERY" 260 39 45 12 default
-button 1005 "Other" 260 55 45 12 disabled
-label -1 "Port:" 20 60 30 8
-edit 1022 "80" 55 58 40 12 digits limit=5 border
-combobox 1015 "" 100 58 71 44 dropdownlist "TCP & UDP" "TCP" "UDP"
 combobox 1060 "" 180 58 71 44 sorted "zeta" "alpha" "Mike"
-checkbox 1059 "Choose Whois Server" 20 20 90 10 checked
-label 1031 "###status###" 8 226 345 8 sunken center
 edit 1001 "" 2 71 358 150 pane multiline readonly vscroll border
 )";
 
-// What a screen reader's "Toggle" does.
-bool Toggle(QWidget* w)
-{
-    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-    if (!a || !a->actionInterface() ||
-        !a->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()))
-        return false;
-    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    return true;
-}
-
-// The pane's text each time its viewport is painted.
-struct PaintRecorder : QObject {
-    explicit PaintRecorder(QPlainTextEdit* pane) : edit(pane) { pane->viewport()->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override
+// QUERY writes its lines one every few milliseconds; a task the page starts
+// itself waits a minute unless cancelled.
+struct SlowPage : ToolPage {
+    SlowPage(QWidget* parent, int lines) : ToolPage(TemplateFromText(kProbe), parent)
     {
-        if (event->type() == QEvent::Paint)
-            texts << edit->toPlainText();
-        return false;
+        connect(Query(), &QPushButton::clicked, this, [=, this] {
+            OnQueryButton({1004}, [=, this] { return [=, this](TaskContext& t) { Run(t, lines); }; });
+        });
     }
-    QPlainTextEdit* edit;
-    QStringList texts;
+    void Run(TaskContext& t, int lines)
+    {
+        for (int i = 0; i < lines && !SleepUnlessCancelled(&t.Token(), 5); ++i)
+            t.AppendOutput("line\r\n");
+        if (lines < 0)
+            SleepUnlessCancelled(&t.Token(), 60000);
+        ++finished;
+    }
+    std::shared_ptr<WorkerTask> StartOwn() { return StartTask([this](TaskContext& t) { Run(t, -1); }).lock(); }
+    QPushButton* Query() const { return Item<QPushButton>(1004); }
+    std::atomic<int> finished{0};
 };
 
 }  // namespace
 
 class ShellTest : public QObject {
     Q_OBJECT
+public:
+    Q_INVOKABLE void Open(const QUrl& url) { opened_ << url; }
+
 private slots:
-    void dialogUnitsFollowTheFont()
+    // Controls from a template, named for a screen reader. Enter presses the default button (QUERY, then STOP),
+    // never in the read-only pane. STOP abandons: nothing of the task after "Operation Aborted".
+    void templatesAndTasks()
     {
-        const DialogUnits units{6, 13};  // an 8-point dialog font
-        QCOMPARE(DialogToPixels(units, 2, 2, 358, 239), QRect(3, 3, 537, 388));
-        QCOMPARE(DialogToPixels(units, 0, 0, 362, 243).size(), QSize(543, 395));  // 394.875 rounds up
-
-        QFont small = QApplication::font(), large = small;
-        small.setPixelSize(10);
-        large.setPixelSize(20);
-        QVERIFY(DialogBaseUnits(large).cx > DialogBaseUnits(small).cx && DialogBaseUnits(small).cx > 0);
-    }
-
-    void builderFindsIdsAndAppliesStyles()
-    {
-        QWidget host;
-        ToolPage page(TemplateFromText(kTestTemplate), &host);
-        const DialogUnits units = DialogBaseUnits(page.font());
-        QCOMPARE(page.size(), DialogToPixels(units, 0, 0, 362, 243).size());
-
-        auto* hostCombo = page.Item<QComboBox>(1011);
-        QVERIFY(hostCombo && hostCombo->isEditable());
-        QCOMPARE(hostCombo->pos(), DialogToPixels(units, 55, 39, 0, 0).topLeft());
-        QCOMPARE(hostCombo->accessibleName(), QStringLiteral("Host"));
-        QVERIFY(!page.Item<QComboBox>(1015)->isEditable());
-        QCOMPARE(ComboItems(page.Item<QComboBox>(1015)), (QStringList{"TCP & UDP", "TCP", "UDP"}));
-        QCOMPARE(ComboItems(page.Item<QComboBox>(1060)), (QStringList{"alpha", "Mike", "zeta"}));
-
-        QVERIFY(page.Item<QPushButton>(1004)->isDefault());
-        QVERIFY(!page.Item<QPushButton>(1005)->isEnabled());
-        QVERIFY(page.Item<QAbstractButton>(1059)->isChecked());
-        QCOMPARE(page.Item<QLabel>(1031)->textFormat(), Qt::PlainText);  // "<b>" a user typed stays as typed
-
-        auto* port = page.Item<QLineEdit>(1022);
-        QCOMPARE(port->accessibleName(), QStringLiteral("Port"));
-        port->clear();
-        QTest::keyClicks(port, "8a0b");
-        QCOMPARE(port->text(), QStringLiteral("80"));  // digits only
-
-        OutputPane* pane = page.Pane();
-        QVERIFY(pane && pane->isReadOnly() && pane->font().fixedPitch());
-        QCOMPARE(pane->tabStopDistance(), 8 * QFontMetricsF(pane->font()).horizontalAdvance(QLatin1Char(' ')));  // 8-column tabs
-        QCOMPARE(pane->accessibleName(), QStringLiteral("Probe output"));
-        pane->lower();  // beneath the page's group box, it still gets the mouse
-        QWidget* hit = page.childAt(pane->geometry().center());
-        QVERIFY(hit == pane || pane->isAncestorOf(hit));
-    }
-
-    void mainWindowSwitchesPagesByClickAndByScreenReader()
-    {
-        using namespace MainControls;
-        MainWindow window(false);
-        QVERIFY(ShowExposed(&window));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Quorlix:"));
-        QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);  // announced as a window
-        QCOMPARE(std::make_pair(frame->role(), frame->text(QAccessible::Name)),
-                 std::make_pair(QAccessible::Window, QStringLiteral("Quorlix:")));
-        QVERIFY(!window.PageButton(kHiddenButton)->isVisible());
-        const int pageIds[kPageCount] = {
-            NetStatControls::kTemplate,   WhoisControls::kTemplate,   DnsQueryControls::kTemplate,
-            PingControls::kTemplate,      TraceControls::kTemplate,   CaptureControls::kTemplate,
-            TcpSocketControls::kTemplate, NetInfoControls::kTemplate, SmtpMailControls::kTemplate,
-            Base64Controls::kTemplate,    AboutControls::kTemplate,   HelpControls::kTemplate};
-        for (int i = 0; i < kPageCount; ++i) {  // each page from its own template, beside the buttons
-            QCOMPARE(window.Page(i)->findChild<QGroupBox*>()->title().toStdString(), LoadDialogTemplate(pageIds[i]).title);
-            QVERIFY(window.rect().contains(window.Page(i)->geometry()));
-            QVERIFY(window.Page(i)->x() > window.PageButton(kNetStatButton)->geometry().right());
-        }
-        // Every control that a user can reach carries a name.
-        for (QWidget* w : window.findChildren<QWidget*>()) {
-            if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
-                qobject_cast<QComboBox*>(w) || qobject_cast<QPlainTextEdit*>(w))
-                QVERIFY2(!AccessibleName(w).isEmpty() || w->parent()->inherits("QComboBox"),
-                         qPrintable(w->objectName()));
-        }
-
-        // The one page shown, and the current index, after each button: NetStat
-        // first, Ping, Ping to Help, the hidden button (the current page shows
-        // again), the same page twice.
-        auto shown = [&] {
-            int visible = -1, count = 0;
-            for (int i = 0; i < kPageCount; ++i)
-                if (window.Page(i)->isVisible())
-                    visible = i, ++count;
-            return count == 1 && visible == CurrentPageIndex ? visible : -1;
-        };
-        QVERIFY(window.PageButton(kNetStatButton)->isChecked());
-        QCOMPARE(shown(), 0);
-        const std::pair<int, int> steps[] = {
-            {kPingButton, 3}, {kHelpButton, 11}, {kHiddenButton, 11}, {kNetStatButton, 0}, {kNetStatButton, 0}};
-        for (const auto& [id, page] : steps) {
-            if (id == kHiddenButton)
-                window.PageButton(id)->click();  // hidden: no mouse reaches it
-            else
-                QTest::mouseClick(window.PageButton(id), Qt::LeftButton);
-            QVERIFY(window.PageButton(id)->isChecked());
-            QCOMPARE(shown(), page);
-        }
-        // A screen reader's Toggle acts like a click: on every page button, on "Choose Whois Server".
-        for (int i = kPageCount - 1; i >= 0; --i) {
-            QVERIFY(Toggle(window.PageButton(kNetStatButton + i)));
-            QTRY_COMPARE(shown(), i);
-        }
-        ToolPage* whois = window.Page(1);
-        QVERIFY(Toggle(whois->Item<QCheckBox>(WhoisControls::kChooseServer)));
-        QTRY_VERIFY(whois->Item<QComboBox>(WhoisControls::kServerBox)->isEnabled());
-        // A status line reads its text, not only its name (TCP Socket, Smtp Mail).
-        for (const auto& [i, id] :
-             {std::pair{6, TcpSocketControls::kStatusLine}, std::pair{8, SmtpMailControls::kStatusLine}}) {
-            auto* status = window.Page(i)->Item<QLabel>(id);
-            status->setText(QStringLiteral("Connected"));
-            QCOMPARE(AccessibleName(status), QStringLiteral("Connected"));
-            QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description),
-                     QStringLiteral("Status"));
-        }
-
-        // Enter and Escape on the window's own controls end the program.
-        for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
-            QVERIFY(ShowExposed(&window));
-            window.PageButton(kWhoisButton)->setFocus();
-            QTest::keyClick(window.PageButton(kWhoisButton), Qt::Key(key));
-            QVERIFY(!window.isVisible());
-        }
-    }
-
-    void enterAndEscapeInsideAPageNeverCloseIt()
-    {
+        QCOMPARE(DialogToPixels({6, 13}, 2, 2, 358, 243), QRect(3, 3, 537, 395));  // 388.375 down, 394.875 up
         QWidget window;
-        auto* page = new ToolPage(TemplateFromText(kTestTemplate), &window);
+        auto* page = new SlowPage(&window, 100000);
         QVERIFY(ShowExposed(&window));
-        QSignalSpy queries(page->Item<QPushButton>(1004), &QPushButton::clicked);
-        QSignalSpy others(page->Item<QPushButton>(1005), &QPushButton::clicked);
+        QCOMPARE(AccessibleName(page->Item<QWidget>(1011)) + "|" + AccessibleName(page->Pane()), "Host|Probe output");
+        for (const char* text : {"example.org", "EXAMPLE.org", "Example.Org.uk"})
+            ToolPage::AddToHistory(page->Item<QComboBox>(1060), QLatin1String(text));
+        QCOMPARE(ComboItems(page->Item<QComboBox>(1060)).join(" "), "Example.Org.uk example.org alpha Mike zeta");
 
-        auto* host = page->Item<QComboBox>(1011);
-        host->setFocus();
-        QTest::keyClick(host, Qt::Key_Escape);
-        QTest::keyClick(host, Qt::Key_Return);
-        QTest::keyClick(page->Item<QLineEdit>(1022), Qt::Key_Enter);
-        QTest::keyClick(page->Pane(), Qt::Key_Escape);
-        page->Pane()->setFocus();
-        QTest::keyClick(page->Pane(), Qt::Key_Return);  // in a read-only pane Enter presses nothing
-        QVERIFY(page->isVisible() && window.isVisible());
-        QCOMPARE(queries.count(), 2);  // Enter pressed the default button
-        QCOMPARE(others.count(), 0);
-    }
+        for (QWidget* w : {page->Item<QWidget>(1011), static_cast<QWidget*>(page->Pane()), page->Item<QWidget>(1011)})
+            for (int key : {Qt::Key_Escape, Qt::Key_Return})
+                w->setFocus(), QTest::keyClick(w, Qt::Key(key));
+        const std::string atStop = PaneText(page);
+        QVERIFY(atStop.ends_with("\tOperation Aborted"));
+        QVERIFY(QTest::qWaitFor([&] { return page->finished == 1; }));
+        QCOMPARE(PaneText(page), atStop);
 
-    void historyIgnoresCaseAndKeepsPositions()
-    {
-        QComboBox combo;
-        combo.setEditable(true);
-        for (const char* text : {"example.org", "host1", "EXAMPLE.org"})
-            ToolPage::AddToHistory(&combo, QString::fromLatin1(text));
-        QCOMPARE(ComboItems(&combo), (QStringList{"host1", "example.org"}));
-        ToolPage::AddToHistory(&combo, QStringLiteral("Example.Org.uk"));  // a prefix is no match
-        QCOMPARE(ComboItems(&combo), (QStringList{"Example.Org.uk", "host1", "example.org"}));
-    }
-
-    // Appends go to the end as written, whatever is selected, up to the limit;
-    // a whole text made ready on another thread replaces the pane's without an
-    // empty repaint, the caret kept on its line.
-    void paneAppendsAndReplaces()
-    {
-        QWidget window;
-        ToolPage page(TemplateFromText(kTestTemplate), &window);
-        QVERIFY(ShowExposed(&window));
-        OutputPane* pane = page.Pane();
-        page.AppendOutput("first line\r\nsecond");
-        QTextCursor cursor = pane->textCursor();
-        cursor.setPosition(6);
-        cursor.setPosition(10, QTextCursor::KeepAnchor);  // "line" selected
-        pane->setTextCursor(cursor);
-        // CR LF and CR CR LF show as one break, even split across appends; bytes
-        // show as UTF-8 where valid, else one character a byte.
-        for (const char* text : {"\r\r\nb\r\nc\r", "\nd\re", "\t\xC3\xA9|", "\xE9"})
-            page.AppendOutput(text);
-        QCOMPARE(pane->toPlainText(), QStringLiteral("first line\nsecond\nb\nc\nde\t\u00E9|\u00E9"));
-        QCOMPARE(PaneText(&page), std::string("first line\r\nsecond\r\r\nb\r\nc\r\nd\re\t\xC3\xA9|\xE9"));
-        QVERIFY(!pane->textCursor().hasSelection());
-        QCOMPARE(pane->textCursor().position(), pane->toPlainText().size());
-
-        page.ClearOutput();
-        QCOMPARE(pane->toPlainText(), QString());
-        pane->SetTextLimit(5);
-        QSignalSpy full(pane, &OutputPane::TextLimitReached);
-        for (const char* text : {"abc", "defg", "h"})  // what does not fit is not inserted
-            page.AppendOutput(text);
-        QCOMPARE(PaneText(&page), std::string("abcde"));
-        QCOMPARE(full.count(), 0);  // never from inside the append
-        QCoreApplication::processEvents();
-        QCOMPARE(full.count(), 1);  // once, however many appends meet the limit
-        OutputPane::PreparedText cut;
-        std::thread([&] { cut = OutputPane::PrepareText("xy\r\nzuvw"); }).join();
-        pane->ReplaceText(std::move(cut));
-        QCOMPARE(PaneText(&page), std::string("xy\r\nz"));
-        QCOMPARE(pane->toPlainText(), QStringLiteral("xy\nz"));
-        QCoreApplication::processEvents();
-        QCOMPARE(full.count(), 2);
+        // The pane: appends go to the end, up to the limit; a new text replaces the pane's, the caret kept on its line.
+        OutputPane* pane = page->Pane();
+        page->ClearOutput();
+        for (const char* text : {"\r\r\nb\r\nc\r", "\nd\re", "\t\xC3\xA9|", "\xE9"})  // CR LF split, UTF-8, Latin-1
+            page->AppendOutput(text);
+        QCOMPARE(pane->toPlainText(), QStringLiteral("\nb\nc\nde\t\u00E9|\u00E9"));
+        pane->SetTextLimit(PaneText(page).size() + 5);
+        for (const char* text : {"abc", "defg", "h"})
+            page->AppendOutput(text);
+        QVERIFY(PaneText(page).ends_with("|\xE9" "abcde"));
 
         pane->SetTextLimit(0);
         std::string rows;
-        for (int i = 0; i < 200; ++i)
-            rows += "row " + std::to_string(i) + "\r\n";
+        while (rows.size() < 200)
+            rows += "line\r\n";
         pane->ReplaceText(rows);
-        pane->setFocus();
-        QTest::keyClick(pane, Qt::Key_Home, Qt::ControlModifier);  // the caret moves in a read-only pane
-        QTest::keyClick(pane, Qt::Key_Down);
+        pane->setTextCursor(QTextCursor(pane->document()->findBlockByNumber(1)));
+        pane->ReplaceText(rows.replace(0, 4, "LINE"));
+        QCOMPARE(PaneText(page), rows);
         QCOMPARE(pane->textCursor().blockNumber(), 1);
-        PaintRecorder paints(pane);
-        const qreal tabStops = pane->tabStopDistance();
-        rows.replace(0, 5, "ROW 0");
-        OutputPane::PreparedText text;
-        std::thread([&] { text = OutputPane::PrepareText(rows); }).join();
-        pane->ReplaceText(std::move(text));
-        QTest::qWait(50);
-        QVERIFY(!paints.texts.isEmpty());
-        QVERIFY(!paints.texts.contains(QString()));
-        QCOMPARE(PaneText(&page), rows);
-        QCOMPARE(pane->textCursor().blockNumber(), 1);
-        QCOMPARE(pane->document()->defaultFont(), pane->font());
-        QCOMPARE(pane->tabStopDistance(), tabStops);
         QCOMPARE(pane->findChildren<QTextDocument*>().size(), 1);  // no document left behind
     }
 
-    void splashIsCentred()
+    void windowSwitchesPagesAndNamesItsControls()
     {
-        QWidget* splash = ShowSplash(148, true);
-        QVERIFY(splash);
-        QCOMPARE(splash->geometry().center(), QGuiApplication::primaryScreen()->geometry().center());
+        QCOMPARE(ShowSplash(148, true)->geometry().center(), QGuiApplication::primaryScreen()->geometry().center());
         CloseSplash();
-        QCOMPARE(ShowSplash(999, true), nullptr);  // no such picture: start-up goes on without
+        MainWindow window(false);
+        QVERIFY(ShowExposed(&window));
+        auto* running = new SlowPage(window.Page(3), 100000);  // two tasks for the close to end and join
+        running->Query()->click();
+        running->StartOwn();
+        QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&window);  // a frame named by its caption
+        QCOMPARE(frame->role(), QAccessible::Window);
+        QCOMPARE(frame->text(QAccessible::Name), "Quorlix:");
+        for (QWidget* w : window.findChildren<QWidget*>())  // every control a user reaches, a combo box's edit aside
+            if (w->focusPolicy() != Qt::NoFocus && w->window() == &window && !w->parent()->inherits("QComboBox"))
+                QVERIFY2(!AccessibleName(w).isEmpty(), qPrintable(w->objectName()));
+        auto shown = [&] {  // the titles of the pages shown, "?" before one that is not the current page
+            QString titles;
+            for (int i = 0; i < kPageCount; ++i)
+                if (window.Page(i)->isVisible())
+                    titles += (i == CurrentPageIndex ? "" : "?") + window.Page(i)->accessibleName();
+            return titles;
+        };
+        const char* titles[kPageCount] = {"NetStat:", "Whois:", "DNS:", "Ping:", "TraceRoute:",
+                                          "Packet Capture:", "Tcp Socket:", "Network Info:", "SmtpMail:",
+                                          "Base64:", "About Quorlix:", "Help:"};
+        QCOMPARE(shown(), titles[0]);
+        // A screen reader's Toggle acts as a click; the hidden button keeps the current page.
+        QList<std::pair<int, int>> steps = {{kHelpButton, 11}, {kHiddenButton, 11}};
+        for (int i = kPageCount - 1; i >= 0; --i)
+            steps << std::pair{kNetStatButton + i, i};
+        for (const auto& [id, page] : steps) {
+            QAccessible::queryAccessibleInterface(window.PageButton(id))->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+            QTRY_COMPARE(shown(), titles[page]);
+        }
+        auto* status = window.Page(6)->Item<QLabel>(TcpSocketControls::kStatusLine);
+        status->setText("Connected");  // a status line reads its text
+        QCOMPARE(AccessibleName(status) + "|" + status->accessibleDescription(), "Connected|Status");
+        for (int key : {Qt::Key_Return, Qt::Key_Escape}) {  // on the window's own controls, they end it
+            QVERIFY(ShowExposed(&window));
+            QTest::keyClick(window.PageButton(kWhoisButton), Qt::Key(key));
+            QVERIFY(!window.isVisible());
+            QCOMPARE(running->finished, 2);
+        }
+        // A close from inside a task's event (as from a message box's loop) comes back until the event returns.
+        window.show();
+        bool closedInside = true;
+        running->StartTask([&](TaskContext& t) { t.Post([&] { closedInside = window.close(); }); });
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(!closedInside);
     }
+
+    // Help writes a copy of its document, written again once gone, and opens it; the mail link; the failures,
+    // in their words.
+    void aboutAndHelp()
+    {
+        for (const char* scheme : {"file", "mailto"})
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "Open");
+        MessageRecorder messages;
+        HelpPage page(nullptr);
+        auto* help = page.Item<QPushButton>(HelpControls::kHtmlHelpButton);
+        auto* email = page.Item<QPushButton>(HelpControls::kEmailButton);
+        help->click();
+        QVERIFY(QFile::remove(opened_.value(0).toLocalFile()));
+        help->click();
+        const QString copy = opened_.value(1).toLocalFile();
+        email->click();
+        QCOMPARE(opened_.value(2), QUrl("mailto:quorlix@example.org"));
+        // The copy: no errors, no warnings from tidy (-latin1 also warns of C1 bytes, where stray UTF-8 would show).
+        QVERIFY(QFile::exists(copy));
+        QCOMPARE(QProcess::execute("tidy", {"-q", "-errors", "-latin1", copy}), 0);
+        for (const char* scheme : {"file", "mailto"})  // the offscreen platform opens nothing, and says so
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+        for (QPushButton* button : {help, email}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("openDocument|openUrl"));
+            button->click();
+        }
+        QVERIFY(messages.Texts().value(0).startsWith("Unable To Start A Web Browser!\n"));
+        QVERIFY(messages.Texts().value(0).endsWith(copy));  // where the copy is
+        QVERIFY(messages.Texts().value(1).startsWith("Unable To Start An Email Program!\n"));
+
+        // The document: every link resolves; About's texts word for word.
+        QFile file(":/docs/help.html");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QString html = QString::fromLatin1(file.readAll());
+        for (auto links = QRegularExpression("href=\"([^\"]*)\"").globalMatch(html); links.hasNext();) {
+            const QString target = links.next().captured(1);  // an anchor of its own, once
+            QVERIFY2(target.startsWith('#') && html.count(" name=\"" + target.mid(1) + '"') == 1, qPrintable(target));
+        }
+        // The helper's group and grant, the licence and the disclaimer, the rights notice.
+        html = html.remove(QRegularExpression("<[^>]*>")).replace("&quot;", "\"").simplified();
+        QStringList words = {"sudo usermod -aG quorlix $USER", "root:quorlix",
+                             "sudo scripts/setup-helper.sh build/release/src/quorlix-netcap", "Copyright &copy;"};
+        for (const std::string& about : {AboutLicenceText(), AboutDisclaimerText()})
+            words << QString::fromStdString(about).split("\r\n");
+        for (const QString& line : words)
+            QVERIFY2(html.contains(line.simplified()), qPrintable(line));
+        AboutPage about(nullptr);
+        QVERIFY(about.Item<QLabel>(AboutControls::kInfo)->text().contains("\nVersion: 1.3 (BETA)\n"));
+    }
+
+private:
+    QList<QUrl> opened_;
 };
 
 QTEST_MAIN(ShellTest)

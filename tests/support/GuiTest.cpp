@@ -39,10 +39,7 @@ MessageRecorder::MessageRecorder(std::function<bool(const QString&)> answer)
     });
 }
 
-MessageRecorder::~MessageRecorder()
-{
-    SetMessageHook(nullptr);
-}
+MessageRecorder::~MessageRecorder() { SetMessageHook(nullptr); }
 
 QStringList MessageRecorder::Texts() const
 {
@@ -52,10 +49,7 @@ QStringList MessageRecorder::Texts() const
     return texts;
 }
 
-std::string PaneText(const ToolPage* page)
-{
-    return page->Pane() ? page->Pane()->RawText() : std::string();
-}
+std::string PaneText(const ToolPage* page) { return page->Pane() ? page->Pane()->RawText() : std::string(); }
 
 QString AccessibleName(QWidget* widget)
 {

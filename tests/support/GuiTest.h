@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QStringList>
 #include <functional>
 #include <string>
@@ -24,16 +23,12 @@ bool ShowExposed(QWidget* window);
 // Waits, with the event loop running, until button's caption reads caption.
 bool WaitForCaption(QAbstractButton* button, const QString& caption, int timeoutMs = 10000);
 
-// Records the message boxes shown while it lives, instead of showing them.
+// Records the message boxes shown while it lives, instead of showing them,
+// and answers each as answer(text) says (it may act on the page meanwhile).
 class MessageRecorder {
 public:
-    struct Entry {
-        QString text;
-        MessageKind kind;
-        QString detail;  // the informative text under it
-    };
+    struct Entry { QString text; MessageKind kind; QString detail; };  // detail: the informative text under it
     explicit MessageRecorder(bool answer = true);
-    // Answers each message as answer(text) says; it may act on the page meanwhile.
     explicit MessageRecorder(std::function<bool(const QString&)> answer);
     ~MessageRecorder();
     const std::vector<Entry>& Messages() const { return messages_; }

@@ -1,5 +1,4 @@
-// main() of the peer tests: GoogleTest with a QApplication beside it, so that a
-// test may drive a page against a real peer.
+// main() of the peer tests: GoogleTest with a QApplication beside it, so that a test may drive a page.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -14,11 +14,7 @@ public:
     {
         std::filesystem::create_directories(dir_);
     }
-    ~TempFiles()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
+    ~TempFiles() { std::filesystem::remove_all(dir_, ignored_); }
     TempFiles(const TempFiles&) = delete;
     TempFiles& operator=(const TempFiles&) = delete;
 
@@ -34,4 +30,5 @@ public:
 
 private:
     std::filesystem::path dir_;
+    std::error_code ignored_;
 };
