@@ -3,7 +3,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <netpacket/packet.h>
+#include <linux/if_packet.h>
 
 #include <algorithm>
 

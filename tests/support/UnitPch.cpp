@@ -1,0 +1,1 @@
+// The precompiled headers of the engine tests are built with this file.
