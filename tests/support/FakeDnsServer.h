@@ -1,8 +1,8 @@
 #pragma once
 
-// A scripted DNS server on loopback for tests: for each query it receives it
-// sends back the datagrams its script returns (none, or no script: silence),
-// those marked fromStranger from another port of the same address.
+// A scripted DNS server on loopback: for each query it sends back the
+// datagrams its script returns (no script: silence), those marked
+// fromStranger from another port of the same address.
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -23,28 +23,15 @@ public:
     };
     using Script = std::function<std::vector<Datagram>(const std::vector<std::uint8_t>& query)>;
 
-    // address: dotted loopback address; port 0 picks a free one.
     FakeDnsServer(const std::string& address, std::uint16_t port, Script script)
         : script_(std::move(script)), fd_(Bind(address, port)), stranger_(Bind(address, 0))
     {
-        sockaddr_in a{};
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        address_ = a.sin_addr.s_addr;
         loop_.Start(fd_, [this] { Answer(); });
     }
-    ~FakeDnsServer()
-    {
-        loop_.Stop();
-        for (int fd : {fd_, stranger_})
-            close(fd);
-    }
+    ~FakeDnsServer() { loop_.Stop(), close(fd_), close(stranger_); }
     FakeDnsServer(const FakeDnsServer&) = delete;
     FakeDnsServer& operator=(const FakeDnsServer&) = delete;
 
-    std::uint16_t Port() const { return port_; }
-    std::uint32_t Address() const { return address_; }  // network byte order
     int Queries() const { return queries_; }
 
 private:
@@ -57,7 +44,6 @@ private:
             throw std::runtime_error("FakeDnsServer: cannot bind " + address + ":" + std::to_string(port));
         return fd;
     }
-
     void Answer()
     {
         std::vector<std::uint8_t> query(65536);
@@ -69,14 +55,11 @@ private:
         query.resize(size_t(n));
         ++queries_;
         for (const Datagram& d : script_ ? script_(query) : std::vector<Datagram>{})
-            sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0,
-                   reinterpret_cast<sockaddr*>(&from), len);
+            sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     }
 
     Script script_;
     int fd_, stranger_;
-    std::uint16_t port_ = 0;
-    std::uint32_t address_ = 0;
     std::atomic<int> queries_{0};
     ServeLoop loop_;
 };

@@ -1,9 +1,8 @@
 #pragma once
 
 // A network of the test's own with a name server the test scripts: the whole
-// process moves into a new network namespace (loopback only), and the name
-// server of /etc/resolv.conf is answered there by a FakeDnsServer, so the
-// system resolver's questions never leave the process.
+// process moves into a new network namespace (loopback only), where a
+// FakeDnsServer answers at the name server of /etc/resolv.conf.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -12,6 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "support/FakeDnsServer.h"
@@ -36,20 +36,13 @@ public:
         if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0)
             return;
         const std::string server = ResolverAddress();
-        std::string commands = "ip link set lo up";
-        if (server.rfind("127.", 0) != 0)
-            commands += " && ip addr add " + server + "/32 dev lo";
-        if (std::system(commands.c_str()) == 0)
-            server_ = new FakeDnsServer(server, 53, script_);
+        if (std::system(("ip link set lo up" + (server.starts_with("127.") ? "" : " && ip addr add " + server + "/32 dev lo")).c_str()) == 0)
+            server_ = std::make_unique<FakeDnsServer>(server, 53, script_);
     }
-    void TearDown() override
-    {
-        delete server_;
-        server_ = nullptr;
-    }
-    FakeDnsServer* Server() const { return server_; }
+    void TearDown() override { server_.reset(); }
+    FakeDnsServer* Server() const { return server_.get(); }
 
 private:
     FakeDnsServer::Script script_;
-    FakeDnsServer* server_ = nullptr;
+    std::unique_ptr<FakeDnsServer> server_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-// The thread of a test server: it calls serve each time fd turns readable,
-// until Stop (or the destructor), which waits for the call under way.
+// The thread of a test server: calls serve each time fd turns readable, until
+// Stop (or the destructor), which waits for the call under way.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -12,11 +12,7 @@
 class ServeLoop {
 public:
     ServeLoop() = default;
-    ~ServeLoop()
-    {
-        Stop();
-        close(stop_);
-    }
+    ~ServeLoop() { Stop(), close(stop_); }
     ServeLoop(const ServeLoop&) = delete;
     ServeLoop& operator=(const ServeLoop&) = delete;
 
@@ -25,20 +21,17 @@ public:
         thread_ = std::thread([this, fd, serve = std::move(serve)] {
             for (;;) {
                 pollfd fds[2] = {{fd, POLLIN, 0}, {stop_, POLLIN, 0}};
-                if (poll(fds, 2, -1) < 0)
-                    continue;
-                if (fds[1].revents)
+                if (poll(fds, 2, -1) > 0 && fds[1].revents)
                     return;
-                serve();
+                if (fds[0].revents)
+                    serve();
             }
         });
     }
     void Stop()
     {
-        if (!thread_.joinable())
-            return;
-        (void)!eventfd_write(stop_, 1);
-        thread_.join();
+        if (thread_.joinable())
+            (void)!eventfd_write(stop_, 1), thread_.join();
     }
 
 private:

@@ -1,0 +1,332 @@
+// The Dns Query page: on its own (messages, Resolve Name through /etc/hosts),
+// against NSD on a loopback address of this run (each answer also read with
+// dig) and against a scripted server for what NSD will not do.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <sstream>
+
+#include "dns/DnsQueryPage.h"
+#include "hostcfg/ResolvConf.h"
+#include "net/HostAddress.h"
+#include "support/DnsReplyBuilder.h"
+#include "support/FakeDnsServer.h"
+#include "support/GuiTest.h"
+
+using namespace DnsQueryControls;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+using Datagrams = std::vector<FakeDnsServer::Datagram>;
+
+std::string g_nsd, g_fake, g_dir, g_skip;  // of this run
+
+bool Nsd(const std::string& args)
+{
+    return std::system((QUORLIX_SOURCE_DIR "/scripts/peers/nsd.sh " + args).c_str()) == 0;
+}
+
+// The pane of a query whose reply holds these records, section by section.
+std::string Expected(const std::string& name, const Lines (&sections)[3])
+{
+    std::string text = "[DNS QUERY: " + name + "]\r\n";
+    const char* headings[] = {"Authorititive Answers", "Authorititive Answers Can Be Found At", "Additional Records"};
+    for (int i = 0; i < 3; ++i) {
+        text += std::string("\r\n[") + headings[i] + "]\r\n";
+        for (const auto& l : sections[i])
+            text += l + "\r\n";
+    }
+    return text + "\r\n";
+}
+
+// The values of every record, in order: the pane's without their labels;
+// dig's without quotes and the root's dot, its first fifty (the page's limit).
+Lines Values(const std::string& text, bool dig)
+{
+    static const std::regex record(R"(^\S+\s+\d+\s+IN\s+\S+\s+(.*))"), label("[A-Za-z]+:|,"), quotesDot(R"(^"|"$|\.$)");
+    Lines values;
+    std::istringstream lines(text);
+    int records = 0;
+    for (std::string line, w; std::getline(lines, line);) {
+        std::smatch m;
+        if (dig ? !std::regex_search(line, m, record) || ++records > 50 : line.empty() || line[0] == '[')
+            continue;
+        for (std::istringstream words(dig ? m.str(1) : std::regex_replace(line, label, " ")); words >> w;)
+            values.push_back(std::regex_replace(w, quotesDot, ""));
+    }
+    return values;
+}
+
+std::string Dig(const std::string& args)
+{
+    std::string out;
+    if (FILE* p = popen(("dig +tries=1 @" + g_nsd + " " + args).c_str(), "r")) {
+        for (int c; (c = fgetc(p)) != EOF;)
+            out += char(c);
+        pclose(p);
+    }
+    return out;
+}
+
+class DnsPage : public testing::Test {
+protected:
+    QPushButton* Button(int id = kQueryButton) { return page->Item<QPushButton>(id); }
+    QComboBox* Box(int id) { return page->Item<QComboBox>(id); }
+    void Start(const std::string& server, const std::string& name, const char* type = "A")
+    {
+        Box(kServerBox)->setEditText(QString::fromStdString(server));
+        Box(kNameBox)->setEditText(QString::fromStdString(name));
+        Box(kTypeBox)->setCurrentIndex(Box(kTypeBox)->findText(QLatin1String(type)));
+        Button()->click();
+    }
+    std::string Query(const std::string& server, const std::string& name, const char* type = "A")
+    {
+        Start(server, name, type);
+        EXPECT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
+        return PaneText(page.get());
+    }
+    void Resolve(const QString& text)
+    {
+        Box(kNameBox)->setEditText(text);
+        Button(kResolveButton)->click();
+    }
+
+    MessageRecorder messages;
+    std::unique_ptr<DnsQueryPage> page = std::make_unique<DnsQueryPage>(nullptr);
+};
+
+class DnsPeer : public DnsPage {
+protected:
+    static void SetUpTestSuite()
+    {
+        if (geteuid() != 0 || std::system("command -v nsd >/dev/null && command -v dig >/dev/null") != 0)
+            return void(g_skip = "needs root (port 53), nsd and dig");
+        for (const auto& e : std::filesystem::directory_iterator("/tmp"))  // left by a run that died
+            if (const std::string n = e.path().filename(); n.starts_with("quorlix-nsd-") && kill(std::stoi(n.substr(12)), 0) != 0)
+                Nsd("stop " + e.path().string() + " && rm -rf " + e.path().string());
+        const int pid = int(getpid());  // addresses of this run only
+        const std::string tail = "." + std::to_string(pid / 250 % 250 + 1) + "." + std::to_string(pid % 250 + 1);
+        g_nsd = "127.53" + tail;
+        g_fake = "127.54" + tail;
+        g_dir = "/tmp/quorlix-nsd-" + std::to_string(pid);
+        if (!Nsd("start " + g_nsd + " " + g_dir))
+            g_skip = "NSD did not start";
+    }
+    static void TearDownTestSuite()
+    {
+        if (!g_dir.empty())
+            Nsd("stop " + g_dir + " && rm -rf " + g_dir);
+    }
+    void SetUp() override
+    {
+        if (!g_skip.empty())
+            GTEST_SKIP() << g_skip;
+    }
+};
+
+const Lines kNs = {"NS: nsname: ns1.example.test", "NS: nsname: ns2.example.test"};
+const Lines kNsA = {"A: address: 127.0.0.2", "A: address: 127.0.0.3"};
+const std::string kSoa = "SOA:\tmname: ns1.example.test,\r\n\tpname: hostmaster.example.test,\r\n\tserial: 2024010101,"
+                         "\r\n\trefresh: 3600,\r\n\tretry: 600,\r\n\texpire: 86400,\r\n\tminimum: 300";
+
+Lines Fifty()
+{
+    Lines l;
+    for (int i = 1; i <= 50; ++i)
+        l.push_back("A: address: 127.1.0." + std::to_string(i));
+    return l;
+}
+
+}  // namespace
+
+TEST_F(DnsPage, StartsWithTheDefaultServerWhichGetDefaultDnsPutsBack)
+{
+    char server[50] = "";
+    AddressToText(GetDefaultDnsServer(), server, sizeof server);
+    EXPECT_EQ(Box(kServerBox)->currentText(), server);
+    Box(kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
+    Button(kDefaultDnsButton)->click();
+    Button(kDefaultDnsButton)->click();
+    EXPECT_EQ(Box(kServerBox)->currentText(), server);
+    EXPECT_EQ(ComboItems(Box(kServerBox)), (QStringList{server, "ns.typed.test"}));
+}
+
+// An empty name does nothing; an empty server is refused after the name
+// enters the history; an overlong name fails after the banner.
+TEST_F(DnsPage, Refusals)
+{
+    page->AppendOutput("before");
+    EXPECT_EQ(Query("127.0.0.1", ""), "before");
+    Resolve(QString());
+    EXPECT_EQ(Button(kResolveButton)->text(), "Resolve Name");
+    EXPECT_EQ(Query("", "host1.example.test"), "before");
+    ASSERT_EQ(messages.Texts(), QStringList{"No Dns Server Specified!"});
+    EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Failure);
+    EXPECT_EQ(ComboItems(Box(kNameBox)), QStringList{"host1.example.test"});
+
+    // Typed in capitals after its history entry, the name is asked as typed.
+    Query("127.0.0.1", std::string(256, 'a'));
+    ASSERT_TRUE(ShowExposed(page.get()));
+    Box(kNameBox)->setEditText(QString());
+    Box(kNameBox)->setFocus();
+    QTest::keyClicks(Box(kNameBox), QString(256, 'A'));
+    Box(kServerBox)->setFocus();
+    Button()->click();
+    ASSERT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
+    EXPECT_EQ(PaneText(page.get()), "[DNS QUERY: " + std::string(256, 'A') + "]\r\n\r\n");
+    EXPECT_EQ(messages.Texts().mid(1), (QStringList{"Socket Error!", "Socket Error!"}));
+}
+
+TEST_F(DnsPage, ResolveName)
+{
+    for (auto [text, pane] : {std::pair{"localhost", "Domain Name: localhost\r\n\r\n\t127.0.0.1"},
+                              {"127.0.0.1", "IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}}) {
+        Resolve(QLatin1String(text));
+        EXPECT_EQ(Button(kResolveButton)->text(), "Stop");
+        ASSERT_TRUE(WaitForCaption(Button(kResolveButton), "Resolve Name"));
+        EXPECT_EQ(PaneText(page.get()), "Resolving: \r\n\r\n\tResolving " + std::string(pane));
+    }
+    Resolve(QStringLiteral("localhost"));
+    Button(kResolveButton)->click();  // Stop, before the answer can arrive
+    EXPECT_EQ(Button(kResolveButton)->text(), "Resolve Name");
+    QTest::qWait(200);  // the cancelled lookup reports nothing
+    EXPECT_EQ(PaneText(page.get()), "Resolving: \r\n\r\n\tResolving Domain Name: localhost\r\n\r\n\tOperation Cancelled By User");
+    Resolve(QStringLiteral("localhost"));
+    page.reset();  // closing during a lookup is quiet
+    QTest::qWait(200);
+}
+
+TEST_F(DnsPage, QueryAndResolutionExcludeEachOther)
+{
+    Resolve(QStringLiteral("localhost"));
+    Button()->click();
+    ASSERT_EQ(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
+    EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Notice);
+    EXPECT_EQ(Button()->text(), "QUERY");
+    ASSERT_TRUE(WaitForCaption(Button(kResolveButton), "Resolve Name"));
+
+    // The query task waits inside its message box; meanwhile Resolve Name is pressed.
+    QString caption;
+    MessageRecorder inBox([&](const QString& text) {
+        if (text == QLatin1String("No Dns Server Specified!")) {
+            Button(kResolveButton)->click();
+            caption = Button(kResolveButton)->text();
+        }
+        return true;
+    });
+    Query("", "localhost");
+    EXPECT_EQ(inBox.Texts(), (QStringList{"No Dns Server Specified!", "DNS Query Currently In Progress"}));
+    EXPECT_EQ(caption, "Resolve Name");
+}
+
+TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
+{
+    const struct {
+        const char *name, *type;
+        Lines sections[3];
+        const char* dig = "+noedns";
+    } cases[] = {
+        {"host1.example.test", "A", {{"A: address: 127.0.0.10"}, kNs, kNsA}},
+        {"example.test", "NS", {kNs, {}, kNsA}},
+        {"www.example.test", "A", {{"CNAME: cname: host1.example.test", "A: address: 127.0.0.10"}, kNs, kNsA}},
+        {"example.test", "SOA", {{kSoa}, kNs, kNsA}},
+        {"10.0.0.127.in-addr.arpa", "PTR", {{"PTR: ptrname: host1.example.test"}, {"NS: nsname: ns1.example.test"}, {}}},
+        {"host1.example.test", "HINFO", {{"HINFO: cpu: PC-Intel, os: Linux"}, kNs, kNsA}},
+        {"example.test", "MX",
+         {{"MX: Preference: 10, Exchange: mail.example.test", "MX: Preference: 20, Exchange: mail2.example.test"}, kNs,
+          {"A: address: 127.0.0.25", "A: address: 127.0.0.26", "A: address: 127.0.0.2", "A: address: 127.0.0.3"}}},
+        {"nothere.example.test", "A", {{}, {kSoa}, {}}},
+        // Sixty records: NSD answers truncated over UDP; the page asks again over TCP.
+        {"many.example.test", "A", {Fifty(), {}, {}}, "+tcp"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.type);
+        const std::string pane = Query(g_nsd, c.name, c.type);
+        EXPECT_EQ(pane, Expected(c.name, c.sections));
+        EXPECT_EQ(Values(pane, false), Values(Dig(std::string(c.dig) + " " + c.name + " " + c.type), true));
+    }
+    EXPECT_EQ(Query(g_nsd, "example.org"),  // a zone NSD does not serve
+              "[DNS QUERY: example.org]\r\n\r\nServer Returned Error Code 5 (REFUSED)!\r\n\r\nNo Records Found!");
+    EXPECT_TRUE(messages.Texts().isEmpty());
+}
+
+// Replies of a scripted server to "q.test" A: the pane after the banner, or
+// "Socket Error!" (empty pane) where no reply counts.
+TEST_F(DnsPeer, RepliesOfAScriptedServer)
+{
+    auto reply = [](const Bytes& q, std::uint16_t an, std::uint16_t flags = 0x8580) {
+        DnsReplyBuilder b = DnsReplyBuilder::ReplyTo(q, an);
+        b.bytes[2] = std::uint8_t(flags >> 8), b.bytes[3] = std::uint8_t(flags);
+        return b;
+    };
+    auto sized = [&](std::size_t size) {  // one TXT record filling size bytes
+        return [&, size](const Bytes& q) {
+            DnsReplyBuilder b = reply(q, 1);
+            b.Pointer(12).Fixed(16, 1, std::uint16_t(size - b.Size() - 12)).bytes.resize(size, 'z');
+            return Datagrams{{b.bytes}};
+        };
+    };
+    auto shown = [](const Lines& answers) { return Expected("q.test", {answers, {}, {}}).substr(23); };
+    const struct {
+        const char* what;
+        FakeDnsServer::Script script;
+        std::string pane;
+    } cases[] = {
+        {"an empty datagram, one from another port, then one whose identifier differs",
+         [&](const Bytes& q) {
+             DnsReplyBuilder other = reply(q, 1).ARecord(2);
+             other.bytes[0] ^= 0xFF;
+             return Datagrams{{{}}, {reply(q, 1).ARecord(1).bytes, true}, {other.bytes}};
+         },
+         shown({"A: address: 0.0.0.2"})},
+        {"too short for a header", [](const Bytes&) { return Datagrams{{{0x04, 0xD2, 0x81}}}; }, ""},
+        {"1000 bytes", sized(1000), shown({"Unknowns Record Type"})},
+        {"1001 bytes", sized(1001), ""},
+        {"SERVFAIL", [&](const Bytes& q) { return Datagrams{{reply(q, 0, 0x8182).bytes}}; },
+         "Server Returned Error Code 2 (SERVFAIL)!\r\n\r\nNo Records Found!"},
+        {"sixty records in one datagram",
+         [&](const Bytes& q) {
+             DnsReplyBuilder b = reply(q, 60);
+             for (std::uint32_t i = 1; i <= 60; ++i)
+                 b.ARecord(0x7F010000 | i);
+             return Datagrams{{b.bytes}};
+         },
+         shown(Fifty())},
+        {"three announced, the second cut short: the first prints",
+         [&](const Bytes& q) {
+             DnsReplyBuilder b = reply(q, 3).ARecord(1);
+             return Datagrams{{b.Pointer(12).Fixed(15, 1, 1).U8(0).ARecord(3).bytes}};
+         },
+         shown({"A: address: 0.0.0.1"})},
+        {"truncated, and no TCP server", [&](const Bytes& q) { return Datagrams{{reply(q, 0, 0x8780).bytes}}; }, ""},
+        {"silence", nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDnsServer server(g_fake, 53, c.script);
+        const auto before = messages.Texts().size();
+        EXPECT_EQ(Query(g_fake, "q.test"), "[DNS QUERY: q.test]\r\n\r\n" + c.pane);
+        EXPECT_EQ(messages.Texts().mid(before), c.pane.empty() ? QStringList{"Socket Error!"} : QStringList());
+    }
+
+    // STOP ends the wait for a silent server at once.
+    FakeDnsServer silent(g_fake, 53, nullptr);
+    Start(g_fake, "q2.test");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.Queries() == 1; }, 5000));
+    Button()->click();
+    EXPECT_EQ(Button()->text(), "QUERY");
+    EXPECT_EQ(PaneText(page.get()), "[DNS QUERY: q2.test]\r\n\r\n\tOperation Aborted");
+    const auto count = messages.Texts().size();
+    page.reset();  // joins the task, whose cancelled wait has ended
+    EXPECT_EQ(messages.Texts().size(), count);
+}
