@@ -19,9 +19,9 @@
 #include "os/SocketIo.h"
 #include "privilege/Privilege.h"
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
+
+namespace {
 
 constexpr std::uint8_t kEchoReply = 0;
 constexpr std::uint8_t kDestUnreachable = 3;

@@ -2,7 +2,7 @@
 // against a getservbyport loop over the same ports, which rereads it each time.
 #include <benchmark/benchmark.h>
 
-#include "../support/ServicesReference.h"
+#include "ServicesReference.h"
 #include "hostinfo/NetInfoReports.h"
 
 namespace {

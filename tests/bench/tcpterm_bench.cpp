@@ -2,7 +2,7 @@
 // and deciding how much of the pane stays.
 #include <benchmark/benchmark.h>
 
-#include "../support/FloodText.h"
+#include "FloodText.h"
 #include "net/ByteText.h"
 #include "tcpterm/TerminalText.h"
 

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "../support/WhoisTestServer.h"
+#include "WhoisTestServer.h"
 #include "whois/WhoisQuery.h"
 
 namespace {
