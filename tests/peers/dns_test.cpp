@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -36,33 +37,34 @@ bool Nsd(const std::string& args)
     return std::system((QUORLIX_SOURCE_DIR "/scripts/peers/nsd.sh " + args).c_str()) == 0;
 }
 
-// The pane of a query whose reply holds these records, section by section.
-std::string Expected(const std::string& name, const Lines (&sections)[3])
+// The answer section as the pane shows it, up to the authority heading.
+std::string Answers(const Lines& records)
 {
-    std::string text = "[DNS QUERY: " + name + "]\r\n";
-    const char* headings[] = {"Authorititive Answers", "Authorititive Answers Can Be Found At", "Additional Records"};
-    for (int i = 0; i < 3; ++i) {
-        text += std::string("\r\n[") + headings[i] + "]\r\n";
-        for (const auto& l : sections[i])
-            text += l + "\r\n";
-    }
-    return text + "\r\n";
+    std::string text = "[Authorititive Answers]\r\n";
+    for (const auto& l : records)
+        text += l + "\r\n";
+    return text + "\r\n[Authorititive Answers Can Be Found At]\r\n";
 }
 
-// The values of every record, in order: the pane's without their labels;
+// The values of the records of each section: the pane's without their labels;
 // dig's without quotes and the root's dot, its first fifty (the page's limit).
-Lines Values(const std::string& text, bool dig)
+std::array<Lines, 3> Values(const std::string& text, bool dig)
 {
     static const std::regex record(R"(^\S+\s+\d+\s+IN\s+\S+\s+(.*))"), label("[A-Za-z]+:|,"), quotesDot(R"(^"|"$|\.$)");
-    Lines values;
+    const char* headings[2][3] = {{"Answers]", "At]", "Records]"}, {"ANSWER S", "AUTHORITY S", "ADDITIONAL S"}};
+    std::array<Lines, 3> values;
     std::istringstream lines(text);
-    int records = 0;
+    int section = -1, records = 0;
     for (std::string line, w; std::getline(lines, line);) {
         std::smatch m;
-        if (dig ? !std::regex_search(line, m, record) || ++records > 50 : line.empty() || line[0] == '[')
-            continue;
-        for (std::istringstream words(dig ? m.str(1) : std::regex_replace(line, label, " ")); words >> w;)
-            values.push_back(std::regex_replace(w, quotesDot, ""));
+        if (line.starts_with(dig ? ";;" : "[")) {
+            section = -1;
+            for (int i = 0; i < 3; ++i)
+                section = line.find(headings[dig][i]) != line.npos ? i : section;
+        } else if (section >= 0 && (dig ? std::regex_search(line, m, record) && ++records <= 50 : !line.empty())) {
+            for (std::istringstream words(dig ? m.str(1) : std::regex_replace(line, label, " ")); words >> w;)
+                values[std::size_t(section)].push_back(std::regex_replace(w, quotesDot, ""));
+        }
     }
     return values;
 }
@@ -134,11 +136,6 @@ protected:
     }
 };
 
-const Lines kNs = {"NS: nsname: ns1.example.test", "NS: nsname: ns2.example.test"};
-const Lines kNsA = {"A: address: 127.0.0.2", "A: address: 127.0.0.3"};
-const std::string kSoa = "SOA:\tmname: ns1.example.test,\r\n\tpname: hostmaster.example.test,\r\n\tserial: 2024010101,"
-                         "\r\n\trefresh: 3600,\r\n\tretry: 600,\r\n\texpire: 86400,\r\n\tminimum: 300";
-
 Lines Fifty()
 {
     Lines l;
@@ -153,12 +150,11 @@ TEST_F(DnsPage, StartsWithTheDefaultServerWhichGetDefaultDnsPutsBack)
 {
     char server[50] = "";
     AddressToText(GetDefaultDnsServer(), server, sizeof server);
-    EXPECT_EQ(Box(kServerBox)->currentText(), server);
     Box(kServerBox)->setEditText(QStringLiteral("ns.typed.test"));
     Button(kDefaultDnsButton)->click();
     Button(kDefaultDnsButton)->click();
-    EXPECT_EQ(Box(kServerBox)->currentText(), server);
     EXPECT_EQ(ComboItems(Box(kServerBox)), (QStringList{server, "ns.typed.test"}));
+    EXPECT_EQ(Box(kServerBox)->currentText(), server);
 }
 
 // An empty name does nothing; an empty server is refused after the name
@@ -170,21 +166,10 @@ TEST_F(DnsPage, Refusals)
     Resolve(QString());
     EXPECT_EQ(Button(kResolveButton)->text(), "Resolve Name");
     EXPECT_EQ(Query("", "host1.example.test"), "before");
-    ASSERT_EQ(messages.Texts(), QStringList{"No Dns Server Specified!"});
-    EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Failure);
     EXPECT_EQ(ComboItems(Box(kNameBox)), QStringList{"host1.example.test"});
-
-    // Typed in capitals after its history entry, the name is asked as typed.
-    Query("127.0.0.1", std::string(256, 'a'));
-    ASSERT_TRUE(ShowExposed(page.get()));
-    Box(kNameBox)->setEditText(QString());
-    Box(kNameBox)->setFocus();
-    QTest::keyClicks(Box(kNameBox), QString(256, 'A'));
-    Box(kServerBox)->setFocus();
-    Button()->click();
-    ASSERT_TRUE(WaitForCaption(Button(), QStringLiteral("QUERY")));
-    EXPECT_EQ(PaneText(page.get()), "[DNS QUERY: " + std::string(256, 'A') + "]\r\n\r\n");
-    EXPECT_EQ(messages.Texts().mid(1), (QStringList{"Socket Error!", "Socket Error!"}));
+    EXPECT_EQ(Query("127.0.0.1", std::string(256, 'a')), "[DNS QUERY: " + std::string(256, 'a') + "]\r\n\r\n");
+    EXPECT_EQ(messages.Texts(), (QStringList{"No Dns Server Specified!", "Socket Error!"}));
+    EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Failure);
 }
 
 TEST_F(DnsPage, ResolveName)
@@ -212,16 +197,13 @@ TEST_F(DnsPage, QueryAndResolutionExcludeEachOther)
     Button()->click();
     ASSERT_EQ(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
     EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Notice);
-    EXPECT_EQ(Button()->text(), "QUERY");
     ASSERT_TRUE(WaitForCaption(Button(kResolveButton), "Resolve Name"));
 
     // The query task waits inside its message box; meanwhile Resolve Name is pressed.
     QString caption;
     MessageRecorder inBox([&](const QString& text) {
-        if (text == QLatin1String("No Dns Server Specified!")) {
-            Button(kResolveButton)->click();
-            caption = Button(kResolveButton)->text();
-        }
+        if (text == QLatin1String("No Dns Server Specified!"))
+            Button(kResolveButton)->click(), caption = Button(kResolveButton)->text();
         return true;
     });
     Query("", "localhost");
@@ -229,30 +211,30 @@ TEST_F(DnsPage, QueryAndResolutionExcludeEachOther)
     EXPECT_EQ(caption, "Resolve Name");
 }
 
+// Each answer of NSD: its answer section as shown, every section's values as dig reads them.
 TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
 {
     const struct {
         const char *name, *type;
-        Lines sections[3];
+        Lines answers;
         const char* dig = "+noedns";
     } cases[] = {
-        {"host1.example.test", "A", {{"A: address: 127.0.0.10"}, kNs, kNsA}},
-        {"example.test", "NS", {kNs, {}, kNsA}},
-        {"www.example.test", "A", {{"CNAME: cname: host1.example.test", "A: address: 127.0.0.10"}, kNs, kNsA}},
-        {"example.test", "SOA", {{kSoa}, kNs, kNsA}},
-        {"10.0.0.127.in-addr.arpa", "PTR", {{"PTR: ptrname: host1.example.test"}, {"NS: nsname: ns1.example.test"}, {}}},
-        {"host1.example.test", "HINFO", {{"HINFO: cpu: PC-Intel, os: Linux"}, kNs, kNsA}},
-        {"example.test", "MX",
-         {{"MX: Preference: 10, Exchange: mail.example.test", "MX: Preference: 20, Exchange: mail2.example.test"}, kNs,
-          {"A: address: 127.0.0.25", "A: address: 127.0.0.26", "A: address: 127.0.0.2", "A: address: 127.0.0.3"}}},
-        {"nothere.example.test", "A", {{}, {kSoa}, {}}},
+        {"host1.example.test", "A", {"A: address: 127.0.0.10"}},
+        {"example.test", "NS", {"NS: nsname: ns1.example.test", "NS: nsname: ns2.example.test"}},
+        {"www.example.test", "A", {"CNAME: cname: host1.example.test", "A: address: 127.0.0.10"}},
+        {"example.test", "SOA", {"SOA:\tmname: ns1.example.test,\r\n\tpname: hostmaster.example.test,\r\n\tserial: 2024010101,"
+                                 "\r\n\trefresh: 3600,\r\n\tretry: 600,\r\n\texpire: 86400,\r\n\tminimum: 300"}},
+        {"10.0.0.127.in-addr.arpa", "PTR", {"PTR: ptrname: host1.example.test"}},
+        {"host1.example.test", "HINFO", {"HINFO: cpu: PC-Intel, os: Linux"}},
+        {"example.test", "MX", {"MX: Preference: 10, Exchange: mail.example.test", "MX: Preference: 20, Exchange: mail2.example.test"}},
+        {"nothere.example.test", "A", {}},
         // Sixty records: NSD answers truncated over UDP; the page asks again over TCP.
-        {"many.example.test", "A", {Fifty(), {}, {}}, "+tcp"},
+        {"many.example.test", "A", Fifty(), "+tcp"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.type);
         const std::string pane = Query(g_nsd, c.name, c.type);
-        EXPECT_EQ(pane, Expected(c.name, c.sections));
+        EXPECT_TRUE(pane.starts_with("[DNS QUERY: " + std::string(c.name) + "]\r\n\r\n" + Answers(c.answers))) << pane;
         EXPECT_EQ(Values(pane, false), Values(Dig(std::string(c.dig) + " " + c.name + " " + c.type), true));
     }
     EXPECT_EQ(Query(g_nsd, "example.org"),  // a zone NSD does not serve
@@ -276,7 +258,7 @@ TEST_F(DnsPeer, RepliesOfAScriptedServer)
             return Datagrams{{b.bytes}};
         };
     };
-    auto shown = [](const Lines& answers) { return Expected("q.test", {answers, {}, {}}).substr(23); };
+    auto shown = [](const Lines& answers) { return Answers(answers) + "\r\n[Additional Records]\r\n\r\n"; };
     const struct {
         const char* what;
         FakeDnsServer::Script script;
@@ -303,10 +285,7 @@ TEST_F(DnsPeer, RepliesOfAScriptedServer)
          },
          shown(Fifty())},
         {"three announced, the second cut short: the first prints",
-         [&](const Bytes& q) {
-             DnsReplyBuilder b = reply(q, 3).ARecord(1);
-             return Datagrams{{b.Pointer(12).Fixed(15, 1, 1).U8(0).ARecord(3).bytes}};
-         },
+         [&](const Bytes& q) { return Datagrams{{reply(q, 3).ARecord(1).Pointer(12).Fixed(15, 1, 1).U8(0).ARecord(3).bytes}}; },
          shown({"A: address: 0.0.0.1"})},
         {"truncated, and no TCP server", [&](const Bytes& q) { return Datagrams{{reply(q, 0, 0x8780).bytes}}; }, ""},
         {"silence", nullptr, ""},

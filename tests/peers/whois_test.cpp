@@ -3,11 +3,10 @@
 // makes and reruns us in.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 #include <memory>
 #include <optional>
@@ -47,13 +46,9 @@ std::string Referral(const std::string& value)
 
 int FreePort()
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    close(fd);
-    return ntohs(a.sin_port);
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost);
+    return s.serverPort();
 }
 
 }  // namespace
@@ -104,17 +99,18 @@ TEST(WhoisEngine, Referrals)
         EXPECT_EQ(peer.Received(), "+ 192.0.2.1\r\n") << value;
     }
 
-    std::vector<std::unique_ptr<ScriptedPeer>> chain(10);
-    for (int i = 9; i >= 0; --i) {
-        const std::string next = i < 9 ? std::to_string(chain[std::size_t(i) + 1]->Port()) : "1";
-        chain[std::size_t(i)] = std::make_unique<ScriptedPeer>("expect \nraw server " + std::to_string(i) +
-                                                               Esc(Referral("127.0.0.1:" + next)));
-    }
+    // Ten servers in one process, each referring to the next: it prints their ports, then what each was asked.
+    PeerProcess chain({"python3", "-c", "import socket\nss=[socket.create_server(('127.0.0.1',0)) for i in range(10)]\n"
+                       "print(*[s.getsockname()[1] for s in ss],flush=True)\nfor i,s in enumerate(ss[:9]):\n"
+                       " c,_=s.accept();print(i,c.recv(999),flush=True)\n"
+                       " c.sendall(b'server %d\\nx\\n\\nReferralServer: 127.0.0.1:%d\\n'%(i,ss[i+1].getsockname()[1]));c.close()"});
     Recorder out;
-    EXPECT_EQ(QueryAddressWhois("192.0.2.1", out, waits, {"127.0.0.1", chain[0]->Port()}), WhoisStatus::Ok);
-    for (std::size_t i = 0; i < chain.size(); ++i)
-        EXPECT_EQ(chain[i]->Received(), i == 0 ? "+ 192.0.2.1\r\n" : i < 9 ? "192.0.2.1\r\n" : "") << i;
-    EXPECT_TRUE(out.shown.starts_with("answer:server 8"));
+    EXPECT_EQ(QueryAddressWhois("192.0.2.1", out, waits, {"127.0.0.1", std::stoi(chain.ReadLine())}), WhoisStatus::Ok);
+    std::string asked, expected;
+    for (int i = 0; i < 9; ++i)
+        asked += chain.ReadLine() + "|", expected += std::to_string(i) + (i ? " b'" : " b'+ ") + "192.0.2.1\\r\\n'|";
+    EXPECT_EQ(asked, expected);
+    EXPECT_TRUE(out.shown.starts_with("answer:server 8")) << out.shown;
 }
 
 TEST(WhoisNetns, PageTestsRunInANamespace)

@@ -1,5 +1,4 @@
-// The DNS engine without a network: query bytes, names, record data and
-// texts, hostile ones included; host addresses and the default server.
+// The DNS engine without a network, hostile input included; host addresses.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -22,10 +21,8 @@ TEST(BuildDnsQuery, BytesAndRefusals)
     const std::string label(63, 'a'), name = label + "." + label + "." + label + "." + label;  // 255 characters
     EXPECT_EQ(BuildDnsQuery(1, 1, name.c_str(), true).size(), 255u + 18);
     EXPECT_TRUE(BuildDnsQuery(1, 1, (name + "b").c_str(), true).empty());
-    for (std::uint16_t type : {1, 2, 5, 6, 12, 13, 15})
-        EXPECT_FALSE(BuildDnsQuery(1, type, "a.b", true).empty()) << type;
-    for (std::uint16_t type : {0, 16, 28})
-        EXPECT_TRUE(BuildDnsQuery(1, type, "a.b", true).empty()) << type;
+    for (std::uint16_t type : {0, 1, 2, 5, 6, 12, 13, 15, 16, 28})
+        EXPECT_EQ(BuildDnsQuery(1, type, "a.b", true).empty(), type % 16 == 0 || type == 28) << type;
     EXPECT_EQ(BuildDnsQuery(1, 1, std::string(70, 'x').c_str(), true)[12], 70);  // the server judges a long label
 }
 
@@ -96,19 +93,13 @@ TEST(ParseDnsReply, RecordTexts)
         request.count = 50;
         request.records = r.data();
         ASSERT_TRUE(ParseDnsReply(b.bytes.data(), b.Size(), 18, request));
-        EXPECT_EQ(request.count, 3);
-        EXPECT_EQ(request.stored, c.stored);
-        EXPECT_EQ(r[0].addressOrSerial, htonl(1));
-        if (c.stored == 3) {
-            char text[1000];
+        char text[1000] = "";
+        if (request.stored == 3)
             FormatDnsRecord(r[1], text, sizeof text);
-            EXPECT_EQ(text, c.text + "\r\n");
-            EXPECT_EQ(r[1].ttl, 77u);
-            EXPECT_EQ(std::vector({r[0].section, r[1].section, r[2].section}), std::vector<std::uint8_t>({0, 1, 2}));
-            EXPECT_EQ(r[2].addressOrSerial, htonl(3));
-        } else {
-            EXPECT_EQ(r[1].type, 0xEEEE);
-        }
+        EXPECT_EQ(std::vector({request.count, request.stored, int(r[0].section), int(r[1].section), int(r[2].section), int(r[1].ttl)}),
+                  c.stored == 3 ? std::vector({3, 3, 0, 1, 2, 77}) : std::vector({3, 1, 0, 0xEE, 0xEE, int(0xEEEEEEEE)}));
+        EXPECT_EQ(std::vector({r[0].addressOrSerial, r[2].addressOrSerial}), std::vector({htonl(1), c.stored == 3 ? htonl(3) : 0xEEEEEEEEu}));
+        EXPECT_EQ(text, c.stored == 3 ? c.text + "\r\n" : "");
     }
 }
 
@@ -131,11 +122,10 @@ TEST(HostAddress, ConversionsAndTheDefaultServer)
     EXPECT_EQ(LookupHostAddress("127.0.0.2"), htonl(0x7F000002));
     EXPECT_EQ(LookupHostAddress("1abc"), 0xFFFFFFFFu);  // a leading digit is never looked up
     EXPECT_EQ(LookupHostAddress("localhost"), htonl(0x7F000001));
-    char seven[7] = "keep", eight[8];
-    EXPECT_FALSE(AddressToText(htonl(0x01020304), seven, sizeof seven));  // "1.2.3.4" needs 8
-    EXPECT_STREQ(seven, "keep");
+    char seven[7] = "keep", eight[8];  // "1.2.3.4" needs 8
+    EXPECT_FALSE(AddressToText(htonl(0x01020304), seven, sizeof seven));
     EXPECT_TRUE(AddressToText(htonl(0x01020304), eight, sizeof eight));
-    EXPECT_STREQ(eight, "1.2.3.4");
+    EXPECT_EQ(std::string(seven) + " " + eight, "keep 1.2.3.4");
     EXPECT_TRUE(LooksLikeAddress("1abc2"));  // by the first and last character only
     EXPECT_FALSE(LooksLikeAddress("1.2.3.4a"));
 
