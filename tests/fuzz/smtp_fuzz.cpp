@@ -1,11 +1,6 @@
-// Untrusted bytes as server replies and as a message to send: a reply taken is
-// whole lines with a code of three digits or -1; message lines fit 1000 bytes
-// with their CR LF.
-#include <cstdint>
+// Untrusted bytes as server replies and as a message: a reply taken is whole lines with a code of three
+// digits or -1; message lines fit 1000 bytes with their CR LF.
 #include <cstdlib>
-#include <optional>
-#include <string>
-#include <string_view>
 
 #include "mail/SmtpDialogue.h"
 

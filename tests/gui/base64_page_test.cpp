@@ -1,11 +1,7 @@
 // The Base64 page: clipboard text in, encoded or decoded text appended.
-#include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
 #include <QImage>
-#include <QMimeData>
-#include <QPushButton>
-#include <QTest>
 
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
@@ -16,8 +12,8 @@ using namespace Base64Controls;
 class Base64PageTest : public QObject {
     Q_OBJECT
 private slots:
-    // What each button appends at the pane's end, wherever the cursor is; no
-    // text, an empty one or a picture: a warning, the pane unchanged.
+    // What each button appends at the pane's end, wherever the cursor is; no text, an empty one or a
+    // picture: a warning, the pane unchanged.
     void buttons()
     {
         Base64Page page(nullptr);
@@ -54,8 +50,7 @@ private slots:
             QCOMPARE(PaneText(&page), "note" + c.written.toStdString());
             QCOMPARE(page.Pane()->toPlainText(), "note" + c.shown);
             QCOMPARE(recorder.Texts(), c.written.isEmpty() ? QStringList{"No Text In Clipboard!"} : QStringList());
-            for (const auto& message : recorder.Messages())
-                QCOMPARE(message.kind, MessageKind::Warning);
+            QVERIFY(std::ranges::all_of(recorder.Messages(), [](const auto& m) { return m.kind == MessageKind::Warning; }));
         }
     }
 };

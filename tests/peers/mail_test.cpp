@@ -1,42 +1,31 @@
-// Mail delivery against peers in a network namespace of the test's own: the
-// name server of /etc/resolv.conf answers from a small zone, aiosmtpd saves
-// what it receives byte for byte, and scripted_peer.py plays the odd servers.
-// Needs root.
-#include <gtest/gtest.h>
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
+// Mail delivery in a network namespace of the test's own (root): the resolver's name server answers from
+// a small zone, aiosmtpd saves what it receives byte for byte, scripted_peer.py plays the odd servers.
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <string>
 #include <thread>
 
 #include "mail/MimeMessage.h"
 #include "mail/SmtpDialogue.h"
 #include "mail/SmtpMailPage.h"
 #include "support/DnsReplyBuilder.h"
+#include "support/GuiTest.h"
 #include "support/MailTestSink.h"
 #include "support/PrivateNameServer.h"
 #include "support/ScriptedPeer.h"
 #include "support/TempFiles.h"
-#include "templates/ControlIds.h"
 
 namespace {
 
-// MX records in reply order (preference 10, 20, ...) and A records. "servfail.test"
-// answers SERVFAIL, "slow.test" after a second, "tc.test" truncated; a name
-// without records has none under ".test", and no such name elsewhere.
+// MX records in reply order (preference 10, 20, ...) and A records. "servfail.test" answers SERVFAIL,
+// "slow.test" after a second, "tc.test" truncated; a name without records has none under ".test", else NXDOMAIN.
 const std::map<std::string, std::vector<std::string>> kMx = {
     {"ok.test", {"1mx.ok.test"}},  // a name, though it begins with a digit
     {"scripted.test", {"mx.scripted.test"}}, {"slow.test", {"mx.scripted.test"}},
     {"two.test", {"a.two.test", "b.two.test"}}, {"tc.test", {"a.two.test", "b.two.test"}},  // over TCP a alone
     {"ghost.test", {"nowhere.ghost.test"}}};
-const std::map<std::string, std::uint32_t> kA = {
-    {"1mx.ok.test", 0x7f000201}, {"mx.scripted.test", 0x7f000301}, {"a.two.test", 0x7f000401}, {"b.two.test", 0x7f000402}};
+const std::map<std::string, std::uint16_t> kA = {
+    {"1mx.ok.test", 0x0201}, {"mx.scripted.test", 0x0301}, {"a.two.test", 0x0401}, {"b.two.test", 0x0402}};  // 127.0.x.y
 
 std::vector<FakeDnsServer::Datagram> Answer(const std::vector<std::uint8_t>& query)
 {
@@ -48,31 +37,27 @@ std::vector<FakeDnsServer::Datagram> Answer(const std::vector<std::uint8_t>& que
         return {};
     if (name == "slow.test")
         std::this_thread::sleep_for(std::chrono::seconds(1));
-    DnsReplyBuilder answers;
-    std::uint16_t count = 0;
-    if (query[end + 2] == 15 && kMx.count(name))
-        for (const std::string& exchange : kMx.at(name))
-            answers.Pointer(12).Fixed(15, 300, std::uint16_t(exchange.size() + 4)).U16(10 * ++count).Name(exchange);
-    if (query[end + 2] == 1 && kA.count(name) && ++count)
-        answers.ARecord(kA.at(name));
-    DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo({query.begin(), query.begin() + long(end + 5)}, count);
+    const std::vector<std::string> mx = query[end + 2] == 15 && kMx.count(name) ? kMx.at(name) : std::vector<std::string>{};
+    const bool a = query[end + 2] == 1 && kA.count(name);
+    auto reply = DnsReplyBuilder::ReplyTo({query.begin(), query.begin() + long(end + 5)}, std::uint16_t(mx.size() + a));
+    for (std::uint16_t i = 0; i < mx.size(); ++i)  // owner: the question's name; class IN, TTL 300
+        reply.U16(0xc00c).U16(15).U16(1).U16(0).U16(300).U16(std::uint16_t(mx[i].size() + 4)).U16(10 * i + 10).Name(mx[i]);
+    if (a)
+        reply.U16(0xc00c).U16(1).U16(1).U16(0).U16(300).U16(4).U16(0x7f00).U16(kA.at(name));
     reply.bytes[2] |= name == "tc.test" ? 0x02 : 0;
-    reply.bytes[3] = 0x80 | (name == "servfail.test" ? 2 : count == 0 && !name.ends_with(".test") ? 3 : 0);
-    reply.bytes.insert(reply.bytes.end(), answers.bytes.begin(), answers.bytes.end());
+    reply.bytes[3] = 0x80 | (name == "servfail.test" ? 2 : mx.empty() && !a && !name.ends_with(".test") ? 3 : 0);
     return {{reply.bytes}};
 }
 
 PrivateNameServer* const g_network =
     static_cast<PrivateNameServer*>(testing::AddGlobalTestEnvironment(new PrivateNameServer(Answer)));
 
-// Scripts of scripted_peer.py: the usual dialogue up to the DATA reply (RCPT
-// TO gets a 251, a success too), and a whole one that takes the mail.
+// The usual dialogue up to the DATA reply (RCPT TO gets a 251, a success too), and a whole one.
 const std::string kToData = "send 220 scripted\nexpect HELO\nsend 250 hello\nexpect MAIL\nsend 250 ok\n"
                             "expect RCPT\nsend 251 will forward\nexpect DATA\nsend 354-go\nsend 354 on\n";
 const std::string kTakeMail = kToData + "until .\nsend 250 queued\nexpect QUIT\nsend 221 bye\n";
 
-// aiosmtpd on address:25, its handler (mail_rawsave.py) saving each message
-// as msgN.eml and then msgN.env; "ready" once it listens.
+// aiosmtpd on address:25, mail_rawsave.py saving each message as msgN.eml, then msgN.env.
 std::unique_ptr<PeerProcess> SavingSmtpServer(const std::string& address, const std::string& dir)
 {
     auto peer = std::make_unique<PeerProcess>(std::vector<std::string>{
@@ -82,7 +67,7 @@ std::unique_ptr<PeerProcess> SavingSmtpServer(const std::string& address, const 
     return peer->ReadLine() == "ready" ? std::move(peer) : nullptr;
 }
 
-std::string Saved(const std::string& path)
+std::string Saved(const std::string& path)  // msgN.eml or .env, once both are written
 {
     for (int waited = 0; waited < 10000 && !std::ifstream(path.substr(0, path.size() - 3) + "env"); waited += 20)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -91,38 +76,27 @@ std::string Saved(const std::string& path)
     return text.str();
 }
 
-class MailPeers : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!g_network->Server())
-            GTEST_SKIP() << "needs root, to make a network namespace of its own";
-    }
+struct MailPeers : testing::Test {
+    void SetUp() override { if (!g_network->Server()) GTEST_SKIP() << "needs root, for a network namespace of its own"; }
     TempFiles files_{std::string("mail-") + testing::UnitTest::GetInstance()->current_test_info()->name()};
 };
 
-// A whole send on a thread of its own, as the page runs it; Finish gives the
-// last text shown.
+// A whole send on a thread of its own, as the page runs it; Finish gives the last text shown.
 struct Send : TestMailOperation {
     explicit Send(MailFields fields, MailOperation::TransferTime time = {})
-    {
-        operation.transferTime = time;
-        thread = std::thread([this, fields = std::move(fields)] { RunMailOperation(fields, operation); });
-    }
+        : thread([this, fields, time] { operation.transferTime = time, RunMailOperation(fields, operation); }) {}
     ~Send() { Finish(); }
     std::string Finish()
     {
-        if (thread.joinable())
-            thread.join();
-        const auto all = Texts();
-        const auto last = std::find_if(all.rbegin(), all.rend(), [](const std::string& t) { return t != "<idle>"; });
-        return last == all.rend() ? "" : *last;
+        if (thread.joinable()) thread.join();
+        auto all = Texts();
+        std::erase(all, "<idle>");
+        return all.empty() ? "" : all.back();
     }
     std::thread thread;
 };
 
-// The message as composed, the dots that stuffing doubled single again, and
-// the end of data's own CR LF after it. The text goes as format=flowed.
+// The message as composed (format=flowed), dots that stuffing doubled single again, the end of data's CR LF.
 TEST_F(MailPeers, DeliveredAsComposedByteForByte)
 {
     const auto server = SavingSmtpServer("127.0.2.1", files_.Path("saved"));
@@ -161,48 +135,41 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
     }
 }
 
-// Every way a send ends, and Cancel pressed at each stage: a wait ends at
-// once, not after a reply's time-out, and RSET, not QUIT, ends the dialogue.
-// The exchanger listens on every address of the namespace, 0.0.0.0 included.
+// Every way a send ends, and Cancel pressed at each stage: a wait ends at once, not after a reply's
+// time-out, and RSET, not QUIT, ends the dialogue. The exchanger listens on 0.0.0.0 of the namespace.
 TEST_F(MailPeers, OutcomesAndCancel)
 {
     std::string lines;  // 100 bytes each
     for (int i = 0; i < 200'000; ++i)
         lines += std::string(98, 'x') + "\r\n";
-    const std::string eightMegabytes = lines.substr(0, 8'000'000);  // more than socket buffers hold
+    const std::string mb8 = lines.substr(0, 8'000'000), hi = "hi", x = "x@scripted.test";  // more than socket buffers hold
     const struct {
         const char* name;
-        std::string to, script;  // no script: nothing listens
-        std::string body;
-        const char* cancelAt;  // the status after which Cancel is pressed
-        std::string last;      // "or" between texts that may both end it
-        std::string received;  // how what the server received ends
+        std::string to, script, body;  // no script: nothing listens
+        const char* cancelAt;          // the status after which Cancel is pressed
+        std::string last, received;    // last: "or" between texts that may both end it; how what came in ends
     } cases[] = {
-        {"greeting in two segments", "x@scripted.test", "send 220-first line\nsleep 200\n" + kToData + "until .\nsend 250 queued\nstall",
-         "hi", nullptr, "Mail Sent Successfully", ".\r\n"},  // no answer to QUIT
-        {"never answers", "x@scripted.test", "stall", "hi", nullptr, "Error Sending Mail: -5"},
-        {"8 MB read after 1 s", "x@scripted.test", kToData + "sleep 1000\nuntil .\nsend 250 queued\nstall", eightMegabytes,
-         nullptr, "Mail Sent Successfully"},
-        {"8 MB read after 4 s", "x@scripted.test", kToData + "sleep 4000\nstall", eightMegabytes, nullptr, "Error Sending Mail: -6"},
-        {"refuses HELO", "x@scripted.test", "send 220 hi\nexpect HELO\nsend 500 no\nstall", "hi", nullptr, "Error Sending Mail: -5"},
-        {"closes during DATA", "x@scripted.test", kToData + "expect x\nclose", eightMegabytes.substr(0, 4'000'000), nullptr,
+        {"greeting in two segments", x, "send 220-first line\nsleep 200\n" + kToData + "until .\nsend 250 queued\nstall", hi,
+         nullptr, "Mail Sent Successfully", ".\r\n"},  // no answer to QUIT
+        {"never answers", x, "stall", hi, nullptr, "Error Sending Mail: -5"},
+        {"8 MB read after 1 s", x, kToData + "sleep 1000\nuntil .\nsend 250 queued\nstall", mb8, nullptr, "Mail Sent Successfully"},
+        {"8 MB read after 4 s", x, kToData + "sleep 4000\nstall", mb8, nullptr, "Error Sending Mail: -6"},
+        {"refuses HELO", x, "send 220 hi\nexpect HELO\nsend 500 no\nstall", hi, nullptr, "Error Sending Mail: -5"},
+        {"closes during DATA", x, kToData + "expect x\nclose", mb8.substr(0, 4'000'000), nullptr,
          "Error Sending Mail: -6 or Error Sending Mail: -5"},
-        {"no MX record", " x@nomx.test", "", "hi", nullptr, "Bad Email:  x@nomx.test"},
-        {"server failure", "x@servfail.test", "", "hi", nullptr, "DNS Error. (Ensure You Have An Internet Connection!)"},
-        {"exchanger without address", "x@ghost.test", kTakeMail, "hi", nullptr, "Unable To Connect To Mailbox!"},
-        // Refused before connecting: connecting would fail with -3.
-        {"line without a space", "x@scripted.test", "", std::string(2000, 'x'), nullptr, "Error Sending Mail: -4"},
-        {"cancel at the greeting", "x@scripted.test", "expect RSET\nstall", "hi", "Connecting to Server..",
-         "Operation Cancelled By User.", "RSET\r\n"},
-        {"cancel at the DATA reply", "x@scripted.test",
-         "send 220 hi\nexpect HELO\nsend 250 ok\nexpect MAIL\nsend 250 ok\nexpect RCPT\nsend 250 ok\nexpect DATA\nexpect RSET\nstall",
-         "hi", "Sending Message... 0% Complete", "Operation Cancelled By User.", "DATA\r\nRSET\r\n"},
-        {"cancel mid-message", "x@scripted.test", kToData + "sleep 2000\nstall", lines, "Sending Message... 1% Complete",
+        {"no MX record", " x@nomx.test", "", hi, nullptr, "Bad Email:  x@nomx.test"},
+        {"server failure", "x@servfail.test", "", hi, nullptr, "DNS Error. (Ensure You Have An Internet Connection!)"},
+        {"exchanger without address", "x@ghost.test", kTakeMail, hi, nullptr, "Unable To Connect To Mailbox!"},
+        {"line without a space", x, "", std::string(2000, 'x'), nullptr, "Error Sending Mail: -4"},  // not -3: refused first
+        {"cancel at the greeting", x, "expect RSET\nstall", hi, "Connecting to Server..", "Operation Cancelled By User.", "RSET\r\n"},
+        {"cancel at the DATA reply", x, "send 220 hi\nexpect HELO\nsend 250 ok\nexpect MAIL\nsend 250 ok\nexpect RCPT\n"
+         "send 250 ok\nexpect DATA\nexpect RSET\nstall", hi, "Sending Message... 0% Complete", "Operation Cancelled By User.",
+         "DATA\r\nRSET\r\n"},
+        {"cancel mid-message", x, kToData + "sleep 2000\nstall", lines, "Sending Message... 1% Complete",
          "Operation Cancelled By User."},
-        {"cancel after the end of data", "x@scripted.test", kToData + "sleep 1000\nuntil .\nsend 250 queued\nexpect QUIT\nstall",
-         "hi", "Closing Connection...", "Mail Sent Successfully", ".\r\nQUIT\r\n"},
-        // Last: the name server sleeps through its slow answer.
-        {"cancel at the look-up", "x@slow.test", "", "hi", "Finding Mailbox...", "Operation Cancelled By User"},
+        {"cancel after the end of data", x, kToData + "sleep 1000\nuntil .\nsend 250 queued\nexpect QUIT\nstall", hi,
+         "Closing Connection...", "Mail Sent Successfully", ".\r\nQUIT\r\n"},
+        {"cancel at the look-up", "x@slow.test", "", hi, "Finding Mailbox...", "Operation Cancelled By User"},  // last: DNS sleeps
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,45 +187,26 @@ TEST_F(MailPeers, OutcomesAndCancel)
     }
 }
 
-// ---- the page ---------------------------------------------------------------
-
-class MailPage : public MailPeers {
-protected:
-    void SetUp() override
-    {
-        MailPeers::SetUp();
-        SetMessageHook([this](QWidget*, const QString& text, MessageKind kind, const QString&) {
-            messages_ << text;
-            return kind == MessageKind::Confirm ? answer_ : true;
-        });
-    }
-    void TearDown() override { SetMessageHook(nullptr); }
-    template <typename T = QLineEdit>
-    T* Item(int id) const { return page_->Item<T>(id); }
-    QString Status() const { return Item<QLabel>(SmtpMailControls::kStatusLine)->text(); }
-    QPushButton* SendButton() const { return Item<QPushButton>(SmtpMailControls::kSendButton); }
-    bool WaitStatus(const QString& text, const QString& button = "Send")
-    {
-        return QTest::qWaitFor([&] { return Status() == text && SendButton()->text() == button; }, 10000);
-    }
-
-    std::unique_ptr<SmtpMailPage> page_ = std::make_unique<SmtpMailPage>(nullptr);
-    QStringList messages_;
-    bool answer_ = true;
-};
-
-TEST_F(MailPage, ToChecksConfirmationAndRemove)
+// The page: the checks before a send, Send and Cancel, two sends in a row (the first one's ending never
+// touches the second), then closing the page while it waits after the end of data: no wait, so no QUIT.
+TEST_F(MailPeers, Page)
 {
     using namespace SmtpMailControls;
-    const QString author = "Please use your own email program to Email me.\r\n\r\nThank You :)";
+    auto page = std::make_unique<SmtpMailPage>(nullptr);
+    const auto box = [&](int id) { return page->Item<QLineEdit>(id); };
+    QPushButton* const send = page->Item<QPushButton>(kSendButton);
+    const auto status = [&] { return page->Item<QLabel>(kStatusLine)->text(); };
+    const auto wait = [&](const QString& text, const QString& caption = "Send") {
+        return QTest::qWaitFor([&] { return status() == text && send->text() == caption; }, 10000);
+    };
     const QString sure = "Are You Sure You Want To Send The Message?";
     const struct {
         QString to, subject;
         QStringList messages;
         bool emptied = false, answer = true, threadStarts = true;
     } cases[] = {
-        {"  QUORLIX@Example.Org ", "", {author}, true},
-        {"me <quorlix@example.org>", "", {author}, true},
+        {"  QUORLIX@Example.Org ", "", {"Please use your own email program to Email me.\r\n\r\nThank You :)"}, true},
+        {"me <quorlix@example.org>", "", {"Please use your own email program to Email me.\r\n\r\nThank You :)"}, true},
         {"nobody", "", {"Not a valid email recipient"}},
         {"a@b@c", "", {"Can only send to one recipient at a time."}},
         {"a@ok.test", "x\rBcc: y", {"The Subject field must not hold a line break."}},
@@ -266,58 +214,45 @@ TEST_F(MailPage, ToChecksConfirmationAndRemove)
         {"a@ok.test", "", {sure, "Unable To Create Thread!"}, false, true, false},
     };
     for (const auto& c : cases) {
-        messages_.clear();
-        answer_ = c.answer;
-        Item(kToBox)->setText(c.to);
-        Item(kSubjectBox)->setText(c.subject);
-        const auto gate = WorkerTask::threadGate;
-        if (!c.threadStarts)
-            WorkerTask::threadGate = [] { return false; };
-        SendButton()->click();
+        MessageRecorder recorder(c.answer);
+        box(kToBox)->setText(c.to);
+        box(kSubjectBox)->setText(c.subject);
+        const auto gate = std::exchange(WorkerTask::threadGate, c.threadStarts ? WorkerTask::threadGate : +[] { return false; });
+        send->click();
         WorkerTask::threadGate = gate;
-        EXPECT_EQ(messages_, c.messages) << c.to.toStdString();
-        EXPECT_EQ(Item(kToBox)->text().isEmpty(), c.emptied) << c.to.toStdString();
-        EXPECT_TRUE(WaitStatus("Idle") && Item(kToBox)->isEnabled());
+        EXPECT_EQ(recorder.Texts(), c.messages) << c.to.toStdString();
+        EXPECT_TRUE(box(kToBox)->text().isEmpty() == c.emptied && wait("Idle") && box(kToBox)->isEnabled()) << c.to.toStdString();
     }
-    Item(kAttachmentBox)->setText("/etc/hostname");
-    Item<QPushButton>(kRemoveButton)->click();
-    EXPECT_TRUE(Item(kAttachmentBox)->text().isEmpty());
-}
+    box(kAttachmentBox)->setText("/etc/hostname");
+    page->Item<QPushButton>(kRemoveButton)->click();
+    EXPECT_TRUE(box(kAttachmentBox)->text().isEmpty());
 
-// Send and Cancel, two sends in a row, then closing the page while it waits
-// after the end of data: it goes without waiting for the reply, so no QUIT.
-TEST_F(MailPage, SendCancelSendAgainAndClose)
-{
-    using namespace SmtpMailControls;
+    const MessageRecorder yes;
     const auto saver = SavingSmtpServer("127.0.2.1", files_.Path("saved"));
     ASSERT_TRUE(saver);
     ScriptedPeer server("sleep 1500\n" + kToData + "until .\nsleep 1000\nsend 250 queued\nexpect QUIT\nstall", "127.0.3.1", 25);
-
-    Item(kToBox)->setText("x@scripted.test");
-    SendButton()->click();
-    EXPECT_FALSE(Item(kToBox)->isEnabled());
-    ASSERT_TRUE(WaitStatus("Connecting to Server..", "Cancel"));
-    SendButton()->click();
-    EXPECT_EQ(Status(), "Aborting Operation...");
-    EXPECT_TRUE(WaitStatus("Operation Cancelled By User."));
-    EXPECT_TRUE(Item(kToBox)->isEnabled());
-
-    // The first one's ending never touches the second.
-    Item(kToBox)->setText("x@ok.test");
-    Item<QPlainTextEdit>(kMessageBox)->setPlainText("line one\n.line two");
-    for (int i = 1; i <= 2; ++i) {
-        SendButton()->click();
-        EXPECT_TRUE(WaitStatus("Mail Sent Successfully")) << Status().toStdString();
-        EXPECT_TRUE(Saved(files_.Path("saved/msg" + std::to_string(i) + ".eml")).ends_with("\r\n\r\nline one\r\n.line two\r\n\r\n" + kMailDelimiter + "--\r\n\r\n"));
+    box(kToBox)->setText("x@scripted.test");
+    send->click();
+    EXPECT_FALSE(box(kToBox)->isEnabled());
+    ASSERT_TRUE(wait("Connecting to Server..", "Cancel"));
+    send->click();
+    EXPECT_EQ(status(), "Aborting Operation...");
+    EXPECT_TRUE(wait("Operation Cancelled By User.") && box(kToBox)->isEnabled());
+    box(kToBox)->setText("x@ok.test");
+    page->Item<QPlainTextEdit>(kMessageBox)->setPlainText("line one\n.line two");
+    for (const char* i : {"1", "2"}) {
+        send->click();
+        EXPECT_TRUE(wait("Mail Sent Successfully")) << status().toStdString();
+        EXPECT_TRUE(Saved(files_.Path("saved/msg" + std::string(i) + ".eml"))
+                        .ends_with("\r\n\r\nline one\r\n.line two\r\n\r\n" + kMailDelimiter + "--\r\n\r\n"));
     }
-
-    Item(kToBox)->setText("x@scripted.test");
-    SendButton()->click();
-    ASSERT_TRUE(WaitStatus("Closing Connection...", "Cancel"));
-    SendButton()->click();  // the mail went out: Cancel is no longer honoured
+    box(kToBox)->setText("x@scripted.test");
+    send->click();
+    ASSERT_TRUE(wait("Closing Connection...", "Cancel"));
+    send->click();  // the mail went out: Cancel is no longer honoured
     QTest::qWait(300);
-    EXPECT_EQ(SendButton()->text(), "Cancel");
-    page_.reset();
+    EXPECT_EQ(send->text(), "Cancel");
+    page.reset();
     EXPECT_TRUE(server.Received().ends_with("--\r\n\r\n.\r\n")) << server.Received();
 }
 

@@ -1,6 +1,5 @@
-# aiosmtpd handler for the mail tests: keeps each message's DATA bytes as
-# received (after dot-unstuffing) in OUTDIR/msgN.eml and then its envelope in
-# OUTDIR/msgN.env.
+# aiosmtpd handler: each message's DATA bytes as received (dots unstuffed) in OUTDIR/msgN.eml, then its envelope
+# in OUTDIR/msgN.env.
 import os
 
 
@@ -12,12 +11,11 @@ class RawSave:
     async def handle_DATA(self, server, session, envelope):
         self.n += 1
         base = os.path.join(self.outdir, f"msg{self.n}")
-        with open(base + ".eml", "wb") as f:
-            f.write(envelope.original_content)
-        with open(base + ".env.tmp", "w") as f:
-            f.write(f"HELO {session.host_name}\nMAIL FROM {envelope.mail_from}\n")
-            f.writelines(f"RCPT TO {r}\n" for r in envelope.rcpt_tos)
-        os.rename(base + ".env.tmp", base + ".env")
+        with open(base + ".eml", "wb") as eml, open(base + ".tmp", "w") as env:
+            eml.write(envelope.original_content)
+            env.write(f"HELO {session.host_name}\nMAIL FROM {envelope.mail_from}\n")
+            env.writelines(f"RCPT TO {r}\n" for r in envelope.rcpt_tos)
+        os.rename(base + ".tmp", base + ".env")
         return "250 Message accepted for delivery"
 
     @classmethod

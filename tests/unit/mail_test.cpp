@@ -1,12 +1,7 @@
-#include "mail/MimeMessage.h"
-#include "mail/SmtpDialogue.h"
-
 #include <sys/stat.h>
 
-#include <string>
-
-#include <gtest/gtest.h>
-
+#include "mail/MimeMessage.h"
+#include "mail/SmtpDialogue.h"
 #include "support/MailTestSink.h"
 #include "support/TempFiles.h"
 
@@ -14,29 +9,22 @@ namespace {
 
 using namespace std::string_literals;
 
-// The layout itself is compared byte for byte after delivery (peers/mail_test);
-// here the ways the attachment is read, and every way of failing.
+// The layout is compared byte for byte after delivery (peers); here how the attachment is read or fails.
 TEST(MimeMessage, Attachments)
 {
     TempFiles dir("mail-unit");
     const std::string bytes = RandomBytes(3'000'001, 1);  // read in pieces, the last line short
     mkfifo(dir.Path("fifo").c_str(), 0600);
     const std::string open = "Unable to open file. (CreateFileMapping)", encoding = "Encoding Attachment...";
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {dir.Write("f.bin", bytes), {encoding}},
-        {dir.Path("missing"), {open}},
-        {dir.Path("fifo"), {open}},  // a FIFO never blocks
-        {dir.Write("empty", ""), {"Unable to Encode file"}},
-        {dir.Write("one", "1"), {"Operation Cancelled By User", "<idle>"}},  // cancelled
-    };
+    const std::pair<std::string, std::vector<std::string>> cases[] = {  // a FIFO never blocks; "one" is cancelled
+        {dir.Write("f.bin", bytes), {encoding}}, {dir.Path("missing"), {open}}, {dir.Path("fifo"), {open}},
+        {dir.Write("empty", ""), {"Unable to Encode file"}}, {dir.Write("one", "1"), {"Operation Cancelled By User", "<idle>"}}};
     for (const auto& [path, texts] : cases) {
         TestMailOperation t;
-        if (texts.size() > 1)
-            t.cancel.Cancel();
         std::string message;
+        if (texts.size() > 1) t.cancel.Cancel();
         EXPECT_EQ(ComposeMailMessage({"f", "t", "s", ".a\r\nb", path}, t.operation, message), texts[0] == encoding);
-        EXPECT_EQ(t.Texts(), texts) << path;
-        // No NUL byte after the encoded text.
+        EXPECT_EQ(t.Texts(), texts) << path;  // and no NUL byte after the encoded text:
         EXPECT_TRUE(texts[0] != encoding || message == ExpectedMailMessage("f", "t", "s", ".a\r\nb", "f.bin", bytes));
     }
 }
@@ -93,9 +81,8 @@ TEST(SmtpDialogue, ReplyScan)
         {"2x0 no\r\n", 8, -1}, {"250-a\r\nxyz\r\n", 12, -1}, {"250_a\r\n", 7, -1}, {"250\r\n", 5, 250},
     };
     for (const auto& [data, taken, expected] : cases) {
-        int code = 0;
-        EXPECT_EQ(ScanSmtpReply(data, code), taken) << data;
-        EXPECT_EQ(code, expected) << data;  // untouched while the reply is not whole
+        int code = 0;  // untouched while the reply is not whole
+        EXPECT_EQ((std::pair{ScanSmtpReply(data, code), code}), std::pair(taken, expected)) << data;  // braces: the scan first
     }
 }
 
