@@ -13,7 +13,7 @@
 #include "capture/CapturePage.h"
 #include "net/ByteText.h"
 #include "privilege/NetcapClient.h"
-#include "support/CaptureTraffic.h"
+#include "support/CaptureFrames.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/ScriptedPeer.h"
@@ -61,14 +61,12 @@ protected:
         auto* list = page_->Item<QComboBox>(kAddressList);
         list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
         page_->Item<QLineEdit>(kPortBox)->setText(QString::number(port));
-        page_->Item<QComboBox>(kProtocolList)->setCurrentIndex(protocol);
-        page_->Item<QComboBox>(kDirectionList)->setCurrentIndex(direction);
+        for (auto [id, index] : {std::pair{kProtocolList, protocol}, {kDirectionList, direction}, {kFormatList, format}})
+            page_->Item<QComboBox>(id)->setCurrentIndex(index);
         page_->Item<QCheckBox>(kPacketInfoBox)->setChecked(true);
-        page_->Item<QComboBox>(kFormatList)->setCurrentIndex(format);
         MessageRecorder recorder;
         g_opened = 0;
-        page_->Item<QPushButton>(kClearButton)->click();
-        page_->Item<QPushButton>(kStartButton)->click();
+        page_->Item<QPushButton>(kClearButton)->click(), page_->Item<QPushButton>(kStartButton)->click();
         return QTest::qWaitFor([&] { return g_opened != 0; }, 10000) && g_opened == 1 && page_->Capturing();
     }
     void Stop() { page_->Item<QPushButton>(kStartButton)->click(); }
