@@ -90,16 +90,23 @@ TEST(CaptureNetns, InANamespace)
     InstalledHelperCopy helper;
     ASSERT_TRUE(ns.Ok() && helper.Ready());
     for (const char* args : {"link add a0 type veth peer name b0", "addr add 10.215.0.1/24 dev a0",
-                             "addr add 10.215.0.2/24 dev b0", "link set a0 up", "link set b0 up"})
+                             "addr add 10.215.0.2/24 dev b0", "addr add 10.215.0.3/24 dev a0 label a0:1", "link set a0 up", "link set b0 up"})
         ASSERT_TRUE(ns.Ip(args)) << args;
     EXPECT_TRUE(ns.ExecSelf(kInside, "CapturePeerTest.*-*AsMember*"));
     EXPECT_TRUE(RunSelf(ns.Name(), std::string(kInside) + "=1 QUORLIX_NETCAP_HELPER=" + helper.Path(),
                         "CapturePeerTest.AsMember*", true, helper.Group()));
 }
 
-// The kernel's filter and the loopback's outgoing copies: which packets come through, once each.
-TEST_F(CapturePeerTest, LoopbackFilters)
+// The addresses offered, loopback last, a labelled one opening its interface; the kernel's filter and the loopback's
+// outgoing copies: which packets come through, once each.
+TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
 {
+    QStringList addresses;
+    for (int i = 0; i < page_->Item<QComboBox>(kAddressList)->count(); ++i)
+        addresses += page_->Item<QComboBox>(kAddressList)->itemText(i);
+    EXPECT_EQ(addresses.join(' ').toStdString(), "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1");
+    EXPECT_TRUE(Start("10.215.0.3", 2));
+    Stop();
     std::vector<Ipv4Frame> traffic = {Packet(6, kTwenty), Packet(17, "abcd"), Packet(17, "abcd")};
     std::swap(traffic[1].sourcePort, traffic[1].destPort);  // TCP 1025 -> 5015, UDP 5015 -> 1025, UDP 1025 -> 5016
     traffic[2].destPort = kPort + 1;

@@ -1,14 +1,12 @@
-// The capture engine without a network: decoding frames, the printed views, the local address list, and the loop
+// The capture engine without a network: decoding frames, the printed views, and the loop
 // over a socket pair standing in for the capture.
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
 
 #include <cstring>
 #include <thread>
 
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
-#include "net/Interfaces.h"
 #include "os/CancelToken.h"
 #include "support/CaptureFrames.h"
 
@@ -76,29 +74,6 @@ TEST(PrintCapturedPacket, Views)
         EXPECT_EQ(out, "PACKET No: 7\r\nSource: 127.0.0.1:1025\r\nDest  : 127.0.0.1:80\r\nProtocol: TCP,  Data Bytes: " +
                            std::to_string(c.payload.size()) + "\r\n" + c.text);
     }
-}
-
-TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
-{
-    const struct {
-        const char* name;
-        int family;
-        const char* address;  // none: no address at all
-        unsigned flags;
-    } entries[] = {{"lo", AF_INET, "127.0.0.1", IFF_LOOPBACK}, {"eth0", AF_PACKET, nullptr, 0}, {"eth0", AF_INET, "10.1.2.3", 0},
-                   {"eth0:1", AF_INET, "10.1.2.4", 0}, {"eth0", AF_INET6, "", 0}, {"wlan0", AF_INET, "192.168.5.9", 0}};
-    std::vector<ifaddrs> list(std::size(entries));
-    std::vector<sockaddr_in> storage(std::size(entries));
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const auto& e = entries[i];
-        storage[i] = {.sin_family = sa_family_t(e.family), .sin_addr = {e.address ? inet_addr(e.address) : 0}};
-        list[i] = {.ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, .ifa_name = const_cast<char*>(e.name),
-                   .ifa_flags = e.flags, .ifa_addr = e.address ? reinterpret_cast<sockaddr*>(&storage[i]) : nullptr};
-    }
-    std::string seen;
-    for (const LocalAddress& a : LocalAddressesOf(ListInterfaces(list.data())))
-        seen += inet_ntoa(in_addr{a.address}) + ("@" + a.interface) + " ";
-    EXPECT_EQ(seen, "10.1.2.3@eth0 10.1.2.4@eth0 192.168.5.9@wlan0 127.0.0.1@lo ");
 }
 
 // A burst beyond one batch, with packets the filter drops between, then the end of the frames: the second hand-over
