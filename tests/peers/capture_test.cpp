@@ -110,11 +110,9 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
     std::vector<Ipv4Frame> traffic = {Packet(6, kTwenty), Packet(17, "abcd"), Packet(17, "abcd")};
     std::swap(traffic[1].sourcePort, traffic[1].destPort);  // TCP 1025 -> 5015, UDP 5015 -> 1025, UDP 1025 -> 5016
     traffic[2].destPort = kPort + 1;
-    const struct {
-        int protocol, direction, port;
-        std::string sources;  // the source ports printed, in order
-    } cases[] = {{0, 0, kPort, "1025 5015 "}, {1, 0, kPort, "1025 "}, {2, 0, kPort, "5015 "}, {0, 1, kPort, "5015 "},
-                 {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}};
+    const struct { int protocol, direction, port; std::string sources; } cases[] = {  // sources: the source ports printed, in order
+        {0, 0, kPort, "1025 5015 "}, {1, 0, kPort, "1025 "}, {2, 0, kPort, "5015 "}, {0, 1, kPort, "5015 "},
+        {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}};
     for (const auto& c : cases) {
         ASSERT_TRUE(Start("127.0.0.1", 2, c.protocol, c.direction, c.port));
         ASSERT_TRUE(SendFrames(traffic));

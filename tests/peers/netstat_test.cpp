@@ -139,12 +139,7 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
     const char* const line = "TCP  127.0.0.1:7001         127.0.0.1:7101         ESTABABLISHED";
     Connect(listener_, 7001, 7106);
     enum Step { None, ShiftDown, RowAbove, Gone };  // around the refresh after the caret is placed
-    const struct {
-        const char* caretOn;  // nullptr: an empty pane
-        Step step;
-        bool answer;
-        QString message, detail;
-    } cases[] = {
+    const struct { const char* caretOn; Step step; bool answer; QString message, detail; } cases[] = {  // caretOn null: an empty pane
         {"Local Address", None, true, "This Is Not A Valid Connection", ""},
         {"TIME_WAIT", None, true, "Can Only Kill Established Connections!", ""},
         {line, ShiftDown, false, "Kill Connection?", line},

@@ -20,14 +20,8 @@ Ipv4Frame Udp(std::string_view payload, std::uint8_t protocol = 17, std::uint16_
 TEST(DecodeCapturedPacket, HeaderEndAndSkips)
 {
     const std::string largest(1980, 'z');  // 2000 bytes with its headers: all that is looked at
-    const struct {
-        const char* name;
-        Ipv4Frame frame;
-        int cut;  // bytes removed from the frame's end
-        int headerEnd, result;  // result: 0 skipped, else the packet's length
-        int patchAt = -1;  // a byte of the IP header set to patch
-        std::uint8_t patch = 0;
-    } cases[] = {
+    // cut: bytes removed from the frame's end; result: 0 skipped, else the packet's length; patch: an IP header byte.
+    const struct { const char* name; Ipv4Frame frame; int cut, headerEnd, result, patchAt = -1; std::uint8_t patch = 0; } cases[] = {
         {"udp, the largest", Udp(largest), 0, 28, 2000},
         {"total length beyond the frame", Udp("abcd"), 0, 28, 32, 2, 0x40},
         {"total length inside the headers", Udp("abcd"), 0, 28, 0, 3, 28},
@@ -56,11 +50,7 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
 
 TEST(PrintCapturedPacket, Views)
 {
-    const struct {
-        CaptureView view;
-        std::string_view payload;
-        std::string text;  // after the packet lines
-    } cases[] = {
+    const struct { CaptureView view; std::string_view payload; std::string text; } cases[] = {  // text: after the packet lines
         {CaptureView::Text, {"a\tb\r\nc\0d\xe9~ \x1f" "0123456", 19}, "a\tb\r\nc.d.~ .0123456\r\n"},
         {CaptureView::HexDump, "0123456789abcdef\xe9",
          "000:  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  0123456789abcdef\r\n010:  e9" + std::string(48, ' ') + ".\r\n"},

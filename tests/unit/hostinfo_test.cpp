@@ -102,12 +102,9 @@ TEST(NetStat, ProcTablesShowTheIpv4SideOfDualStackSockets)
 TEST(NetStat, DumpRetriesAndFailures)
 {
     const std::string partial = DiagDump({1}, true), whole = DiagDump({2});
-    const struct {
-        std::vector<std::string> replies;
-        size_t dumps;
-        int port;  // of the first row; 0: no table
-    } cases[] = {{{partial, whole}, 2, 2}, {{partial}, 4, 1}, {{DiagDump({}, true)}, 4, 0},
-                 {{DiagDump({}, false, EPERM)}, 1, 0}, {{whole.substr(0, whole.size() - 3)}, 1, 0}};
+    const struct { std::vector<std::string> replies; size_t dumps; int port; } cases[] = {  // port: of the first row, 0: no table
+        {{partial, whole}, 2, 2}, {{partial}, 4, 1}, {{DiagDump({}, true)}, 4, 0},
+        {{DiagDump({}, false, EPERM)}, 1, 0}, {{whole.substr(0, whole.size() - 3)}, 1, 0}};
     for (const auto& c : cases) {
         ReplaySource source;
         source.replies = c.replies;
@@ -154,12 +151,9 @@ TEST(NetInfo, ResolverAndForwardingFiles)
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     const std::string hostDomain = strchr(host, '.') ? strchr(host, '.') + 1 : "";
-    const struct {
-        const char* resolvConf;  // null: no such file
-        const std::string& upstream;
-        std::string domain;
-        std::vector<std::string> servers;
-    } cases[] = {
+    // resolvConf null: no such file.
+    const struct { const char* resolvConf; const std::string& upstream; std::string domain; std::vector<std::string> servers; }
+        cases[] = {
         {"domain a.test\nsearch b.test c.test\nnameserver fe80::1%eth0\nnameserver 192.0.2.7 \n;nameserver 192.0.2.1\n"
          "nameserver 192.0.2.8\n", upstream, "b.test", {"192.0.2.7", "192.0.2.8"}},
         {nullptr, upstream, hostDomain, {}},
