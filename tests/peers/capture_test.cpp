@@ -13,7 +13,7 @@
 #include "capture/CapturePage.h"
 #include "net/ByteText.h"
 #include "privilege/NetcapClient.h"
-#include "support/CaptureTraffic.h"
+#include "support/CaptureFrames.h"
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/ScriptedPeer.h"
@@ -61,14 +61,12 @@ protected:
         auto* list = page_->Item<QComboBox>(kAddressList);
         list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
         page_->Item<QLineEdit>(kPortBox)->setText(QString::number(port));
-        page_->Item<QComboBox>(kProtocolList)->setCurrentIndex(protocol);
-        page_->Item<QComboBox>(kDirectionList)->setCurrentIndex(direction);
+        for (auto [id, index] : {std::pair{kProtocolList, protocol}, {kDirectionList, direction}, {kFormatList, format}})
+            page_->Item<QComboBox>(id)->setCurrentIndex(index);
         page_->Item<QCheckBox>(kPacketInfoBox)->setChecked(true);
-        page_->Item<QComboBox>(kFormatList)->setCurrentIndex(format);
         MessageRecorder recorder;
         g_opened = 0;
-        page_->Item<QPushButton>(kClearButton)->click();
-        page_->Item<QPushButton>(kStartButton)->click();
+        page_->Item<QPushButton>(kClearButton)->click(), page_->Item<QPushButton>(kStartButton)->click();
         return QTest::qWaitFor([&] { return g_opened != 0; }, 10000) && g_opened == 1 && page_->Capturing();
     }
     void Stop() { page_->Item<QPushButton>(kStartButton)->click(); }
@@ -92,24 +90,29 @@ TEST(CaptureNetns, InANamespace)
     InstalledHelperCopy helper;
     ASSERT_TRUE(ns.Ok() && helper.Ready());
     for (const char* args : {"link add a0 type veth peer name b0", "addr add 10.215.0.1/24 dev a0",
-                             "addr add 10.215.0.2/24 dev b0", "link set a0 up", "link set b0 up"})
+                             "addr add 10.215.0.2/24 dev b0", "addr add 10.215.0.3/24 dev a0 label a0:1", "link set a0 up", "link set b0 up"})
         ASSERT_TRUE(ns.Ip(args)) << args;
     EXPECT_TRUE(ns.ExecSelf(kInside, "CapturePeerTest.*-*AsMember*"));
     EXPECT_TRUE(RunSelf(ns.Name(), std::string(kInside) + "=1 QUORLIX_NETCAP_HELPER=" + helper.Path(),
                         "CapturePeerTest.AsMember*", true, helper.Group()));
 }
 
-// The kernel's filter and the loopback's outgoing copies: which packets come through, once each.
-TEST_F(CapturePeerTest, LoopbackFilters)
+// The addresses offered, loopback last, a labelled one opening its interface; the kernel's filter and the loopback's
+// outgoing copies: which packets come through, once each.
+TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
 {
+    QStringList addresses;
+    for (int i = 0; i < page_->Item<QComboBox>(kAddressList)->count(); ++i)
+        addresses += page_->Item<QComboBox>(kAddressList)->itemText(i);
+    EXPECT_EQ(addresses.join(' ').toStdString(), "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1");
+    EXPECT_TRUE(Start("10.215.0.3", 2));
+    Stop();
     std::vector<Ipv4Frame> traffic = {Packet(6, kTwenty), Packet(17, "abcd"), Packet(17, "abcd")};
     std::swap(traffic[1].sourcePort, traffic[1].destPort);  // TCP 1025 -> 5015, UDP 5015 -> 1025, UDP 1025 -> 5016
     traffic[2].destPort = kPort + 1;
-    const struct {
-        int protocol, direction, port;
-        std::string sources;  // the source ports printed, in order
-    } cases[] = {{0, 0, kPort, "1025 5015 "}, {1, 0, kPort, "1025 "}, {2, 0, kPort, "5015 "}, {0, 1, kPort, "5015 "},
-                 {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}};
+    const struct { int protocol, direction, port; std::string sources; } cases[] = {  // sources: the source ports printed, in order
+        {0, 0, kPort, "1025 5015 "}, {1, 0, kPort, "1025 "}, {2, 0, kPort, "5015 "}, {0, 1, kPort, "5015 "},
+        {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}};
     for (const auto& c : cases) {
         ASSERT_TRUE(Start("127.0.0.1", 2, c.protocol, c.direction, c.port));
         ASSERT_TRUE(SendFrames(traffic));

@@ -32,16 +32,7 @@ constexpr const char* kServices = "zero\t0/tcp\necho\t7/tcp\necho\t7/udp\ndiscar
                                   "bad-port\t12ab/tcp\n/udp\naveryveryverylongservicename\t4444/tcp\nhttp-alt\t8080/tcp\n"
                                   "edge\t9999/udp\nbeyond\t10000/tcp\n";
 
-QJsonArray IpJson(const std::string& args)
-{
-    std::string text;
-    if (FILE* out = popen(("ip -j " + args).c_str(), "r")) {
-        for (int c; (c = fgetc(out)) != EOF;)
-            text += char(c);
-        pclose(out);
-    }
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).array();
-}
+QJsonArray IpJson(const std::string& args) { return QJsonDocument::fromJson(QByteArray::fromStdString(CommandOutput("ip -j " + args))).array(); }
 
 std::string Text(const QJsonValue& v, const char* key) { return v[QLatin1String(key)].toString().toStdString(); }
 
@@ -66,23 +57,13 @@ TEST(NetInfoNetns, ReportsInANamespace)
     EXPECT_TRUE(ns.ExecSelf(kInside, "NetInfoInNamespace.*"));
 }
 
-class NetInfoInNamespace : public testing::Test {
-protected:
+struct NetInfoInNamespace : testing::Test {
     void SetUp() override
     {
         if (!std::getenv(kInside))
             GTEST_SKIP() << "runs inside the namespace NetInfoNetns makes";
     }
 };
-
-TEST_F(NetInfoInNamespace, IpConfiguration)
-{
-    char host[256] = {};
-    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-    EXPECT_EQ(IpConfigurationReport().text, "[IP Statistics]\r\n\r\nHost Name:\t\t" + std::string(host) +
-                                                "\r\nDomain Name:\t\tfirst.test\r\nNode Type:\t\tUknown\r\nIP Routing Enabled:\tYes\r\n"
-                                                "DNS Servers:\t\t192.0.2.53\r\n\t\t\t192.0.2.54\r\n");
-}
 
 // A current dhclient lease for qxb, a stale one for qxa (not its address), and a networkd lease of qxa's index,
 // which serves the host's namespace only.
@@ -108,12 +89,12 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
         std::string mac = Text(link, "address"), addresses;
         std::replace(mac.begin(), mac.end(), ':', '-');
         for (const QJsonValue a : link[QLatin1String("addr_info")].toArray())
-            if (Text(a, "family") == "inet")
-                addresses += (addresses.empty() ? "" : "\t\t\t") + Text(a, "local") + "\r\n";
-        auto packets = [&](const char* way) {
-            return GroupThousands(std::uint32_t(link[QLatin1String("stats64")][QLatin1String(way)][QLatin1String("packets")].toInteger()));
+            addresses += Text(a, "family") != "inet" ? "" : (addresses.empty() ? "" : "\t\t\t") + Text(a, "local") + "\r\n";
+        auto number = [&](const char* key, const char* way = nullptr) {
+            const QJsonValue v = link[QLatin1String(key)];
+            return way ? GroupThousands(std::uint32_t(v[QLatin1String(way)][QLatin1String("packets")].toInteger())) : std::to_string(v.toInt());
         };
-        expected += "Adapter Index:\t\t" + std::to_string(link[QLatin1String("ifindex")].toInt()) + "\r\nAdapter Name:\t\t" + name +
+        expected += "Adapter Index:\t\t" + number("ifindex") + "\r\nAdapter Name:\t\t" + name +
                     "\r\nDescription:\t\t" + name + "\r\nMAC Address:\t\t" + mac + "\r\nType:\t\t\t" + (name == "lo" ? "LoopBack" : "Ethernet") +
                     "\r\nIP Addresses:\t\t" + (addresses.empty() ? "0.0.0.0\r\n" : addresses) + "Default Gateway:\t" +
                     (gateways.contains(name) ? gateways[name] : "0.0.0.0") + "\r\nDhcp Enabled:\t\t" + (leased ? "Yes" : "No") +
@@ -123,8 +104,8 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
                     "\r\nLease Expires:\t\t" + (leased ? "Tue Dec 08 10:00:00 2026" : "Thu Jan 01 00:00:00 1970") +
                     "\r\nStatus:\t\t\t" + (down ? "Disabled" : "Connected") +  // veth's 10 Gbit/s saturates
                     "\r\nSpeed:\t\t\t" + (down || name == "lo" ? "0" : "4,294,967,295") + " BytesPerSecond\r\nMTU:\t\t\t" +
-                    std::to_string(link[QLatin1String("mtu")].toInt()) + "\r\nPackets Received:\t" + packets("rx") +
-                    "\r\nPackets Sent:\t\t" + packets("tx") + "\r\n\r\n";
+                    number("mtu") + "\r\nPackets Received:\t" + number("stats64", "rx") + "\r\nPackets Sent:\t\t" +
+                    number("stats64", "tx") + "\r\n\r\n";
     }
     EXPECT_EQ(report.text, expected);
 }
@@ -140,9 +121,15 @@ TEST_F(NetInfoInNamespace, PortServicesAsTheCLibrarySeesThem)
     EXPECT_NE(expected.find("4444\taveryveryverylongservicenametcp"), std::string::npos);
 }
 
-// Built hidden it leaves the focus alone; the user's choice shows its report from the top, the focus in the pane.
-TEST_F(NetInfoInNamespace, Page)
+// The namespace's resolv.conf, first; built hidden the page leaves the focus alone; the user's choice shows its
+// report from the top, the focus in the pane.
+TEST_F(NetInfoInNamespace, IpConfigurationAndPage)
 {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(IpConfigurationReport().text, "[IP Statistics]\r\n\r\nHost Name:\t\t" + std::string(host) +
+                                                "\r\nDomain Name:\t\tfirst.test\r\nNode Type:\t\tUknown\r\nIP Routing Enabled:\tYes\r\n"
+                                                "DNS Servers:\t\t192.0.2.53\r\n\t\t\t192.0.2.54\r\n");
     QWidget window;
     auto* edit = new QLineEdit(&window);
     ASSERT_TRUE(ShowExposed(&window));

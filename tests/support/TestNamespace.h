@@ -5,10 +5,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+inline std::string CommandOutput(const std::string& command)  // its standard output, whole
+{
+    std::string text;
+    FILE* out = popen(command.c_str(), "r");
+    for (int c; out && (c = fgetc(out)) != EOF;)
+        text += char(c);
+    return out && pclose(out), text;
+}
 
 class TestNamespace {
 public:
@@ -18,12 +28,7 @@ public:
         std::filesystem::create_directories(etc_);
         ok_ = Run("ip netns add " + name_) && Ip("link set lo up");
     }
-    ~TestNamespace()
-    {
-        Run("ip netns del " + name_ + " 2>/dev/null");
-        std::error_code ec;
-        std::filesystem::remove_all(etc_, ec);
-    }
+    ~TestNamespace() { Run("ip netns del " + name_ + " 2>/dev/null"), std::filesystem::remove_all(etc_, ec_); }
     TestNamespace(const TestNamespace&) = delete;
     TestNamespace& operator=(const TestNamespace&) = delete;
 
@@ -49,4 +54,5 @@ private:
     std::string name_;
     std::filesystem::path etc_;
     bool ok_ = false;
+    std::error_code ec_;
 };

@@ -1,18 +1,14 @@
-// The capture engine without a network: decoding frames, the printed views, the local address list, and the loop
+// The capture engine without a network: decoding frames, the printed views, and the loop
 // over a socket pair standing in for the capture.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 
 #include <cstring>
 #include <thread>
 
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
-#include "net/Interfaces.h"
 #include "os/CancelToken.h"
-#include "support/FramePairSource.h"
+#include "support/CaptureFrames.h"
 
 constexpr std::string_view kTwenty = "GET / HTTP/1.0\r\n\r\nxy";
 
@@ -24,14 +20,8 @@ Ipv4Frame Udp(std::string_view payload, std::uint8_t protocol = 17, std::uint16_
 TEST(DecodeCapturedPacket, HeaderEndAndSkips)
 {
     const std::string largest(1980, 'z');  // 2000 bytes with its headers: all that is looked at
-    const struct {
-        const char* name;
-        Ipv4Frame frame;
-        int cut;  // bytes removed from the frame's end
-        int headerEnd, result;  // result: 0 skipped, else the packet's length
-        int patchAt = -1;  // a byte of the IP header set to patch
-        std::uint8_t patch = 0;
-    } cases[] = {
+    // cut: bytes removed from the frame's end; result: 0 skipped, else the packet's length; patch: an IP header byte.
+    const struct { const char* name; Ipv4Frame frame; int cut, headerEnd, result, patchAt = -1; std::uint8_t patch = 0; } cases[] = {
         {"udp, the largest", Udp(largest), 0, 28, 2000},
         {"total length beyond the frame", Udp("abcd"), 0, 28, 32, 2, 0x40},
         {"total length inside the headers", Udp("abcd"), 0, 28, 0, 3, 28},
@@ -60,11 +50,7 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
 
 TEST(PrintCapturedPacket, Views)
 {
-    const struct {
-        CaptureView view;
-        std::string_view payload;
-        std::string text;  // after the packet lines
-    } cases[] = {
+    const struct { CaptureView view; std::string_view payload; std::string text; } cases[] = {  // text: after the packet lines
         {CaptureView::Text, {"a\tb\r\nc\0d\xe9~ \x1f" "0123456", 19}, "a\tb\r\nc.d.~ .0123456\r\n"},
         {CaptureView::HexDump, "0123456789abcdef\xe9",
          "000:  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  0123456789abcdef\r\n010:  e9" + std::string(48, ' ') + ".\r\n"},
@@ -73,70 +59,36 @@ TEST(PrintCapturedPacket, Views)
         const auto bytes = Ipv4Frame{.payload = c.payload}.Bytes();
         CapturedPacket packet;
         ASSERT_GT(DecodeCapturedPacket(bytes.data(), bytes.size(), packet), 0);
-        CaptureSettings s;
-        s.displayFormat = c.view;
         std::string out;
-        PrintCapturedPacket(packet, 7, s, out);
+        PrintCapturedPacket(packet, 7, CaptureSettings{{}, true, c.view}, out);
         EXPECT_EQ(out, "PACKET No: 7\r\nSource: 127.0.0.1:1025\r\nDest  : 127.0.0.1:80\r\nProtocol: TCP,  Data Bytes: " +
                            std::to_string(c.payload.size()) + "\r\n" + c.text);
     }
 }
 
-TEST(Interfaces, NonLoopbackAddressesFirstAndLabelsCut)
-{
-    const struct {
-        const char* name;
-        int family;
-        const char* address;  // none: no address at all
-        unsigned flags;
-    } entries[] = {{"lo", AF_INET, "127.0.0.1", IFF_LOOPBACK}, {"eth0", AF_PACKET, nullptr, 0}, {"eth0", AF_INET, "10.1.2.3", 0},
-                   {"eth0:1", AF_INET, "10.1.2.4", 0}, {"eth0", AF_INET6, "", 0}, {"wlan0", AF_INET, "192.168.5.9", 0}};
-    std::vector<ifaddrs> list(std::size(entries));
-    std::vector<sockaddr_in> storage(std::size(entries));
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const auto& e = entries[i];
-        storage[i] = {.sin_family = sa_family_t(e.family)};
-        if (e.address)
-            inet_pton(AF_INET, e.address, &storage[i].sin_addr);
-        list[i] = {.ifa_next = i + 1 < list.size() ? &list[i + 1] : nullptr, .ifa_name = const_cast<char*>(e.name),
-                   .ifa_flags = e.flags, .ifa_addr = e.address ? reinterpret_cast<sockaddr*>(&storage[i]) : nullptr};
-    }
-    std::string seen;
-    for (const LocalAddress& a : LocalAddressesOf(ListInterfaces(list.data())))
-        seen += inet_ntoa(in_addr{a.address}) + ("@" + a.interface) + " ";
-    EXPECT_EQ(seen, "10.1.2.3@eth0 10.1.2.4@eth0 192.168.5.9@wlan0 127.0.0.1@lo ");
-}
-
+// A burst beyond one batch, with packets the filter drops between, then the end of the frames: the second hand-over
+// is refused, which ends the capture. A quiet source waits until the token wakes it; an ended one gives the error line.
 TEST(RunCaptureLoop, BatchesNumbersAndStops)
 {
     CaptureSettings s;
     s.portFilter = 80, s.showPacketInfo = false, s.displayFormat = CaptureView::None;
     CancelToken token;
     std::vector<std::string> batches;
-    auto take = [&](const std::string& batch, std::uint64_t) {
-        batches.push_back(batch);
-        return batches.size() < 2;
-    };
-    // A burst beyond one batch, with packets the filter drops between, then the end of the frames: the second
-    // hand-over is refused, which ends the capture.
-    FramePairSource burst, quiet;
+    auto take = [&](const std::string& batch, std::uint64_t) { return batches.push_back(batch), batches.size() != 2; };
+    FramePairSource burst, quiet, ended;
     ASSERT_TRUE(burst.Send(Ipv4Frame{}) && burst.Send(Udp("abcd")));
     for (int i = 0; i < kCaptureBatchPackets + 10; ++i)
         ASSERT_TRUE(burst.Send({.payload = kTwenty}));
     burst.CloseSender();
     EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
     ASSERT_EQ(batches.size(), 2u);
-    EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n") && batches[0].ends_with("PACKET No: 256\r\n"));
-    EXPECT_TRUE(batches[1].starts_with("PACKET No: 257\r\n"));
-
-    std::thread stop([&] { token.Cancel(); });  // a quiet source waits until the token wakes it
+    EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n") && batches[0].ends_with("PACKET No: 256\r\n") &&
+                batches[1].starts_with("PACKET No: 257\r\n"));
+    std::thread stop([&] { token.Cancel(); });
     EXPECT_EQ(RunCaptureLoop(quiet, s, token, take), CaptureEnd::Stopped);
     stop.join();
-
-    FramePairSource ended;  // the end of the frames ends the capture with the error line
     ended.CloseSender();
-    std::string taken;
-    EXPECT_EQ(RunCaptureLoop(ended, s, CancelToken(), [&](const std::string& text, std::uint64_t) { return taken += text, true; }),
-              CaptureEnd::SocketError);
-    EXPECT_EQ(taken, kCaptureSocketErrorText);
+    batches.clear();
+    EXPECT_EQ(RunCaptureLoop(ended, s, CancelToken(), take), CaptureEnd::SocketError);
+    EXPECT_EQ(batches, std::vector<std::string>{kCaptureSocketErrorText});
 }

@@ -1,0 +1,101 @@
+#pragma once
+
+// Shaped IPv4 packets for the capture's tests: built byte by byte, IP header first, as a capture receives them; fed
+// to the capture through a socket pair, or sent as they stand (needs root).
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string_view>
+#include <vector>
+
+#include "capture/CaptureLoop.h"
+
+struct Ipv4Frame {
+    std::uint8_t protocol = 6;  // 6 TCP, 17 UDP, else an ICMP echo request
+    std::uint32_t source = 0x7F000001, dest = 0x7F000001;  // host order
+    std::uint16_t sourcePort = 1025, destPort = 80;
+    std::string_view payload;
+    int tcpDataOffset = 5, ipOptionWords = 0;  // in 32-bit words
+    std::uint16_t fragmentOffset = 0;  // in 8-byte units
+
+    std::vector<std::uint8_t> Bytes() const
+    {
+        std::vector<std::uint8_t> b;
+        auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)}); };
+        auto u32 = [&](std::uint32_t v) { u16(v >> 16), u16(v & 0xFFFF); };
+        const int ipHeader = 20 + 4 * ipOptionWords, transport = protocol == 6 ? 4 * tcpDataOffset : 8;
+        u16(unsigned(0x40 | (5 + ipOptionWords)) << 8), u16(unsigned(ipHeader + transport + int(payload.size())));
+        u32(0x12340000u | (fragmentOffset & 0x1FFF)), u16(64u << 8 | protocol), u16(0), u32(source), u32(dest);
+        b.resize(std::size_t(ipHeader), 1);  // options: no-operation
+        if (protocol == 6 || protocol == 17)
+            u16(sourcePort), u16(destPort);
+        if (protocol == 6)
+            u32(1), u32(0), u16(unsigned(tcpDataOffset) << 12 | 0x18), u16(65535), u32(0), b.resize(std::size_t(ipHeader + transport), 1);
+        else if (protocol == 17)
+            u16(unsigned(8 + payload.size())), u16(0);
+        else
+            u32(0x08000000), u32(0x00010001);
+        b.insert(b.end(), payload.begin(), payload.end());
+        return b;
+    }
+};
+
+// A socket pair in place of a capture: the frames a test sends into one end, one a message, are what the capture reads.
+class FramePairSource : public CaptureFrameSource {
+public:
+    FramePairSource()
+    {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0)
+            fds_[0] = fds[0], fds_[1] = fds[1];
+    }
+    ~FramePairSource() override { ::close(fds_[0]), ::close(fds_[1]); }
+    int DupSender() const { return ::dup(fds_[1]); }  // outlives the source
+    bool Send(const Ipv4Frame& frame) const { return SendBytes(fds_[1], frame.Bytes()); }
+    static bool SendBytes(int fd, const std::vector<std::uint8_t>& bytes)  // false when the queue is full
+    {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
+    }
+    // The capture meets the end of its frames, a receive error, and may destroy the source at once on its thread.
+    void CloseSender() { ::close(fds_[1].exchange(-1)); }
+
+    int Fd() const override { return fds_[0]; }
+    int ReadFrame(std::uint8_t* buffer, std::size_t size) override
+    {
+        const ssize_t n = ::recv(fds_[0], buffer, size, MSG_DONTWAIT);
+        return n > 0 ? int(n) : n < 0 && errno == EAGAIN ? 0 : -1;
+    }
+    std::uint64_t Drops() override { return drops; }
+
+    std::atomic<std::uint64_t> drops = 0;
+
+private:
+    std::atomic<int> fds_[2] = {-1, -1};
+};
+
+// Each packet through a raw socket to its destination; or, given an interface, in an Ethernet broadcast frame
+// from 02:ff:ff:ff:ff:ff padded with zeros to 60 bytes, as a network card pads it.
+inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interface = nullptr)
+{
+    const int fd = interface ? ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0) : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    sockaddr_ll link{.sll_family = AF_PACKET, .sll_ifindex = interface ? int(if_nametoindex(interface)) : 0, .sll_halen = 6,
+                     .sll_addr = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    bool ok = fd >= 0 && (!interface || link.sll_ifindex != 0);
+    for (const Ipv4Frame& f : frames) {
+        std::vector<std::uint8_t> bytes = f.Bytes();
+        sockaddr_in ip{.sin_family = AF_INET, .sin_addr = {htonl(f.dest)}};
+        if (interface) {
+            bytes.insert(bytes.begin(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0});
+            bytes.resize(std::max<std::size_t>(bytes.size(), 60), 0);
+        }
+        ok = ok && ::sendto(fd, bytes.data(), bytes.size(), 0, interface ? reinterpret_cast<sockaddr*>(&link) : reinterpret_cast<sockaddr*>(&ip),
+                            interface ? sizeof link : sizeof ip) == ssize_t(bytes.size());
+    }
+    ::close(fd);
+    return ok;
+}
