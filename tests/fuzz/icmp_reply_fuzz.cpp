@@ -1,6 +1,4 @@
 // Received ICMP datagrams, raw (IP header first) and from a datagram socket.
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 
 #include "icmp/EchoProbe.h"
