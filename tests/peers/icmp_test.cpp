@@ -4,11 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "icmp/EchoReports.h"
 #include "os/PollWait.h"
 #include "privilege/CaptureChannel.h"
 #include "privilege/SockDiag.h"
@@ -23,9 +18,16 @@ const std::string kHelper = QUORLIX_BINARY_DIR "/src/quorlix-netcap";
 const char* const kRole = std::getenv("QUORLIX_ROLE");
 const std::string kPrefix = kRole ? std::getenv("QUORLIX_PREFIX") : "qx" + std::to_string(getpid()) + "-";
 constexpr const char* kTarget = "10.200.3.2";
-const std::string kThreeHops = "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n"
-                               "2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
-                               "3    10.200.3.2       #      SUCCESS\r\n";
+
+// A hop line of a trace's pane, its round trip written as WithoutRoundTrips writes it.
+std::string Hop(int ttl, const std::string& address, const char* status)
+{
+    return (std::to_string(ttl) + "    ").substr(0, 5) + (address + std::string(17, ' ')).substr(0, 17) + "#      " + status +
+           "\r\n";
+}
+
+const std::string kThreeHops = Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") +
+                               Hop(3, kTarget, "SUCCESS");
 
 // Tests run again in h by IcmpTopology.EachRole, as QUORLIX_ROLE says.
 #define IN_H_AS(role)                                                                                    \
@@ -80,73 +82,53 @@ TEST(IcmpTopology, EachRole)
     Topology("down 2>/dev/null");
 }
 
-// Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both
-// pages (and of other programs) are told apart by identifier and sequence.
-TEST(InH, TraceGoesOnOrStopsAsTheHopsAnswer)
+// Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both pages
+// (and of other programs) are told apart by identifier and sequence.
+TEST(InH, PingAndTraceAsTheHopsAnswer)
 {
     IN_H_AS("root");
     std::string unreachable;  // r1 answers 10.200.9.0/24 with net-unreachable: the trace runs to 254
     for (int ttl = 1; ttl <= 254; ++ttl)
-        unreachable += (std::to_string(ttl) + "    ").substr(0, 5) + "10.200.1.1       #      DEST_NET_UNREACHABLE\r\n";
+        unreachable += Hop(ttl, "10.200.1.1", "DEST_NET_UNREACHABLE");
+    const std::string failed = "\tPing Failed!", longHost = "1" + std::string(400, 'x'), cut = longHost.substr(0, 299);
+    const std::string invalid = "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed;
     const struct {
         std::vector<std::string> steps;
-        const char* host;
-        std::string hops;
-        bool asDebian;  // Debian's traceroute finds the same hops (it goes on after a silent hop, we do not)
+        std::string traced, hops;  // hops "-": no trace
+        bool asDebian;             // Debian's traceroute finds the same hops (it goes on after a silent hop, we do not)
+        std::string pinged, ping;  // ping "": an answer with its round trip
     } cases[] = {
-        {{"dgram on"}, kTarget, kThreeHops, false},
-        {{"dgram off"}, kTarget, kThreeHops, true},
-        {{"silence r2"}, kTarget,
-         "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n2    0.0.0.0          #      REQ_TIMED_OUT\r\n", false},
+        {{"dgram on"}, kTarget, kThreeHops, false, "10.200.2.2", ""},
+        {{"dgram off"}, kTarget, kThreeHops, true, "127.0.0.1", ""},  // a raw socket sees its own request on loopback
+        {{"silence r2"}, kTarget, Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "0.0.0.0", "REQ_TIMED_OUT"), false,
+         kTarget, ""},
         {{"unsilence r2", "silence r1"}, kTarget,  // a silent first hop is stepped over
-         "1    0.0.0.0          #      REQ_TIMED_OUT\r\n2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
-         "3    10.200.3.2       #      SUCCESS\r\n",
-         true},
-        {{"unsilence r1"}, "10.200.9.1", unreachable, false},
+         Hop(1, "0.0.0.0", "REQ_TIMED_OUT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") + Hop(3, kTarget, "SUCCESS"), true,
+         longHost, PingHead(cut, "255.255.255.255") + failed},  // the host text's bounded read
+        {{"unsilence r1"}, "10.200.9.1", unreachable, false, "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},
+        {{}, "", "-", false, "", PingHead("10.200.9.1", "10.200.9.1") + failed},  // no host, no query
+        {{}, "no-such-host.invalid", "-", false, "no-such-host.invalid", invalid},  // no name server answers from h
+        {{"mute-target"}, "", "-", false, kTarget, PingHead(kTarget, kTarget) + failed},
     };
+    PingPage ping;
     for (const auto& c : cases) {
         for (const std::string& step : c.steps)
             ASSERT_TRUE(Topology(step));
         TracePage trace;
-        PingPage ping;
-        StartQuery(&ping, "10.200.2.2");
-        EXPECT_EQ(WithoutRoundTrips(Query(&trace, c.host, 60000)), TraceHead(c.host) + c.hops + "\r\nTrace Complete")
-            << c.steps[0];
+        StartQuery(&ping, QString::fromStdString(c.pinged));
+        EXPECT_EQ(WithoutRoundTrips(Query(&trace, QString::fromStdString(c.traced), 60000)),
+                  c.hops == "-" ? (c.traced.empty() ? "" : invalid) : TraceHead(c.traced) + c.hops + "\r\nTrace Complete");
         if (c.asDebian) {  // its hop lines as "TTL ADDRESS", "*" for silence
             EXPECT_EQ(std::regex_replace(c.hops, std::regex(" +(\\S+) .*\r\n"), " $1\n"),
                       Output("traceroute -I -n -q 1 -w 2 " + std::string(kTarget) +
                              " | awk '$1 ~ /^[0-9]+$/ {print $1, ($2 == \"*\" ? \"0.0.0.0\" : $2)}'"));
         }
-        EXPECT_TRUE(IsPingAnswer(Finished(&ping), "10.200.2.2")) << c.steps[0] << PaneText(&ping);
+        const std::string pane = Finished(&ping);
+        EXPECT_TRUE(c.ping.empty() ? IsPingAnswer(pane, c.pinged) : pane == c.ping) << c.pinged << pane;
     }
-}
-
-TEST(InH, PingTexts)
-{
-    IN_H_AS("root");
-    const std::string failed = "\tPing Failed!", longHost = "1" + std::string(400, 'x'), cut = longHost.substr(0, 299);
-    const struct {
-        const char* step;
-        std::string host;
-        std::string want;  // empty: an answer with its round trip
-    } cases[] = {
-        {"dgram off", kTarget, ""},
-        {"dgram off", "127.0.0.1", ""},  // a raw socket sees its own echo request on loopback
-        {"dgram off", longHost, PingHead(cut, "255.255.255.255") + failed},  // the host text's bounded read
-        {"dgram off", "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},  // a report is no answer
-        {"dgram off", "", PingHead("10.200.9.1", "10.200.9.1") + failed},            // no host, no query
-        {"dgram off", "no-such-host.invalid",  // no name server answers from h
-         "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed},
-        {"mute-target", kTarget, PingHead(kTarget, kTarget) + failed},
-    };
-    PingPage page;
-    for (const auto& c : cases) {
-        ASSERT_TRUE(Topology(c.step));
-        const std::string pane = Query(&page, QString::fromStdString(c.host));
-        EXPECT_TRUE(c.want.empty() ? IsPingAnswer(pane, c.host) : pane == c.want) << pane;
-    }
-    EXPECT_EQ(ComboItems(page.Item<QComboBox>(EchoToolPage::kHostBox)),
-              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), "127.0.0.1", kTarget}));
+    EXPECT_EQ(ComboItems(ping.Item<QComboBox>(EchoToolPage::kHostBox)),
+              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), kTarget, "127.0.0.1",
+                           "10.200.2.2"}));
 }
 
 // Each request kind, asked by a member and by a stranger; the stranger is told once how to join.
@@ -160,10 +142,8 @@ TEST(InH, HelperServesMembersAlone)
     TracePage trace;
     const std::string pane = Query(&ping, kTarget);
     EXPECT_TRUE(member ? IsPingAnswer(pane, kTarget) : pane == PingHead(kTarget, kTarget) + "\tPing Failed!") << pane;
-    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)),
-              TraceHead(kTarget) + (member ? kThreeHops : "1    0.0.0.0          #      GENERAL_FAILURE\r\n"
-                                                          "2    0.0.0.0          #      GENERAL_FAILURE\r\n") +
-                  "\r\nTrace Complete");
+    const std::string failures = Hop(1, "0.0.0.0", "GENERAL_FAILURE") + Hop(2, "0.0.0.0", "GENERAL_FAILURE");
+    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)), TraceHead(kTarget) + (member ? kThreeHops : failures) + "\r\nTrace Complete");
 
     std::uint16_t port = 0, otherPort = 0, listenPort = 0, clientPort = 0;
     const int receiver = UdpSocket(port), sender = UdpSocket(otherPort);
@@ -191,13 +171,16 @@ TEST(InH, HelperServesMembersAlone)
         close(fd);
 }
 
-// The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of.
-TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
+// The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of. The set-up
+// grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or below a directory
+// its group may write. Whatever a helper does, the program holds no descriptor it did not ask for, and no helper
+// is left behind.
+TEST(NetcapHelper, AnswersAndTrustsOnlyItsOwn)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: the helper runs here with root's capabilities";
     // request, started through, answer and end
-    const std::tuple<std::string, std::string, std::string> cases[] = {
+    const std::tuple<std::string, std::string, std::string> asked[] = {
         {"echo\n", "", "ok\n\n"},
         {"capture qxnosuch0 0 0 80\n", "", "error 19\n\n"},  // ENODEV
         {"echo \n", "", "error 22\n\n"},                     // EINVAL
@@ -205,15 +188,9 @@ TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
         {"", "env --ignore-signal=ALRM --block-signal=ALRM", "-14\n"},  // even when its caller silenced the alarm
         {"echo\n", "setpriv --reuid=nobody --regid=nogroup --clear-groups", "2\n"},  // another user's pair
     };
-    for (const auto& [text, prefix, answer] : cases)
+    for (const auto& [text, prefix, answer] : asked)
         EXPECT_EQ(AskHelper(text, prefix), answer) << text << prefix;
-}
 
-// The set-up grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or
-// below a directory its group may write. Whatever a helper does, the program holds no descriptor it did
-// not ask for, and no helper is left behind.
-TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
-{
     const TempFiles files("netcap-helpers");
     const std::string top = files.Path("setup");
     std::filesystem::create_directories(top + "/open/below");
@@ -225,20 +202,16 @@ TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
         EXPECT_FALSE(std::filesystem::exists(dir + "/quorlix-netcap")) << setUp;
     }
 
-    const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\n"
-                                                      "s = socket.socket(fileno=0)\ns.recv(99)\n"
-                                                      "socket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
-    const std::string silent = files.Write("silent", "#!/bin/sh\nexec sleep 30\n");
-    for (const std::string& script : {twoFds, silent})
-        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-    const std::string before = NetcapHelperPath();
+    const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\ns = socket.socket(fileno=0)\n"
+                                                      "s.recv(99)\nsocket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
+    std::filesystem::permissions(twoFds, std::filesystem::perms::owner_all);
     CancelToken stopped;
     stopped.Cancel();
     auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto open = openFds();
     const std::tuple<std::string, const CancelToken*, PrivilegeFailure> cases[] = {
         {twoFds, nullptr, PrivilegeFailure::HelperFailed},
-        {silent, &stopped, PrivilegeFailure::HelperFailed},  // one that never answers is ended when the task stops
+        {"/usr/bin/tail", &stopped, PrivilegeFailure::HelperFailed},  // one that never answers ends with the task
         {files.Path("none"), nullptr, PrivilegeFailure::HelperMissing},
         {std::filesystem::relative(kHelper), nullptr, PrivilegeFailure::HelperMissing},  // never a relative path
     };
@@ -248,5 +221,4 @@ TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
         EXPECT_EQ(std::tuple(s.failure, s.fd.Get(), s.pid, openFds()), std::tuple(failure, -1, -1, open)) << helper;
     }
     EXPECT_TRUE(NoChildLeft());  // not even a zombie
-    SetNetcapHelperPath(before);
 }

@@ -44,44 +44,37 @@ inline sockaddr_in LoopbackAddress(std::uint16_t port)
     return {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
-// fd bound to 127.0.0.1:port, the kernel's choice for 0, given back in port; -1 on failure.
-inline int BoundToLoopback(int fd, std::uint16_t& port)
-{
-    sockaddr_in where = LoopbackAddress(port);
-    socklen_t length = sizeof where;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0)
-        return close(fd), -1;
-    port = ntohs(where.sin_port);
-    return fd;
-}
-
-// A TCP listener on address (IPv4, or "::" for a dual-stack one) and port, the kernel's choice for 0, given
-// back in port; -1 on failure.
-inline int ListenTcp(const std::string& address, std::uint16_t& port)
+// Binds fd to address (IPv4 or IPv6) and port, the kernel's choice for 0, given back in port.
+inline bool Bound(int fd, const std::string& address, std::uint16_t& port)
 {
     sockaddr_in6 where{.sin6_family = AF_INET6, .sin6_port = htons(port)};
     auto* in = reinterpret_cast<sockaddr_in*>(&where);  // sin_port lies where sin6_port does
-    const bool v6 = inet_pton(AF_INET6, address.c_str(), &where.sin6_addr) == 1;
-    if (!v6)
-        *in = {AF_INET, htons(port), {inet_addr(address.c_str())}, {}};
-    const int fd = socket(in->sin_family, SOCK_STREAM | SOCK_CLOEXEC, 0), on = 1, off = 0;
+    socklen_t length = sizeof where;
+    if (inet_pton(AF_INET6, address.c_str(), &where.sin6_addr) != 1)
+        *in = {AF_INET, htons(port), {inet_addr(address.c_str())}, {}}, length = sizeof *in;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&where), length) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) == 0;
+    port = bound ? ntohs(in->sin_port) : port;
+    return bound;
+}
+
+// A TCP listener on address ("::" for a dual-stack one) and port (0: the kernel's choice, given back); -1 on failure.
+inline int ListenTcp(const std::string& address, std::uint16_t& port)
+{
+    const int fd = socket(address.find(':') == std::string::npos ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-    socklen_t length = v6 ? sizeof where : sizeof *in;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0)
-        return close(fd), -1;
-    port = ntohs(in->sin_port);
-    return fd;
+    return Bound(fd, address, port) && listen(fd, 16) == 0 ? fd : (close(fd), -1);
 }
 
 // A connection from 127.0.0.1:localPort (the kernel's choice for 0, given back) to 127.0.0.1:port; -1 on failure.
 inline int ConnectTcp(std::uint16_t port, std::uint16_t& localPort)
 {
-    const int fd = BoundToLoopback(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), localPort);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_in to = LoopbackAddress(port);
-    return fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? fd : (close(fd), -1);
+    const bool ok = Bound(fd, "127.0.0.1", localPort) && connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+    return ok ? fd : (close(fd), -1);
 }
 
 // The error a read of fd meets now: 0 for data or the end of the stream, EAGAIN for nothing yet.
@@ -94,7 +87,8 @@ inline int SocketError(int fd)
 // A UDP socket bound to 127.0.0.1 on a port of the kernel's choice, given in port.
 inline int UdpSocket(std::uint16_t& port)
 {
-    return BoundToLoopback(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), port = 0);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return Bound(fd, "127.0.0.1", port = 0) ? fd : (close(fd), -1);
 }
 
 inline void SendUdp(int fd, const char* address, std::uint16_t port, const std::string& payload)

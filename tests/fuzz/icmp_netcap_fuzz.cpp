@@ -1,12 +1,20 @@
-// The privilege helper's parsers of what the other side sends: whatever a parser accepts formats back to the
-// same bytes, and the session messages are read within their bounds.
+// What the echo probe and the privilege helper read from others: received ICMP datagrams, raw (IP header first)
+// and from a datagram socket, and the helper's messages, whose parsers give back exactly what formats to the input.
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "icmp/EchoProbe.h"
 #include "privilege/NetcapRequest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    std::uint32_t destination = 0;
+    if (size >= 48)
+        std::memcpy(&destination, data + 44, 4);  // where a router's report quotes the echo's destination
+    ParseRawIcmpAnswer({data, size}, destination, 0x1234, 0x0102);
+    IsDatagramEchoReply({data, size}, 0x0102);
+
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<std::uint8_t> rest;
     const auto request = ParseNetcapRequest(text);
