@@ -72,18 +72,16 @@ TEST(IcmpTopology, EachRole)
     const InstalledHelperCopy helper;
     const bool up = Topology("up");
     for (const std::string role : {"root", "member", "stranger"}) {
-        const bool ready = up && helper.Ready() && Topology(role == "root" ? "dgram on" : "dgram off") &&
-                           Topology("unmute-target");
-        const std::string env = "QUORLIX_ROLE=" + role + " QUORLIX_PREFIX=" + kPrefix + " QUORLIX_NETCAP_HELPER=" +
-                                helper.Path();
-        EXPECT_TRUE(ready && RunSelf(kPrefix + "h", env, "InH.*", role != "root", role == "member" ? helper.Group() : 0))
-            << role;
+        const std::string env = "QUORLIX_ROLE=" + role + " QUORLIX_PREFIX=" + kPrefix + " QUORLIX_NETCAP_HELPER=" + helper.Path();
+        EXPECT_TRUE(up && helper.Ready() && Topology(role == "root" ? "dgram on" : "dgram off") && Topology("unmute-target") &&
+                    RunSelf(kPrefix + "h", env, "InH.*", role != "root", role == "member" ? helper.Group() : 0)) << role;
     }
     Topology("down 2>/dev/null");
 }
 
 // Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both pages
-// (and of other programs) are told apart by identifier and sequence.
+// (and of other programs) are told apart by identifier and sequence. Hops "-": no trace; ping "": an answer with
+// its round trip; asDebian: Debian's traceroute finds the same hops (it goes on after a silent hop, we do not).
 TEST(InH, PingAndTraceAsTheHopsAnswer)
 {
     IN_H_AS("root");
@@ -92,12 +90,7 @@ TEST(InH, PingAndTraceAsTheHopsAnswer)
         unreachable += Hop(ttl, "10.200.1.1", "DEST_NET_UNREACHABLE");
     const std::string failed = "\tPing Failed!", longHost = "1" + std::string(400, 'x'), cut = longHost.substr(0, 299);
     const std::string invalid = "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed;
-    const struct {
-        std::vector<std::string> steps;
-        std::string traced, hops;  // hops "-": no trace
-        bool asDebian;             // Debian's traceroute finds the same hops (it goes on after a silent hop, we do not)
-        std::string pinged, ping;  // ping "": an answer with its round trip
-    } cases[] = {
+    const struct { std::vector<std::string> steps; std::string traced, hops; bool asDebian; std::string pinged, ping; } cases[] = {
         {{"dgram on"}, kTarget, kThreeHops, false, "10.200.2.2", ""},
         {{"dgram off"}, kTarget, kThreeHops, true, "127.0.0.1", ""},  // a raw socket sees its own request on loopback
         {{"silence r2"}, kTarget, Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "0.0.0.0", "REQ_TIMED_OUT"), false,
@@ -127,8 +120,7 @@ TEST(InH, PingAndTraceAsTheHopsAnswer)
         EXPECT_TRUE(c.ping.empty() ? IsPingAnswer(pane, c.pinged) : pane == c.ping) << c.pinged << pane;
     }
     EXPECT_EQ(ComboItems(ping.Item<QComboBox>(EchoToolPage::kHostBox)),
-              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), kTarget, "127.0.0.1",
-                           "10.200.2.2"}));
+              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), kTarget, "127.0.0.1", "10.200.2.2"}));
 }
 
 // Each request kind, asked by a member and by a stranger; the stranger is told once how to join.
@@ -146,7 +138,7 @@ TEST(InH, HelperServesMembersAlone)
     EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)), TraceHead(kTarget) + (member ? kThreeHops : failures) + "\r\nTrace Complete");
 
     std::uint16_t port = 0, otherPort = 0, listenPort = 0, clientPort = 0;
-    const int receiver = UdpSocket(port), sender = UdpSocket(otherPort);
+    const int sender = UdpSocket(otherPort), receiver [[maybe_unused]] = UdpSocket(port);
     CaptureChannel channel;
     EXPECT_EQ(channel.Open("lo", {CaptureProtocol::Udp, PortDirection::Destination, port}, nullptr), member);
     SendUdp(sender, "127.0.0.1", port, "the known payload");
@@ -167,8 +159,6 @@ TEST(InH, HelperServesMembersAlone)
                      : std::tuple(PrivilegeFailure::HelperDenied, 0, EAGAIN, EAGAIN, true));
     EXPECT_EQ(messages.Texts(), member ? QStringList()
                                        : QStringList(PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied)));
-    for (int fd : {receiver, sender, listener, client, server})
-        close(fd);
 }
 
 // The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of. The set-up
@@ -192,15 +182,12 @@ TEST(NetcapHelper, AnswersAndTrustsOnlyItsOwn)
         EXPECT_EQ(AskHelper(text, prefix), answer) << text << prefix;
 
     const TempFiles files("netcap-helpers");
-    const std::string top = files.Path("setup");
-    std::filesystem::create_directories(top + "/open/below");
-    std::filesystem::permissions(top + "/open", std::filesystem::perms(0775));
-    std::filesystem::create_symlink(kHelper, top + "/link");
-    for (const auto& [helper, dir] : {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}}) {
-        const std::string setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " + helper + " " + dir;
-        EXPECT_NE(std::system((setUp + " 2>/dev/null").c_str()), 0) << setUp;
-        EXPECT_FALSE(std::filesystem::exists(dir + "/quorlix-netcap")) << setUp;
-    }
+    const std::string top = files.Path("setup"), setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy ";
+    ASSERT_EQ(std::system(("install -d -m 775 " + top + "/open && mkdir " + top + "/open/below && ln -s " + kHelper + " " + top +
+                           "/link").c_str()), 0);
+    for (const auto& [helper, dir] : {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}})
+        EXPECT_TRUE(std::system((setUp + helper + " " + dir + " 2>/dev/null").c_str()) != 0 &&
+                    !std::filesystem::exists(dir + "/quorlix-netcap")) << dir;
 
     const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\ns = socket.socket(fileno=0)\n"
                                                       "s.recv(99)\nsocket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
