@@ -2,7 +2,6 @@
 // and from a datagram socket, and the helper's messages, whose parsers give back exactly what formats to the input.
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "icmp/EchoProbe.h"
 #include "privilege/NetcapRequest.h"

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <regex>
-#include <string>
 
 #include "icmp/EchoToolPage.h"
 #include "support/GuiTest.h"

@@ -9,11 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 
-// The built helper as scripts/setup-helper.sh installs it, into a directory of the build tree: the set-up
-// wants one only root can write, every directory above it too, and a nosuid /tmp would ignore its file
-// capabilities.
+// The built helper as scripts/setup-helper.sh installs it, into the build tree: the set-up wants a directory only
+// root can write, every directory above it too, and a nosuid /tmp would ignore its file capabilities.
 class InstalledHelperCopy {
 public:
     ~InstalledHelperCopy() { std::filesystem::remove_all(dir_); }
