@@ -1,16 +1,9 @@
-// Ping, Traceroute and the privilege helper quorlix-netcap in network namespaces the test builds
-// (scripts/netns-topology.sh), beside Debian's traceroute:
-//   h(10.200.1.2) -- r1(10.200.1.1|10.200.2.1) -- r2(10.200.2.2|10.200.3.1) -- t(10.200.3.2)
-// InH.* runs in h as root, then with the helper installed as it would be, as nobody in the group quorlix
-// ("member") and as nobody outside it ("stranger").
+// Ping, Traceroute and the privilege helper quorlix-netcap in network namespaces (scripts/netns-topology.sh),
+// beside Debian's traceroute: h(10.200.1.2) -- r1(10.200.1.1|2.1) -- r2(10.200.2.2|3.1) -- t(10.200.3.2).
+// InH.* runs in h as root, then with the helper installed, as nobody in the group quorlix ("member") and outside it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "icmp/EchoReports.h"
 #include "os/PollWait.h"
 #include "privilege/CaptureChannel.h"
 #include "privilege/SockDiag.h"
@@ -25,14 +18,20 @@ const std::string kHelper = QUORLIX_BINARY_DIR "/src/quorlix-netcap";
 const char* const kRole = std::getenv("QUORLIX_ROLE");
 const std::string kPrefix = kRole ? std::getenv("QUORLIX_PREFIX") : "qx" + std::to_string(getpid()) + "-";
 constexpr const char* kTarget = "10.200.3.2";
-const std::string kThreeHops = "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n"
-                               "2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
-                               "3    10.200.3.2       #      SUCCESS\r\n";
+
+// A hop line of a trace's pane, its round trip written as WithoutRoundTrips writes it.
+std::string Hop(int ttl, std::string address, const char* status)
+{
+    return (std::to_string(ttl) + "    ").substr(0, 5) + address.append(17 - address.size(), ' ') + "#      " + status + "\r\n";
+}
+
+const std::string kThreeHops = Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") +
+                               Hop(3, kTarget, "SUCCESS");
 
 // Tests run again in h by IcmpTopology.EachRole, as QUORLIX_ROLE says.
-#define IN_H_AS(role)                                       \
-    if (!kRole || kRole != std::string(role))               \
-        GTEST_SKIP() << "run in h by IcmpTopology.EachRole"; \
+#define IN_H_AS(role)                                                                                    \
+    if (!kRole || kRole != std::string(role))                                                            \
+        GTEST_SKIP() << "run in h by IcmpTopology.EachRole";                                             \
     SetNetcapHelperPath(std::getenv("QUORLIX_NETCAP_HELPER"))
 
 bool Topology(const std::string& args)
@@ -40,33 +39,27 @@ bool Topology(const std::string& args)
     return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
 }
 
-// The hops Debian's traceroute finds from here, as this program's hop lines begin ("*" for silence).
-std::string DebianHops()
+// What command prints, or "failed" when it fails.
+std::string Output(const std::string& command)
 {
-    FILE* out = popen((std::string("traceroute -I -n -q 1 -w 2 ") + kTarget).c_str(), "r");
-    std::string hops;
-    char line[256], address[64];
-    for (int ttl; out && std::fgets(line, sizeof line, out);)
-        if (std::sscanf(line, "%d %63s", &ttl, address) == 2)
-            hops += FormatHopLine(ttl, address == std::string("*") ? "0.0.0.0" : address, 0, "").substr(0, 22) + "\n";
-    return out && pclose(out) == 0 ? hops : "traceroute failed";
+    FILE* out = popen(command.c_str(), "r");
+    std::string text(4096, '\0');
+    text.resize(out ? std::fread(text.data(), 1, text.size(), out) : 0);
+    return out && pclose(out) == 0 ? text : "failed";
 }
 
 // The helper given text as its one request on a socket pair, started through prefix (such as setpriv): its
 // answer, or how it ended without one.
 std::string AskHelper(const std::string& text, const std::string& prefix)
 {
-    const std::string python = "import socket, subprocess, sys\n"
-                               "a, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
-                               "p = subprocess.Popen(sys.argv[2:], stdin=b)\nb.close()\n"
-                               "if sys.argv[1]: a.send(sys.argv[1].encode())\na.settimeout(20)\n"
-                               "try: r = a.recv(99).decode()\nexcept ConnectionResetError: r = \"\"\n"
-                               "p.kill()\nprint(r or p.wait())\n";
-    FILE* out = popen(("python3 -c '" + python + "' '" + text + "' " + prefix + " " + kHelper).c_str(), "r");
-    char answer[128] = "";
-    const std::size_t n = out ? std::fread(answer, 1, sizeof answer - 1, out) : 0;
-    return out && pclose(out) == 0 ? std::string(answer, n) : "failed";
+    return Output("python3 -c 'import socket, subprocess, sys\na, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
+                  "p = subprocess.Popen(sys.argv[2:], stdin=b); b.close(); a.settimeout(20)\n"
+                  "if sys.argv[1]: a.send(sys.argv[1].encode())\n"
+                  "try: r = a.recv(99).decode()\nexcept ConnectionResetError: r = \"\"\n"
+                  "p.kill(); print(r or p.wait())' '" + text + "' " + prefix + " " + kHelper);
 }
+
+bool NoChildLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
 
 }  // namespace
 
@@ -77,99 +70,70 @@ TEST(IcmpTopology, EachRole)
     const InstalledHelperCopy helper;
     const bool up = Topology("up");
     for (const std::string role : {"root", "member", "stranger"}) {
-        const bool ready = up && helper.Ready() && Topology(role == "root" ? "dgram on" : "dgram off") &&
-                           Topology("unmute-target");
-        const std::string env = "QUORLIX_ROLE=" + role + " QUORLIX_PREFIX=" + kPrefix + " QUORLIX_NETCAP_HELPER=" +
-                                helper.Path();
-        EXPECT_TRUE(ready && RunSelf(kPrefix + "h", env, "InH.*", role != "root", role == "member" ? helper.Group() : 0))
-            << role;
+        const std::string env = "QUORLIX_ROLE=" + role + " QUORLIX_PREFIX=" + kPrefix + " QUORLIX_NETCAP_HELPER=" + helper.Path();
+        EXPECT_TRUE(up && helper.Ready() && Topology(role == "root" ? "dgram on" : "dgram off") && Topology("unmute-target") &&
+                    RunSelf(kPrefix + "h", env, "InH.*", role != "root", role == "member" ? helper.Group() : 0)) << role;
     }
     Topology("down 2>/dev/null");
 }
 
-// Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both
-// pages (and of other programs) are told apart by identifier and sequence.
-TEST(InH, TraceGoesOnOrStopsAsTheHopsAnswer)
+// Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both pages
+// (and of other programs) are told apart by identifier and sequence. Hops "-": no trace; ping "": an answer with
+// its round trip; asDebian: Debian's traceroute finds the same hops (it goes on after a silent hop, we do not).
+TEST(InH, PingAndTraceAsTheHopsAnswer)
 {
     IN_H_AS("root");
     std::string unreachable;  // r1 answers 10.200.9.0/24 with net-unreachable: the trace runs to 254
     for (int ttl = 1; ttl <= 254; ++ttl)
-        unreachable += (std::to_string(ttl) + "    ").substr(0, 5) + "10.200.1.1       #      DEST_NET_UNREACHABLE\r\n";
-    const struct {
-        std::vector<std::string> steps;
-        const char* host;
-        std::string hops;
-        bool asDebian;  // Debian's traceroute finds the same hops (it goes on after a silent hop, we do not)
-    } cases[] = {
-        {{"dgram on"}, kTarget, kThreeHops, false},
-        {{"dgram off"}, kTarget, kThreeHops, true},
-        {{"silence r2"}, kTarget,
-         "1    10.200.1.1       #      TTL_EXPIRED_TRANSIT\r\n2    0.0.0.0          #      REQ_TIMED_OUT\r\n", false},
+        unreachable += Hop(ttl, "10.200.1.1", "DEST_NET_UNREACHABLE");
+    const std::string failed = "\tPing Failed!", longHost = "1" + std::string(400, 'x'), cut = longHost.substr(0, 299);
+    const std::string invalid = "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed;
+    const struct { std::vector<std::string> steps; std::string traced, hops; bool asDebian; std::string pinged, ping; } cases[] = {
+        {{"dgram on"}, kTarget, kThreeHops, false, "10.200.2.2", ""},
+        {{"dgram off"}, kTarget, kThreeHops, true, "127.0.0.1", ""},  // a raw socket sees its own request on loopback
+        {{"silence r2"}, kTarget, Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "0.0.0.0", "REQ_TIMED_OUT"), false, kTarget, ""},
         {{"unsilence r2", "silence r1"}, kTarget,  // a silent first hop is stepped over
-         "1    0.0.0.0          #      REQ_TIMED_OUT\r\n2    10.200.2.2       #      TTL_EXPIRED_TRANSIT\r\n"
-         "3    10.200.3.2       #      SUCCESS\r\n",
-         true},
-        {{"unsilence r1"}, "10.200.9.1", unreachable, false},
+         Hop(1, "0.0.0.0", "REQ_TIMED_OUT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") + Hop(3, kTarget, "SUCCESS"), true,
+         longHost, PingHead(cut, "255.255.255.255") + failed},  // the host text's bounded read
+        {{"unsilence r1"}, "10.200.9.1", unreachable, false, "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},
+        {{}, "", "-", false, "", PingHead("10.200.9.1", "10.200.9.1") + failed},  // no host, no query
+        {{}, "no-such-host.invalid", "-", false, "no-such-host.invalid", invalid},  // no name server answers from h
+        {{"mute-target"}, "", "-", false, kTarget, PingHead(kTarget, kTarget) + failed},
     };
+    PingPage ping;
     for (const auto& c : cases) {
         for (const std::string& step : c.steps)
             ASSERT_TRUE(Topology(step));
         TracePage trace;
-        PingPage ping;
-        StartQuery(&ping, "10.200.2.2");
-        const std::string pane = WithoutRoundTrips(Query(&trace, c.host, 60000));
-        EXPECT_EQ(pane, TraceHead(c.host) + c.hops + "\r\nTrace Complete") << c.steps[0];
-        if (c.asDebian)
-            EXPECT_EQ(std::regex_replace(c.hops, std::regex("(.{22}).*\r\n"), "$1\n"), DebianHops()) << c.steps[0];
-        ASSERT_TRUE(WaitForCaption(QueryButton(&ping), QStringLiteral("QUERY"), 20000));
-        EXPECT_TRUE(IsPingAnswer(PaneText(&ping), "10.200.2.2")) << c.steps[0] << PaneText(&ping);
+        StartQuery(&ping, QString::fromStdString(c.pinged));
+        EXPECT_EQ(WithoutRoundTrips(Query(&trace, QString::fromStdString(c.traced), 60000)),
+                  c.hops == "-" ? (c.traced.empty() ? "" : invalid) : TraceHead(c.traced) + c.hops + "\r\nTrace Complete");
+        EXPECT_EQ(c.asDebian ? std::regex_replace(c.hops, std::regex(" +(\\S+) .*\r\n"), " $1\n") : "",  // "TTL ADDRESS" lines
+                  c.asDebian ? Output("traceroute -I -n -q 1 -w 2 " + std::string(kTarget) +
+                                      " | awk '$1 ~ /^[0-9]+$/ {print $1, ($2 == \"*\" ? \"0.0.0.0\" : $2)}'") : "");
+        const std::string pane = Finished(&ping);
+        EXPECT_TRUE(c.ping.empty() ? IsPingAnswer(pane, c.pinged) : pane == c.ping) << c.pinged << pane;
     }
+    EXPECT_EQ(ComboItems(ping.Item<QComboBox>(EchoToolPage::kHostBox)),
+              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), kTarget, "127.0.0.1", "10.200.2.2"}));
 }
 
-TEST(InH, PingTexts)
-{
-    IN_H_AS("root");
-    const std::string failed = "\tPing Failed!";
-    const struct {
-        const char* step;
-        const char* host;
-        std::string want;  // empty: an answer with its round trip
-    } cases[] = {
-        {"dgram off", kTarget, ""},
-        {"dgram off", "127.0.0.1", ""},  // a raw socket sees its own echo request on loopback
-        {"dgram off", "1abc", PingHead("1abc", "255.255.255.255") + failed},
-        {"dgram off", "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},  // a report is no answer of the host
-        {"dgram off", "no-such-host.invalid",  // no name server answers from h
-         "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed},
-        {"mute-target", kTarget, PingHead(kTarget, kTarget) + failed},
-    };
-    PingPage page;
-    for (const auto& c : cases) {
-        ASSERT_TRUE(Topology(c.step));
-        const std::string pane = Query(&page, c.host);
-        EXPECT_TRUE(c.want.empty() ? IsPingAnswer(pane, c.host) : pane == c.want) << pane;
-    }
-}
-
-// Each request kind, asked by a member and by a stranger.
+// Each request kind, asked by a member and by a stranger; the stranger is told once how to join.
 TEST(InH, HelperServesMembersAlone)
 {
     const bool member = kRole && kRole == std::string("member");
     IN_H_AS(member ? "member" : "stranger");
     ASSERT_LT(socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP), 0);  // or the helper would not be asked
     MessageRecorder messages;
-
     PingPage ping;
+    TracePage trace;
     const std::string pane = Query(&ping, kTarget);
     EXPECT_TRUE(member ? IsPingAnswer(pane, kTarget) : pane == PingHead(kTarget, kTarget) + "\tPing Failed!") << pane;
-    TracePage trace;
-    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)),
-              TraceHead(kTarget) + (member ? kThreeHops : "1    0.0.0.0          #      GENERAL_FAILURE\r\n"
-                                                          "2    0.0.0.0          #      GENERAL_FAILURE\r\n") +
-                  "\r\nTrace Complete");
+    const std::string failures = Hop(1, "0.0.0.0", "GENERAL_FAILURE") + Hop(2, "0.0.0.0", "GENERAL_FAILURE");
+    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)), TraceHead(kTarget) + (member ? kThreeHops : failures) + "\r\nTrace Complete");
 
-    std::uint16_t port = 0, otherPort = 0;
-    const int receiver = UdpSocket(port), sender = UdpSocket(otherPort);
+    std::uint16_t port = 0, otherPort = 0, listenPort = 0, clientPort = 0;
+    const int sender = UdpSocket(otherPort), receiver [[maybe_unused]] = UdpSocket(port);
     CaptureChannel channel;
     EXPECT_EQ(channel.Open("lo", {CaptureProtocol::Udp, PortDirection::Destination, port}, nullptr), member);
     SendUdp(sender, "127.0.0.1", port, "the known payload");
@@ -182,31 +146,26 @@ TEST(InH, HelperServesMembersAlone)
     EXPECT_EQ(payloads, member ? "the known payload;" : "");
     channel.Close();
 
-    std::uint16_t listenPort = 0, clientPort = 0;
     const int listener = ListenTcp("127.0.0.1", listenPort);
     const int client = ConnectTcp(listenPort, clientPort), server = accept(listener, nullptr, nullptr);
-    const TcpKillResult r = KillTcpConnection(
-        {htonl(INADDR_LOOPBACK), clientPort, htonl(INADDR_LOOPBACK), listenPort});
-    EXPECT_EQ(std::tuple(r.failure, r.error, SocketError(client), SocketError(server)),
-              member ? std::tuple(PrivilegeFailure::None, 0, ECONNABORTED, ECONNRESET)
-                     : std::tuple(PrivilegeFailure::HelperDenied, 0, EAGAIN, EAGAIN));
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD, true);  // no helper left behind
-
-    // The stranger is told once, whichever page meets it first, how to join.
-    ASSERT_EQ(messages.Messages().size(), member ? 0u : 1u);
-    if (!member)
-        EXPECT_EQ(messages.Messages()[0].text, PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied));
-    for (int fd : {receiver, sender, listener, client, server})
-        close(fd);
+    const TcpKillResult r = KillTcpConnection({htonl(INADDR_LOOPBACK), clientPort, htonl(INADDR_LOOPBACK), listenPort});
+    EXPECT_EQ(std::tuple(r.failure, r.error, SocketError(client), SocketError(server), NoChildLeft()),
+              member ? std::tuple(PrivilegeFailure::None, 0, ECONNABORTED, ECONNRESET, true)
+                     : std::tuple(PrivilegeFailure::HelperDenied, 0, EAGAIN, EAGAIN, true));
+    EXPECT_EQ(messages.Texts(), member ? QStringList()
+                                       : QStringList(PrivilegeHintText(PrivilegedOperation::Echo, PrivilegeFailure::HelperDenied)));
 }
 
-// The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of.
-TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
+// The helper asked directly, by root: what it answers, and that it ends a run nobody asks anything of. The set-up
+// grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or below a directory
+// its group may write. Whatever a helper does, the program holds no descriptor it did not ask for, and no helper
+// is left behind.
+TEST(NetcapHelper, AnswersAndTrustsOnlyItsOwn)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: the helper runs here with root's capabilities";
     // request, started through, answer and end
-    const std::tuple<std::string, std::string, std::string> cases[] = {
+    const std::tuple<std::string, std::string, std::string> asked[] = {
         {"echo\n", "", "ok\n\n"},
         {"capture qxnosuch0 0 0 80\n", "", "error 19\n\n"},  // ENODEV
         {"echo \n", "", "error 22\n\n"},                     // EINVAL
@@ -214,41 +173,27 @@ TEST(NetcapHelper, AnswersOnlyItsOwnRequests)
         {"", "env --ignore-signal=ALRM --block-signal=ALRM", "-14\n"},  // even when its caller silenced the alarm
         {"echo\n", "setpriv --reuid=nobody --regid=nogroup --clear-groups", "2\n"},  // another user's pair
     };
-    for (const auto& [text, prefix, answer] : cases)
+    for (const auto& [text, prefix, answer] : asked)
         EXPECT_EQ(AskHelper(text, prefix), answer) << text << prefix;
-}
 
-// The set-up grants nothing that anyone but root could swap: no link, even to the helper, and nothing in or
-// below a directory its group may write. Whatever a helper does, the program holds no descriptor it did
-// not ask for, and no helper is left behind.
-TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
-{
     const TempFiles files("netcap-helpers");
-    const std::string top = files.Path("setup");
-    std::filesystem::create_directories(top + "/open/below");
-    std::filesystem::permissions(top + "/open", std::filesystem::perms(0775));
-    std::filesystem::create_symlink(kHelper, top + "/link");
-    for (const auto& [helper, dir] :
-         {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}}) {
-        const std::string setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy " + helper + " " + dir;
-        EXPECT_NE(std::system((setUp + " 2>/dev/null").c_str()), 0) << setUp;
-        EXPECT_FALSE(std::filesystem::exists(dir + "/quorlix-netcap")) << setUp;
-    }
+    const std::string top = files.Path("setup"), setUp = QUORLIX_SOURCE_DIR "/scripts/setup-helper.sh --sanitized-copy ";
+    ASSERT_EQ(std::system(("install -d -m 775 " + top + "/open && mkdir " + top + "/open/below && ln -s " + kHelper + " " + top +
+                           "/link").c_str()), 0);
+    for (const auto& [helper, dir] : {std::pair{top + "/link", top}, {kHelper, top + "/open"}, {kHelper, top + "/open/below"}})
+        EXPECT_TRUE(std::system((setUp + helper + " " + dir + " 2>/dev/null").c_str()) != 0 &&
+                    !std::filesystem::exists(dir + "/quorlix-netcap")) << dir;
 
-    const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\n"
-                                                      "s = socket.socket(fileno=0)\ns.recv(99)\n"
-                                                      "socket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
-    const std::string silent = files.Write("silent", "#!/bin/sh\nexec sleep 30\n");
-    for (const std::string& script : {twoFds, silent})
-        std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-    const std::string before = NetcapHelperPath();
+    const std::string twoFds = files.Write("two-fds", "#!/usr/bin/python3\nimport socket, time\ns = socket.socket(fileno=0)\n"
+                                                      "s.recv(99)\nsocket.send_fds(s, [b'ok\\n'], [1, 2])\ntime.sleep(30)\n");
+    std::filesystem::permissions(twoFds, std::filesystem::perms::owner_all);
     CancelToken stopped;
     stopped.Cancel();
     auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto open = openFds();
     const std::tuple<std::string, const CancelToken*, PrivilegeFailure> cases[] = {
         {twoFds, nullptr, PrivilegeFailure::HelperFailed},
-        {silent, &stopped, PrivilegeFailure::HelperFailed},  // one that never answers is ended when the task stops
+        {"/usr/bin/tail", &stopped, PrivilegeFailure::HelperFailed},  // one that never answers ends with the task
         {files.Path("none"), nullptr, PrivilegeFailure::HelperMissing},
         {std::filesystem::relative(kHelper), nullptr, PrivilegeFailure::HelperMissing},  // never a relative path
     };
@@ -257,6 +202,5 @@ TEST(NetcapHelper, SetUpAndClientRefuseWhatTheyCannotTrust)
         NetcapSession s = OpenNetcapSession(NetcapRequest{NetcapKind::Echo}, token);
         EXPECT_EQ(std::tuple(s.failure, s.fd.Get(), s.pid, openFds()), std::tuple(failure, -1, -1, open)) << helper;
     }
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD, true);  // no child left, not even a zombie
-    SetNetcapHelperPath(before);
+    EXPECT_TRUE(NoChildLeft());  // not even a zombie
 }

@@ -1,45 +1,41 @@
 #pragma once
 
+// Driving the Ping and Traceroute pages, and the texts their reports begin with.
 #include <QComboBox>
 #include <QPushButton>
 #include <regex>
-#include <string>
 
 #include "icmp/EchoToolPage.h"
 #include "support/GuiTest.h"
 
-// Driving the Ping and Traceroute pages, and the texts their reports begin with.
-
-inline QPushButton* QueryButton(EchoToolPage* page)
-{
-    return page->Item<QPushButton>(EchoToolPage::kQueryButton);
-}
-
 inline void StartQuery(EchoToolPage* page, const QString& host)
 {
     page->Item<QComboBox>(EchoToolPage::kHostBox)->setEditText(host);
-    QueryButton(page)->click();
+    page->Item<QPushButton>(EchoToolPage::kQueryButton)->click();
 }
 
-// Runs one query to its end: the pane's text, marked when the task did not end in time.
+// Waits for the query to end: the pane's text, marked when the task did not end in time.
+inline std::string Finished(EchoToolPage* page, int timeoutMs = 20000)
+{
+    const bool ended = WaitForCaption(page->Item<QPushButton>(EchoToolPage::kQueryButton), "QUERY", timeoutMs);
+    return PaneText(page) + (ended ? "" : "\n[still running]");
+}
+
 inline std::string Query(EchoToolPage* page, const QString& host, int timeoutMs = 20000)
 {
     StartQuery(page, host);
-    const bool ended = WaitForCaption(QueryButton(page), QStringLiteral("QUERY"), timeoutMs);
-    return PaneText(page) + (ended ? "" : "\n[still running]");
+    return Finished(page, timeoutMs);
 }
 
 inline std::string PingHead(const std::string& host, const std::string& address)
 {
-    return "\tResolving Address For " + host + "...\r\n\t[" + address + "]\r\n\r\n\tPinging Host: [" + address +
-           "]...\r\n";
+    return "\tResolving Address For " + host + "...\r\n\t[" + address + "]\r\n\r\n\tPinging Host: [" + address + "]...\r\n";
 }
 
 inline std::string TraceHead(const std::string& host)
 {
     return "\tResolving Address For " + host + "...\r\n\t[" + host +
-           "]\r\n\r\nBegining Trace...\r\n\r\nTTL  Host             Ms     Status\r\n"
-           "-----------------------------------\r\n";
+           "]\r\n\r\nBegining Trace...\r\n\r\nTTL  Host             Ms     Status\r\n-----------------------------------\r\n";
 }
 
 // Whether pane is the whole report of a ping to an address that answered.
