@@ -1,6 +1,5 @@
-// Received bytes drive the TCP terminal's text handling: masking, the pane's
-// bound, the port box and the text that is sent. Whatever arrives, offsets
-// stay inside the text and a restarted pane is within its bound again.
+// Received bytes through the TCP terminal's text handling (masking, the pane's bound, the port box, what
+// is sent): offsets stay inside the text and a restarted pane is within its bound again.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -8,11 +7,7 @@
 #include "net/ByteText.h"
 #include "tcpterm/TerminalText.h"
 
-static void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+static void Check(bool condition) { if (!condition) std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

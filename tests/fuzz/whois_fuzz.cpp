@@ -8,11 +8,7 @@
 #include "whois/WhoisAnswer.h"
 #include "whois/WhoisServerTable.h"
 
-static void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+static void Check(bool condition) { if (!condition) std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
