@@ -113,7 +113,7 @@ TEST_F(TcpSocketTest, ShowsWhatThePeerSendsAndSendsTypedText)
 // Far more than the socket buffers hold: the rest goes as the peer reads.
 TEST_F(TcpSocketTest, LargeSend)
 {
-    ScriptedPeer reader("until END");
+    ScriptedPeer reader("until END\nsend a\nexpect go\nraw b");
     Press(kConnectButton, "localhost", QString::number(reader.Port()));  // looked up (hosts file)
     ASSERT_TRUE(WaitForStatus("Connected"));
     std::string big;
@@ -121,7 +121,10 @@ TEST_F(TcpSocketTest, LargeSend)
         big += std::to_string(i) + std::string(1000, '-') + "\r\n";
     page->Socket().Send(big + "END\r\n");
     EXPECT_TRUE(WaitFor([&] { return reader.Received() == big + "END\r\n"; }));
-    EXPECT_TRUE(WaitForStatus("Closed"));  // the peer closed after END
+    ASSERT_TRUE(WaitFor([&] { return Pane() == "a\r\n"; }));
+    page->Socket().Send("go\r\n");  // "b" and the close follow at once, before "b" is due to show
+    EXPECT_TRUE(WaitForStatus("Closed"));
+    EXPECT_EQ(Pane(), "a\r\nb");
 }
 
 TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
