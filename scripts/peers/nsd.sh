@@ -1,26 +1,20 @@
 #!/usr/bin/env bash
-# nsd.sh start ADDRESS DIR   starts NSD on ADDRESS (of 127.0.0.0/8) port 53 with
-#                            the zones of tests/peers/dns, its files in DIR;
-#                            returns once it answers.
-# nsd.sh stop DIR            stops the NSD started with DIR and waits for it.
-# Needs nsd and dnsutils, and root or the right to bind port 53.
+# nsd.sh start ADDRESS DIR: NSD on ADDRESS (127.0.0.0/8) port 53 serving the zones of tests/peers/dns,
+#                           its files in DIR; returns once it answers.
+# nsd.sh stop DIR:          stops the NSD started with DIR and waits for it. Needs nsd, dig and port 53.
 set -euo pipefail
 zones="$(cd "$(dirname "$0")/../.." && pwd)/tests/peers/dns"
 
 start() {
   local address="$1" dir="$2"
   case "$address" in 127.*) ;; *) echo "nsd.sh: $address is not a loopback address" >&2; exit 2 ;; esac
-  mkdir -p "$dir"
-  cp "$zones"/*.zone "$dir"/
+  mkdir -p "$dir" && cp "$zones"/*.zone "$dir"/
   {
     # Rate limiting would answer a benchmark's rapid queries with empty truncated replies.
-    printf 'server:\n  ip-address: %s@53\n  do-ip6: no\n  username: ""\n  chroot: ""\n  zonesdir: "%s"\n' "$address" "$dir"
-    printf '  database: ""\n  zonelistfile: "%s/zone.list"\n  pidfile: "%s/nsd.pid"\n' "$dir" "$dir"
-    printf '  xfrdfile: "%s/xfrd.state"\n  xfrdir: "%s"\n  logfile: "%s/nsd.log"\n' "$dir" "$dir" "$dir"
-    printf '  server-count: 1\n  rrl-ratelimit: 0\n  rrl-whitelist-ratelimit: 0\nremote-control:\n  control-enable: no\n'
-    for zone in "$dir"/*.zone; do
-      printf 'zone:\n  name: "%s"\n  zonefile: "%s"\n' "$(basename "$zone" .zone)" "$(basename "$zone")"
-    done
+    printf 'server:\n  ip-address: %s@53\n  do-ip6: no\n  username: ""\n  chroot: ""\n  zonesdir: "%s"\n  database: ""\n' "$address" "$dir"
+    printf '  %s: "'"$dir"'/%s"\n' zonelistfile zone.list pidfile nsd.pid xfrdfile xfrd.state logfile nsd.log
+    printf '  xfrdir: "%s"\n  server-count: 1\n  rrl-ratelimit: 0\n  rrl-whitelist-ratelimit: 0\nremote-control:\n  control-enable: no\n' "$dir"
+    for zone in "$dir"/*.zone; do printf 'zone:\n  name: "%s"\n  zonefile: "%s"\n' "$(basename "$zone" .zone)" "$(basename "$zone")"; done
   } > "$dir/nsd.conf"
   nsd -c "$dir/nsd.conf"
   for _ in $(seq 1 100); do
@@ -36,9 +30,7 @@ start() {
 stop() {
   local pid
   pid="$(cat "$1/nsd.pid" 2>/dev/null)" || return 0
-  if kill "$pid" 2>/dev/null; then
-    for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-  fi
+  kill "$pid" 2>/dev/null && for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
   rm -f "$1/nsd.pid"
 }
 

@@ -1,6 +1,5 @@
-// A reply to a fixed query: the whole parse, the text of every stored record,
-// and each name decoded from every offset into an area sized by the first
-// byte: no read outside the reply, no hang, texts within their areas.
+// A reply to a fixed query: the parse, every record's text, each name decoded from every offset into an
+// area sized by the first byte: no read outside the reply, no hang, texts within their areas.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -9,11 +8,7 @@
 
 #include "dns/DnsMessage.h"
 
-static void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+static void Check(bool condition) { if (!condition) std::abort(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,6 +1,4 @@
-// Whois against scripted peers: the engine on loopback, and the page (which
-// needs the real names and port 43) in a network namespace that WhoisNetns
-// makes and reruns us in.
+// Whois against scripted peers: the engine on loopback, the page (real names, port 43) in a namespace.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -10,6 +8,7 @@
 #include <QTest>
 #include <memory>
 #include <optional>
+#include <regex>
 
 #include "support/GuiTest.h"
 #include "support/ScriptedPeer.h"
@@ -33,10 +32,7 @@ struct Recorder : WhoisOutput {
 // A script step's text: line ends escaped.
 std::string Esc(const std::string& text)
 {
-    std::string out;
-    for (char c : text)
-        out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-    return out;
+    return std::regex_replace(std::regex_replace(text, std::regex("\n"), "\\n"), std::regex("\r"), "\\r");
 }
 
 std::string Referral(const std::string& value)
@@ -187,9 +183,6 @@ TEST_F(WhoisPageTest, Queries)
           {"127.0.0.2", 4321, "expect \nraw " + Esc(Referral("whois://whois.nic.uk")), "192.0.2.2\r\n"},
           {"127.0.0.4", 43, "expect \nraw uk" + Esc(Referral("whois://whois.arin.net")), "192.0.2.2\r\n"}},
          "uk" + WhoisAnswerText(Referral("whois://whois.arin.net")), {}},
-        // CR LF line ends show as CR CR LF, where the referral is no longer found.
-        {{}, "192.0.2.3", {{"127.0.0.1", 43, "expect \nraw " + Esc("a\r\n\r\nReferralServer: " + rwhois + "\r\n"), "+ 192.0.2.3\r\n"}},
-         "a\r\r\n\r\r\nReferralServer: " + rwhois + "\r\r\n", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query.toStdString() + " at " + c.server.value_or("the table's server").toStdString());

@@ -1,8 +1,7 @@
 #pragma once
 
-// A scripted DNS server on loopback: for each query it sends back the
-// datagrams its script returns (no script: silence), those marked
-// fromStranger from another port of the same address.
+// A scripted DNS server on loopback: each query gets the datagrams its script returns (no script:
+// silence), those marked fromStranger from another port of the same address.
 #include <arpa/inet.h>
 #include <unistd.h>
 
@@ -52,8 +51,7 @@ private:
         const ssize_t n = recvfrom(fd_, query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0)
             return;
-        query.resize(size_t(n));
-        ++queries_;
+        query.resize(size_t(n)), ++queries_;
         for (const Datagram& d : script_ ? script_(query) : std::vector<Datagram>{})
             sendto(d.fromStranger ? stranger_ : fd_, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
     }

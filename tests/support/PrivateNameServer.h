@@ -1,8 +1,7 @@
 #pragma once
 
-// A network of the test's own with a name server the test scripts: the whole
-// process moves into a new network namespace (loopback only), where a
-// FakeDnsServer answers at the name server of /etc/resolv.conf.
+// A network of the test's own: the whole process moves into a new network namespace (loopback
+// only), where a FakeDnsServer answers at the name server of /etc/resolv.conf.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -12,7 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <string>
 
 #include "support/FakeDnsServer.h"
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// The thread of a test server: calls serve each time fd turns readable, until
-// Stop (or the destructor), which waits for the call under way.
+// A test server's thread: calls serve each time fd turns readable, until Stop (or the destructor).
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>

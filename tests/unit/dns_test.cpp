@@ -33,12 +33,9 @@ TEST(DecodeDnsName, EveryReadStaysInsideTheMessage)
     Bytes pointer41(270, 0);  // any byte from 64 up is a pointer: 0x41 0x05 leads to 261
     std::memcpy(pointer41.data(), "\3www\x41\x05", 6);
     std::memcpy(&pointer41[261], "\2nl", 3);
-    std::string loop = "a", huge;  // one "a" per allowed hop
+    std::string loop = "a";  // one "a" per allowed hop
     for (int i = 0; i < kDnsMaxPointerHops; ++i)
         loop += ".a";
-    DnsReplyBuilder hugeName;
-    for (char c = 'a'; c < 'g'; ++c, huge += std::string(60, c - 1) + ".")
-        hugeName.Labels(std::string(60, c));
     const struct {
         Bytes message;
         std::uint16_t offset, outSize;
@@ -51,7 +48,6 @@ TEST(DecodeDnsName, EveryReadStaysInsideTheMessage)
         {DnsReplyBuilder().Labels("a").Pointer(0).bytes, 0, 256, loop, int(loop.size())},
         {DnsReplyBuilder().Labels("ok").U8(3).Raw("ab").bytes, 0, 256, "ok", 2},  // a label past the end
         {DnsReplyBuilder().Labels("ok").bytes, 500, 256, "", 0},
-        {hugeName.U8(0).bytes, 0, 256, huge.substr(0, 255), 255},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -103,18 +99,11 @@ TEST(ParseDnsReply, RecordTexts)
     }
 }
 
-TEST(DnsRecordText, ErrorCodesAndASmallArea)
+TEST(DnsRecordText, ErrorCodes)
 {
     for (auto [code, line] : {std::pair<int, const char*>{0, ""}, {3, ""}, {2, "Error Code 2 (SERVFAIL)!"},
                               {10, "Error Code 10 (NOTZONE)!"}, {15, "Error Code 15!"}})
         EXPECT_EQ(DnsResponseCodeLine(std::uint8_t(code)), *line ? "Server Returned " + std::string(line) + "\r\n\r\n" : "");
-    DnsRecord r{};
-    r.type = 6;
-    std::memset(r.name, 'm', 255);
-    std::memset(r.name2, 'r', 255);
-    char out[1000], small[8];
-    EXPECT_EQ(FormatDnsRecord(r, small, sizeof small), FormatDnsRecord(r, out, sizeof out));
-    EXPECT_STREQ(small, "SOA:\tmn");
 }
 
 TEST(HostAddress, ConversionsAndTheDefaultServer)

@@ -1,5 +1,4 @@
-// The TCP terminal's text: what is sent, and where the bounded pane restarts
-// (that it is within bound again, whatever arrives, the fuzz target checks).
+// The TCP terminal's text: what is sent, and where the bounded pane restarts.
 #include <gtest/gtest.h>
 
 #include <optional>
