@@ -41,8 +41,7 @@ inline std::string ExpectedMailMessage(const std::string& from, const std::strin
 
 inline std::string RandomBytes(std::size_t n, unsigned seed)
 {
-    std::mt19937 random{seed};
     std::string bytes(n, '\0');
-    std::ranges::generate(bytes, [&] { return char(random()); });
+    std::ranges::generate(bytes, std::mt19937{seed});  // each byte the low one of a draw
     return bytes;
 }

@@ -1,5 +1,4 @@
-# aiosmtpd handler: each message's DATA bytes as received (dots unstuffed) in OUTDIR/msgN.eml, then its envelope
-# in OUTDIR/msgN.env.
+# aiosmtpd handler: each message's DATA bytes (dots unstuffed) in OUTDIR/msgN.eml, then its envelope in msgN.env.
 import os
 
 
