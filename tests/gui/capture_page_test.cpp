@@ -78,12 +78,10 @@ private slots:
         const QString hint = PrivilegeHintText(PrivilegedOperation::Capture, PrivilegeFailure::HelperDenied);
         QCOMPARE(recorder.Texts().mid(3), QStringList({"Unable To Create Socket!", hint, "Unable To Create Socket!",
                                                        "Unable To Create Socket!"}));
-        QVERIFY(nextSource && !page_->Capturing());
-        QCOMPARE(caption(), QStringLiteral("START"));
+        QVERIFY(nextSource && !page_->Capturing() && caption() == QStringLiteral("START"));
     }
 
-    // Settings locked while capturing; CLEAR leaves the numbering alone; a drop count reaches the pane's tip without
-    // a packet; a receive error adds its line, and STOP stays until pressed.
+    // Settings locked; CLEAR keeps the numbering; drops reach the tip; a receive error's line; STOP stays until pressed.
     void clearThenReceiveErrorThenStop()
     {
         page_->Item<QComboBox>(kFormatList)->setCurrentIndex(1);
@@ -140,7 +138,6 @@ private:
 
     void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
     QString caption() const { return page_->Item<QPushButton>(kStartButton)->text(); }
-    // A capture started on a new socket pair; its sending end.
     FramePairSource* start()
     {
         nextSource = std::make_unique<FramePairSource>();

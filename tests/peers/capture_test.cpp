@@ -1,6 +1,4 @@
-// The Packet Capture page on real interfaces in a namespace of the test's own: known packets sent on its loopback,
-// and across a veth pair whose frames under 60 bytes arrive padded, decoded as tcpdump decodes the same frames.
-// As nobody in the group quorlix, the same through the helper.
+// The Packet Capture page in a namespace of its own: loopback filters, padded veth frames against tcpdump, the helper.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -33,8 +31,7 @@ Ipv4Frame Packet(std::uint8_t protocol, std::string_view payload, std::uint32_t 
     return {.protocol = protocol, .source = source, .dest = source + 1, .destPort = kPort, .payload = payload};
 }
 
-// The page's own opening, watched: 0 while it runs, 1 opened, 2 failed.
-std::atomic<int> g_opened = 0;
+std::atomic<int> g_opened = 0;  // the page's own opening, watched: 0 while it runs, 1 opened, 2 failed
 const CapturePage::OpenCaptureFn g_pageOpen = CapturePage::openCapture;
 std::unique_ptr<CaptureFrameSource> WatchedOpen(const std::string& interface, const CaptureSettings& settings,
                                                 const CancelToken& token, PrivilegeFailure& failure)
@@ -97,8 +94,7 @@ TEST(CaptureNetns, InANamespace)
                         "CapturePeerTest.AsMember*", true, helper.Group()));
 }
 
-// The addresses offered, loopback last, a labelled one opening its interface; the kernel's filter and the loopback's
-// outgoing copies: which packets come through, once each.
+// Addresses offered (loopback last, a label opens its interface); which loopback packets the filters pass, once each.
 TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
 {
     QStringList addresses;
@@ -125,8 +121,7 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
     }
 }
 
-// Padded frames across the veth: the padding is never data, and an acknowledgement, an ICMP echo and a later
-// fragment whose bytes 20-23 look like ports 1025 -> 5015 are never printed; the rest as tcpdump -n -X reads them.
+// Padded veth frames as tcpdump -X reads them; no padding as data, no empty ACK, ICMP echo or later fragment printed.
 TEST_F(CapturePeerTest, VethFramesAsTcpdumpDecodesThem)
 {
     ASSERT_TRUE(Start("10.215.0.2", 1));

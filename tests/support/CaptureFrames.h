@@ -1,7 +1,6 @@
 #pragma once
 
-// Shaped IPv4 packets for the capture's tests: built byte by byte, IP header first, as a capture receives them; fed
-// to the capture through a socket pair, or sent as they stand (needs root).
+// Shaped IPv4 packets for the capture's tests: fed through a socket pair, or sent as they stand (root).
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -61,8 +60,7 @@ public:
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) == ssize_t(bytes.size());
     }
-    // The capture meets the end of its frames, a receive error, and may destroy the source at once on its thread.
-    void CloseSender() { ::close(fds_[1].exchange(-1)); }
+    void CloseSender() { ::close(fds_[1].exchange(-1)); }  // a receive error: the capture may end at once
 
     int Fd() const override { return fds_[0]; }
     int ReadFrame(std::uint8_t* buffer, std::size_t size) override
@@ -78,8 +76,7 @@ private:
     std::atomic<int> fds_[2] = {-1, -1};
 };
 
-// Each packet through a raw socket to its destination; or, given an interface, in an Ethernet broadcast frame
-// from 02:ff:ff:ff:ff:ff padded with zeros to 60 bytes, as a network card pads it.
+// Packets by raw socket, or on an interface as broadcast frames padded to 60 bytes as a network card pads them.
 inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interface = nullptr)
 {
     const int fd = interface ? ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0) : ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);

@@ -1,9 +1,7 @@
-// The capture engine without a network: decoding frames, the printed views, and the loop
-// over a socket pair standing in for the capture.
+// The capture engine without a network: decoding, the printed views, the loop over a socket pair.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "capture/CapturePrinter.h"
 #include "capture/CapturedPacket.h"
@@ -12,9 +10,9 @@
 
 constexpr std::string_view kTwenty = "GET / HTTP/1.0\r\n\r\nxy";
 
-Ipv4Frame Udp(std::string_view payload, std::uint8_t protocol = 17, std::uint16_t fragment = 0)
+Ipv4Frame Udp(std::string_view payload)
 {
-    return {.protocol = protocol, .sourcePort = 5353, .destPort = 53, .payload = payload, .fragmentOffset = fragment};
+    return {.protocol = 17, .sourcePort = 5353, .destPort = 53, .payload = payload};
 }
 
 TEST(DecodeCapturedPacket, HeaderEndAndSkips)
@@ -25,8 +23,6 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
         {"udp, the largest", Udp(largest), 0, 28, 2000},
         {"total length beyond the frame", Udp("abcd"), 0, 28, 32, 2, 0x40},
         {"total length inside the headers", Udp("abcd"), 0, 28, 0, 3, 28},
-        {"icmp", Udp("abcd", 1), 0, 0, 0},
-        {"non-first fragment", Udp("abcd", 17, 185), 0, 0, 0},
         {"ipv6", Udp("abcd"), 0, 0, 0, 0, 0x60},
         {"ip header length 16", Udp("abcd"), 0, 0, 0, 0, 0x44},
         {"tcp data offset 4", {.payload = kTwenty, .tcpDataOffset = 4}, 0, 0, 0},
@@ -66,29 +62,20 @@ TEST(PrintCapturedPacket, Views)
     }
 }
 
-// A burst beyond one batch, with packets the filter drops between, then the end of the frames: the second hand-over
-// is refused, which ends the capture. A quiet source waits until the token wakes it; an ended one gives the error line.
+// A burst beyond one batch, with packets the filter drops between, cut by a refused hand-over.
 TEST(RunCaptureLoop, BatchesNumbersAndStops)
 {
     CaptureSettings s;
     s.portFilter = 80, s.showPacketInfo = false, s.displayFormat = CaptureView::None;
-    CancelToken token;
     std::vector<std::string> batches;
     auto take = [&](const std::string& batch, std::uint64_t) { return batches.push_back(batch), batches.size() != 2; };
-    FramePairSource burst, quiet, ended;
+    FramePairSource burst;
     ASSERT_TRUE(burst.Send(Ipv4Frame{}) && burst.Send(Udp("abcd")));
     for (int i = 0; i < kCaptureBatchPackets + 10; ++i)
         ASSERT_TRUE(burst.Send({.payload = kTwenty}));
     burst.CloseSender();
-    EXPECT_EQ(RunCaptureLoop(burst, s, token, take), CaptureEnd::Stopped);
+    EXPECT_EQ(RunCaptureLoop(burst, s, CancelToken(), take), CaptureEnd::Stopped);
     ASSERT_EQ(batches.size(), 2u);
     EXPECT_TRUE(batches[0].starts_with("PACKET No: 1\r\n") && batches[0].ends_with("PACKET No: 256\r\n") &&
                 batches[1].starts_with("PACKET No: 257\r\n"));
-    std::thread stop([&] { token.Cancel(); });
-    EXPECT_EQ(RunCaptureLoop(quiet, s, token, take), CaptureEnd::Stopped);
-    stop.join();
-    ended.CloseSender();
-    batches.clear();
-    EXPECT_EQ(RunCaptureLoop(ended, s, CancelToken(), take), CaptureEnd::SocketError);
-    EXPECT_EQ(batches, std::vector<std::string>{kCaptureSocketErrorText});
 }
