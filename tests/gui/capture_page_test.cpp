@@ -1,9 +1,4 @@
 // The Packet Capture page driven through its controls, a socket pair in place of the interface's capture.
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
 
 #include "capture/CapturePage.h"
 #include "os/PollWait.h"

@@ -1,14 +1,11 @@
 // The window and its page framework: templates, what a screen reader is told, the pane, QUERY/STOP tasks,
 // closing with tasks in flight, About and Help (URL handlers catch every opening).
 #include <QAccessible>
-#include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
-#include <QTest>
 #include <QTextBlock>
 #include <atomic>
 

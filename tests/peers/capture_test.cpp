@@ -1,11 +1,6 @@
 // The Packet Capture page in a namespace of its own: loopback filters, padded veth frames against tcpdump, the helper.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTest>
 #include <regex>
 
 #include "capture/CapturePage.h"

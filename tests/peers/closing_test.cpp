@@ -2,9 +2,6 @@
 // server (in a network namespace of the test's own) never answers.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QPushButton>
-#include <QTest>
 
 #include "dns/DnsQueryPage.h"
 #include "icmp/EchoToolPage.h"

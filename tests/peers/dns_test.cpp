@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QComboBox>
-#include <QPushButton>
-#include <QTest>
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +14,7 @@
 #include "support/DnsReplyBuilder.h"
 #include "support/FakeDnsServer.h"
 #include "support/GuiTest.h"
+#include "support/ScriptedPeer.h"
 
 using namespace DnsQueryControls;
 
@@ -67,11 +65,7 @@ std::array<Lines, 3> Values(const std::string& text, bool dig)
 
 std::string Dig(const std::string& args)
 {
-    std::string out;
-    if (FILE* p = popen(("dig +tries=1 @" + g_nsd + " " + args).c_str(), "r"))
-        for (int c; (c = fgetc(p)) != EOF || (pclose(p), false);)
-            out += char(c);
-    return out;
+    return CommandOutput("dig +tries=1 @" + g_nsd + " " + args);
 }
 
 class DnsPage : public testing::Test {
@@ -149,15 +143,6 @@ TEST_F(DnsPage, ResolveName)
     Resolve(QStringLiteral("localhost"));
     page.reset();  // closing during a lookup is quiet
     QTest::qWait(200);
-}
-
-TEST_F(DnsPage, QueryAndResolutionExcludeEachOther)
-{
-    Resolve(QStringLiteral("localhost"));
-    Button()->click();
-    ASSERT_EQ(messages.Texts(), QStringList{"Name Resolution Currently In Progress"});
-    EXPECT_EQ(messages.Messages()[0].kind, MessageKind::Notice);
-    ASSERT_TRUE(WaitForCaption(Button(kResolveButton), "Resolve Name"));
 }
 
 // Each answer of NSD: its answer section as shown, every section's values as dig reads them.

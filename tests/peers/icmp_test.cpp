@@ -9,6 +9,7 @@
 #include "privilege/SockDiag.h"
 #include "support/EchoPageTest.h"
 #include "support/PrivilegeTest.h"
+#include "support/ScriptedPeer.h"
 #include "support/TempFiles.h"
 #include "ui/PrivilegeHint.h"
 
@@ -39,24 +40,15 @@ bool Topology(const std::string& args)
     return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
 }
 
-// What command prints, or "failed" when it fails.
-std::string Output(const std::string& command)
-{
-    FILE* out = popen(command.c_str(), "r");
-    std::string text(4096, '\0');
-    text.resize(out ? std::fread(text.data(), 1, text.size(), out) : 0);
-    return out && pclose(out) == 0 ? text : "failed";
-}
-
 // The helper given text as its one request on a socket pair, started through prefix (such as setpriv): its
 // answer, or how it ended without one.
 std::string AskHelper(const std::string& text, const std::string& prefix)
 {
-    return Output("python3 -c 'import socket, subprocess, sys\na, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
-                  "p = subprocess.Popen(sys.argv[2:], stdin=b); b.close(); a.settimeout(20)\n"
-                  "if sys.argv[1]: a.send(sys.argv[1].encode())\n"
-                  "try: r = a.recv(99).decode()\nexcept ConnectionResetError: r = \"\"\n"
-                  "p.kill(); print(r or p.wait())' '" + text + "' " + prefix + " " + kHelper);
+    return CommandOutput("python3 -c 'import socket, subprocess, sys\na, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"
+                         "p = subprocess.Popen(sys.argv[2:], stdin=b); b.close(); a.settimeout(20)\n"
+                         "if sys.argv[1]: a.send(sys.argv[1].encode())\n"
+                         "try: r = a.recv(99).decode()\nexcept ConnectionResetError: r = \"\"\n"
+                         "p.kill(); print(r or p.wait())' '" + text + "' " + prefix + " " + kHelper);
 }
 
 bool NoChildLeft() { return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
@@ -109,8 +101,8 @@ TEST(InH, PingAndTraceAsTheHopsAnswer)
         EXPECT_EQ(WithoutRoundTrips(Query(&trace, QString::fromStdString(c.traced), 60000)),
                   c.hops == "-" ? (c.traced.empty() ? "" : invalid) : TraceHead(c.traced) + c.hops + "\r\nTrace Complete");
         EXPECT_EQ(c.asDebian ? std::regex_replace(c.hops, std::regex(" +(\\S+) .*\r\n"), " $1\n") : "",  // "TTL ADDRESS" lines
-                  c.asDebian ? Output("traceroute -I -n -q 1 -w 2 " + std::string(kTarget) +
-                                      " | awk '$1 ~ /^[0-9]+$/ {print $1, ($2 == \"*\" ? \"0.0.0.0\" : $2)}'") : "");
+                  c.asDebian ? CommandOutput("traceroute -I -n -q 1 -w 2 " + std::string(kTarget) +
+                                             " | awk '$1 ~ /^[0-9]+$/ {print $1, ($2 == \"*\" ? \"0.0.0.0\" : $2)}'") : "");
         const std::string pane = Finished(&ping);
         EXPECT_TRUE(c.ping.empty() ? IsPingAnswer(pane, c.pinged) : pane == c.ping) << c.pinged << pane;
     }

@@ -3,12 +3,10 @@
 #include <net/if.h>
 #include <netdb.h>
 
-#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScrollBar>
-#include <QTest>
 #include <map>
 
 #include "hostinfo/NetInfoPage.h"

@@ -5,8 +5,6 @@
 #include <sched.h>
 
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
 #include <sstream>
 
 #include "hostinfo/ConnectionTable.h"

@@ -3,12 +3,9 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QTimer>
 #include <algorithm>
 

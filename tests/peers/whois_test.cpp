@@ -1,11 +1,7 @@
 // Whois against scripted peers: the engine on loopback, the page (real names, port 43) in a namespace.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QPushButton>
 #include <QTcpServer>
-#include <QTest>
 #include <memory>
 #include <optional>
 #include <regex>

@@ -1,8 +1,6 @@
 #pragma once
 
 // Driving the Ping and Traceroute pages, and the texts their reports begin with.
-#include <QComboBox>
-#include <QPushButton>
 #include <regex>
 
 #include "icmp/EchoToolPage.h"

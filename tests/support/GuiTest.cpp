@@ -2,8 +2,6 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
-#include <QComboBox>
-#include <QTest>
 
 #include "ui/OutputPane.h"
 #include "ui/ToolPage.h"

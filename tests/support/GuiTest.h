@@ -1,6 +1,12 @@
 #pragma once
 
+// What the tests that drive pages share: the controls they press and read, QTest, the template ids.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <functional>
 #include <string>
 #include <vector>

@@ -1,8 +1,7 @@
 #pragma once
 
-// Peers the tests start and stop: a program of its own (killed with the test,
-// even when the test dies), and the misbehaving TCP peer of scripted_peer.py
-// whose script is a few lines of text to send and expect.
+// Peers the tests start and stop: a program (killed with the test, even when the test dies), and the
+// misbehaving TCP peer of scripted_peer.py, whose script is a few lines of text to send and expect.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,11 +9,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+inline std::string CommandOutput(const std::string& command)  // its standard output, whole
+{
+    std::string text;
+    FILE* out = popen(command.c_str(), "r");
+    for (int c; out && (c = fgetc(out)) != EOF;)
+        text += char(c);
+    return out && pclose(out), text;
+}
 
 class PeerProcess {
 public:
@@ -49,8 +58,7 @@ public:
     PeerProcess(const PeerProcess&) = delete;
     PeerProcess& operator=(const PeerProcess&) = delete;
 
-    // The next line the program writes, waiting up to ten seconds.
-    std::string ReadLine()
+    std::string ReadLine()  // the next line the program writes, waiting up to ten seconds
     {
         std::string line;
         char c = 0;
@@ -76,10 +84,8 @@ public:
     }
     ~ScriptedPeer() { std::remove(log_.c_str()); }
 
-    // 0 when the peer could not listen.
-    int Port() const { return port_; }
-    // Everything the clients sent so far, and "unexpected: LINE" where a
-    // line did not start as the script expected.
+    int Port() const { return port_; }  // 0 when the peer could not listen
+    // What the clients sent so far, and "unexpected: LINE" where a line did not start as the script expected.
     std::string Received() const
     {
         std::stringstream text;

@@ -5,20 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-inline std::string CommandOutput(const std::string& command)  // its standard output, whole
-{
-    std::string text;
-    FILE* out = popen(command.c_str(), "r");
-    for (int c; out && (c = fgetc(out)) != EOF;)
-        text += char(c);
-    return out && pclose(out), text;
-}
+#include "support/ScriptedPeer.h"
+
 
 class TestNamespace {
 public:
