@@ -38,7 +38,7 @@ ctest --test-dir build/asan --output-on-failure -j 2 -LE install || status=1
 wait $background || { cat build/background.log; echo "building the other trees failed"; exit 1; }
 
 echo "== ThreadSanitizer: the task machinery"
-ctest --test-dir build/tsan --output-on-failure -L threads || status=1
+ctest --test-dir build/tsan --output-on-failure -j 2 -L threads || status=1
 
 echo "== Fuzz targets, a short run each"
 if [ -n "$(ls tests/fuzz/*_fuzz.cpp 2>/dev/null)" ]; then

@@ -23,8 +23,9 @@ std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface
     if (std::exchange(openWaits, false))
         SleepUnlessCancelled(&token, 10000);
     failure = nextSource ? PrivilegeFailure::None : PrivilegeFailure::HelperDenied;
+    std::unique_ptr<CaptureFrameSource> source = std::move(nextSource);  // taken before the count tells the test
     openedInterface = interface, openedSettings = settings, ++openings;
-    return std::move(nextSource);
+    return source;
 }
 
 Ipv4Frame Udp(std::string_view payload, std::uint16_t destPort = 80)  // 10.15.0.1:5353 -> 127.0.0.1:destPort
