@@ -40,8 +40,7 @@ bool Topology(const std::string& args)
     return std::system((QUORLIX_SOURCE_DIR "/scripts/netns-topology.sh " + kPrefix + " " + args).c_str()) == 0;
 }
 
-// The helper given text as its one request on a socket pair, started through prefix (such as setpriv): its
-// answer, or how it ended without one.
+// The helper's answer to text on a socket pair, started through prefix (such as setpriv), or how it ended.
 std::string AskHelper(const std::string& text, const std::string& prefix)
 {
     return CommandOutput("python3 -c 'import socket, subprocess, sys\na, b = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)\n"

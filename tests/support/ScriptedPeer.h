@@ -1,7 +1,6 @@
 #pragma once
 
-// Peers the tests start and stop: a program (killed with the test, even when the test dies), and the
-// misbehaving TCP peer of scripted_peer.py, whose script is a few lines of text to send and expect.
+// Peers the tests start and stop: a program that dies with its test, and scripted_peer.py's misbehaving TCP peer.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
