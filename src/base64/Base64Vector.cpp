@@ -12,7 +12,7 @@
 
 namespace {
 
-inline void EncodeGroup(const unsigned char* src, char* out)
+inline void EncodeOneGroup(const unsigned char* src, char* out)
 {
     out[0] = kBase64Alphabet[src[0] >> 2];
     out[1] = kBase64Alphabet[(src[0] & 3) << 4 | src[1] >> 4];
@@ -123,9 +123,9 @@ QUORLIX_AVX2 void EncodeLinesVector(const unsigned char* src, std::int64_t lines
     for (; lines > 0; --lines, src += 57, out += 78) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), EncodeBlock(src));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), EncodeBlock(src + 24));
-        EncodeGroup(src + 48, out + 64);
-        EncodeGroup(src + 51, out + 68);
-        EncodeGroup(src + 54, out + 72);
+        EncodeOneGroup(src + 48, out + 64);
+        EncodeOneGroup(src + 51, out + 68);
+        EncodeOneGroup(src + 54, out + 72);
         out[76] = '\r';
         out[77] = '\n';
     }

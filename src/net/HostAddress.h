@@ -30,7 +30,7 @@ std::uint32_t ResolveHostName(const char* name, const CancelToken* token,
                               std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
 // Whether a text the user typed is taken for an address rather than a host
-// name: it begins and ends with a decimal digit. Nothing else is looked at.
+// name: it begins and ends with a decimal digit, or it is an IPv6 literal.
 bool LooksLikeAddress(std::string_view text);
 
 // Dotted-decimal text of address into out (size bytes, terminator included).

@@ -11,9 +11,9 @@ Fd OpenSocket(int domain, int type, int protocol)
     return Fd(socket(domain, type | SOCK_CLOEXEC, protocol));
 }
 
-Fd OpenTcpSocket()
+Fd OpenTcpSocket(int family)
 {
-    return OpenSocket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK);
+    return OpenSocket(family, SOCK_STREAM | SOCK_NONBLOCK);
 }
 
 bool OpenSocketPair(int type, Fd& first, Fd& second)
@@ -26,9 +26,10 @@ bool OpenSocketPair(int type, Fd& first, Fd& second)
     return true;
 }
 
-WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token, Clock::time_point deadline)
+WaitResult ConnectWithin(int fd, const sockaddr* to, socklen_t length, const CancelToken* token,
+                         Clock::time_point deadline)
 {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+    if (connect(fd, to, length) == 0)
         return WaitResult::Ready;
     if (errno != EINPROGRESS && errno != EINTR)
         return WaitResult::Failed;
@@ -37,8 +38,8 @@ WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token
         return wait;
     // Writable also means the attempt failed; its outcome is in SO_ERROR.
     int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+    socklen_t errorLength = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0 || error != 0)
         return WaitResult::Failed;
     return WaitResult::Ready;
 }

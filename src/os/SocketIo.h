@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstddef>
@@ -19,8 +20,8 @@ class CancelToken;
 // SOCK_NONBLOCK) and protocol; none when the system gives none.
 Fd OpenSocket(int domain, int type, int protocol = 0);
 
-// A non-blocking IPv4 TCP socket.
-Fd OpenTcpSocket();
+// A non-blocking TCP socket of family (AF_INET or AF_INET6).
+Fd OpenTcpSocket(int family = AF_INET);
 
 // A connected pair of close-on-exec Unix sockets of this type; false when the
 // system gives none.
@@ -29,8 +30,13 @@ bool OpenSocketPair(int type, Fd& first, Fd& second);
 // Connects fd to `to`. Ready once connected (the attempt's SO_ERROR is 0);
 // TimedOut at the deadline, Cancelled by the token, Failed on a refusal or any
 // other error.
-WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token,
+WaitResult ConnectWithin(int fd, const sockaddr* to, socklen_t length, const CancelToken* token,
                          std::chrono::steady_clock::time_point deadline);
+inline WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token,
+                                std::chrono::steady_clock::time_point deadline)
+{
+    return ConnectWithin(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to, token, deadline);
+}
 
 // Sends all of bytes; a peer that went away never raises SIGPIPE. Each wait for
 // room lasts at most `stall`, and none goes past `deadline`. Ready once all is

@@ -30,6 +30,12 @@ public:
     void WriteEtc(const std::string& file, const std::string& text) const { std::ofstream(etc_ / file) << text; }
     bool Ip(const std::string& args) const { return Run("ip -n " + name_ + " " + args); }
     bool Exec(const std::string& command) const { return Run("ip netns exec " + name_ + " " + command); }
+    // A veth pair to other, IPv6 only: this end v6a with address mine, other's v6b with theirs (both /64, no DAD).
+    bool LinkV6(const TestNamespace& other, const std::string& mine, const std::string& theirs) const
+    {
+        return Ip("link add v6a type veth peer name v6b netns " + other.Name()) && Ip("addr add " + mine + "/64 dev v6a nodad") &&
+               other.Ip("addr add " + theirs + "/64 dev v6b nodad") && Ip("link set v6a up") && other.Ip("link set v6b up");
+    }
     // This test program again inside the namespace, with variable=1 and only the tests filter names.
     bool ExecSelf(const char* variable, const std::string& filter) const
     {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "net/ByteReader.h"
+#include "net/IpAddress.h"
 
 TEST(ByteReader, ReadsStopAtTheEnd)
 {
@@ -14,4 +15,41 @@ TEST(ByteReader, ReadsStopAtTheEnd)
     EXPECT_EQ(r.U16(), 0x4500);  // absolute reads did not move
     EXPECT_EQ(r.Text(2), std::string_view("\x01\x02", 2));
     EXPECT_EQ(r.Text(5), std::nullopt);
+}
+
+// How the tools read and write addresses: literals as users type them, RFC 5952 text, PTR names.
+TEST(IpAddress, LiteralsTextAndReverseNames)
+{
+    const struct {
+        const char* typed;
+        const char* text;  // nullptr: not a literal
+        const char* withPort;
+        bool neverAHost;
+    } rows[] = {
+        {"192.0.2.1", "192.0.2.1", "192.0.2.1:25", false},
+        {"[2001:DB8:0:0:0:0:0:1]", "2001:db8::1", "[2001:db8::1]:25", false},
+        {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1", nullptr, false},  // one zero group stays
+        {"fe80::1%lo", "fe80::1%lo", "[fe80::1%lo]:25", false},
+        {"::", "::", nullptr, true},
+        {"ff02::1", "ff02::1", nullptr, true},
+        {"255.255.255.255", "255.255.255.255", nullptr, true},
+        {"2001:db8::1%nosuchif", nullptr, nullptr, false},
+        {"1.2.3", nullptr, nullptr, false},
+        {"example.org", nullptr, nullptr, false},
+    };
+    for (const auto& row : rows) {
+        const auto parsed = ParseIpLiteral(row.typed);
+        ASSERT_EQ(parsed.has_value(), row.text != nullptr) << row.typed;
+        if (!parsed)
+            continue;
+        EXPECT_EQ(IpText(*parsed), row.text);
+        EXPECT_EQ(parsed->IsNeverAHost(), row.neverAHost) << row.typed;
+        if (row.withPort) {
+            EXPECT_EQ(IpPortText(*parsed, 25), row.withPort);
+        }
+    }
+    EXPECT_EQ(ReverseLookupName(*ParseIpLiteral("192.0.2.1")), "1.2.0.192.in-addr.arpa");
+    EXPECT_EQ(ReverseLookupName(*ParseIpLiteral("2001:db8::1")),
+              "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa");
+    EXPECT_EQ(LookupHost("localhost").IsV4(), true);  // IPv4 first where a name has both
 }
