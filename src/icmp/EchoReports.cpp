@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "icmp/EchoProbe.h"
-#include "net/HostAddress.h"
 #include "os/CancelToken.h"
 #include "privilege/NetcapRequest.h"
 
@@ -62,30 +61,39 @@ std::uint32_t StatusCode(EchoStatus status)
 
 constexpr const char* kInvalidAddress = "Invalid Address!\r\n\tPing Failed!";
 
-// "[a.b.c.d]"
-std::string Bracketed(std::uint32_t address)
+// "[a.b.c.d]", "[2001:db8::1]"
+std::string Bracketed(const IpAddress& address)
 {
-    char text[20] = "";
-    AddressToText(address, text, sizeof text);
-    return std::string("[") + text + "]";
+    return "[" + IpText(address) + "]";
 }
 
-// The resolving line; 0 when the host has no address (the failure is written)
-// or the look-up was cancelled.
-std::uint32_t Resolve(const std::string& host, const OutputSink& out, const CancelToken* token)
+// The resolving line; none when the host has no address (the failure is
+// written) or the look-up was cancelled. IPv4 0 and IPv6 :: are no address.
+IpAddress Resolve(const std::string& host, const OutputSink& out, const CancelToken* token)
 {
     out("\tResolving Address For ");
     out(host);
     out("...\r\n\t");
-    std::uint32_t address = LookupHostAddress(host.c_str(), token);
-    if (address == 0 && !(token && token->IsCancelled()))
+    IpAddress address = LookupHost(host, token);
+    const in6_addr v6 = address.V6();
+    if ((address.IsV4() && address.V4() == 0) || (address.IsV6() && IN6_IS_ADDR_UNSPECIFIED(&v6)))
+        address = IpAddress();
+    if (address.IsNone() && !(token && token->IsCancelled()))
         out(kInvalidAddress);
     return address;
 }
 
+// What a hop line shows for the node that answered: 0.0.0.0 or :: for none.
+std::string HopText(const IpAddress& answered, const IpAddress& destination)
+{
+    if (!answered.IsNone())
+        return IpText(answered);
+    return destination.IsV6() ? "::" : "0.0.0.0";
+}
+
 }  // namespace
 
-EchoResult SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive, std::uint32_t timeoutMs,
+EchoResult SendEcho(EchoProbe& probe, const IpAddress& destination, int timeToLive, std::uint32_t timeoutMs,
                     const CancelToken* token)
 {
     const auto timeout = std::chrono::milliseconds(timeoutMs ? timeoutMs : kDefaultEchoTimeoutMs);
@@ -98,7 +106,7 @@ EchoResult SendEcho(EchoProbe& probe, std::uint32_t destination, int timeToLive,
     return {answer.from, StatusCode(answer.status), answer.roundTripMs};
 }
 
-int PingHost(EchoProbe& probe, std::uint32_t destination, const CancelToken* token)
+int PingHost(EchoProbe& probe, const IpAddress& destination, const CancelToken* token)
 {
     // A router's report (unreachable, time exceeded) is an answer, but none of the host.
     const EchoResult result = SendEcho(probe, destination, kPingTtl, kDefaultEchoTimeoutMs, token);
@@ -113,8 +121,8 @@ const char* IcmpStatusName(std::uint32_t status)
 
 void RunPing(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token)
 {
-    std::uint32_t address = Resolve(host, out, token);
-    if (address == 0 || (token && token->IsCancelled()))
+    const IpAddress address = Resolve(host, out, token);
+    if (address.IsNone() || (token && token->IsCancelled()))
         return;
     const std::string bracketed = Bracketed(address);
     out(bracketed);
@@ -151,8 +159,8 @@ bool TraceGoesOn(int ttl, int replied, std::uint32_t status)
 
 void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token)
 {
-    std::uint32_t address = Resolve(host, out, token);
-    if (address == 0 || (token && token->IsCancelled()))
+    const IpAddress address = Resolve(host, out, token);
+    if (address.IsNone() || (token && token->IsCancelled()))
         return;
     out(Bracketed(address));
     out("\r\n\r\n");
@@ -165,9 +173,8 @@ void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, 
         if (token && token->IsCancelled())
             return;
         const EchoResult result = SendEcho(probe, address, ttl, kTraceHopTimeoutMs, token);
-        char hop[20] = "";
-        AddressToText(result.address, hop, sizeof hop);
-        out(FormatHopLine(ttl, hop, result.roundTripMs, IcmpStatusName(result.status)));
+        out(FormatHopLine(ttl, HopText(result.address, address).c_str(), result.roundTripMs,
+                          IcmpStatusName(result.status)));
         if (!TraceGoesOn(ttl, result.roundTripMs >= 0, result.status))
             break;
     }

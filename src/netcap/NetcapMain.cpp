@@ -3,8 +3,8 @@
 // one run for the program, over the Unix SOCK_SEQPACKET socket pair that is
 // its standard input (see NetcapRequest.h for the messages):
 //
-//   echo     it sends each echo asked for from its own raw ICMP socket, one
-//            every 10 ms at most, and answers with the echo's record;
+//   echo     it sends each echo asked for from its own raw ICMP or ICMPv6
+//            socket, one every 10 ms at most, and answers with the echo's record;
 //   capture  it relays the frames of one interface that pass the locked
 //            kernel filter, and its drop count while it grows and at the end;
 //   kill     it destroys one established TCP connection, looked up exactly.
@@ -94,10 +94,13 @@ bool Answer(int error)
 int ServeEcho()
 {
     Fd raw = OpenSocket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    if (!Answer(raw.Valid() ? 0 : errno) || !raw.Valid())
+    const int error = raw.Valid() ? 0 : errno;
+    // Both sockets before the capability goes; a host without IPv6 fails only IPv6 echoes.
+    Fd raw6 = raw.Valid() ? OpenSocket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6) : Fd();
+    if (!Answer(error) || !raw.Valid())
         return 1;
     alarm(0);
-    EchoProbe probe(std::move(raw));
+    EchoProbe probe(std::move(raw), std::move(raw6));
     std::uint8_t message[sizeof(NetcapEchoAsk) + kNetcapMaxEchoData + 1];
     std::vector<std::uint8_t> data;
     std::chrono::steady_clock::time_point nextEcho{};
@@ -120,11 +123,12 @@ int ServeEcho()
         const auto now = std::chrono::steady_clock::now();
         nextEcho = now + kEchoInterval;
         const EchoAnswer echo =
-            probe.Send({ask->destination, ask->ttl, data, now + std::chrono::milliseconds(ask->timeoutMs)}, nullptr);
+            probe.Send({NetcapEchoAskDestination(*ask), ask->ttl, data, now + std::chrono::milliseconds(ask->timeoutMs)},
+                       nullptr);
         NetcapEchoAnswer answer;
         answer.serial = ask->serial;
         answer.replied = echo.roundTripMs >= 0 ? 1 : 0;
-        answer.address = echo.from;
+        SetNetcapEchoAnswerAddress(answer, echo.from);
         answer.status = std::uint32_t(echo.status);
         answer.roundTripMs = std::uint32_t(std::max(echo.roundTripMs, 0));
         answer.ttl = echo.ttl;

@@ -185,12 +185,70 @@ std::vector<std::uint8_t> Concatenate(const void* head, std::size_t headSize, co
 
 }  // namespace
 
+namespace {
+
+// The address of family, bytes and scope as the messages carry them: none for
+// family 0 with nothing set; nullopt for another family, IPv4 with anything
+// behind its 4 bytes or with a scope.
+std::optional<IpAddress> CarriedAddress(std::uint32_t family, const std::uint8_t (&bytes)[16], std::uint32_t scope)
+{
+    const auto zeroFrom = [&](std::size_t at) { return std::all_of(bytes + at, std::end(bytes), [](auto b) { return b == 0; }); };
+    if (family == AF_INET6) {
+        in6_addr address;
+        std::memcpy(&address, bytes, sizeof address);
+        return IpAddress::V6(address, scope);
+    }
+    if (family == AF_INET && scope == 0 && zeroFrom(4)) {
+        std::uint32_t address;
+        std::memcpy(&address, bytes, sizeof address);
+        return IpAddress::V4(address);
+    }
+    if (family == 0 && scope == 0 && zeroFrom(0))
+        return IpAddress();
+    return std::nullopt;
+}
+
+void CarryAddress(const IpAddress& address, std::uint32_t& family, std::uint8_t (&bytes)[16], std::uint32_t& scope)
+{
+    family = std::uint32_t(address.IsNone() ? 0 : address.Family());
+    std::fill(std::begin(bytes), std::end(bytes), 0);
+    std::memcpy(bytes, address.Bytes(), address.Size());
+    scope = address.IsV6() ? address.Scope() : 0;
+}
+
+}  // namespace
+
+IpAddress NetcapEchoAskDestination(const NetcapEchoAsk& ask)
+{
+    return CarriedAddress(ask.family, ask.destination, ask.scope).value_or(IpAddress());
+}
+
+IpAddress NetcapEchoAnswerAddress(const NetcapEchoAnswer& answer)
+{
+    return CarriedAddress(answer.family, answer.address, answer.scope).value_or(IpAddress());
+}
+
+void SetNetcapEchoAskDestination(NetcapEchoAsk& ask, const IpAddress& destination)
+{
+    std::uint32_t family = 0;
+    CarryAddress(destination, family, ask.destination, ask.scope);
+    ask.family = std::uint8_t(family);
+}
+
+void SetNetcapEchoAnswerAddress(NetcapEchoAnswer& answer, const IpAddress& address)
+{
+    CarryAddress(address, answer.family, answer.address, answer.scope);
+}
+
 std::optional<NetcapEchoAsk> ParseNetcapEchoAsk(const std::uint8_t* bytes, std::size_t size,
                                                std::vector<std::uint8_t>& data)
 {
     auto ask = ParseHead<NetcapEchoAsk>(bytes, size, data);
     if (!ask || ask->ttl == 0 || ask->timeoutMs == 0 || ask->timeoutMs > kNetcapMaxEchoTimeoutMs ||
         std::ranges::any_of(ask->reserved, [](std::uint8_t b) { return b != 0; }))
+        return std::nullopt;
+    const auto destination = CarriedAddress(ask->family, ask->destination, ask->scope);
+    if (!destination || destination->IsNone() || (destination->IsV6() && destination->IsNeverAHost()))
         return std::nullopt;
     return ask;
 }
@@ -199,7 +257,8 @@ std::optional<NetcapEchoAnswer> ParseNetcapEchoAnswer(const std::uint8_t* bytes,
                                                      std::vector<std::uint8_t>& data)
 {
     auto answer = ParseHead<NetcapEchoAnswer>(bytes, size, data);
-    if (!answer || answer->replied > 1 || answer->ttl > 255 || (!answer->replied && !data.empty()))
+    if (!answer || answer->replied > 1 || answer->ttl > 255 || (!answer->replied && !data.empty()) ||
+        !CarriedAddress(answer->family, answer->address, answer->scope))
         return std::nullopt;
     return answer;
 }

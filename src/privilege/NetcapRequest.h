@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/CaptureFilter.h"
+#include "net/IpAddress.h"
 
 // What the program and the privilege helper quorlix-netcap say to each other
 // over a Unix SOCK_SEQPACKET socket pair, one message per datagram.
@@ -56,23 +57,35 @@ bool IsValidInterfaceName(std::string_view name);
 // echo's data; the helper sends the echo itself (its echo probe picks
 // identifier and sequence, and matches the answer by them) and answers with
 // one EchoAnswer; a reply's data may follow it, though the helper sends none.
-// The serial pairs them.
+// The serial pairs them. Addresses travel as a family (AF_INET or AF_INET6)
+// and 16 bytes in network order, an IPv4 address in the first 4 and zeros
+// after it; a zone's interface index only with IPv6.
 struct NetcapEchoAsk {
     std::uint32_t serial = 0;
-    std::uint32_t destination = 0;  // network byte order
     std::uint32_t timeoutMs = 0;    // 1 to kNetcapMaxEchoTimeoutMs
-    std::uint8_t ttl = 0;           // 1-255
-    std::uint8_t reserved[3] = {};
+    std::uint32_t scope = 0;        // the destination's zone, IPv6 only
+    std::uint8_t family = 0;        // AF_INET or AF_INET6; an IPv6 destination is never :: or multicast
+    std::uint8_t ttl = 0;           // 1-255, the hop limit of an IPv6 echo
+    std::uint8_t reserved[2] = {};
+    std::uint8_t destination[16] = {};
 };
 
 struct NetcapEchoAnswer {
     std::uint32_t serial = 0;
     std::uint32_t replied = 0;      // 1 when an answer came (roundTripMs counts), 0 for a failure
-    std::uint32_t address = 0;      // network byte order
     std::uint32_t status = 0;       // the probe's EchoStatus
     std::uint32_t roundTripMs = 0;
     std::uint32_t ttl = 0;
+    std::uint32_t family = 0;       // of the answering node: AF_INET, AF_INET6, or 0 (and all zeros) for none
+    std::uint32_t scope = 0;        // IPv6 only
+    std::uint8_t address[16] = {};
 };
+
+// The address fields of an ask or an answer, and back.
+IpAddress NetcapEchoAskDestination(const NetcapEchoAsk& ask);
+IpAddress NetcapEchoAnswerAddress(const NetcapEchoAnswer& answer);
+void SetNetcapEchoAskDestination(NetcapEchoAsk& ask, const IpAddress& destination);
+void SetNetcapEchoAnswerAddress(NetcapEchoAnswer& answer, const IpAddress& address);
 
 // The most data an echo carries: the Ping and Traceroute pages send 32 bytes,
 // and the helper sends nothing larger for anyone.

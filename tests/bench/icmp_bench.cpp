@@ -17,7 +17,7 @@ void BM_EchoToTarget(benchmark::State& state)
 {
     EchoProbe probe;
     for (auto _ : state) {
-        if (SendEcho(probe, inet_addr(kTarget), 64, 2000, nullptr).status != 0) {
+        if (SendEcho(probe, IpAddress::V4(inet_addr(kTarget)), 64, 2000, nullptr).status != 0) {
             state.SkipWithError("no echo reply (run tests/bench/icmp.sh)");
             break;
         }

@@ -1,4 +1,4 @@
-// What the echo probe and the privilege helper read from others: received ICMP datagrams, raw (IP header first)
+// What the echo probe and the privilege helper read from others: received ICMP(v6) datagrams, raw (IPv4 header first)
 // and from a datagram socket, and the helper's messages, whose parsers give back exactly what formats to the input.
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&destination, data + 44, 4);  // where a router's report quotes the echo's destination
     ParseRawIcmpAnswer({data, size}, destination, 0x1234, 0x0102);
     IsDatagramEchoReply({data, size}, 0x0102);
+    ParseRawIcmp6Answer({data, size}, IpAddress::V6({}), 64, IpAddress::V6({}), 0x1234, 0x0102);  // :: quoted as zeros
+    IsDatagramEchoReply({data, size}, 0x0102, AF_INET6);
 
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     std::vector<std::uint8_t> rest;

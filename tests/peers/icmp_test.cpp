@@ -1,5 +1,6 @@
 // Ping, Traceroute and the privilege helper quorlix-netcap in network namespaces (scripts/netns-topology.sh),
-// beside Debian's traceroute: h(10.200.1.2) -- r1(10.200.1.1|2.1) -- r2(10.200.2.2|3.1) -- t(10.200.3.2).
+// beside Debian's traceroute and ping: h(10.200.1.2) -- r1(10.200.1.1|2.1) -- r2(10.200.2.2|3.1) -- t(10.200.3.2), and
+// the same over IPv6 in 2001:db8:1::/64 to 2001:db8:3::/64; the name t.test has both addresses of t, t6.test its IPv6 one.
 // InH.* runs in h as root, then with the helper installed, as nobody in the group quorlix ("member") and outside it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@ const std::string kHelper = QUORLIX_BINARY_DIR "/src/quorlix-netcap";
 const char* const kRole = std::getenv("QUORLIX_ROLE");
 const std::string kPrefix = kRole ? std::getenv("QUORLIX_PREFIX") : "qx" + std::to_string(getpid()) + "-";
 constexpr const char* kTarget = "10.200.3.2";
+const std::string k6Target = "2001:db8:3::2";
 
 // A hop line of a trace's pane, its round trip written as WithoutRoundTrips writes it.
 std::string Hop(int ttl, std::string address, const char* status)
@@ -28,6 +30,8 @@ std::string Hop(int ttl, std::string address, const char* status)
 
 const std::string kThreeHops = Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") +
                                Hop(3, kTarget, "SUCCESS");
+const std::string k6ThreeHops = Hop(1, "2001:db8:1::1", "TTL_EXPIRED_TRANSIT") + Hop(2, "2001:db8:2::2", "TTL_EXPIRED_TRANSIT") +
+                                Hop(3, k6Target, "SUCCESS");
 
 // Tests run again in h by IcmpTopology.EachRole, as QUORLIX_ROLE says.
 #define IN_H_AS(role)                                                                                    \
@@ -70,26 +74,33 @@ TEST(IcmpTopology, EachRole)
 
 // Each row changes the topology from the one before. Beside each trace a Ping runs: the echoes of both pages
 // (and of other programs) are told apart by identifier and sequence. Hops "-": no trace; ping "": an answer with
-// its round trip; asDebian: Debian's traceroute finds the same hops (it goes on after a silent hop, we do not).
+// its round trip (ping -6 agrees); asDebian: Debian's traceroute finds the same hops (it goes on after a silent hop, we do not);
+// address: a traced name's.
 TEST(InH, PingAndTraceAsTheHopsAnswer)
 {
     IN_H_AS("root");
-    std::string unreachable;  // r1 answers 10.200.9.0/24 with net-unreachable: the trace runs to 254
+    std::string unreachable, unreachable6;  // r1 answers 10.200.9.0/24 with net-unreachable: the trace runs to 254
     for (int ttl = 1; ttl <= 254; ++ttl)
-        unreachable += Hop(ttl, "10.200.1.1", "DEST_NET_UNREACHABLE");
+        unreachable += Hop(ttl, "10.200.1.1", "DEST_NET_UNREACHABLE"), unreachable6 += Hop(ttl, "2001:db8:1::1", "DEST_NET_UNREACHABLE");
     const std::string failed = "\tPing Failed!", longHost = "1" + std::string(400, 'x'), cut = longHost.substr(0, 299);
     const std::string invalid = "\tResolving Address For no-such-host.invalid...\r\n\tInvalid Address!\r\n" + failed;
-    const struct { std::vector<std::string> steps; std::string traced, hops; bool asDebian; std::string pinged, ping; } cases[] = {
+    const struct { std::vector<std::string> steps; std::string traced, hops; bool asDebian; std::string pinged, ping, address = ""; } cases[] = {
         {{"dgram on"}, kTarget, kThreeHops, false, "10.200.2.2", ""},
+        {{}, "t6.test", k6ThreeHops, false, k6Target, "", k6Target},  // a name with IPv6 alone
         {{"dgram off"}, kTarget, kThreeHops, true, "127.0.0.1", ""},  // a raw socket sees its own request on loopback
+        {{}, k6Target, k6ThreeHops, true, "::1", ""},
+        {{}, "t.test", kThreeHops, false, kTarget, "", kTarget},  // IPv4 first
         {{"silence r2"}, kTarget, Hop(1, "10.200.1.1", "TTL_EXPIRED_TRANSIT") + Hop(2, "0.0.0.0", "REQ_TIMED_OUT"), false, kTarget, ""},
+        {{}, k6Target, Hop(1, "2001:db8:1::1", "TTL_EXPIRED_TRANSIT") + Hop(2, "::", "REQ_TIMED_OUT"), false, k6Target, ""},
         {{"unsilence r2", "silence r1"}, kTarget,  // a silent first hop is stepped over
          Hop(1, "0.0.0.0", "REQ_TIMED_OUT") + Hop(2, "10.200.2.2", "TTL_EXPIRED_TRANSIT") + Hop(3, kTarget, "SUCCESS"), true,
          longHost, PingHead(cut, "255.255.255.255") + failed},  // the host text's bounded read
         {{"unsilence r1"}, "10.200.9.1", unreachable, false, "10.200.9.1", PingHead("10.200.9.1", "10.200.9.1") + failed},
         {{}, "", "-", false, "", PingHead("10.200.9.1", "10.200.9.1") + failed},  // no host, no query
+        {{}, "2001:db8:9::1", unreachable6, false, "2001:db8:9::1", PingHead("2001:db8:9::1", "2001:db8:9::1") + failed},
         {{}, "no-such-host.invalid", "-", false, "no-such-host.invalid", invalid},  // no name server answers from h
         {{"mute-target"}, "", "-", false, kTarget, PingHead(kTarget, kTarget) + failed},
+        {{}, "", "-", false, k6Target, PingHead(k6Target, k6Target) + failed},
     };
     PingPage ping;
     for (const auto& c : cases) {
@@ -98,15 +109,18 @@ TEST(InH, PingAndTraceAsTheHopsAnswer)
         TracePage trace;
         StartQuery(&ping, QString::fromStdString(c.pinged));
         EXPECT_EQ(WithoutRoundTrips(Query(&trace, QString::fromStdString(c.traced), 60000)),
-                  c.hops == "-" ? (c.traced.empty() ? "" : invalid) : TraceHead(c.traced) + c.hops + "\r\nTrace Complete");
+                  c.hops == "-" ? (c.traced.empty() ? "" : invalid) : TraceHead(c.traced, c.address) + c.hops + "\r\nTrace Complete");
         EXPECT_EQ(c.asDebian ? std::regex_replace(c.hops, std::regex(" +(\\S+) .*\r\n"), " $1\n") : "",  // "TTL ADDRESS" lines
-                  c.asDebian ? CommandOutput("traceroute -I -n -q 1 -w 2 " + std::string(kTarget) +
+                  c.asDebian ? CommandOutput("traceroute -I -n -q 1 -w 2 " + c.traced +
                                              " | awk '$1 ~ /^[0-9]+$/ {print $1, ($2 == \"*\" ? \"0.0.0.0\" : $2)}'") : "");
         const std::string pane = Finished(&ping);
         EXPECT_TRUE(c.ping.empty() ? IsPingAnswer(pane, c.pinged) : pane == c.ping) << c.pinged << pane;
+        EXPECT_TRUE(c.pinged.find(':') == std::string::npos ||
+                    c.ping.empty() == (std::system(("ping -6 -c 1 -W 2 -q " + c.pinged + " >/dev/null").c_str()) == 0)) << c.pinged;
     }
     EXPECT_EQ(ComboItems(ping.Item<QComboBox>(EchoToolPage::kHostBox)),
-              QStringList({"no-such-host.invalid", "10.200.9.1", QString::fromStdString(cut), kTarget, "127.0.0.1", "10.200.2.2"}));
+              QStringList({"no-such-host.invalid", "2001:db8:9::1", "10.200.9.1", QString::fromStdString(cut), kTarget,
+                           "::1", "127.0.0.1", "2001:db8:3::2", "10.200.2.2"}));
 }
 
 // Each request kind, asked by a member and by a stranger; the stranger is told once how to join.
@@ -118,10 +132,12 @@ TEST(InH, HelperServesMembersAlone)
     MessageRecorder messages;
     PingPage ping;
     TracePage trace;
-    const std::string pane = Query(&ping, kTarget);
-    EXPECT_TRUE(member ? IsPingAnswer(pane, kTarget) : pane == PingHead(kTarget, kTarget) + "\tPing Failed!") << pane;
-    const std::string failures = Hop(1, "0.0.0.0", "GENERAL_FAILURE") + Hop(2, "0.0.0.0", "GENERAL_FAILURE");
-    EXPECT_EQ(WithoutRoundTrips(Query(&trace, kTarget)), TraceHead(kTarget) + (member ? kThreeHops : failures) + "\r\nTrace Complete");
+    for (const auto& [target, hops, none] : {std::tuple(std::string(kTarget), kThreeHops, "0.0.0.0"), {k6Target, k6ThreeHops, "::"}}) {
+        const std::string pane = Query(&ping, QString::fromStdString(target));
+        EXPECT_TRUE(member ? IsPingAnswer(pane, target) : pane == PingHead(target, target) + "\tPing Failed!") << pane;
+        const std::string failures = Hop(1, none, "GENERAL_FAILURE") + Hop(2, none, "GENERAL_FAILURE");
+        EXPECT_EQ(WithoutRoundTrips(Query(&trace, QString::fromStdString(target))), TraceHead(target) + (member ? hops : failures) + "\r\nTrace Complete");
+    }
 
     std::uint16_t port = 0, otherPort = 0, listenPort = 0, clientPort = 0;
     const int sender = UdpSocket(otherPort), receiver [[maybe_unused]] = UdpSocket(port);

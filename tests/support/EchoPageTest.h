@@ -30,9 +30,9 @@ inline std::string PingHead(const std::string& host, const std::string& address)
     return "\tResolving Address For " + host + "...\r\n\t[" + address + "]\r\n\r\n\tPinging Host: [" + address + "]...\r\n";
 }
 
-inline std::string TraceHead(const std::string& host)
+inline std::string TraceHead(const std::string& host, const std::string& address = "")
 {
-    return "\tResolving Address For " + host + "...\r\n\t[" + host +
+    return "\tResolving Address For " + host + "...\r\n\t[" + (address.empty() ? host : address) +
            "]\r\n\r\nBegining Trace...\r\n\r\nTTL  Host             Ms     Status\r\n-----------------------------------\r\n";
 }
 

@@ -27,7 +27,8 @@ struct FakeEchoProbe : EchoProbe {
 
 const Bytes kUs{10, 200, 1, 2}, kRouterBytes{10, 200, 1, 1}, kTargetBytes{10, 200, 3, 2};
 constexpr std::uint16_t kId = 0x1234, kSeq = 0x0102;
-const std::uint32_t kTarget = inet_addr("10.200.3.2"), kRouter = inet_addr("10.200.1.1");
+const IpAddress kTarget = IpAddress::V4(inet_addr("10.200.3.2")), kRouter = IpAddress::V4(inet_addr("10.200.1.1"));
+const IpAddress k6Target = *ParseIpLiteral("2001:db8:3::2"), k6Router = *ParseIpLiteral("2001:db8:1::1");
 
 Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 Bytes Ip(const Bytes& src, const Bytes& dst, std::uint8_t ttl = 64, std::uint8_t protocol = 1)
@@ -45,6 +46,10 @@ Bytes Report(std::uint8_t type, std::uint8_t code, std::uint16_t id = kId, std::
     return Ip(kRouterBytes, kUs) + Icmp(type, code, 0, 0) + Ip(kUs, quotedDst, 1) + Icmp(8, 0, id, seq);
 }
 Bytes With(Bytes b, std::size_t at, std::uint8_t value) { return b.at(at) = value, b; }
+Bytes Report6(std::uint8_t type, std::uint8_t code, std::uint16_t id = kId, std::uint16_t seq = kSeq, const IpAddress& to = k6Target)
+{  // quoting an echo of ours: IPv6 header (version, next header 58, destination), echo request
+    return Icmp(type, code, 0, 0) + Bytes{0x60, 0, 0, 0, 0, 0, 58, 1} + Bytes(16, 0) + Bytes(to.Bytes(), to.Bytes() + 16) + Icmp(128, 0, id, seq);
+}
 
 }  // namespace
 
@@ -66,35 +71,49 @@ TEST(RawAnswerTest, OurEchoReplyOrAReportOnItAlone)
         {Report(11, 0, kId + 1), {}, ""}, {Report(11, 0, kId, kSeq + 1), {}, ""},
         {Report(11, 0, kId, kSeq, kRouterBytes), {}, ""}, {Report(5, 0), {}, ""},
         {With(Report(11, 0), 0, 0x4F), {}, ""}, {With(Report(11, 0), 0, 0x65), {}, ""}, {With(Report(11, 0), 28, 0x44), {}, ""},
+        // ICMPv6, first byte not 4x: the kernel keeps the IPv6 header; another protocol or IPv4 quoted answers nothing
+        {Icmp(129, 0) + Bytes(32, 0x45), Reply, "SUCCESS"}, {Report6(3, 0), TtlExpiredTransit, "TTL_EXPIRED_TRANSIT"},
+        {Report6(3, 1), TtlExpiredReassembly, "TTL_EXPIRED_REASSEM"}, {Report6(1, 0), NetUnreachable, "DEST_NET_UNREACHABLE"},
+        {Report6(1, 1), HostUnreachable, "DEST_HOST_UNREACHABLE"}, {Report6(1, 3), HostUnreachable, "DEST_HOST_UNREACHABLE"},
+        {Report6(1, 4), PortUnreachable, "DEST_PORT_UNREACHABLE"}, {Report6(2, 0), FragmentationNeeded, "PACKET_TOO_BIG"},
+        {Report6(4, 0), ParameterProblem, "PARAM_PROBLEM"}, {Icmp(129, 0, kId + 1), {}, ""}, {Icmp(129, 0, kId, kSeq + 1), {}, ""},
+        {Icmp(128, 0), {}, ""}, {Report6(137, 0), {}, ""}, {Report6(3, 0, kId + 1), {}, ""}, {Report6(3, 0, kId, kSeq + 1), {}, ""},
+        {Report6(3, 0, kId, kSeq, k6Router), {}, ""}, {With(Report6(3, 0), 14, 6), {}, ""}, {With(Report6(3, 0), 8, 0x45), {}, ""},
     };
     FakeEchoProbe fake;
     for (const auto& [bytes, status, name] : cases) {
-        const auto a = ParseRawIcmpAnswer(bytes, kTarget, kId, kSeq);
-        const std::uint32_t from = status == Reply ? kTarget : kRouter;
+        const bool v6 = (bytes[0] & 0xC0) != 0x40;
+        const IpAddress target = v6 ? k6Target : kTarget, from = status == Reply ? target : v6 ? k6Router : kRouter;
+        const auto a = v6 ? ParseRawIcmp6Answer(bytes, from, status == Reply ? 61 : 64, target, kId, kSeq)
+                          : ParseRawIcmpAnswer(bytes, kTarget.V4(), kId, kSeq);
         EXPECT_EQ(a ? std::optional(std::tuple(a->status, a->from, a->ttl)) : std::nullopt,
                   status ? std::optional(std::tuple(*status, from, std::uint8_t(status == Reply ? 61 : 64))) : std::nullopt)
             << testing::PrintToString(bytes);
         fake.answer = [&a](auto&) { return *a; };
-        EXPECT_STREQ(a ? IcmpStatusName(SendEcho(fake, kTarget, 1, 0, nullptr).status) : "", name);
+        EXPECT_STREQ(a ? IcmpStatusName(SendEcho(fake, target, 1, 0, nullptr).status) : "", name);
     }
-    const Bytes good = Report(11, 0);
+    const Bytes good = Report(11, 0), good6 = Report6(3, 0);
     for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(ParseRawIcmpAnswer({good.data(), n}, kTarget, kId, kSeq)) << n;
+        EXPECT_FALSE(ParseRawIcmpAnswer({good.data(), n}, kTarget.V4(), kId, kSeq)) << n;
+    for (std::size_t n = 0; n < good6.size(); ++n)
+        EXPECT_FALSE(ParseRawIcmp6Answer({good6.data(), n}, k6Router, 64, k6Target, kId, kSeq)) << n;
 
     const Bytes reply = Icmp(0, 0, 999) + Bytes(32, 0);  // a datagram socket's: the kernel's identifier
     EXPECT_TRUE(IsDatagramEchoReply(reply, kSeq));
     for (const auto& [other, seq] : {std::pair(reply, kSeq + 1), {Icmp(8, 0, 999), kSeq}, {Bytes(&reply[0], &reply[7]), kSeq}})
         EXPECT_FALSE(IsDatagramEchoReply(other, std::uint16_t(seq)));
+    EXPECT_EQ(std::pair(IsDatagramEchoReply(Icmp(129, 0), kSeq, AF_INET6), IsDatagramEchoReply(reply, kSeq, AF_INET6)), std::pair(true, false));
 }
+
 
 TEST(EchoTest, SendEchoPingHostTraceAndNames)
 {
     const struct { int ttl; std::uint32_t timeout; EchoAnswer answer; int sentTtl, sentTimeout; EchoResult want; } cases[] = {
         {0, 0, {Reply, kTarget, 7}, 255, 3000, {kTarget, 0, 7}},                       // 0 means 255 and 3000 ms
         {256, 2000, {TtlExpiredTransit, kRouter, 3}, 255, 2000, {kRouter, 11013, 3}},  // a router's report answers
-        {0x1107, 1, {TimedOut}, 7, 1, {0, 11010, -1}},
-        {1, 0, {NetUnreachable}, 1, 3000, {0, 11002, -1}},  // the local route: no answer, yet its status
-        {1, 0, {Failed}, 1, 3000, {0, 11050, -1}},
+        {0x1107, 1, {TimedOut}, 7, 1, {{}, 11010, -1}},
+        {1, 0, {NetUnreachable}, 1, 3000, {{}, 11002, -1}},  // the local route: no answer, yet its status
+        {1, 0, {Failed}, 1, 3000, {{}, 11050, -1}},
     };
     FakeEchoProbe fake;
     Bytes data;
@@ -115,7 +134,7 @@ TEST(EchoTest, SendEchoPingHostTraceAndNames)
     // a trace ends after 254 hops, or at a cancel
     CancelToken token;
     fake.sent.clear();
-    fake.answer = [](auto&) { return EchoAnswer{HostUnreachable, 0xFFFFFFFF, 123456}; };
+    fake.answer = [](auto&) { return EchoAnswer{HostUnreachable, IpAddress::V4(0xFFFFFFFF), 123456}; };
     std::string out;
     RunTrace("10.0.0.9", [&](std::string_view s) { out += s; }, fake, nullptr);
     EXPECT_EQ(fake.sent.size(), 254u);
@@ -124,6 +143,10 @@ TEST(EchoTest, SendEchoPingHostTraceAndNames)
     fake.answer = [&](auto& e) { return e.ttl == 2 ? token.Cancel() : void(), EchoAnswer{TtlExpiredTransit, kRouter, 0}; };
     RunTrace("10.0.0.9", [](std::string_view) {}, fake, &token);
     EXPECT_EQ(fake.sent.size(), 256u) << "no echo after the cancel";
+
+    fake.answer = [](auto& e) { return e.ttl == 1 ? EchoAnswer{TtlExpiredTransit, *ParseIpLiteral("2001:db8:1234:5678::1"), 5} : EchoAnswer{}; };
+    RunTrace("2001:db8::9", [&](std::string_view s) { out += s; }, fake, nullptr);  // a long hop widens its line, a silent one is ::
+    EXPECT_TRUE(out.ends_with("---\r\n1    2001:db8:1234:5678::1  5      TTL_EXPIRED_TRANSIT\r\n2    ::               -1     GENERAL_FAILURE\r\n\r\nTrace Complete")) << out;
 }
 
 // The three requests and nothing else; the replies and the echo session's records.
@@ -154,18 +177,24 @@ TEST(NetcapRequestTest, RequestsRepliesAndEchoSessionRecords)
     for (const char* text : {"ok", "error 0\n", "error\n", "error 01\n", "error 5000\n", "ok\nx"})
         EXPECT_FALSE(ParseNetcapReply(text)) << text;
 
-    const Bytes message = FormatNetcapEchoAsk({.serial = 7, .destination = kTarget, .timeoutMs = 4000, .ttl = 3}, "abc", 3);
+    // IPv4 and IPv6 with its zone; each field out of range alone (ttl 0, no time-out, one too long, reserved bits, too
+    // much data; no address, ::, multicast, IPv4 with a scope, family 3, IPv4 with a byte behind it)
+    auto ask = [](NetcapEchoAsk a, const IpAddress& to, std::uint32_t scope = 0, std::uint8_t family = 0, std::uint8_t last = 0) {
+        return SetNetcapEchoAskDestination(a, to), a.scope |= scope, a.family |= family, a.destination[15] |= last, a;
+    };
+    const NetcapEchoAsk good{.serial = 7, .timeoutMs = 4000, .ttl = 3};
     Bytes data;
-    const auto parsed = ParseNetcapEchoAsk(message.data(), message.size(), data);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(std::tuple(parsed->serial, parsed->destination, parsed->timeoutMs, parsed->ttl, data),
-              std::tuple(7u, kTarget, 4000u, 3, Bytes{'a', 'b', 'c'}));
-    EXPECT_FALSE(ParseNetcapEchoAsk(message.data(), sizeof(NetcapEchoAsk) - 1, data));  // short
-    // ttl 0, no time-out, a time-out too long, reserved bits set, too much data
-    for (const auto& [bad, size] : {std::pair(NetcapEchoAsk{.timeoutMs = 4000, .ttl = 0}, 0ul),
-                                    {{.timeoutMs = 0, .ttl = 3}, 0}, {{.timeoutMs = kNetcapMaxEchoTimeoutMs + 1, .ttl = 3}, 0},
-                                    {{.timeoutMs = 4000, .ttl = 3, .reserved = {0, 0, 1}}, 0},
-                                    {{.timeoutMs = 4000, .ttl = 3}, kNetcapMaxEchoData + 1}}) {
+    for (const IpAddress& to : {kTarget, *ParseIpLiteral("fe80::1%1")}) {
+        const Bytes message = FormatNetcapEchoAsk(ask(good, to), "abc", 3);
+        const auto parsed = ParseNetcapEchoAsk(message.data(), message.size(), data).value_or(NetcapEchoAsk{});
+        EXPECT_EQ(std::tuple(parsed.serial, NetcapEchoAskDestination(parsed), parsed.timeoutMs, parsed.ttl, data), std::tuple(7u, to, 4000u, 3, Bytes{'a', 'b', 'c'}));
+        EXPECT_FALSE(ParseNetcapEchoAsk(message.data(), sizeof(NetcapEchoAsk) - 1, data));  // short
+    }
+    for (const auto& [bad, size] : {std::pair(ask({.timeoutMs = 4000, .ttl = 0}, kTarget), 0ul), {ask({.timeoutMs = 0, .ttl = 3}, kTarget), 0},
+                                    {ask({.timeoutMs = kNetcapMaxEchoTimeoutMs + 1, .ttl = 3}, kTarget), 0},
+                                    {ask({.timeoutMs = 4000, .ttl = 3, .reserved = {0, 1}}, kTarget), 0}, {ask(good, kTarget), kNetcapMaxEchoData + 1},
+                                    {ask(good, {}), 0}, {ask(good, *ParseIpLiteral("::")), 0}, {ask(good, *ParseIpLiteral("ff02::1")), 0},
+                                    {ask(good, kTarget, 1), 0}, {ask(good, kTarget, 0, 1), 0}, {ask(good, kTarget, 0, 0, 1), 0}}) {
         const Bytes bytes = FormatNetcapEchoAsk(bad, Bytes(size).data(), size);
         EXPECT_FALSE(ParseNetcapEchoAsk(bytes.data(), bytes.size(), data)) << bad.timeoutMs << ' ' << size;
     }
