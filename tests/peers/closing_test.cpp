@@ -28,9 +28,10 @@ TEST(ClosingPages, ATaskWaitingForTheResolverEndsAtOnce)
             page->Item<QComboBox>(DnsQueryControls::kNameBox)->setEditText("example.test");
         const int asked = g_network->Server()->Queries();
         page->Item<QPushButton>(EchoToolPage::kQueryButton)->click();  // QUERY on all three
-        ASSERT_TRUE(QTest::qWaitFor([&] { return g_network->Server()->Queries() > asked; })) << kind;
+        const int sent = kind < 2 ? 2 : 1;  // the echo pages ask for A and AAAA at once
+        ASSERT_TRUE(QTest::qWaitFor([&] { return g_network->Server()->Queries() >= asked + sent; })) << kind;
         page->AbandonTasks();
         page->JoinTasks();
-        EXPECT_EQ(g_network->Server()->Queries(), asked + 1) << kind;
+        EXPECT_EQ(g_network->Server()->Queries(), asked + sent) << kind;
     }
 }
