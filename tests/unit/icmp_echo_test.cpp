@@ -90,19 +90,16 @@ TEST(RawAnswerTest, OurEchoReplyOrAReportOnItAlone)
                   status ? std::optional(std::tuple(*status, from, std::uint8_t(status == Reply ? 61 : 64))) : std::nullopt)
             << testing::PrintToString(bytes);
         fake.answer = [&a](auto&) { return *a; };
-        EXPECT_STREQ(a ? IcmpStatusName(SendEcho(fake, target, 1, 0, nullptr).status) : "", name);
+        EXPECT_STREQ(a ? IcmpStatusName(SendEcho(fake, kTarget, 1, 0, nullptr).status) : "", name);
     }
     const Bytes good = Report(11, 0), good6 = Report6(3, 0);
     for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(ParseRawIcmpAnswer({good.data(), n}, kTarget.V4(), kId, kSeq)) << n;
-    for (std::size_t n = 0; n < good6.size(); ++n)
-        EXPECT_FALSE(ParseRawIcmp6Answer({good6.data(), n}, k6Router, 64, k6Target, kId, kSeq)) << n;
+        EXPECT_FALSE(ParseRawIcmpAnswer({good.data(), n}, kTarget.V4(), kId, kSeq) || ParseRawIcmp6Answer({good6.data(), n}, k6Router, 64, k6Target, kId, kSeq)) << n;
 
     const Bytes reply = Icmp(0, 0, 999) + Bytes(32, 0);  // a datagram socket's: the kernel's identifier
     EXPECT_TRUE(IsDatagramEchoReply(reply, kSeq));
     for (const auto& [other, seq] : {std::pair(reply, kSeq + 1), {Icmp(8, 0, 999), kSeq}, {Bytes(&reply[0], &reply[7]), kSeq}})
         EXPECT_FALSE(IsDatagramEchoReply(other, std::uint16_t(seq)));
-    EXPECT_EQ(std::pair(IsDatagramEchoReply(Icmp(129, 0), kSeq, AF_INET6), IsDatagramEchoReply(reply, kSeq, AF_INET6)), std::pair(true, false));
 }
 
 
@@ -177,11 +174,10 @@ TEST(NetcapRequestTest, RequestsRepliesAndEchoSessionRecords)
     for (const char* text : {"ok", "error 0\n", "error\n", "error 01\n", "error 5000\n", "ok\nx"})
         EXPECT_FALSE(ParseNetcapReply(text)) << text;
 
-    // IPv4 and IPv6 with its zone; each field out of range alone (ttl 0, no time-out, one too long, reserved bits, too
-    // much data; no address, ::, multicast, IPv4 with a scope, family 3, IPv4 with a byte behind it)
+    // IPv4 and IPv6 with its zone; each field out of range alone (ttl 0, no time-out, too long, reserved bits, too much
+    // data; no address, ::, multicast, IPv4 with a scope, family 3, IPv4 with a byte behind it); ask adds bits to to's fields
     auto ask = [](NetcapEchoAsk a, const IpAddress& to, std::uint32_t scope = 0, std::uint8_t family = 0, std::uint8_t last = 0) {
-        return SetNetcapEchoAskDestination(a, to), a.scope |= scope, a.family |= family, a.destination[15] |= last, a;
-    };
+        return SetNetcapEchoAskDestination(a, to), a.scope |= scope, a.family |= family, a.destination[15] |= last, a; };
     const NetcapEchoAsk good{.serial = 7, .timeoutMs = 4000, .ttl = 3};
     Bytes data;
     for (const IpAddress& to : {kTarget, *ParseIpLiteral("fe80::1%1")}) {
