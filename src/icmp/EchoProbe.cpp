@@ -192,11 +192,11 @@ std::optional<EchoAnswer> ReadErrorQueue(int fd, bool v6, std::uint16_t sequence
         if (type && quotedSequence && (*type != (v6 ? kEcho6Request : kEchoRequest) || *quotedSequence != sequence))
             return std::nullopt;
         if (error.ee_origin == (v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
-            const auto status =
-                v6 ? StatusOfIcmp6Report(error.ee_type, error.ee_code) : StatusOfIcmpReport(error.ee_type, error.ee_code);
+            const auto status = v6 ? StatusOfIcmp6Report(error.ee_type, error.ee_code)
+                                   : StatusOfIcmpReport(error.ee_type, error.ee_code);
             if (!status)
                 return std::nullopt;
-            // The offender's address follows the error, as long as the socket's own kind.
+            // The offender follows the error, a socket address of the socket's own family.
             const auto* offender = reinterpret_cast<const sockaddr*>(CMSG_DATA(c) + sizeof error);
             const std::size_t room = c->cmsg_len - CMSG_LEN(sizeof error);
             return EchoAnswer{*status, IpAddress::FromSockaddr(offender, socklen_t(room)), roundTripMs};
@@ -386,7 +386,8 @@ EchoAnswer EchoProbe::Send(const EchoRequest& request, const CancelToken* token)
         if (v6) {
             int hopLimit = 0;
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT && c->cmsg_len >= CMSG_LEN(sizeof hopLimit))
+                if (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT &&
+                    c->cmsg_len >= CMSG_LEN(sizeof hopLimit))
                     std::memcpy(&hopLimit, CMSG_DATA(c), sizeof hopLimit);
             }
             answer = ParseRawIcmp6Answer(received, source, std::uint8_t(std::clamp(hopLimit, 0, 255)), destination,

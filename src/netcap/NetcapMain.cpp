@@ -122,9 +122,8 @@ int ServeEcho()
         std::this_thread::sleep_until(nextEcho);
         const auto now = std::chrono::steady_clock::now();
         nextEcho = now + kEchoInterval;
-        const EchoAnswer echo =
-            probe.Send({NetcapEchoAskDestination(*ask), ask->ttl, data, now + std::chrono::milliseconds(ask->timeoutMs)},
-                       nullptr);
+        const auto deadline = now + std::chrono::milliseconds(ask->timeoutMs);
+        const EchoAnswer echo = probe.Send({NetcapEchoAskDestination(*ask), ask->ttl, data, deadline}, nullptr);
         NetcapEchoAnswer answer;
         answer.serial = ask->serial;
         answer.replied = echo.roundTripMs >= 0 ? 1 : 0;

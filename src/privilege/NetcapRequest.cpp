@@ -192,7 +192,9 @@ namespace {
 // behind its 4 bytes or with a scope.
 std::optional<IpAddress> CarriedAddress(std::uint32_t family, const std::uint8_t (&bytes)[16], std::uint32_t scope)
 {
-    const auto zeroFrom = [&](std::size_t at) { return std::all_of(bytes + at, std::end(bytes), [](auto b) { return b == 0; }); };
+    const auto zeroFrom = [&](std::size_t at) {
+        return std::all_of(bytes + at, std::end(bytes), [](std::uint8_t b) { return b == 0; });
+    };
     if (family == AF_INET6) {
         in6_addr address;
         std::memcpy(&address, bytes, sizeof address);
