@@ -103,8 +103,8 @@ protected:
     {
         if (!std::getenv(kNetnsVariable))
             return void(g_skip = "runs inside the namespace of DnsNetns.PeerTestsRunInANamespace");
-        if (std::system("command -v nsd >/dev/null && command -v dig >/dev/null") != 0)
-            return void(g_skip = "needs nsd and dig");
+        if (geteuid() != 0 || std::system("command -v nsd >/dev/null && command -v dig >/dev/null") != 0)
+            return void(g_skip = "needs root (port 53), nsd and dig");
         for (const auto& e : std::filesystem::directory_iterator("/tmp"))  // left by a run that died
             if (const std::string n = e.path().filename(); n.starts_with("quorlix-nsd-") && kill(std::stoi(n.substr(12)), 0) != 0)
                 Nsd("stop " + e.path().string() + " && rm -rf " + e.path().string());
@@ -126,7 +126,6 @@ protected:
 
 }  // namespace
 
-// The page tests with NSD run in a namespace of their own: NSD on its ::1, names in its hosts file.
 TEST(DnsNetns, PeerTestsRunInANamespace)
 {
     if (std::getenv(kNetnsVariable))
@@ -144,12 +143,10 @@ TEST(DnsNetns, PeerTestsRunInANamespace)
 TEST_F(DnsPeer, ResolveName)
 {
     for (auto [text, pane] : {std::pair{"localhost", "Domain Name: localhost\r\n\r\n\t127.0.0.1"},
-                              {"127.0.0.1", "IP Address: 127.0.0.1\r\n\r\n\tlocalhost"},
                               {"ns6.test", "Domain Name: ns6.test\r\n\r\n\t::1"},
                               {"dual.test", "Domain Name: dual.test\r\n\r\n\t127.0.0.1"},
-                              {"[::1]", "IP Address: [::1]\r\n\r\n\tns6.test"},
-                              {"host6.example.test", "Domain Name: host6.example.test\r\n\r\n\t2001:db8::1:0:0:6"},
-                              {"2001:db8::10", "IP Address: 2001:db8::10\r\n\r\n\thost1.example.test"}}) {
+                              {"2001:db8::10", "IP Address: 2001:db8::10\r\n\r\n\thost1.example.test"},
+                              {"127.0.0.1", "IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}}) {
         Resolve(QLatin1String(text));
         EXPECT_EQ(Button(kResolveButton)->text(), "Stop");
         ASSERT_TRUE(WaitForCaption(Button(kResolveButton), "Resolve Name"));
@@ -169,12 +166,9 @@ TEST_F(DnsPeer, ResolveName)
 TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
 {
     EXPECT_EQ(Box(kServerBox)->currentText(), "::1");  // resolv.conf's first, whichever its family
-    Lines fifty, fifty6;
-    for (int i = 1; i <= 50; ++i) {
+    Lines fifty;
+    for (int i = 1; i <= 50; ++i)
         fifty.push_back("A: address: 127.1.0." + std::to_string(i));
-        char six[40];
-        fifty6.push_back((std::snprintf(six, sizeof six, "AAAA: address: 2001:db8::1:%x", i), six));
-    }
     const struct {
         const char *name, *type;
         Lines answers;
@@ -192,17 +186,15 @@ TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
         {"nothere.example.test", "A", {}},
         // Sixty records: NSD answers truncated over UDP; the page asks again over TCP.
         {"many.example.test", "A", fifty, "+tcp many.example.test A"},
-        {"host6.example.test", "AAAA", {"AAAA: address: 2001:db8::1:0:0:6"}},
         {"0.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa", "PTR", {"PTR: ptrname: host1.example.test"},
          "+noedns -x 2001:db8::10"},
-        // Over IPv6, to a literal, to a name with only an IPv6 address; over TCP; to a name with both, over IPv4.
-        {"host1.example.test", "AAAA", {"AAAA: address: 2001:db8::10"}, "", "[::1]"},
-        {"host1.example.test", "HINFO", {"HINFO: cpu: PC-Intel, os: Linux"}, "", "ns6.test"},
-        {"many6.example.test", "AAAA", fifty6, "+tcp many6.example.test AAAA", "::1"},
+        // Over IPv6 (UDP, then TCP); to a name with both families, over IPv4.
+        {"host6.example.test", "AAAA", {"AAAA: address: 2001:db8::1:0:0:6"}, "", "[::1]"},
+        {"many.example.test", "A", fifty, "+tcp many.example.test A", "::1"},
         {"host1.example.test", "A", {"A: address: 127.0.0.10"}, "", "dual.test"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.name) + " " + c.type + " at " + c.server);
+        SCOPED_TRACE(std::string(c.name) + " " + c.type);
         const std::string pane = Query(c.server, c.name, c.type);
         EXPECT_TRUE(pane.starts_with("[DNS QUERY: " + std::string(c.name) + "]\r\n\r\n" + Answers(c.answers))) << pane;
         EXPECT_EQ(Values(pane, false), Values(Dig(c.dig.empty() ? "+noedns " + std::string(c.name) + " " + c.type : c.dig), true));

@@ -113,17 +113,15 @@ TEST(WhoisNetns, PageTestsRunInANamespace)
         GTEST_SKIP() << "needs root: creates a network namespace";
     const TestNamespace ns("qx-whois");
     ASSERT_TRUE(ns.Ok());
-    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net\n::1 whois.arin.net whois6.test\n127.0.0.2 rwhois.example.test\n"
-                         "127.0.0.4 whois.nic.uk\n");
+    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net\n::1 whois.arin.net whois6.test\n127.0.0.2 rwhois.example.test\n127.0.0.4 whois.nic.uk\n");
     ns.WriteEtc("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");  // nothing answers
     EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "WhoisPageTest.*"));
 }
 
 namespace {
 
-// The servers of a row: whois.arin.net (127.0.0.1 first, then ::1) and
-// whois.nic.uk on port 43, rwhois.example.test on 4321, whois6.test on ::1
-// only; nothing listens on 127.0.0.3.
+// The servers of a row: whois.arin.net and whois.nic.uk on port 43,
+// rwhois.example.test on 4321; nothing listens on 127.0.0.3.
 struct Peer {
     const char* address;
     int port;
