@@ -183,7 +183,8 @@ void DnsQueryPage::OnResolveName()
         AppendOutput("\r\n\r\n\tResolving IP Address: ");
         AppendOutput(text);
         AppendOutput("\r\n\r\n\t");
-        // As inet_addr reads it: a text that is no address asks about 255.255.255.255.
+        // An IPv6 literal as it stands; anything else as inet_addr reads it,
+        // so a text that is no address asks about 255.255.255.255.
         request.address = ParseIpv6Literal(text).value_or(IpAddress::V4(inet_addr(text.c_str())));
     } else {
         AppendOutput("\r\n\r\n\tResolving Domain Name: ");

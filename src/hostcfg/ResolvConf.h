@@ -8,7 +8,7 @@
 
 // What the system resolver is configured with, read from a resolv.conf.
 struct ResolverConfig {
-    std::vector<std::string> nameServers;  // IPv4 "nameserver" addresses, in file order
+    std::vector<std::string> nameServers;  // IPv4 "nameserver" addresses (and IPv6 ones if asked), in file order
     std::string domain;  // of "domain" and "search" the last line wins; of "search" its first entry
 };
 
@@ -16,7 +16,8 @@ struct ResolverConfig {
 // name servers are kept beside the IPv4 ones, in file order.
 ResolverConfig ReadResolvConf(const char* path, bool ipv6Too = false);
 
-// The IPv4 name servers of resolvConf in order. Where one is the local stub of
+// The IPv4 name servers of resolvConf in order (with ipv6Too, the IPv6 ones
+// among them). Where one is the local stub of
 // systemd-resolved, the upstream servers it publishes in stubUpstreamConf (if
 // any, and null for none) stand in its place; a second stub adds nothing more.
 std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubUpstreamConf, bool ipv6Too = false);
