@@ -139,7 +139,6 @@ TEST(DnsNetns, PeerTestsRunInANamespace)
     EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "DnsPeer.*"));
 }
 
-// Names with only IPv6 addresses, and both: the IPv4 one is shown.
 TEST_F(DnsPeer, ResolveName)
 {
     for (auto [text, pane] : {std::pair{"localhost", "Domain Name: localhost\r\n\r\n\t127.0.0.1"},
