@@ -1,4 +1,5 @@
-// The capture pane's text for one packet.
+// The capture pane's text for one packet. An IPv6 packet's addresses are
+// written with their ports as [2001:db8::1]:80.
 //
 // Hex dump, one line per 16 payload bytes (columns from 0):
 //   0-5    offset, at least three lower-case hex digits, ":  "
@@ -11,16 +12,32 @@
 #include "capture/CapturePrinter.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "capture/CapturedPacket.h"
-#include "net/HostAddress.h"
 #include "net/ByteText.h"
+#include "net/HostAddress.h"
+#include "net/IpAddress.h"
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool Printable(std::uint8_t c) { return c >= 0x20 && c <= 0x7E; }
+
+// One end of the packet: 192.0.2.1:80, or [2001:db8::1]:80.
+std::string EndpointText(const CapturedPacket& packet, bool source)
+{
+    const std::uint16_t port = source ? packet.sourcePort : packet.destPort;
+    if (packet.ipVersion == 6) {
+        in6_addr address;
+        std::memcpy(&address, source ? packet.sourceAddress6 : packet.destAddress6, sizeof address);
+        return IpPortText(IpAddress::V6(address), port);
+    }
+    char text[20] = {};
+    AddressToText(source ? packet.sourceAddress : packet.destAddress, text, sizeof text);
+    return text + (":" + std::to_string(port));
+}
 
 void AppendHexDump(const CapturedPacket& packet, std::string& out)
 {
@@ -70,14 +87,8 @@ void PrintCapturedPacket(const CapturedPacket& packet, int number, const Capture
     char line[100];
     out.append(line, std::size_t(std::snprintf(line, sizeof line, "PACKET No: %d\r\n", number)));
     if (settings.showPacketInfo) {
-        char source[20];
-        char dest[20];
-        AddressToText(packet.sourceAddress, source, sizeof source);
-        AddressToText(packet.destAddress, dest, sizeof dest);
-        out.append(line, std::size_t(std::snprintf(line, sizeof line, "Source: %s:%d\r\n", source,
-                                                   int(packet.sourcePort))));
-        out.append(line, std::size_t(std::snprintf(line, sizeof line, "Dest  : %s:%d\r\n", dest,
-                                                   int(packet.destPort))));
+        out += "Source: " + EndpointText(packet, true) + "\r\n";
+        out += "Dest  : " + EndpointText(packet, false) + "\r\n";
         out.append(line, std::size_t(std::snprintf(line, sizeof line, "Protocol: %s,  Data Bytes: %d\r\n",
                                                    packet.isTcp ? "TCP" : "UDP", int(packet.payloadLength))));
     }

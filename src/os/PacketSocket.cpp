@@ -74,10 +74,16 @@ long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t 
         ssize_t n = recvfrom(fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno == EINTR ? 0 : -1;
-        if (from.sll_protocol != htons(ETH_P_IP) || (isLoopback && from.sll_pkttype == PACKET_OUTGOING) || n < 20)
+        if (isLoopback && from.sll_pkttype == PACKET_OUTGOING)
             continue;
-        const std::size_t total = std::size_t(buffer[2]) << 8 | buffer[3];
-        return long(std::min<std::size_t>(std::size_t(n), std::max<std::size_t>(total, 20)));
+        // The length the IP header gives: IPv4's total length, or IPv6's
+        // payload length after its 40-byte header.
+        if (from.sll_protocol == htons(ETH_P_IP) && n >= 20) {
+            const std::size_t total = std::size_t(buffer[2]) << 8 | buffer[3];
+            return long(std::min<std::size_t>(std::size_t(n), std::max<std::size_t>(total, 20)));
+        }
+        if (from.sll_protocol == htons(ETH_P_IPV6) && n >= 40)
+            return long(std::min<std::size_t>(std::size_t(n), 40 + (std::size_t(buffer[4]) << 8 | buffer[5])));
     }
 }
 

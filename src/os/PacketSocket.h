@@ -21,9 +21,10 @@ Fd OpenPacketSocket(unsigned interfaceIndex, const std::vector<sock_filter>& fil
 bool IsLoopbackInterface(const std::string& interfaceName);
 
 // One frame from such a socket, IP header on, at most size bytes and no longer
-// than its IPv4 total length (short Ethernet frames come padded): its size; 0
-// when nothing is waiting; -1 on error. Frames of other protocols than IPv4,
-// and loopback's outgoing copies when isLoopback, are passed over.
+// than its IP header says (IPv4's total length, IPv6's 40 bytes and payload
+// length; short Ethernet frames come padded): its size; 0 when nothing is
+// waiting; -1 on error. Frames of other protocols than IPv4 and IPv6, and
+// loopback's outgoing copies when isLoopback, are passed over.
 long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size);
 
 // The frames the kernel dropped since the last call (PACKET_STATISTICS).

@@ -1,4 +1,4 @@
-// Any frame of up to 2000 bytes through the decoder, the filter and every view: no read outside it, text within bounds.
+// Any frame of up to 2000 bytes, IPv4 or IPv6, through the decoder, the filter and every view: no read outside it, text within bounds.
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     CaptureSettings settings;
     settings.portFilter = packet.destPort;
+    settings.ipVersion = std::uint8_t(10 - packet.ipVersion);  // the other IP version's capture never keeps it
+    if (length && PassesCaptureFilter(packet, settings))
+        std::abort();
+    settings.ipVersion = packet.ipVersion;
     if (length && !PassesCaptureFilter(packet, settings))
         std::abort();
     for (int format = 0; length && format < 3; ++format) {

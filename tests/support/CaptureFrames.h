@@ -1,6 +1,6 @@
 #pragma once
 
-// Shaped IPv4 packets for the capture's tests: fed through a socket pair, or sent as they stand (root).
+// Shaped IPv4 and IPv6 packets for the capture's tests: fed through a socket pair, or sent as they stand (root).
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -21,16 +21,31 @@ struct Ipv4Frame {
     std::string_view payload;
     int tcpDataOffset = 5, ipOptionWords = 0;  // in 32-bit words
     std::uint16_t fragmentOffset = 0;  // in 8-byte units
+    bool ipv6 = false;  // the same packet over IPv6, from 2001:db8::source to 2001:db8::dest (ICMP becomes ICMPv6)
+    std::vector<std::uint8_t> chain;  // IPv6's extension headers: 0 and 43 (8 bytes), 60 (16), 44 (at fragmentOffset)
 
     std::vector<std::uint8_t> Bytes() const
     {
         std::vector<std::uint8_t> b;
         auto u16 = [&](unsigned v) { b.insert(b.end(), {std::uint8_t(v >> 8), std::uint8_t(v)}); };
         auto u32 = [&](std::uint32_t v) { u16(v >> 16), u16(v & 0xFFFF); };
-        const int ipHeader = 20 + 4 * ipOptionWords, transport = protocol == 6 ? 4 * tcpDataOffset : 8;
+        int ipHeader = 20 + 4 * ipOptionWords, transport = protocol == 6 ? 4 * tcpDataOffset : 8;
         u16(unsigned(0x40 | (5 + ipOptionWords)) << 8), u16(unsigned(ipHeader + transport + int(payload.size())));
         u32(0x12340000u | (fragmentOffset & 0x1FFF)), u16(64u << 8 | protocol), u16(0), u32(source), u32(dest);
         b.resize(std::size_t(ipHeader), 1);  // options: no-operation
+        std::vector<std::uint8_t> next = chain;
+        next.push_back(protocol == 6 || protocol == 17 ? protocol : 58);
+        if (ipv6) {  // its payload length is set at the end
+            b.clear(), u32(0x60000000), u16(0), u16(unsigned(next[0]) << 8 | 64u);
+            for (std::uint32_t a : {source, dest})
+                u32(0x20010db8), u32(0), u32(0), u32(a);
+            for (std::size_t i = 0; i < chain.size(); ++i)  // options: one PadN; routing: type 0; fragment: more follow
+                if (chain[i] == 44)
+                    u16(unsigned(next[i + 1]) << 8), u16(unsigned(fragmentOffset) << 3 | 1), u32(7);
+                else
+                    u16(unsigned(next[i + 1]) << 8 | (chain[i] == 60)), u16(chain[i] == 43 ? 0 : chain[i] == 60 ? 0x10C : 0x104), b.resize(b.size() + (chain[i] == 60 ? 12 : 4));
+            ipHeader = int(b.size());
+        }
         if (protocol == 6 || protocol == 17)
             u16(sourcePort), u16(destPort);
         if (protocol == 6)
@@ -40,6 +55,8 @@ struct Ipv4Frame {
         else
             u32(0x08000000), u32(0x00010001);
         b.insert(b.end(), payload.begin(), payload.end());
+        if (ipv6)
+            b[4] = std::uint8_t((b.size() - 40) >> 8), b[5] = std::uint8_t(b.size() - 40);
         return b;
     }
 };
@@ -87,7 +104,7 @@ inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interfa
         std::vector<std::uint8_t> bytes = f.Bytes();
         sockaddr_in ip{.sin_family = AF_INET, .sin_addr = {htonl(f.dest)}};
         if (interface) {
-            bytes.insert(bytes.begin(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 8, 0});
+            bytes.insert(bytes.begin(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, std::uint8_t(f.ipv6 ? 0x86 : 8), std::uint8_t(f.ipv6 ? 0xDD : 0)});
             bytes.resize(std::max<std::size_t>(bytes.size(), 60), 0);
         }
         ok = ok && ::sendto(fd, bytes.data(), bytes.size(), 0, interface ? reinterpret_cast<sockaddr*>(&link) : reinterpret_cast<sockaddr*>(&ip),

@@ -23,12 +23,13 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
         {"udp, the largest", Udp(largest), 0, 28, 2000},
         {"total length beyond the frame", Udp("abcd"), 0, 28, 32, 2, 0x40},
         {"total length inside the headers", Udp("abcd"), 0, 28, 0, 3, 28},
-        {"ipv6", Udp("abcd"), 0, 0, 0, 0, 0x60},
+        {"ip version 5", Udp("abcd"), 0, 0, 0, 0, 0x50},
         {"ip header length 16", Udp("abcd"), 0, 0, 0, 0, 0x44},
         {"tcp data offset 4", {.payload = kTwenty, .tcpDataOffset = 4}, 0, 0, 0},
         {"tcp headers ending past the frame", {.payload = kTwenty, .tcpDataOffset = 8}, 25, 52, 0},
         {"tcp cut before the data offset", {}, 7, 0, 0},
         {"udp cut before its ports", Udp(""), 7, 28, 0},
+        {"udp6 payload length inside the frame", {.protocol = 17, .payload = "abcd", .ipv6 = true}, 0, 48, 50, 5, 10},
     };
     for (const auto& c : cases) {
         auto sent = c.frame.Bytes();
