@@ -1,5 +1,8 @@
 #include "capture/CapturePage.h"
 
+#include <net/if.h>
+#include <netinet/in.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -7,8 +10,9 @@
 #include <utility>
 
 #include "net/Interfaces.h"
-#include "net/HostAddress.h"
 #include "net/ByteText.h"
+#include "net/HostAddress.h"
+#include "net/IpAddress.h"
 #include "privilege/CaptureChannel.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
@@ -20,6 +24,8 @@ namespace {
 
 constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
 constexpr int kBoxChars = 20;
+// An IPv6 address with the zone of a link-local one.
+constexpr int kIpv6BoxChars = INET6_ADDRSTRLEN + IF_NAMESIZE + 1;
 // Past this much text waiting for the pane the capture reads no more until the
 // pane has taken some, and the kernel counts what it drops meanwhile.
 constexpr std::size_t kHeldText = 4 * 1024 * 1024;
@@ -50,7 +56,9 @@ CapturePage::CapturePage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
     for (const LocalAddress& a : ListLocalAddresses()) {
         char text[20];
-        if (AddressToText(a.address, text, sizeof text))
+        if (a.address.IsV6())
+            Item<QComboBox>(kAddressList)->addItem(QString::fromStdString(IpText(a.address)));
+        else if (AddressToText(a.address.V4(), text, sizeof text))
             Item<QComboBox>(kAddressList)->addItem(QString::fromLatin1(text));
     }
     connect(Item<QPushButton>(kStartButton), &QPushButton::clicked, this, &CapturePage::OnStartStop);
@@ -99,10 +107,16 @@ void CapturePage::Start()
     settings.showPacketInfo = Item<QCheckBox>(kPacketInfoBox)->isChecked();
     settings.displayFormat = CaptureView(Item<QComboBox>(kFormatList)->currentIndex());
 
-    // The capture is of the interface that owns the address. An empty list
-    // gives no address, and address 0 would mean every interface: refused.
-    const std::uint32_t address = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str());
-    const std::string interface = address ? InterfaceOfAddress(ListLocalAddresses(), address) : std::string();
+    // The capture is of the interface that owns the address, of the address's
+    // IP version. An empty list gives no address, and address 0 would mean
+    // every interface: refused.
+    IpAddress address;
+    if (auto ipv6 = ParseIpv6Literal(ControlText(kAddressList, kIpv6BoxChars)))
+        address = *ipv6;
+    else if (const std::uint32_t ipv4 = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str()))
+        address = IpAddress::V4(ipv4);
+    settings.ipVersion = address.IsV6() ? 6 : 4;
+    const std::string interface = address.IsNone() ? std::string() : InterfaceOfAddress(ListLocalAddresses(), address);
     if (interface.empty()) {
         Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
         return;

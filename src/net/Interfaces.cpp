@@ -14,7 +14,7 @@ std::vector<NetInterface> ListInterfaces(const ifaddrs* list)
         if (!a->ifa_addr || !a->ifa_name)
             continue;
         const int family = a->ifa_addr->sa_family;
-        if (family != AF_PACKET && family != AF_INET)
+        if (family != AF_PACKET && family != AF_INET && family != AF_INET6)
             continue;
         // An address label ("eth0:1") names an address, not an interface.
         std::string name = a->ifa_name;
@@ -26,6 +26,11 @@ std::vector<NetInterface> ListInterfaces(const ifaddrs* list)
         }
         if (family == AF_INET) {
             it->ipv4.push_back(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+            continue;
+        }
+        if (family == AF_INET6) {
+            // The system gives a link-local address the index of its interface.
+            it->ipv6.push_back(IpAddress::FromSockaddr(a->ifa_addr, sizeof(sockaddr_in6)));
             continue;
         }
         const auto* link = reinterpret_cast<const sockaddr_ll*>(a->ifa_addr);
@@ -50,11 +55,18 @@ std::optional<std::vector<NetInterface>> ListInterfaces()
 std::vector<LocalAddress> LocalAddressesOf(const std::vector<NetInterface>& interfaces)
 {
     std::vector<LocalAddress> addresses;
-    for (const bool loopback : {false, true})
-        for (const NetInterface& i : interfaces)
-            if (bool(i.flags & IFF_LOOPBACK) == loopback)
-                for (const std::uint32_t address : i.ipv4)
-                    addresses.push_back({address, i.name});
+    for (const bool ipv6 : {false, true})
+        for (const bool loopback : {false, true})
+            for (const NetInterface& i : interfaces) {
+                if (bool(i.flags & IFF_LOOPBACK) != loopback)
+                    continue;
+                if (!ipv6)
+                    for (const std::uint32_t address : i.ipv4)
+                        addresses.push_back({IpAddress::V4(address), i.name});
+                else
+                    for (const IpAddress& address : i.ipv6)
+                        addresses.push_back({address, i.name});
+            }
     return addresses;
 }
 
@@ -63,7 +75,7 @@ std::vector<LocalAddress> ListLocalAddresses()
     return LocalAddressesOf(ListInterfaces().value_or(std::vector<NetInterface>{}));
 }
 
-std::string InterfaceOfAddress(const std::vector<LocalAddress>& addresses, std::uint32_t address)
+std::string InterfaceOfAddress(const std::vector<LocalAddress>& addresses, const IpAddress& address)
 {
     for (const LocalAddress& a : addresses)
         if (a.address == address)

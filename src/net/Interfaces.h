@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "net/IpAddress.h"
+
 struct ifaddrs;
 
 // One network interface as getifaddrs lists it.
@@ -15,6 +17,7 @@ struct NetInterface {
     unsigned hardwareType = 0;              // ARPHRD_*
     std::vector<std::uint8_t> hardwareAddress;
     std::vector<std::uint32_t> ipv4;        // network byte order, in the system's order
+    std::vector<IpAddress> ipv6;            // in the system's order; a link-local one with its zone
 };
 
 // The host's interfaces in index order, read once; nullopt when the system
@@ -25,18 +28,20 @@ std::optional<std::vector<NetInterface>> ListInterfaces();
 // interfaces in the order they first appear, sorted by index.
 std::vector<NetInterface> ListInterfaces(const ifaddrs* list);
 
-// One IPv4 address of this host and the interface that owns it.
+// One address of this host and the interface that owns it.
 struct LocalAddress {
-    std::uint32_t address;  // network byte order
+    IpAddress address;
     std::string interface;
 };
 
-// Every IPv4 address of the interfaces, those of non-loopback interfaces
-// first, each group in the interfaces' order.
+// Every address of the interfaces: the IPv4 ones, then the IPv6 ones; of
+// each family those of non-loopback interfaces first, each group in the
+// interfaces' order.
 std::vector<LocalAddress> LocalAddressesOf(const std::vector<NetInterface>& interfaces);
 
 // The same for the host's interfaces; empty when the system gives none.
 std::vector<LocalAddress> ListLocalAddresses();
 
-// The interface owning address in addresses; empty when none does.
-std::string InterfaceOfAddress(const std::vector<LocalAddress>& addresses, std::uint32_t address);
+// The interface owning address in addresses (a link-local one in its zone);
+// empty when none does.
+std::string InterfaceOfAddress(const std::vector<LocalAddress>& addresses, const IpAddress& address);

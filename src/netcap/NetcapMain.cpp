@@ -140,7 +140,8 @@ int ServeEcho()
 int ServeCapture(const NetcapRequest& request)
 {
     int error = 0;
-    const CaptureFilterSettings settings{request.protocolFilter, request.portDirection, request.portFilter};
+    const CaptureFilterSettings settings{request.protocolFilter, request.portDirection, request.portFilter,
+                                         request.ipVersion};
     const Fd packets = OpenPacketCapture(request.interfaceName, settings, error);
     const int fd = packets.Get();
     if (!Answer(error) || fd < 0)

@@ -49,6 +49,7 @@ bool CaptureChannel::Open(const std::string& interfaceName, const CaptureFilterS
     request.protocolFilter = settings.protocolFilter;
     request.portDirection = settings.portDirection;
     request.portFilter = settings.portFilter;
+    request.ipVersion = settings.ipVersion;
     if (!ParseNetcapRequest(FormatNetcapRequest(request))) {  // settings the helper would refuse
         error_ = IsValidInterfaceName(interfaceName) ? EINVAL : ENODEV;
         return false;

@@ -98,7 +98,7 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
         request.kind = NetcapKind::Echo;
         return request;
     }
-    if (fields[0] == "capture" && fields.size() == 5) {
+    if (fields[0] == "capture" && (fields.size() == 5 || (fields.size() == 6 && fields[5] == "6"))) {
         auto protocol = ParseDecimal(fields[2], 2);
         auto direction = ParseDecimal(fields[3], 2);
         auto port = ParseDecimal(fields[4], 65535);
@@ -109,6 +109,7 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
         request.protocolFilter = CaptureProtocol(*protocol);
         request.portDirection = PortDirection(*direction);
         request.portFilter = std::uint16_t(*port);
+        request.ipVersion = fields.size() == 6 ? 6 : 4;
         return request;
     }
     if (fields[0] == "kill" && fields.size() == 5) {
@@ -135,7 +136,8 @@ std::string FormatNetcapRequest(const NetcapRequest& request)
         return "echo\n";
     case NetcapKind::Capture:
         return "capture " + request.interfaceName + " " + std::to_string(int(request.protocolFilter)) + " " +
-               std::to_string(int(request.portDirection)) + " " + std::to_string(request.portFilter) + "\n";
+               std::to_string(int(request.portDirection)) + " " + std::to_string(request.portFilter) +
+               (request.ipVersion == 6 ? " 6\n" : "\n");
     case NetcapKind::KillTcp:
         return "kill " + DottedText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
                DottedText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";

@@ -30,6 +30,7 @@ enum class NetcapKind { Echo, Capture, KillTcp };
 struct NetcapRequest {
     NetcapKind kind = NetcapKind::Echo;
     std::string interfaceName;        // Capture
+    std::uint8_t ipVersion = 4;       // Capture: 4, or 6 when the request ends in " 6"
     CaptureProtocol protocolFilter{};  // Capture
     PortDirection portDirection{};     // Capture
     std::uint16_t portFilter = 0;     // Capture, 1-65535
@@ -106,7 +107,8 @@ std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer,
 // (IP header on, 1 to kCaptureFrameMax of them); when the kernel's drop count
 // has grown, at most once a second, 'D' and the count so far (4 bytes, host
 // order); at the end 'E' and the final count. The program asks for the end
-// with "stop\n", or just closes its end.
+// with "stop\n", or just closes its end. A capture request whose port is
+// followed by " 6" keeps the interface's IPv6 frames instead of its IPv4 ones.
 inline constexpr std::uint8_t kNetcapFrame = 'F';
 inline constexpr std::uint8_t kNetcapDrops = 'D';
 inline constexpr std::uint8_t kNetcapEnd = 'E';

@@ -78,72 +78,88 @@ TEST(CaptureNetns, InANamespace)
 {
     if (std::getenv(kInside) || geteuid() != 0)
         GTEST_SKIP() << "needs root: makes a network namespace";
-    TestNamespace ns("qx15-capture");
+    TestNamespace ns("qx15-capture"), peer("qx15-capture6");
     InstalledHelperCopy helper;
-    ASSERT_TRUE(ns.Ok() && helper.Ready());
+    ASSERT_TRUE(ns.Ok() && peer.Ok() && helper.Ready() && ns.LinkV6(peer, "2001:db8::ad7:1", "2001:db8::ad7:2"));
     for (const char* args : {"link add a0 type veth peer name b0", "addr add 10.215.0.1/24 dev a0",
                              "addr add 10.215.0.2/24 dev b0", "addr add 10.215.0.3/24 dev a0 label a0:1", "link set a0 up", "link set b0 up"})
         ASSERT_TRUE(ns.Ip(args)) << args;
-    EXPECT_TRUE(ns.ExecSelf(kInside, "CapturePeerTest.*-*AsMember*"));
+    EXPECT_TRUE(ns.ExecSelf(kInside, "*CapturePeerTest*-*AsMember*"));
     EXPECT_TRUE(RunSelf(ns.Name(), std::string(kInside) + "=1 QUORLIX_NETCAP_HELPER=" + helper.Path(),
                         "CapturePeerTest.AsMember*", true, helper.Group()));
 }
 
-// Addresses offered (loopback last, a label opens its interface); which loopback packets the filters pass, once each.
+// Addresses offered (IPv4 first, loopback last, a label or zone opens its interface); which loopback packets the filters pass, once each.
 TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
 {
     QStringList addresses;
     for (int i = 0; i < page_->Item<QComboBox>(kAddressList)->count(); ++i)
         addresses += page_->Item<QComboBox>(kAddressList)->itemText(i);
-    EXPECT_EQ(addresses.join(' ').toStdString(), "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1");
+    EXPECT_EQ(std::regex_replace(addresses.join(' ').toStdString(), std::regex("fe80::[0-9a-f:]+"), "fe80::"),
+              "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1 2001:db8::ad7:1 fe80::%v6a fe80::%b0 fe80::%a0 ::1");
     EXPECT_TRUE(Start("10.215.0.3", 2));
+    Stop();
+    EXPECT_TRUE(Start(addresses.filter(QStringLiteral("%v6a")).value(0).toLatin1().constData(), 2));
     Stop();
     std::vector<Ipv4Frame> traffic = {Packet(6, kTwenty), Packet(17, "abcd"), Packet(17, "abcd")};
     std::swap(traffic[1].sourcePort, traffic[1].destPort);  // TCP 1025 -> 5015, UDP 5015 -> 1025, UDP 1025 -> 5016
     traffic[2].destPort = kPort + 1;
-    const struct { int protocol, direction, port; std::string sources; } cases[] = {  // sources: the source ports printed, in order
+    for (int i = 0; i < 3; ++i)  // and over IPv6, behind a chain of extension headers
+        traffic.push_back(traffic[std::size_t(i)]), traffic.back().ipv6 = true, traffic.back().chain = {0, 60, 43, 44};
+    const struct { int protocol, direction, port; std::string sources; const char* address = "127.0.0.1"; } cases[] = {  // sources: the source ports printed, in order
         {0, 0, kPort, "1025 5015 "}, {1, 0, kPort, "1025 "}, {2, 0, kPort, "5015 "}, {0, 1, kPort, "5015 "},
-        {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}};
+        {0, 2, kPort, "1025 "}, {0, 2, kPort + 1, "1025 "}, {2, 1, 1025, "1025 "}, {0, 0, kPort, "1025 5015 ", "::1"},
+        {1, 2, kPort, "1025 ", "::1"}, {2, 1, kPort, "5015 ", "::1"}, {2, 2, kPort + 1, "1025 ", "::1"}};
     for (const auto& c : cases) {
-        ASSERT_TRUE(Start("127.0.0.1", 2, c.protocol, c.direction, c.port));
-        ASSERT_TRUE(SendFrames(traffic));
+        ASSERT_TRUE(Start(c.address, 2, c.protocol, c.direction, c.port));
+        ASSERT_TRUE(SendFrames(traffic, "lo"));
         const std::string pane = Pane(1);
         std::string sources;
-        for (std::size_t at = 0; (at = pane.find("Source: 127.15.0.1:", at)) != std::string::npos; at += 19)
-            sources += pane.substr(at + 19, 4) + " ";
-        EXPECT_EQ(sources, c.sources) << c.protocol << c.direction << c.port;
+        for (std::size_t at = 0; (at = pane.find("\r\nDest", at + 1)) != std::string::npos;)
+            sources += pane.substr(at - 4, 4) + " ";
+        EXPECT_EQ(sources, c.sources) << c.address << c.protocol << c.direction << c.port;
         Stop();
     }
 }
 
+class CapturePeerTestByVersion : public CapturePeerTest, public testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(IpVersions, CapturePeerTestByVersion, testing::Bool());  // false IPv4, true IPv6
+
 // Padded veth frames as tcpdump -X reads them; no padding as data, no empty ACK, ICMP echo or later fragment printed.
-TEST_F(CapturePeerTest, VethFramesAsTcpdumpDecodesThem)
+// IPv6 goes to the peer namespace, to an address nobody holds (nothing answers), extension headers for IP options.
+TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
 {
-    ASSERT_TRUE(Start("10.215.0.2", 1));
-    PeerProcess tcpdump({"sh", "-c", "exec tcpdump -n -X -l -i b0 -c 9 src host 10.215.0.1 2>&1"});
+    const bool ipv6 = GetParam();
+    ASSERT_TRUE(Start(ipv6 ? "2001:db8::ad7:1" : "10.215.0.2", 1));
+    PeerProcess tcpdump({"sh", "-c", ipv6 ? "exec tcpdump -n -X -l -i v6a -c 9 src host 2001:db8::ad7:1 2>&1"
+                                          : "exec tcpdump -n -X -l -i b0 -c 9 src host 10.215.0.1 2>&1"});
     for (int i = 0; i < 3 && tcpdump.ReadLine().find("listening on") == std::string::npos; ++i) {}
     std::vector<Ipv4Frame> traffic(9, Packet(6, kTwenty, 0x0AD70001));
     traffic[1].payload = "";
     traffic[2].tcpDataOffset = 8;
-    traffic[3].ipOptionWords = 2;
+    traffic[3].ipOptionWords = 2, traffic[3].chain = {0, 60, 44};
     traffic[4] = Packet(1, "abcd", 0x0AD70001);
     for (int i : {5, 6, 7, 8})
         traffic[i] = Packet(17, i == 5 ? "abcd" : i == 8 ? "0123456789abcdef\xe9" : "0123456789abcdef", 0x0AD70001);
-    traffic[6].fragmentOffset = 3;
-    ASSERT_TRUE(SendFrames(traffic, "a0"));
+    traffic[6].fragmentOffset = 3, traffic[6].chain = {44};
+    for (Ipv4Frame& frame : traffic)
+        frame.ipv6 = ipv6, frame.dest += 7 * ipv6;
+    ASSERT_TRUE(SendFrames(traffic, ipv6 ? "v6a" : "a0"));
 
     std::string expected, payload, header;
     int number = 0;
     auto packet = [&] {  // the last packet tcpdump printed, as the page prints it
-        static const std::regex ports(R"(IP ([\d.]+)\.(\d+) > ([\d.]+)\.(\d+): (UDP|Flags).*length (\d+))");
+        static const std::regex ports(R"(IP6? ([\da-f:.]+)\.(\d+) > ([\da-f:.]+)\.(\d+): (UDP|Flags).*length (\d+))");
         std::smatch m;
         const std::size_t length = std::regex_search(header, m, ports) ? std::stoul(m[6]) : 0;
         if (length == 0 || payload.size() < 4)
             return;
-        std::string data = payload.substr(std::size_t(std::uint8_t(payload[2]) << 8 | std::uint8_t(payload[3])) - length, length);
+        const std::size_t at = ipv6 ? 4 : 2, ipLength = (ipv6 ? 40 : 0) + (std::uint8_t(payload[at]) << 8 | std::uint8_t(payload[at + 1]));
+        std::string data = payload.substr(ipLength - length, length);
+        const std::string open = ipv6 ? "[" : "", close = ipv6 ? "]:" : ":";
         MaskUnprintable(data.data(), data.size());
-        expected += "PACKET No: " + std::to_string(++number) + "\r\nSource: " + m[1].str() + ":" + m[2].str() + "\r\nDest  : " +
-                    m[3].str() + ":" + m[4].str() + "\r\nProtocol: " + (m[5] == "UDP" ? "UDP" : "TCP") +
+        expected += "PACKET No: " + std::to_string(++number) + "\r\nSource: " + open + m[1].str() + close + m[2].str() +
+                    "\r\nDest  : " + open + m[3].str() + close + m[4].str() + "\r\nProtocol: " + (m[5] == "UDP" ? "UDP" : "TCP") +
                     ",  Data Bytes: " + std::to_string(length) + "\r\n" + data + "\r\n";
     };
     for (std::string line; (line = tcpdump.ReadLine()).find("packets captured") == std::string::npos;) {
@@ -153,7 +169,8 @@ TEST_F(CapturePeerTest, VethFramesAsTcpdumpDecodesThem)
                     payload += char(std::stoi(line.substr(at, 2), nullptr, 16));
         } else {
             packet();
-            header = line, payload.clear();
+            static const std::regex apart(R"(([\da-f:]+) > ([\da-f:]+): [^>]* (\d+) > (\d+):)");  // "A > B: HBH ... 1025 > 80:"
+            header = std::regex_replace(line, apart, "$1.$3 > $2.$4:"), payload.clear();
         }
         ASSERT_FALSE(line.empty()) << "tcpdump ended early";
     }
@@ -163,11 +180,18 @@ TEST_F(CapturePeerTest, VethFramesAsTcpdumpDecodesThem)
     Stop();
 }
 
-// As nobody in the group quorlix, through the helper's capture session.
+// As nobody in the group quorlix, through the helper's capture session, of either IP version.
 TEST_F(CapturePeerTest, AsMemberThroughTheHelper)
 {
     if (!std::getenv("QUORLIX_NETCAP_HELPER"))
         GTEST_SKIP() << "run as a member of the group quorlix by CaptureNetns";
+    ASSERT_TRUE(Start("::1", 0));  // the helper's session keeps IPv6 frames
+    const int sender6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in6 to{AF_INET6, htons(kPort), 0, IN6ADDR_LOOPBACK_INIT, 0};
+    sendto(sender6, "abcd", 4, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    close(sender6);
+    EXPECT_NE(Pane(1).find("Dest  : [::1]:5015\r\nProtocol: UDP,  Data Bytes: 4\r\n"), std::string::npos);
+    Stop();
     ASSERT_TRUE(Start("127.0.0.1", 0));
     std::uint16_t source = 0;
     const int sender = UdpSocket(source);
