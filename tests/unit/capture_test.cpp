@@ -30,6 +30,7 @@ TEST(DecodeCapturedPacket, HeaderEndAndSkips)
         {"tcp cut before the data offset", {}, 7, 0, 0},
         {"udp cut before its ports", Udp(""), 7, 28, 0},
         {"udp6 payload length inside the frame", {.protocol = 17, .payload = "abcd", .ipv6 = true}, 0, 48, 50, 5, 10},
+        {"tcp6 later fragment", {.payload = kTwenty, .fragmentOffset = 1, .ipv6 = true, .chain = {44}}, 0, 0, 0},
     };
     for (const auto& c : cases) {
         auto sent = c.frame.Bytes();
