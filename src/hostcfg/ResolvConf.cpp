@@ -18,7 +18,7 @@ ResolverConfig ReadResolvConf(const char* path, bool ipv6Too)
         if (!(words >> keyword >> value))
             continue;
         if (keyword == "nameserver") {
-            // The network report lists IPv4 servers only.
+            // Callers that speak IPv4 only ask for IPv4 servers only.
             in_addr in{};
             if (inet_pton(AF_INET, value.c_str(), &in) == 1 || (ipv6Too && ParseIpv6Literal(value)))
                 config.nameServers.push_back(value);

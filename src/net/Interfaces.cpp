@@ -14,7 +14,7 @@ std::vector<NetInterface> ListInterfaces(const ifaddrs* list)
         if (!a->ifa_addr || !a->ifa_name)
             continue;
         const int family = a->ifa_addr->sa_family;
-        if (family != AF_PACKET && family != AF_INET)
+        if (family != AF_PACKET && family != AF_INET && family != AF_INET6)
             continue;
         // An address label ("eth0:1") names an address, not an interface.
         std::string name = a->ifa_name;
@@ -26,6 +26,10 @@ std::vector<NetInterface> ListInterfaces(const ifaddrs* list)
         }
         if (family == AF_INET) {
             it->ipv4.push_back(reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr);
+            continue;
+        }
+        if (family == AF_INET6) {
+            it->ipv6.push_back(IpAddress::FromSockaddr(a->ifa_addr, sizeof(sockaddr_in6)));
             continue;
         }
         const auto* link = reinterpret_cast<const sockaddr_ll*>(a->ifa_addr);
