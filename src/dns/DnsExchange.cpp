@@ -1,6 +1,7 @@
-// One DNS exchange over UDP (RFC 1035, section 4.2.1): a single query
-// datagram to port 53, a single reply of at most kDnsReplySize bytes; a
-// truncated reply is followed by the same exchange over TCP (section 4.2.2).
+// One DNS exchange over UDP (RFC 1035, section 4.2.1), over IPv4 or IPv6 as
+// the server's address is: a single query datagram to port 53, a single reply
+// of at most kDnsReplySize bytes; a truncated reply is followed by the same
+// exchange over TCP (section 4.2.2).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -43,12 +44,14 @@ std::optional<std::size_t> ReceiveReply(int fd, std::uint8_t* reply, std::size_t
 
 // The same query over TCP (RFC 1035, section 4.2.2: each message behind its
 // two-byte length) to server; the reply's length, or nullopt.
-std::optional<std::size_t> ExchangeOverTcp(const sockaddr_in& server, const std::vector<std::uint8_t>& query,
-                                           std::uint8_t* reply, std::size_t size, const CancelToken* token,
+std::optional<std::size_t> ExchangeOverTcp(const sockaddr_storage& server, socklen_t serverLength,
+                                           const std::vector<std::uint8_t>& query, std::uint8_t* reply,
+                                           std::size_t size, const CancelToken* token,
                                            std::chrono::steady_clock::time_point deadline)
 {
-    Fd sock = OpenTcpSocket();
-    if (sock.Get() < 0 || ConnectWithin(sock.Get(), server, token, deadline) != WaitResult::Ready)
+    Fd sock = OpenTcpSocket(server.ss_family);
+    if (sock.Get() < 0 || ConnectWithin(sock.Get(), reinterpret_cast<const sockaddr*>(&server), serverLength, token,
+                                        deadline) != WaitResult::Ready)
         return std::nullopt;
     std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
     framed.insert(framed.end(), query.begin(), query.end());
@@ -74,14 +77,15 @@ DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::u
     const std::int32_t capacity = request->count;
     request->count = 0;
 
-    Fd sock = OpenSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    const IpAddress target = request->server.IsNone() ? IpAddress::V4(request->serverAddress) : request->server;
+    Fd sock = OpenSocket(target.Family(), SOCK_DGRAM, IPPROTO_UDP);
     if (sock.Get() < 0)
         return DnsQueryResult::NoSocket;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = 0;
-    if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+    // Any local address of the server's family, port 0.
+    sockaddr_storage local{};
+    local.ss_family = sa_family_t(target.Family());
+    const socklen_t localLength = target.IsV6() ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (::bind(sock.Get(), reinterpret_cast<const sockaddr*>(&local), localLength) != 0)
         return DnsQueryResult::BindFailed;
 
     const std::vector<std::uint8_t> query =
@@ -89,17 +93,16 @@ DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::u
     if (query.empty())
         return DnsQueryResult::NoQuery;
 
-    // Address 0 is what an unresolvable server name gives; Linux would take it
-    // for this host, so it is refused as a send to nowhere.
-    if (request->serverAddress == 0)
+    // Address 0 (or ::) is what an unresolvable server name gives; Linux would
+    // take it for this host, so it is refused as a send to nowhere, as are
+    // all ones and multicast, which no single server answers from.
+    if (target.IsNeverAHost())
         return DnsQueryResult::SendFailed;
     // Connecting the socket makes the kernel drop datagrams from any other
     // source, so only the server asked can supply the reply.
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_addr.s_addr = request->serverAddress;
-    server.sin_port = htons(port);
-    if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0)
+    sockaddr_storage server;
+    const socklen_t serverLength = target.ToSockaddr(port, server);
+    if (::connect(sock.Get(), reinterpret_cast<const sockaddr*>(&server), serverLength) != 0)
         return DnsQueryResult::SendFailed;
     ssize_t sent;
     do
@@ -122,7 +125,7 @@ DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::u
 
     // The answer did not fit a datagram: ask again where it fits.
     std::vector<std::uint8_t> whole(0xFFFF);
-    const auto tcpLength = ExchangeOverTcp(server, query, whole.data(), whole.size(), token,
+    const auto tcpLength = ExchangeOverTcp(server, serverLength, query, whole.data(), whole.size(), token,
                                            std::chrono::steady_clock::now() +
                                                std::chrono::milliseconds(request->timeoutMs));
     if (!tcpLength) {

@@ -37,6 +37,7 @@ bool SupportedType(std::uint16_t type)
     case kDnsTypePTR:
     case kDnsTypeHINFO:
     case kDnsTypeMX:
+    case kDnsTypeAAAA:
         return true;
     default:
         return false;
@@ -90,6 +91,8 @@ bool DecodeRdata(const std::uint8_t* message, std::size_t length, std::size_t rd
     switch (rec.type) {
     case kDnsTypeA:
         return rdata.Copy(&rec.addressOrSerial, 4);
+    case kDnsTypeAAAA:
+        return rdata.Copy(rec.address6, sizeof rec.address6);
     case kDnsTypeNS:
     case kDnsTypeCNAME:
     case kDnsTypePTR:

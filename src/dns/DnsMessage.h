@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "net/IpAddress.h"
+
 class CancelToken;
 
 // Record types this client asks for and decodes (QTYPE values).
@@ -15,6 +17,7 @@ inline constexpr std::uint16_t kDnsTypeSOA = 6;
 inline constexpr std::uint16_t kDnsTypePTR = 12;
 inline constexpr std::uint16_t kDnsTypeHINFO = 13;
 inline constexpr std::uint16_t kDnsTypeMX = 15;
+inline constexpr std::uint16_t kDnsTypeAAAA = 28;  // RFC 3596
 
 inline constexpr std::size_t kDnsReplySize = 1000;  // the reply area; a larger datagram fails
 inline constexpr std::uint16_t kDnsPort = 53;
@@ -33,14 +36,15 @@ struct DnsRecord {
     std::uint16_t preference;      // MX
     std::uint32_t addressOrSerial; // A: the four RDATA bytes as they stand; SOA: serial
     std::uint32_t refresh, retry, expire, minimum;
+    std::uint8_t address6[16];     // AAAA: the sixteen RDATA bytes as they stand
 };
 
 // One exchange, filled in by the caller and completed by RunDnsQuery. The
 // caller owns the name and the record array; nothing keeps a pointer to them.
 struct DnsRequest {
-    std::uint32_t serverAddress;   // network byte order
+    std::uint32_t serverAddress;   // an IPv4 server, network byte order; used while server is none
     std::uint16_t id;
-    std::uint16_t type;            // one of the seven types above
+    std::uint16_t type;            // one of the eight types above
     const char* name;              // dotted, at most 255 characters, sent as given
     std::int32_t recursionDesired; // nonzero sets RD
     std::uint32_t timeoutMs;
@@ -49,6 +53,7 @@ struct DnsRequest {
     DnsRecord* records;            // may be null: nothing is stored
     std::int32_t stored;           // out: records decoded and stored, the first `stored` of records
     bool truncated;                // out: the reply had TC set (RunDnsQuery then asked again over TCP)
+    IpAddress server;              // in: the server, of either family; none: serverAddress
 };
 
 // The query message: 12-byte header, QNAME, QTYPE, QCLASS IN. Empty when the
@@ -73,7 +78,7 @@ bool ParseDnsReply(const std::uint8_t* reply, std::size_t length, std::size_t qu
 int DecodeDnsName(const std::uint8_t* message, std::size_t messageLength, std::uint16_t offset, char* out,
                   std::uint16_t outSize);
 
-// Sends one query to port 53 of request->serverAddress and waits for one
+// Sends one query to port 53 of the server (over IPv6 for an IPv6 one) and waits for one
 // reply, at most timeoutMs after the send or until token is cancelled. A
 // reply with TC set is followed by the same query over TCP to the same server
 // and port (RFC 7766), with a time-out of its own as long, whose answer is

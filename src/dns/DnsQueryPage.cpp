@@ -3,9 +3,8 @@
 #include <arpa/inet.h>
 
 #include <QComboBox>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QPushButton>
+#include <QUrl>
 #include <vector>
 
 #include "dns/DnsMessage.h"
@@ -25,7 +24,17 @@ constexpr int kRecordCapacity = 50;
 
 // The type box's entries, in order.
 constexpr DnsQueryType kTypes[] = {DnsQueryType::A,   DnsQueryType::NS,    DnsQueryType::CNAME, DnsQueryType::SOA,
-                                   DnsQueryType::PTR, DnsQueryType::HINFO, DnsQueryType::MX};
+                                   DnsQueryType::PTR, DnsQueryType::HINFO, DnsQueryType::MX,    DnsQueryType::AAAA};
+
+// Resolve Name's answer: the host name of an address; the first IPv4 address
+// of a name, else its first IPv6 one. Empty when the resolver gives none.
+std::string ResolveNameAnswer(const ResolveRequest& request, const CancelToken& token)
+{
+    if (!request.address.IsNone())
+        return ResolveAddressName(request.address, &token);
+    const std::vector<IpAddress> found = ResolveHostAddresses(request.name.c_str(), AF_UNSPEC, &token);
+    return found.empty() ? std::string() : IpText(found.front());
+}
 
 }  // namespace
 
@@ -47,10 +56,12 @@ void DnsQueryPage::AbandonTasks()
 
 void DnsQueryPage::CancelLookup()
 {
-    // The answer of a lookup given up is ignored when it comes, as the TCP
-    // page ignores its own: the resolver cannot be interrupted anyway, and
-    // abortHostLookup loses the answer's call object.
-    lookupId_ = -1;
+    // The resolver cannot be interrupted: the task stops waiting for it at
+    // once and its answer, when it comes, is dropped.
+    if (auto task = lookup_.lock())
+        task->Abandon();
+    lookup_.reset();
+    resolving_ = false;
 }
 
 void DnsQueryPage::OnGetDefaultDns()
@@ -59,14 +70,14 @@ void DnsQueryPage::OnGetDefaultDns()
     const std::string shown = ControlText(kServerBox, kTextBuffer);
     if (!shown.empty())
         AddToHistory(box, QString::fromStdString(shown));  // the server shown before stays in the list
-    char text[50] = "";
-    AddressToText(GetDefaultDnsServer(), text, sizeof text);
-    box->setEditText(QString::fromLatin1(text));
+    // No server configured shows as 0.0.0.0.
+    const IpAddress server = DefaultDnsServerAddress();
+    box->setEditText(QString::fromStdString(server.IsNone() ? IpText(IpAddress::V4(0)) : IpText(server)));
 }
 
 void DnsQueryPage::OnQueryButton()
 {
-    if (lookupId_ >= 0) {
+    if (resolving_) {
         Message(QStringLiteral("Name Resolution Currently In Progress"), MessageKind::Notice);
         return;
     }
@@ -106,8 +117,9 @@ void DnsQueryPage::RunQuery(const DnsQueryRequest& query, TaskContext& context)
     request.name = query.name.c_str();
     request.count = kRecordCapacity;
     request.records = records.data();
-    // An unresolvable server gives 0 (or all ones), and the exchange then fails.
-    request.serverAddress = LookupHostAddress(query.server.c_str(), &context.Token());
+    // An IPv6 literal or a name with IPv6 addresses only is asked over IPv6.
+    // An unresolvable server gives none (or all ones), and the exchange then fails.
+    request.server = LookupHost(query.server, &context.Token());
     request.type = std::uint16_t(query.type);
 
     context.ClearOutput();
@@ -151,7 +163,7 @@ void DnsQueryPage::OnResolveName()
         return;
     }
     auto* button = Item<QPushButton>(kResolveButton);
-    if (lookupId_ >= 0) {
+    if (resolving_) {
         CancelLookup();
         AppendOutput("Operation Cancelled By User");
         button->setText(QStringLiteral("Resolve Name"));
@@ -166,54 +178,36 @@ void DnsQueryPage::OnResolveName()
     AppendOutput("Resolving: ");
     button->setText(QStringLiteral("Stop"));
 
-    lookupAddress_.clear();
-    QString target;
+    ResolveRequest request;
     if (LooksLikeAddress(text)) {
         AppendOutput("\r\n\r\n\tResolving IP Address: ");
         AppendOutput(text);
         AppendOutput("\r\n\r\n\t");
-        // As inet_addr reads it: a text that is no address asks about 255.255.255.255.
-        char dotted[20] = "";
-        AddressToText(inet_addr(text.c_str()), dotted, sizeof dotted);
-        lookupAddress_ = QString::fromLatin1(dotted);
-        target = lookupAddress_;
+        // An IPv6 literal as it stands; anything else as inet_addr reads it,
+        // so a text that is no address asks about 255.255.255.255.
+        request.address = ParseIpv6Literal(text).value_or(IpAddress::V4(inet_addr(text.c_str())));
     } else {
         AppendOutput("\r\n\r\n\tResolving Domain Name: ");
         AppendOutput(text);
         AppendOutput("\r\n\r\n\t");
-        target = QString::fromStdString(text);
+        // An international name as the resolver knows it; one that has no such form as typed.
+        const QByteArray ace = QUrl::toAce(QString::fromStdString(text));
+        request.name = ace.isEmpty() ? text : ace.toStdString();
     }
-    lookupId_ = QHostInfo::lookupHost(target, this, [this](const QHostInfo& info) { OnResolveComplete(info); });
-    if (lookupId_ < 0) {
+    lookup_ = StartTask([this, request](TaskContext& context) {
+        context.Post([this, result = ResolveNameAnswer(request, context.Token())] { OnResolveComplete(result); });
+    });
+    resolving_ = !lookup_.expired();
+    if (!resolving_) {
         button->setText(QStringLiteral("Resolve Name"));
         AppendOutput("Unable To Carry Out Operation");
     }
 }
 
-void DnsQueryPage::OnResolveComplete(const QHostInfo& info)
+void DnsQueryPage::OnResolveComplete(const std::string& result)
 {
-    if (info.lookupId() != lookupId_)
-        return;  // a lookup cancelled after its answer was already on its way
-    lookupId_ = -1;
+    lookup_.reset();
+    resolving_ = false;
     Item<QPushButton>(kResolveButton)->setText(QStringLiteral("Resolve Name"));
-
-    std::string result;
-    if (info.error() == QHostInfo::NoError) {
-        if (!lookupAddress_.isEmpty()) {
-            // The resolver answers a failed reverse lookup with the address itself.
-            const QString host = info.hostName();
-            if (!host.isEmpty() && host != lookupAddress_)
-                result = host.toStdString();
-        } else {
-            for (const QHostAddress& address : info.addresses()) {
-                if (address.protocol() != QAbstractSocket::IPv4Protocol)
-                    continue;
-                char text[300] = "";
-                if (AddressToText(htonl(address.toIPv4Address()), text, sizeof text))
-                    result = text;
-                break;
-            }
-        }
-    }
     AppendOutput(result.empty() ? std::string_view("Resolution Failed") : std::string_view(result));
 }

@@ -2,13 +2,14 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "dns/DnsMessage.h"
+#include "net/IpAddress.h"
 
 #include "ui/ToolPage.h"
 
-class QHostInfo;
 
 // The record types the page asks for, as their QTYPE; None for no choice.
 enum class DnsQueryType : std::uint16_t {
@@ -20,6 +21,7 @@ enum class DnsQueryType : std::uint16_t {
     PTR = kDnsTypePTR,
     HINFO = kDnsTypeHINFO,
     MX = kDnsTypeMX,
+    AAAA = kDnsTypeAAAA,
 };
 
 // A query as the controls gave it when QUERY was pressed.
@@ -29,10 +31,17 @@ struct DnsQueryRequest {
     DnsQueryType type = DnsQueryType::None;
 };
 
+// What Resolve Name looks up: the host name of an address, or the addresses
+// of a name (an ASCII name as the resolver takes it).
+struct ResolveRequest {
+    IpAddress address;  // none for a look-up by name
+    std::string name;
+};
+
 // The Dns Query page: one query of a chosen record type to a chosen server on
 // a worker task (QUERY/STOP), and Resolve Name, a cancellable lookup through
-// the system resolver that completes on the user-interface thread. Each of the
-// two refuses to start while the other runs.
+// the system resolver on a task of its own, whose answer the page prints. Each
+// of the two refuses to start while the other runs.
 class DnsQueryPage : public ToolPage {
     Q_OBJECT
 public:
@@ -44,10 +53,10 @@ private:
     void OnGetDefaultDns();
     void OnQueryButton();
     void OnResolveName();
-    void OnResolveComplete(const QHostInfo& info);
+    void OnResolveComplete(const std::string& result);
     void RunQuery(const DnsQueryRequest& query, TaskContext& context);
     void CancelLookup();
 
-    int lookupId_ = -1;  // the outstanding lookup; -1 when none
-    QString lookupAddress_;  // the dotted address a lookup by address asks about; empty for a name
+    std::weak_ptr<WorkerTask> lookup_;  // the outstanding lookup
+    bool resolving_ = false;            // Resolve Name reads "Stop"
 };

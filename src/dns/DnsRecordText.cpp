@@ -1,10 +1,12 @@
 // The text form of each record type, as the query page prints it.
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 
 #include "dns/DnsMessage.h"
 #include "net/HostAddress.h"
+#include "net/IpAddress.h"
 
 int FormatDnsRecord(const DnsRecord& record, char* out, std::size_t outSize)
 {
@@ -17,6 +19,11 @@ int FormatDnsRecord(const DnsRecord& record, char* out, std::size_t outSize)
         char address[500] = "";
         AddressToText(record.addressOrSerial, address, sizeof address);
         return std::snprintf(out, outSize, "A: address: %s\r\n", address);
+    }
+    case kDnsTypeAAAA: {
+        in6_addr address;
+        std::memcpy(&address, record.address6, sizeof address);
+        return std::snprintf(out, outSize, "AAAA: address: %s\r\n", IpText(IpAddress::V6(address)).c_str());
     }
     case kDnsTypeNS:
         return std::snprintf(out, outSize, "NS: nsname: %.255s\r\n", record.name);

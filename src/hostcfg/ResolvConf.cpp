@@ -7,7 +7,7 @@
 
 #include "net/HostAddress.h"
 
-ResolverConfig ReadResolvConf(const char* path)
+ResolverConfig ReadResolvConf(const char* path, bool ipv6Too)
 {
     ResolverConfig config;
     std::ifstream file(path);
@@ -18,9 +18,9 @@ ResolverConfig ReadResolvConf(const char* path)
         if (!(words >> keyword >> value))
             continue;
         if (keyword == "nameserver") {
-            // This client speaks IPv4 only, so IPv6 servers are passed over.
+            // The network report lists IPv4 servers only.
             in_addr in{};
-            if (inet_pton(AF_INET, value.c_str(), &in) == 1)
+            if (inet_pton(AF_INET, value.c_str(), &in) == 1 || (ipv6Too && ParseIpv6Literal(value)))
                 config.nameServers.push_back(value);
         } else if (keyword == "domain" || keyword == "search") {
             config.domain = value;
@@ -39,16 +39,16 @@ bool IsResolvedStub(const std::string& address)
 
 }  // namespace
 
-std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubUpstreamConf)
+std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubUpstreamConf, bool ipv6Too)
 {
     std::vector<std::string> upstream;
     if (stubUpstreamConf) {
-        upstream = ReadResolvConf(stubUpstreamConf).nameServers;
+        upstream = ReadResolvConf(stubUpstreamConf, ipv6Too).nameServers;
         std::erase_if(upstream, IsResolvedStub);
     }
     std::vector<std::string> servers;
     bool stubExpanded = false;
-    for (const std::string& server : ReadResolvConf(resolvConf).nameServers) {
+    for (const std::string& server : ReadResolvConf(resolvConf, ipv6Too).nameServers) {
         if (!IsResolvedStub(server) || upstream.empty()) {
             servers.push_back(server);
         } else if (!stubExpanded) {
@@ -68,4 +68,10 @@ std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstre
 std::uint32_t GetDefaultDnsServer()
 {
     return GetDefaultDnsServer(kResolvConf, kResolvedUpstreamConf);
+}
+
+IpAddress DefaultDnsServerAddress(const char* resolvConf, const char* stubUpstreamConf)
+{
+    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf, true);
+    return servers.empty() ? IpAddress() : ParseIpLiteral(servers.front()).value_or(IpAddress());
 }

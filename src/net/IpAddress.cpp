@@ -191,49 +191,86 @@ std::vector<IpAddress> ResolveNow(const char* name, int family)
     return found;
 }
 
+std::string NameOfNow(const IpAddress& address)
+{
+    sockaddr_storage sa;
+    const socklen_t length = address.ToSockaddr(0, sa);
+    char host[NI_MAXHOST];
+    // NI_NAMEREQD: an address without a name is a failure, not its own text.
+    if (length == 0 || getnameinfo(reinterpret_cast<const sockaddr*>(&sa), length, host, sizeof host, nullptr, 0,
+                                   NI_NAMEREQD) != 0)
+        return {};
+    return host;
+}
+
 // What a look-up thread shares with the task that started it; it lives until
 // both are done with it.
 struct PendingLookup {
     std::string name;
     int family = AF_UNSPEC;
-    Waker ready;  // signalled once found is written
+    IpAddress address;  // a look-up by address when not none
+    Waker ready;  // signalled once found (or hostName) is written
     std::atomic<bool> done{false};
     std::vector<IpAddress> found;
+    std::string hostName;
 };
+
+// Runs the look-up on a thread of its own while the caller waits beside token
+// until the deadline; false when cancelled or out of time (the look-up then
+// finishes alone), and without a thread it runs here.
+bool AwaitLookup(const std::shared_ptr<PendingLookup>& lookup, const CancelToken* token,
+                 std::chrono::steady_clock::time_point deadline)
+{
+    auto run = [](PendingLookup& l) {
+        if (l.address.IsNone())
+            l.found = ResolveNow(l.name.c_str(), l.family);
+        else
+            l.hostName = NameOfNow(l.address);
+    };
+    if (!token || !lookup->ready.Valid())
+        return run(*lookup), true;
+    try {
+        std::thread([lookup, run] {
+            run(*lookup);
+            lookup->done.store(true, std::memory_order_release);
+            lookup->ready.Signal();
+        }).detach();
+    } catch (const std::system_error&) {
+        return run(*lookup), true;
+    }
+    for (;;) {
+        switch (WaitForFd(lookup->ready.Fd(), POLLIN, token, deadline)) {
+        case WaitResult::Ready:
+            if (lookup->done.load(std::memory_order_acquire))
+                return true;
+            continue;
+        case WaitResult::Cancelled:
+        case WaitResult::TimedOut:
+        case WaitResult::Failed:
+            return false;
+        }
+    }
+}
 
 }  // namespace
 
 std::vector<IpAddress> ResolveHostAddresses(const char* name, int family, const CancelToken* token,
                                             std::chrono::steady_clock::time_point deadline)
 {
-    if (!token || !name)
-        return ResolveNow(name, family);
+    if (!name)
+        return {};
     auto lookup = std::make_shared<PendingLookup>();
     lookup->name = name;
     lookup->family = family;
-    if (!lookup->ready.Valid())
-        return ResolveNow(name, family);
-    try {
-        std::thread([lookup] {
-            lookup->found = ResolveNow(lookup->name.c_str(), lookup->family);
-            lookup->done.store(true, std::memory_order_release);
-            lookup->ready.Signal();
-        }).detach();
-    } catch (const std::system_error&) {
-        return ResolveNow(name, family);
-    }
-    for (;;) {
-        switch (WaitForFd(lookup->ready.Fd(), POLLIN, token, deadline)) {
-        case WaitResult::Ready:
-            if (lookup->done.load(std::memory_order_acquire))
-                return lookup->found;
-            continue;
-        case WaitResult::Cancelled:
-        case WaitResult::TimedOut:
-        case WaitResult::Failed:
-            return {};
-        }
-    }
+    return AwaitLookup(lookup, token, deadline) ? lookup->found : std::vector<IpAddress>();
+}
+
+std::string ResolveAddressName(const IpAddress& address, const CancelToken* token,
+                               std::chrono::steady_clock::time_point deadline)
+{
+    auto lookup = std::make_shared<PendingLookup>();
+    lookup->address = address;
+    return address.IsNone() || !AwaitLookup(lookup, token, deadline) ? std::string() : lookup->hostName;
 }
 
 IpAddress LookupHost(std::string_view text, const CancelToken* token, std::chrono::steady_clock::time_point deadline)

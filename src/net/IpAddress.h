@@ -81,6 +81,13 @@ std::vector<IpAddress> ResolveHostAddresses(
     const char* name, int family = AF_UNSPEC, const CancelToken* token = nullptr,
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
+// The host name the system resolver gives for address (in-addr.arpa or
+// ip6.arpa, or the hosts file); empty when it gives none. Waits beside token
+// as ResolveHostAddresses does.
+std::string ResolveAddressName(
+    const IpAddress& address, const CancelToken* token = nullptr,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+
 // The host a user typed, as the tools take it: an IPv6 literal as it is; a
 // text that begins with a decimal digit as a dotted IPv4 address, never looked
 // up (all ones when it is not one); any other text through the resolver, its

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "net/IpAddress.h"
+
 namespace {
 
 constexpr std::string_view kReferralMarker = "\r\n\r\nReferralServer: ";
@@ -70,7 +72,15 @@ WhoisReferral FindWhoisReferral(std::string_view answerText)
     WhoisReferral referral;
     std::string_view host = value;
     referral.server.port = kWhoisPort;
-    if (const auto colon = value.find(':'); colon != std::string_view::npos) {
+    if (value.starts_with('[')) {
+        // An IPv6 address in brackets, then perhaps ":port".
+        const auto close = value.find(']');
+        host = close == std::string_view::npos ? std::string_view() : value.substr(1, close - 1);
+        if (close != std::string_view::npos && value.substr(close + 1).starts_with(':'))
+            referral.server.port = LeadingPort(value.substr(close + 2));
+    } else if (ParseIpv6Literal(value)) {
+        // An IPv6 address without brackets has no room for a port.
+    } else if (const auto colon = value.find(':'); colon != std::string_view::npos) {
         host = value.substr(0, colon);
         referral.server.port = LeadingPort(value.substr(colon + 1));
     }

@@ -49,7 +49,8 @@ struct WhoisReferral {
 // ignored. Everything up to and including the first "://" is the scheme; a
 // value without one is host[:port]. The port is the decimal number at the
 // start of what follows the first ":" (43 without a ":"); one outside 1..65535
-// is given as 0.
+// is given as 0. An IPv6 address stands in brackets ([2001:db8::1]:4321), or
+// alone without a port.
 WhoisReferral FindWhoisReferral(std::string_view answerText);
 
 // Whether two servers are the same: host names compared ignoring case and a

@@ -15,7 +15,7 @@ struct WhoisRequest {
     std::optional<std::string> chosenServer;
 };
 
-// The Whois page: a domain name or an IPv4 address asked of a whois server,
+// The Whois page: a domain name or an IPv4 or IPv6 address asked of a whois server,
 // the answer shown as the server sent it.
 class WhoisPage : public ToolPage {
     Q_OBJECT

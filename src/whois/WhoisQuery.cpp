@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "net/HostAddress.h"
+#include "net/IpAddress.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 #include "os/SocketIo.h"
@@ -19,19 +19,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A dotted host as it stands; any other name through the resolver, which the
-// task's token and the deadline cut short.
-std::optional<in_addr> ResolveHost(const std::string& host, const CancelToken* token, Clock::time_point deadline,
-                                   bool& cancelled)
+// A dotted host or an IPv6 literal as it stands; any other name through the
+// resolver (its IPv4 addresses first, then its IPv6 ones), which the task's
+// token and the deadline cut short.
+std::vector<IpAddress> WhoisHostAddresses(const std::string& host, const CancelToken* token,
+                                          Clock::time_point deadline)
 {
-    in_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1)
-        return address;
-    address.s_addr = ResolveHostName(host.c_str(), token, deadline);
-    cancelled = token && token->IsCancelled();
-    if (address.s_addr == 0 || cancelled)
-        return std::nullopt;
-    return address;
+    if (const auto literal = ParseIpLiteral(host))
+        return {*literal};
+    return ResolveHostAddresses(host.c_str(), AF_UNSPEC, token, deadline);
 }
 
 WhoisStatus Fail(WhoisOutput& output, WhoisStatus status)
@@ -88,38 +84,33 @@ void WhoisConnection::Close()
 WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
 {
     Close();
-    fd_ = OpenTcpSocket();
-    if (!fd_.Valid())
-        return WhoisStatus::SocketFailed;
     const auto deadline = Clock::now() + waits_.connectTimeout;
-    auto fail = [this](WhoisStatus status) {
-        Close();
-        return status;
-    };
     if (server.port < 1 || server.port > 65535 || server.host.empty())
-        return fail(WhoisStatus::ConnectFailed);
+        return WhoisStatus::ConnectFailed;
 
-    bool cancelled = false;
-    const auto address = ResolveHost(server.host, waits_.token, deadline, cancelled);
-    if (cancelled)
-        return fail(WhoisStatus::Cancelled);
-    if (!address)
-        return fail(WhoisStatus::ConnectFailed);
-
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(server.port));
-    to.sin_addr = *address;
-    switch (ConnectWithin(fd_.Get(), to, waits_.token, deadline)) {
-    case WaitResult::Ready:
-        return WhoisStatus::Ok;
-    case WaitResult::Cancelled:
-        return fail(WhoisStatus::Cancelled);
-    case WaitResult::TimedOut:
-    case WaitResult::Failed:
-        break;
+    const std::vector<IpAddress> addresses = WhoisHostAddresses(server.host, waits_.token, deadline);
+    if (Cancelled(waits_))
+        return WhoisStatus::Cancelled;
+    // Each address in turn until one takes the connection; none known is a failed connection.
+    WhoisStatus status = WhoisStatus::ConnectFailed;
+    for (const IpAddress& address : addresses) {
+        fd_ = OpenTcpSocket(address.Family());
+        if (!fd_.Valid()) {
+            status = WhoisStatus::SocketFailed;
+            continue;
+        }
+        sockaddr_storage to;
+        const socklen_t length = address.ToSockaddr(static_cast<std::uint16_t>(server.port), to);
+        const WaitResult result =
+            ConnectWithin(fd_.Get(), reinterpret_cast<const sockaddr*>(&to), length, waits_.token, deadline);
+        if (result == WaitResult::Ready)
+            return WhoisStatus::Ok;
+        Close();
+        if (result == WaitResult::Cancelled)
+            return WhoisStatus::Cancelled;
+        status = WhoisStatus::ConnectFailed;
     }
-    return fail(WhoisStatus::ConnectFailed);
+    return status;
 }
 
 WhoisStatus WhoisConnection::Send(std::string_view line)
@@ -209,6 +200,9 @@ WhoisStatus QueryDomainWhois(std::string_view query, const std::optional<std::st
 WhoisStatus QueryAddressWhois(std::string_view query, WhoisOutput& output, const WhoisWaits& waits,
                               const WhoisServer& first)
 {
+    // An IPv6 address is asked without the brackets a user may have typed round it.
+    if (query.size() > 2 && query.front() == '[' && query.back() == ']' && ParseIpv6Literal(query))
+        query = query.substr(1, query.size() - 2);
     WhoisServer server = first;
     std::string line = "+ " + std::string(query) + "\r\n";
     if (line.size() >= kWhoisLineSize)

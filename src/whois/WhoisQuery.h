@@ -57,7 +57,9 @@ public:
     WhoisConnection(const WhoisConnection&) = delete;
     WhoisConnection& operator=(const WhoisConnection&) = delete;
 
-    // SocketFailed, ConnectFailed or Cancelled on failure; the socket is closed then.
+    // To each address of the server in turn (IPv4 ones first) until one
+    // answers. SocketFailed, ConnectFailed or Cancelled on failure; the socket
+    // is closed then.
     WhoisStatus Connect(const WhoisServer& server);
     // SendFailed or Cancelled on failure; the socket is closed then.
     WhoisStatus Send(std::string_view line);
@@ -79,7 +81,7 @@ private:
 WhoisStatus QueryDomainWhois(std::string_view query, const std::optional<std::string>& chosenServer,
                              WhoisOutput& output, const WhoisWaits& waits, int port = kWhoisPort);
 
-// An address query: "+ query" to the first server, then the bare query to each
+// An address query (an IPv6 one without brackets): "+ query" to the first server, then the bare query to each
 // server a referral names, until an answer names none, names a server already
 // asked in this query, or kWhoisMaxReferrals referrals have been followed. The
 // output is emptied before each answer and shows only the last one.

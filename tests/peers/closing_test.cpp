@@ -26,11 +26,11 @@ TEST(ClosingPages, ATaskWaitingForTheResolverEndsAtOnce)
             ->setEditText("mute.quorlix.test");
         if (kind == 2)
             page->Item<QComboBox>(DnsQueryControls::kNameBox)->setEditText("example.test");
-        const int asked = g_network->Server()->Queries();
+        const int asked = g_network->Server()->Queries(), lookup = kind == 2 ? 2 : 1;  // DNS: A and AAAA at once
         page->Item<QPushButton>(EchoToolPage::kQueryButton)->click();  // QUERY on all three
-        ASSERT_TRUE(QTest::qWaitFor([&] { return g_network->Server()->Queries() > asked; })) << kind;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return g_network->Server()->Queries() >= asked + lookup; })) << kind;
         page->AbandonTasks();
         page->JoinTasks();
-        EXPECT_EQ(g_network->Server()->Queries(), asked + 1) << kind;
+        EXPECT_EQ(g_network->Server()->Queries(), asked + lookup) << kind;
     }
 }

@@ -15,6 +15,7 @@
 #include "support/FakeDnsServer.h"
 #include "support/GuiTest.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestNamespace.h"
 
 using namespace DnsQueryControls;
 
@@ -24,7 +25,8 @@ using Lines = std::vector<std::string>;
 using Bytes = std::vector<std::uint8_t>;
 using Datagrams = std::vector<FakeDnsServer::Datagram>;
 
-std::string g_nsd, g_fake, g_dir, g_skip;  // of this run
+constexpr const char* kNetnsVariable = "QUORLIX_DNS_NETNS";
+std::string g_nsd = "127.0.0.1", g_fake = "127.0.0.54", g_dir, g_skip;  // of this run
 
 bool Nsd(const std::string& args)
 {
@@ -99,17 +101,15 @@ class DnsPeer : public DnsPage {
 protected:
     static void SetUpTestSuite()
     {
+        if (!std::getenv(kNetnsVariable))
+            return void(g_skip = "runs inside the namespace of DnsNetns.PeerTestsRunInANamespace");
         if (geteuid() != 0 || std::system("command -v nsd >/dev/null && command -v dig >/dev/null") != 0)
             return void(g_skip = "needs root (port 53), nsd and dig");
         for (const auto& e : std::filesystem::directory_iterator("/tmp"))  // left by a run that died
             if (const std::string n = e.path().filename(); n.starts_with("quorlix-nsd-") && kill(std::stoi(n.substr(12)), 0) != 0)
                 Nsd("stop " + e.path().string() + " && rm -rf " + e.path().string());
-        const int pid = int(getpid());  // addresses of this run only
-        const std::string tail = "." + std::to_string(pid / 250 % 250 + 1) + "." + std::to_string(pid % 250 + 1);
-        g_nsd = "127.53" + tail;
-        g_fake = "127.54" + tail;
-        g_dir = "/tmp/quorlix-nsd-" + std::to_string(pid);
-        if (!Nsd("start " + g_nsd + " " + g_dir))
+        g_dir = "/tmp/quorlix-nsd-" + std::to_string(getpid());
+        if (!Nsd("start " + g_nsd + ",::1 " + g_dir))
             g_skip = "NSD did not start";
     }
     static void TearDownTestSuite()
@@ -126,9 +126,25 @@ protected:
 
 }  // namespace
 
-TEST_F(DnsPage, ResolveName)
+TEST(DnsNetns, PeerTestsRunInANamespace)
+{
+    if (std::getenv(kNetnsVariable))
+        GTEST_SKIP() << "this is the run inside the namespace";
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: creates a network namespace";
+    const TestNamespace ns("qx-dns");
+    ASSERT_TRUE(ns.Ok());
+    ns.WriteEtc("hosts", "127.0.0.1 localhost dual.test\n::1 ns6.test\n2001:db8::dead dual.test\n");
+    ns.WriteEtc("resolv.conf", "nameserver ::1\noptions timeout:1 attempts:1\n");
+    EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "DnsPeer.*"));
+}
+
+TEST_F(DnsPeer, ResolveName)
 {
     for (auto [text, pane] : {std::pair{"localhost", "Domain Name: localhost\r\n\r\n\t127.0.0.1"},
+                              {"ns6.test", "Domain Name: ns6.test\r\n\r\n\t::1"},
+                              {"dual.test", "Domain Name: dual.test\r\n\r\n\t127.0.0.1"},
+                              {"2001:db8::10", "IP Address: 2001:db8::10\r\n\r\n\thost1.example.test"},
                               {"127.0.0.1", "IP Address: 127.0.0.1\r\n\r\n\tlocalhost"}}) {
         Resolve(QLatin1String(text));
         EXPECT_EQ(Button(kResolveButton)->text(), "Stop");
@@ -148,13 +164,15 @@ TEST_F(DnsPage, ResolveName)
 // Each answer of NSD: its answer section as shown, every section's values as dig reads them.
 TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
 {
+    EXPECT_EQ(Box(kServerBox)->currentText(), "::1");  // resolv.conf's first, whichever its family
     Lines fifty;
     for (int i = 1; i <= 50; ++i)
         fifty.push_back("A: address: 127.1.0." + std::to_string(i));
     const struct {
         const char *name, *type;
         Lines answers;
-        const char* dig = "+noedns";
+        std::string dig = "";  // its arguments, if not +noedns NAME TYPE
+        std::string server = g_nsd;
     } cases[] = {
         {"host1.example.test", "A", {"A: address: 127.0.0.10"}},
         {"example.test", "NS", {"NS: nsname: ns1.example.test", "NS: nsname: ns2.example.test"}},
@@ -166,13 +184,19 @@ TEST_F(DnsPeer, AnswersOfNsdAsDigReadsThem)
         {"example.test", "MX", {"MX: Preference: 10, Exchange: mail.example.test", "MX: Preference: 20, Exchange: mail2.example.test"}},
         {"nothere.example.test", "A", {}},
         // Sixty records: NSD answers truncated over UDP; the page asks again over TCP.
-        {"many.example.test", "A", fifty, "+tcp"},
+        {"many.example.test", "A", fifty, "+tcp many.example.test A"},
+        {"0.1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa", "PTR", {"PTR: ptrname: host1.example.test"},
+         "+noedns -x 2001:db8::10"},
+        // Over IPv6 (UDP, then TCP); to a name with both families, over IPv4.
+        {"host6.example.test", "AAAA", {"AAAA: address: 2001:db8::1:0:0:6"}, "", "[::1]"},
+        {"many.example.test", "A", fifty, "+tcp many.example.test A", "::1"},
+        {"host1.example.test", "A", {"A: address: 127.0.0.10"}, "", "dual.test"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " " + c.type);
-        const std::string pane = Query(g_nsd, c.name, c.type);
+        const std::string pane = Query(c.server, c.name, c.type);
         EXPECT_TRUE(pane.starts_with("[DNS QUERY: " + std::string(c.name) + "]\r\n\r\n" + Answers(c.answers))) << pane;
-        EXPECT_EQ(Values(pane, false), Values(Dig(std::string(c.dig) + " " + c.name + " " + c.type), true));
+        EXPECT_EQ(Values(pane, false), Values(Dig(c.dig.empty() ? "+noedns " + std::string(c.name) + " " + c.type : c.dig), true));
     }
     EXPECT_EQ(Query(g_nsd, "example.org"),  // a zone NSD does not serve
               "[DNS QUERY: example.org]\r\n\r\nServer Returned Error Code 5 (REFUSED)!\r\n\r\nNo Records Found!");

@@ -113,7 +113,7 @@ TEST(WhoisNetns, PageTestsRunInANamespace)
         GTEST_SKIP() << "needs root: creates a network namespace";
     const TestNamespace ns("qx-whois");
     ASSERT_TRUE(ns.Ok());
-    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net\n127.0.0.2 rwhois.example.test\n127.0.0.4 whois.nic.uk\n");
+    ns.WriteEtc("hosts", "127.0.0.1 localhost whois.arin.net\n::1 whois.arin.net whois6.test\n127.0.0.2 rwhois.example.test\n127.0.0.4 whois.nic.uk\n");
     ns.WriteEtc("resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n");  // nothing answers
     EXPECT_TRUE(ns.ExecSelf(kNetnsVariable, "WhoisPageTest.*"));
 }
@@ -179,6 +179,12 @@ TEST_F(WhoisPageTest, Queries)
           {"127.0.0.2", 4321, "expect \nraw " + Esc(Referral("whois://whois.nic.uk")), "192.0.2.2\r\n"},
           {"127.0.0.4", 43, "expect \nraw uk" + Esc(Referral("whois://whois.arin.net")), "192.0.2.2\r\n"}},
          "uk" + WhoisAnswerText(Referral("whois://whois.arin.net")), {}},
+        // IPv6: a server with only an IPv6 address; an address asked without its brackets, referred to an IPv6 literal.
+        {"whois6.test", "example.test", {{"::1", 43, "expect \nraw Six\\n", "example.test\r\n"}}, "Six\r\n", {}},
+        {{}, "[2001:db8::1]",
+         {{"127.0.0.1", 43, "expect \nraw " + Esc(Referral("whois://[::1]:4343")), "+ 2001:db8::1\r\n"},
+          {"::1", 4343, "expect \nraw Net6\\n", "2001:db8::1\r\n"}, {"::1", 43, "expect \nraw Not IPv4\\n", ""}},
+         "Net6\r\n", {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query.toStdString() + " at " + c.server.value_or("the table's server").toStdString());

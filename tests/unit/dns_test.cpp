@@ -21,8 +21,8 @@ TEST(BuildDnsQuery, BytesAndRefusals)
     const std::string label(63, 'a'), name = label + "." + label + "." + label + "." + label;  // 255 characters
     EXPECT_EQ(BuildDnsQuery(1, 1, name.c_str(), true).size(), 255u + 18);
     EXPECT_TRUE(BuildDnsQuery(1, 1, (name + "b").c_str(), true).empty());
-    for (std::uint16_t type : {0, 1, 2, 5, 6, 12, 13, 15, 16, 28})
-        EXPECT_EQ(BuildDnsQuery(1, type, "a.b", true).empty(), type % 16 == 0 || type == 28) << type;
+    for (std::uint16_t type : {0, 1, 2, 5, 6, 12, 13, 15, 16, 28, 38})
+        EXPECT_EQ(BuildDnsQuery(1, type, "a.b", true).empty(), type % 16 == 0 || type == 38) << type;
     EXPECT_EQ(BuildDnsQuery(1, 1, std::string(70, 'x').c_str(), true)[12], 70);  // the server judges a long label
 }
 
@@ -72,6 +72,7 @@ TEST(ParseDnsReply, RecordTexts)
          "\trefresh: 3600,\r\n\tretry: 600,\r\n\texpire: 86400,\r\n\tminimum: 300"},
         {15, 7, "\xFF\xFF\2mx\xC0\x0C", "MX: Preference: 65535, Exchange: mx.example.test"},
         {16, 4, "\3abc", "Unknowns Record Type"},
+        {28, 16, std::string("\x20\1\x0d\xb8\0\0\0\0\0\1\0\0\0\0\0\1", 16), "AAAA: address: 2001:db8::1:0:0:1"},
         {1, 2, "\1\2", "", 1},
         {15, 1, "\1", "", 1},
         {6, 22, std::string("\1a\0\1b\0", 6) + std::string(16, '\1'), "", 1},
@@ -119,8 +120,9 @@ TEST(HostAddress, ConversionsAndTheDefaultServer)
     EXPECT_FALSE(LooksLikeAddress("1.2.3.4a"));
 
     TempFiles files("resolv");
-    const std::string resolv = files.Write("resolv", "nameserver fe80::1%eth0\nnameserver 192.0.2.7\nnameserver 192.0.2.8\n");
+    const std::string resolv = files.Write("resolv", "nameserver 2001:db8::53\nnameserver 192.0.2.7\nnameserver 192.0.2.8\n");
     const std::string none = files.Path("none");
     EXPECT_EQ(GetDefaultDnsServer(resolv.c_str(), none.c_str()), htonl(0xC0000207));
     EXPECT_EQ(GetDefaultDnsServer(none.c_str(), none.c_str()), 0u);
+    EXPECT_EQ(IpText(DefaultDnsServerAddress(resolv.c_str(), none.c_str())), "2001:db8::53");  // the query page's
 }

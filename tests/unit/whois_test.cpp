@@ -51,6 +51,7 @@ TEST(WhoisReferral, ReadFromTheAnswerText)
         {x + "whois://h:4321x\n", "h 4321"},  // the digits at the start
         {x + "whois://h:x\n", "h 0"},
         {x + "whois://h:70000\n", "h 0"},  // not a port; never wrapped round to another
+        {x + "whois://2001:db8::1\n", "2001:db8::1 43"},
         {x + "whois://" + std::string(255, 'h') + "\n", std::string(255, 'h') + " 43"},
         {x + "whois://" + std::string(256, 'h') + "\n", "unusable"},  // does not fit the host area
         {x + "\n", "unusable"},
