@@ -301,7 +301,7 @@ std::optional<std::vector<MailExchanger>> FindMailExchangers(std::string_view ad
     const std::string domain(address.substr(at + 1));
     DnsRecord records[kMaxMailExchangers] = {};
     DnsRequest request{};
-    request.serverAddress = GetDefaultDnsServer();
+    request.server = DefaultDnsServerAddress();  // the first name server, of either family
     request.id = 1234;
     request.type = kDnsTypeMX;
     request.name = domain.c_str();

@@ -121,7 +121,6 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
         "\\x00\\x00\\x02tc\\x04test\\x00\\x00\\x0f\\x00\\x01\\xc0\\x0c\\x00\\x0f\\x00\\x01\\x00\\x00\\x01\\x2c\\x00\\x0e"
         "\\x00\\x0a\\x01a\\x03two\\x04test\\x00\\xc0\\x0c\nstall", ResolverAddress(), 53);
     const auto six = SavingSmtpServer("::", files_.Path("six"));  // also where a connection to :: would go
-    const auto sixGot = [&] { int n = 0; while (std::ifstream(files_.Path("six/msg" + std::to_string(n + 1) + ".env"))) ++n; return n; };
     const std::tuple<std::string, bool, int, int> cases[] = {  // to, b listens, HELOs so far at a, mails so far over IPv6
         {"x@two.test", true, 0, 0}, {"x@two.test", false, 1, 0}, {"x@tc.test", true, 2, 0}, {"x@six.test", true, 2, 1},  // six: IPv6 only
         {"x@dual.test", false, 2, 2} /* 127.0.4.2 first, then ::1 */, {"x@never.test", false, 2, 2} /* ::, multicast: never */};
@@ -130,7 +129,7 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
         Send send({"", to, "", "hi", ""});
         EXPECT_EQ(send.Finish(), to == "x@never.test" ? "Unable To Connect To Mailbox!" : "Mail Sent Successfully");
         EXPECT_EQ(send.Saw("Error Sending Mail: -3"), !bOn);
-        EXPECT_EQ(sixGot(), sixTotal) << to;
+        EXPECT_FALSE(std::ifstream(files_.Path("six/msg" + std::to_string(sixTotal + 1) + ".env"))) << to;  // no more than these
         const std::string got = "|" + a.Received();  // one HELO a connection
         EXPECT_EQ(std::ranges::distance(std::views::split(got, std::string_view("HELO"))) - 1, aGot) << to;
     }
