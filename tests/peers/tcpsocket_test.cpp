@@ -28,8 +28,8 @@ std::vector<FakeDnsServer::Datagram> NoSuchName(const std::vector<uint8_t>& quer
     const auto end = std::find(query.begin() + 12, query.end(), 0) + 5;  // the question: name, type, class
     const bool both = end <= query.end() && std::string(query.begin() + 12, end - 5) == "\4both\4test";
     DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo({query.begin(), std::min(end, query.end())}, both);
-    if (both) end[-3] == 1 ? reply.ARecord(0x7f000001) : reply.Pointer(12).Fixed(28, 300, 16).U32(0x20010db8).U32(0).U32(0).U32(2);
-    reply.bytes[3] = both ? 0x80 : 0x83;
+    if (both) return {{(end[-3] == 1 ? reply.ARecord(0x7f000001) : reply.Pointer(12).Fixed(28, 300, 16).U32(0x20010db8).U32(0).U32(0).U32(2)).bytes}};
+    reply.bytes[3] = 0x83;
     return {{reply.bytes}};
 }
 
