@@ -26,6 +26,6 @@ std::optional<NetworkParams> ReadNetworkParams(const NetworkParamSources& source
         if (dot != std::string::npos)
             params.domainName = params.hostName.substr(dot + 1);
     }
-    params.dnsServers = DnsServerList(sources.resolvConf, sources.stubUpstreamConf, true);
+    params.dnsServers = DnsServerList(sources.resolvConf, sources.stubUpstreamConf);
     return params;
 }

@@ -104,12 +104,6 @@ std::optional<std::vector<MailExchanger>> FindMailExchangers(std::string_view ad
 SmtpResult SmtpSendMail(const IpAddress& address, std::uint16_t port, const std::string& recipient,
                         const std::string& sender, std::string_view message, MailProgressFn progress,
                         MailOperation& operation);
-inline SmtpResult SmtpSendMail(std::uint32_t ipv4, std::uint16_t port, const std::string& recipient,
-                               const std::string& sender, std::string_view message, MailProgressFn progress,
-                               MailOperation& operation)
-{
-    return SmtpSendMail(IpAddress::V4(ipv4), port, recipient, sender, message, progress, operation);
-}
 
 // The delivery stage: finds the exchangers of the To address (without blanks
 // around it) and tries them from the last found to the first, each at its
