@@ -19,12 +19,14 @@
 
 namespace {
 
-// ss's IPv4 rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or as port 0.
+// ss's rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or as port 0, a zone inside the
+// brackets, on both ends of a link-local connection.
 std::vector<std::string> SsRows(const std::string& ns)
 {
     auto end = [](const std::string& e) {
         std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
         host = host.starts_with("[::ffff:") ? host.substr(8, host.size() - 9) : host == "*" ? "0.0.0.0" : host;
+        host = host.ends_with("]%qxd") || host == "[fe80::1]" ? host.substr(0, host.find(']')) + "%qxd]" : host;
         return host + ':' + (port == "*" ? "0" : port);
     };
     std::vector<std::string> rows;
@@ -33,19 +35,26 @@ std::vector<std::string> SsRows(const std::string& ns)
         std::istringstream in(CommandOutput("ip netns exec " + ns + " ss -H" + (udp ? "u" : "t") + "an"));
         std::string state, rq, sq, local, peer;
         for (std::string line; std::getline(in, line);) {
-            if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer) ||
-                std::count(local.begin(), local.end(), ':') > 1 + local.starts_with("[::ffff:") * 3)
-                continue;  // IPv6
+            if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer))
+                continue;
             state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
-            char row[80];
-            std::snprintf(row, sizeof row, "%-5s%-23s%-23s%s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
+            char row[160];
+            std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
             rows.push_back(row);
         }
     }
     return rows;
 }
 
+// An interface qxd (a veth pair's end) with fe80::1, for connections on a link-local address.
+bool AddLinkLocal(const TestNamespace& ns)
+{
+    return ns.Ip("link add qxd type veth peer name qxe") && ns.Ip("addr add fe80::1/64 dev qxd nodad") &&
+           ns.Ip("link set qxe up") && ns.Ip("link set qxd up");
+}
+
 // Listener, established, TIME_WAIT, UDP, dual-stack [::] with an IPv4 client, IPv6-only listeners; ports fixed.
+// The same over IPv6: ::1, and fe80::1 with its zone.
 class NetStatPeerTest : public testing::Test {
 protected:
     struct Pair { int client, server; };
@@ -60,7 +69,7 @@ protected:
             ns_ = std::make_unique<TestNamespace>("qx13-netstat");
             home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
             const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
-            ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
+            ASSERT_TRUE(ns_->Ok() && AddLinkLocal(*ns_) && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
             close(inside);
         }
         listener_ = Listen("127.0.0.1", 7001);
@@ -71,12 +80,15 @@ protected:
         const sockaddr_in udp = LoopbackAddress(7003);
         bind(Keep(socket(AF_INET, SOCK_DGRAM, 0)), reinterpret_cast<const sockaddr*>(&udp), sizeof udp);
         mapped_ = Connect(Listen("::", 7004), 7004, 7104);
-        Listen("::1", 7006);
-        const int v6only = Keep(socket(AF_INET6, SOCK_STREAM, 0)), on = 1;
-        const sockaddr_in6 any{AF_INET6, htons(7005)};
-        ASSERT_EQ(setsockopt(v6only, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) | bind(v6only, reinterpret_cast<const sockaddr*>(&any), sizeof any) |
-                      listen(v6only, 1), 0);
-        for (int i = 0; i < 100 && ConnectionTableText().find("TIME_WAIT") == std::string::npos; ++i)
+        v6_ = Connect(Listen("::1", 7006), 7006, 7206, "::1");
+        linkLocal_ = Connect(Open6(SOCK_STREAM, "fe80::1%qxd", 7007), 7007, 7207, "fe80::1%qxd");
+        const Pair closed6 = Connect(Listen("::1", 7008), 7008, 7208, "::1");
+        for (int fd : {closed6.client, closed6.server})
+            close(fd), std::erase(fds_, fd);
+        ASSERT_TRUE(Open6(SOCK_STREAM, "::", 7005, 0, true) >= 0 && Open6(SOCK_DGRAM, "::", 7003, 0, true) >= 0 &&
+                    Open6(SOCK_DGRAM, "fe80::1%qxd", 7009) >= 0 && linkLocal_.server >= 0);
+        const auto bothTimeWaits = [] { const std::string t = ConnectionTableText(); return t.find("TIME_WAIT") != t.rfind("TIME_WAIT"); };
+        for (int i = 0; i < 100 && !bothTimeWaits(); ++i)
             QTest::qWait(20);
         page_ = std::make_unique<NetStatPage>(nullptr);
         ASSERT_TRUE(Printed());
@@ -91,9 +103,23 @@ protected:
 
     int Keep(int fd) { return fds_.push_back(fd), fd; }
     int Listen(const char* address, std::uint16_t port) { return Keep(ListenTcp(address, port)); }
-    Pair Connect(int listener, std::uint16_t port, std::uint16_t clientPort)
+    // An IPv6 socket bound to address (a zone allowed) and port: connected to port to, else a listener (TCP).
+    int Open6(int type, const char* address, std::uint16_t port, std::uint16_t to = 0, int v6only = 0)
     {
-        const int client = Keep(ConnectTcp(port, clientPort));
+        const int fd = Keep(socket(AF_INET6, type | SOCK_CLOEXEC, 0));
+        const IpAddress ip = ParseIpv6Literal(address).value_or(IpAddress());
+        sockaddr_storage at;
+        bool ok = setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) == 0 &&
+                  bind(fd, reinterpret_cast<sockaddr*>(&at), ip.ToSockaddr(port, at)) == 0;
+        if (to)
+            ok = ok && connect(fd, reinterpret_cast<sockaddr*>(&at), ip.ToSockaddr(to, at)) == 0;
+        else if (type == SOCK_STREAM)
+            ok = ok && listen(fd, 4) == 0;
+        return ok ? fd : -1;
+    }
+    Pair Connect(int listener, std::uint16_t port, std::uint16_t clientPort, const char* v6 = nullptr)
+    {
+        const int client = v6 ? Open6(SOCK_STREAM, v6, clientPort, port) : Keep(ConnectTcp(port, clientPort));
         return {client, client < 0 ? -1 : Keep(accept(listener, nullptr, nullptr))};
     }
     bool Printed() { return QTest::qWaitFor([&] { return !page_->Refreshing() && !page_->Killing(); }, 5000); }
@@ -108,7 +134,7 @@ protected:
     int home_ = -1;
     std::vector<int> fds_;
     int listener_ = -1;
-    Pair established_{}, mapped_{};
+    Pair established_{}, mapped_{}, v6_{}, linkLocal_{};
     std::unique_ptr<NetStatPage> page_;
 };
 
@@ -119,7 +145,7 @@ TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
     std::istringstream pane(PaneText(page_.get()));
     for (std::string line; std::getline(pane, line);)
         lines.push_back(line.substr(0, line.size() - 1));  // without its \r
-    ASSERT_EQ(lines.size(), 11u);  // headings, 3 listeners, 2 established pairs, a TIME_WAIT, a UDP socket
+    ASSERT_EQ(lines.size(), 22u);  // headings, 7 listeners, 4 established pairs, 2 TIME_WAIT, 3 UDP sockets
     EXPECT_EQ(lines[0] + lines[1], "     Local Address          Remote Address         State           "
                                    "     -------------          --------------         -----           ");
     EXPECT_THAT(SsRows(ns_->Name()), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
@@ -134,6 +160,8 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
     const struct { const char* caretOn; Step step; bool answer; QString message, detail; } cases[] = {  // caretOn null: an empty pane
         {"Local Address", None, true, "This Is Not A Valid Connection", ""},
         {"TIME_WAIT", None, true, "Can Only Kill Established Connections!", ""},
+        {"[::1]:7208", None, true, "Can Only Kill Established Connections!", ""},
+        {"[::1]:7006             [::]:0", None, true, "Can Only Kill Established Connections!", ""},
         {line, RowAbove, false, "Kill Connection?", line},
         {"127.0.0.1:7001         127.0.0.1:7106", Gone, false, "This Is Not A Valid Connection", ""},
         {nullptr, None, true, "Nothing Selected!", ""},
@@ -156,6 +184,9 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
         EXPECT_EQ(PaneText(page_.get()), before);
         EXPECT_EQ(SocketError(established_.server), EAGAIN);
     }
+    const IpAddress loopback = *ParseIpv6Literal("::1"), any = *ParseIpv6Literal("::");  // the kill itself refuses too
+    EXPECT_EQ(DestroyTcpConnection({loopback, 7208, loopback, 7008}), ENOTCONN);
+    EXPECT_EQ(DestroyTcpConnection({loopback, 7006, any, 0}), ENOTCONN);
 }
 
 // The line is read before the question; both ends see the kill, the dual-stack one's through its AF_INET6 socket.
@@ -163,7 +194,9 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
 {
     const Pair later = Connect(listener_, 7001, 7105);
     for (auto [line, pair] : {std::pair{"127.0.0.1:7001         127.0.0.1:7101", established_},
-                              {"127.0.0.1:7004         127.0.0.1:7104", mapped_}}) {
+                              {"127.0.0.1:7004         127.0.0.1:7104", mapped_},
+                              {"[::1]:7006             [::1]:7206", v6_},
+                              {"[fe80::1%qxd]:7007     [fe80::1%qxd]:7207", linkLocal_}}) {
         ASSERT_TRUE(CaretOn(line));
         MessageRecorder recorder([&](const QString&) { return page_->RefreshConnections(), Printed(); });
         page_->Item<QPushButton>(NetStatControls::kKillButton)->click();
@@ -196,7 +229,7 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
         GTEST_SKIP() << "needs root: makes a namespace, installs the helper, switches to nobody";
     const TestNamespace ns("qx13-member");
     const InstalledHelperCopy helper;
-    ASSERT_TRUE(ns.Ok() && helper.Ready());
+    ASSERT_TRUE(ns.Ok() && AddLinkLocal(ns) && helper.Ready());
     const std::string env = "QUORLIX_NETSTAT_HELPER=" + helper.Path();
     EXPECT_TRUE(RunSelf(ns.Name(), env, "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
     EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));
