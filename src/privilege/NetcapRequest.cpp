@@ -90,7 +90,7 @@ std::optional<IpAddress> ParseKillAddress(std::string_view text)
     if (!zone || address.size() >= INET6_ADDRSTRLEN || inet_pton(AF_INET6, address.c_str(), &bytes) != 1)
         return std::nullopt;
     const IpAddress parsed = IpAddress::V6(bytes, *zone);
-    if (parsed.IsNeverAHost() || (*zone != 0) != IN6_IS_ADDR_LINKLOCAL(&bytes) || KillAddressText(parsed) != text)
+    if (parsed.IsNeverAHost() || (*zone != 0 && !IN6_IS_ADDR_LINKLOCAL(&bytes)) || KillAddressText(parsed) != text)
         return std::nullopt;
     return parsed;
 }
