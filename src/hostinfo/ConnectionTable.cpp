@@ -70,55 +70,15 @@ char* WriteEnd(char* out, std::uint32_t address, std::uint32_t port)
     return EndColumn(start, out);
 }
 
-// An IPv6 address byte for byte as IpText (glibc's inet_ntop) writes it, in
-// RFC 5952's form: groups in lower-case hex without leading zeros, the first
-// of the longest runs of two or more zero groups as "::", and the last 32 bits
-// dotted when the first 96 are zero but for an IPv4-mapped 0xffff. Written
-// here for speed, as WriteEnd writes the dotted text.
-char* WriteIpv6(char* out, const std::uint8_t* bytes)
-{
-    static constexpr char kHex[] = "0123456789abcdef";
-    unsigned words[8];
-    for (int i = 0; i < 8; ++i)
-        words[i] = unsigned(bytes[2 * i]) << 8 | bytes[2 * i + 1];
-    int best = -1, bestLength = 0;
-    for (int i = 0; i < 8;) {
-        int j = i;
-        while (j < 8 && words[j] == 0)
-            ++j;
-        if (j - i > bestLength)
-            best = i, bestLength = j - i;
-        i = std::max(j, i + 1);
-    }
-    if (bestLength < 2)
-        best = -1;
-    for (int i = 0; i < 8; ++i) {
-        if (best >= 0 && i >= best && i < best + bestLength) {
-            if (i == best)
-                *out++ = ':';
-            continue;
-        }
-        if (i > 0)
-            *out++ = ':';
-        if (i == 6 && best == 0 && (bestLength == 6 || (bestLength == 5 && words[5] == 0xffff)))
-            return WriteDotted(out, bytes + 12);
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            if (words[i] >> shift || shift == 0)
-                *out++ = kHex[(words[i] >> shift) & 15];
-        }
-    }
-    if (best >= 0 && best + bestLength == 8)
-        *out++ = ':';
-    return out;
-}
-
 // "[address]:port" padded to its column, or longer, and the two blanks.
 char* WriteEnd6(char* out, const IpAddress& address, std::uint32_t port)
 {
     char* start = out;
     *out++ = '[';
     if (address.Scope() == 0) {
-        out = WriteIpv6(out, address.Bytes());
+        // RFC 5952's form, as IpText writes it, without a string per row.
+        inet_ntop(AF_INET6, address.Bytes(), out, INET6_ADDRSTRLEN);
+        out += std::strlen(out);
     } else {  // link-local, rare: the zone by the interface's name
         const std::string text = IpText(address);
         const size_t n = std::min(text.size(), kLongestEnd6 - 8);
