@@ -77,7 +77,7 @@ DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::u
     const std::int32_t capacity = request->count;
     request->count = 0;
 
-    const IpAddress target = request->server.IsNone() ? IpAddress::V4(request->serverAddress) : request->server;
+    const IpAddress& target = request->server;
     Fd sock = OpenSocket(target.Family(), SOCK_DGRAM, IPPROTO_UDP);
     if (sock.Get() < 0)
         return DnsQueryResult::NoSocket;

@@ -42,7 +42,7 @@ struct DnsRecord {
 // One exchange, filled in by the caller and completed by RunDnsQuery. The
 // caller owns the name and the record array; nothing keeps a pointer to them.
 struct DnsRequest {
-    std::uint32_t serverAddress;   // an IPv4 server, network byte order; used while server is none
+    IpAddress server;              // IPv4 or IPv6
     std::uint16_t id;
     std::uint16_t type;            // one of the eight types above
     const char* name;              // dotted, at most 255 characters, sent as given
@@ -53,7 +53,6 @@ struct DnsRequest {
     DnsRecord* records;            // may be null: nothing is stored
     std::int32_t stored;           // out: records decoded and stored, the first `stored` of records
     bool truncated;                // out: the reply had TC set (RunDnsQuery then asked again over TCP)
-    IpAddress server;              // in: the server, of either family; none: serverAddress
 };
 
 // The query message: 12-byte header, QNAME, QTYPE, QCLASS IN. Empty when the

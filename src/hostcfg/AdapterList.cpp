@@ -153,6 +153,8 @@ std::optional<std::vector<AdapterRecord>> ListAdapters(const LeaseSources& lease
         adapter.type = AdapterTypeFromArphrd(i.hardwareType);
         for (const std::uint32_t address : i.ipv4)
             adapter.ipAddresses.push_back(AddressText(address));
+        for (const IpAddress& address : i.ipv6)
+            adapter.ipv6Addresses.push_back(IpText(address));
         adapters.push_back(std::move(adapter));
     }
 

@@ -38,6 +38,7 @@ struct AdapterRecord {
     std::array<std::uint8_t, 6> address{};   // the hardware address's first six bytes, zeros where shorter
     unsigned type = kAdapterTypeOther;
     std::vector<std::string> ipAddresses;    // every IPv4 address, in the kernel's order
+    std::vector<std::string> ipv6Addresses;  // every IPv6 address, in the kernel's order, link-local with its zone
     std::string gateway = "0.0.0.0";         // of the interface's default route
     bool dhcpEnabled = false;
     std::string dhcpServer = "0.0.0.0";

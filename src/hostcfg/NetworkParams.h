@@ -10,7 +10,7 @@
 struct NetworkParams {
     std::string hostName;
     std::string domainName;               // the resolver's domain; never looked up
-    std::vector<std::string> dnsServers;  // dotted IPv4 addresses, in the resolver's order
+    std::vector<std::string> dnsServers;  // IPv4 and IPv6 addresses, in the resolver's order
     bool ipForwarding = false;
 };
 

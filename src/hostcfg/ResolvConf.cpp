@@ -1,13 +1,9 @@
 #include "hostcfg/ResolvConf.h"
 
-#include <arpa/inet.h>
-
 #include <fstream>
 #include <sstream>
 
-#include "net/HostAddress.h"
-
-ResolverConfig ReadResolvConf(const char* path, bool ipv6Too)
+ResolverConfig ReadResolvConf(const char* path)
 {
     ResolverConfig config;
     std::ifstream file(path);
@@ -18,9 +14,7 @@ ResolverConfig ReadResolvConf(const char* path, bool ipv6Too)
         if (!(words >> keyword >> value))
             continue;
         if (keyword == "nameserver") {
-            // The network report lists IPv4 servers only.
-            in_addr in{};
-            if (inet_pton(AF_INET, value.c_str(), &in) == 1 || (ipv6Too && ParseIpv6Literal(value)))
+            if (ParseIpLiteral(value))
                 config.nameServers.push_back(value);
         } else if (keyword == "domain" || keyword == "search") {
             config.domain = value;
@@ -39,16 +33,16 @@ bool IsResolvedStub(const std::string& address)
 
 }  // namespace
 
-std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubUpstreamConf, bool ipv6Too)
+std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubUpstreamConf)
 {
     std::vector<std::string> upstream;
     if (stubUpstreamConf) {
-        upstream = ReadResolvConf(stubUpstreamConf, ipv6Too).nameServers;
+        upstream = ReadResolvConf(stubUpstreamConf).nameServers;
         std::erase_if(upstream, IsResolvedStub);
     }
     std::vector<std::string> servers;
     bool stubExpanded = false;
-    for (const std::string& server : ReadResolvConf(resolvConf, ipv6Too).nameServers) {
+    for (const std::string& server : ReadResolvConf(resolvConf).nameServers) {
         if (!IsResolvedStub(server) || upstream.empty()) {
             servers.push_back(server);
         } else if (!stubExpanded) {
@@ -59,19 +53,8 @@ std::vector<std::string> DnsServerList(const char* resolvConf, const char* stubU
     return servers;
 }
 
-std::uint32_t GetDefaultDnsServer(const char* resolvConf, const char* stubUpstreamConf)
-{
-    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf);
-    return servers.empty() ? 0 : LookupHostAddress(servers.front().c_str());
-}
-
-std::uint32_t GetDefaultDnsServer()
-{
-    return GetDefaultDnsServer(kResolvConf, kResolvedUpstreamConf);
-}
-
 IpAddress DefaultDnsServerAddress(const char* resolvConf, const char* stubUpstreamConf)
 {
-    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf, true);
+    const std::vector<std::string> servers = DnsServerList(resolvConf, stubUpstreamConf);
     return servers.empty() ? IpAddress() : ParseIpLiteral(servers.front()).value_or(IpAddress());
 }

@@ -16,11 +16,15 @@
 void TcpStateName(std::uint32_t state, char* buffer, std::size_t size);
 
 // The part of a line that names its connection, "TCP  %-21s  %-21s  ": all
-// but the state, which may change while the connection stays.
+// but the state, which may change while the connection stays. An IPv6 end
+// may be longer than its column, and the part with it: ConnectionChars gives
+// the part's length for a line, kConnectionChars for any IPv4 one.
 inline constexpr int kConnectionChars = 51;
+int ConnectionChars(std::string_view line);
 
 // The two heading lines, then one line per TCP row and per UDP row; a null
-// table prints "No Data Available!" in place of its rows.
+// table prints "No Data Available!" in place of its rows. An IPv6 end prints
+// as "[address]:port", RFC 5952 text, a link-local address with its zone.
 std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp);
 
 // The same for the tables as the source gives them now.
@@ -28,5 +32,6 @@ std::string ConnectionTableText(SockDiagSource& source = KernelSockDiag());
 
 // The connection of a TCP line as ConnectionTableText prints it: local and
 // remote address and port, state 12 (delete). False for text in any other
-// layout: each piece must be a dotted IPv4 address or a port of 0 to 65535.
+// layout: each piece must be a dotted IPv4 address or a port of 0 to 65535,
+// or both ends bracketed IPv6 ones, which fill local6 and remote6.
 bool ReadConnectionLine(std::string_view line, TcpRow* row);

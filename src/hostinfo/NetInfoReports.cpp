@@ -127,6 +127,8 @@ NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRe
                      a.address[2], a.address[3], a.address[4], a.address[5]);
         AppendFormat(out, "Type:\t\t\t%s\r\n", AdapterTypeName(a.type));
         AppendAddressList(out, "IP Addresses:\t\t", a.ipAddresses, "0.0.0.0");
+        if (!a.ipv6Addresses.empty())
+            AppendAddressList(out, "IPv6 Addresses:\t\t", a.ipv6Addresses, "");
         AppendFormat(out, "Default Gateway:\t%s\r\n", a.gateway.c_str());
         AppendFormat(out, "Dhcp Enabled:\t\t%s\r\n", YesNo(a.dhcpEnabled));
         AppendFormat(out, "Dhcp Server:\t\t%s\r\n", a.dhcpServer.c_str());

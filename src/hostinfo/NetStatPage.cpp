@@ -56,7 +56,9 @@ void NetStatPage::RefreshConnections()
 void NetStatPage::ShowTable(OutputPane::PreparedText text)
 {
     reading_ = false;
-    Pane()->ReplaceText(std::move(text), kConnectionChars);
+    OutputPane* pane = Pane();
+    const QString caretLine = pane->document()->findBlock(pane->textCursor().selectionStart()).text();
+    pane->ReplaceText(std::move(text), ConnectionChars(caretLine.left(kLineChars).toStdString()));
     if (again_) {
         again_ = false;
         QTimer::singleShot(0, this, &NetStatPage::RefreshConnections);
@@ -94,8 +96,11 @@ void NetStatPage::KillSelectedConnection()
     // socket through its IPv4-mapped addresses. Off the window's thread: it
     // may start the helper and wait for its answer, which closing the window
     // cuts short through the token.
-    const TcpConnectionAddress connection{row.localAddr, ntohs(std::uint16_t(row.localPort)), row.remoteAddr,
-                                          ntohs(std::uint16_t(row.remotePort))};
+    const std::uint16_t localPort = ntohs(std::uint16_t(row.localPort));
+    const std::uint16_t remotePort = ntohs(std::uint16_t(row.remotePort));
+    const TcpConnectionAddress connection =
+        row.local6.IsV6() ? TcpConnectionAddress(row.local6, localPort, row.remote6, remotePort)
+                          : TcpConnectionAddress(row.localAddr, localPort, row.remoteAddr, remotePort);
     const auto task = StartTask([this, connection](TaskContext& context) {
         const TcpKillResult result = KillTcpConnection(connection, &context.Token());
         // Queued on, so that the error box opens after the task's event has

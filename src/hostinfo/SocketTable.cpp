@@ -36,6 +36,7 @@ struct DiagSocket {
     std::array<std::uint32_t, 4> dst{};
     std::uint16_t sport = 0;  // network byte order
     std::uint16_t dport = 0;
+    std::uint32_t ifindex = 0;  // the interface the socket is bound to, 0 for none
     bool v6only = false;
 };
 
@@ -106,6 +107,7 @@ void DumpParser::ReadSocket(std::string_view payload)
     std::memcpy(socket.dst.data(), message.id.idiag_dst, sizeof message.id.idiag_dst);
     socket.sport = message.id.idiag_sport;
     socket.dport = message.id.idiag_dport;
+    socket.ifindex = message.id.idiag_if;
     for (size_t at = NLMSG_ALIGN(sizeof message); payload.size() >= at + sizeof(rtattr);) {
         rtattr attribute;
         std::memcpy(&attribute, payload.data() + at, sizeof attribute);
@@ -205,9 +207,20 @@ bool DiagMissing(int error)
     return error == ENOENT || error == EPROTONOSUPPORT || error == EAFNOSUPPORT;
 }
 
-// The IPv4 view of both families' sockets of one protocol, each made a row.
+// An IPv6 end as a row shows it: a link-local address with the zone of the
+// socket's interface, any other without one.
+IpAddress Ipv6End(const std::array<std::uint32_t, 4>& words, std::uint32_t ifindex)
+{
+    in6_addr address;
+    std::memcpy(&address, words.data(), sizeof address);
+    return IpAddress::V6(address, IN6_IS_ADDR_LINKLOCAL(&address) ? ifindex : 0);
+}
+
+// Both families' sockets of one protocol, each made a row: the IPv4 view
+// where there is one, else an IPv6 row.
 template <class Row>
-bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>* rows, Row (*row)(const DiagSocket&))
+bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>* rows,
+                 Row (*row)(const DiagSocket&), Row (*row6)(const DiagSocket&))
 {
     const bool udp = protocol == IPPROTO_UDP;
     std::vector<DiagSocket> all, v6;
@@ -228,14 +241,12 @@ bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>
     } else {
         return false;
     }
-    for (DiagSocket& s : v6) {
-        if (ToIpv4(s, udp))
-            sockets->push_back(s);
-    }
     rows->clear();
-    rows->reserve(sockets->size());
+    rows->reserve(sockets->size() + v6.size());
     for (const DiagSocket& s : *sockets)
         rows->push_back(row(s));
+    for (DiagSocket& s : v6)
+        rows->push_back(ToIpv4(s, udp) ? row(s) : row6(s));
     return true;
 }
 
@@ -302,12 +313,17 @@ SockDiagSource& KernelSockDiag()
 
 bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source)
 {
-    return ReadSockets<TcpRow>(source, IPPROTO_TCP, rows, [](const DiagSocket& s) {
-        return TcpRow{TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport};
-    });
+    return ReadSockets<TcpRow>(
+        source, IPPROTO_TCP, rows,
+        [](const DiagSocket& s) { return TcpRow{TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport}; },
+        [](const DiagSocket& s) {
+            return TcpRow{TableStateOf(s.state), 0, s.sport, 0, s.dport, Ipv6End(s.src, s.ifindex), Ipv6End(s.dst, s.ifindex)};
+        });
 }
 
 bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source)
 {
-    return ReadSockets<UdpRow>(source, IPPROTO_UDP, rows, [](const DiagSocket& s) { return UdpRow{s.src[0], s.sport}; });
+    return ReadSockets<UdpRow>(
+        source, IPPROTO_UDP, rows, [](const DiagSocket& s) { return UdpRow{s.src[0], s.sport}; },
+        [](const DiagSocket& s) { return UdpRow{0, s.sport, Ipv6End(s.src, s.ifindex)}; });
 }

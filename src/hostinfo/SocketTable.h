@@ -6,11 +6,17 @@
 #include <string_view>
 #include <vector>
 
+#include "net/IpAddress.h"
+
 // The host's TCP connections and UDP sockets as the connection tables list
-// them: IPv4 only, addresses in network byte order, a port in network byte
-// order in the low 16 bits of its field, TCP states numbered 1 to 12 (see
+// them: IPv4 addresses in network byte order, a port in network byte order in
+// the low 16 bits of its field, TCP states numbered 1 to 12 (see
 // TableStateOf). Read from the kernel's socket diagnostics (NETLINK_SOCK_DIAG,
 // as ss reads them), from /proc/net only where those are missing.
+//
+// A socket that has no IPv4 view is an IPv6 row: its addresses are in local6
+// and remote6 (a link-local one with the zone of the interface the socket is
+// bound to), its 32-bit address fields 0. An IPv4 row leaves both none.
 
 struct TcpRow {
     std::uint32_t state = 0;
@@ -18,11 +24,14 @@ struct TcpRow {
     std::uint32_t localPort = 0;
     std::uint32_t remoteAddr = 0;
     std::uint32_t remotePort = 0;
+    IpAddress local6{};
+    IpAddress remote6{};
 };
 
 struct UdpRow {
     std::uint32_t localAddr = 0;
     std::uint32_t localPort = 0;
+    IpAddress local6{};
 };
 
 // The table's state number of a Linux TCP state (TCP_ESTABLISHED...); 0 for
@@ -49,9 +58,10 @@ public:
 SockDiagSource& KernelSockDiag();
 
 // Both return false when the table cannot be read at all. Rows come in the
-// order the kernel gives them: the AF_INET dump, then the IPv4 side of
-// AF_INET6 sockets (IPv4-mapped addresses, and dual-stack sockets bound to
-// "::", which show as 0.0.0.0). A dump that stays interrupted after a few
-// tries gives what its last try read.
+// order the kernel gives them: the AF_INET dump, then the AF_INET6 one, whose
+// sockets show as IPv4 where they have an IPv4 side (IPv4-mapped addresses,
+// and dual-stack sockets bound to "::", which show as 0.0.0.0) and as IPv6
+// rows otherwise. A dump that stays interrupted after a few tries gives what
+// its last try read.
 bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source = KernelSockDiag());
 bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source = KernelSockDiag());

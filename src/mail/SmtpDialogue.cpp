@@ -11,7 +11,7 @@
 
 #include "dns/DnsMessage.h"
 #include "hostcfg/ResolvConf.h"
-#include "net/HostAddress.h"
+#include "net/IpAddress.h"
 #include "mail/MailOperation.h"
 #include "mail/MimeMessage.h"
 #include "os/CancelToken.h"
@@ -66,13 +66,12 @@ SmtpResult Send(int fd, std::string_view data, const CancelToken& token, int sta
 }
 
 // Connects within its deadline; Sent, ConnectFailed or Cancelled.
-SmtpResult Connect(int fd, std::uint32_t address, std::uint16_t port, const CancelToken& token)
+SmtpResult Connect(int fd, const IpAddress& address, std::uint16_t port, const CancelToken& token)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = address;
-    return Outcome(ConnectWithin(fd, to, &token, Clock::now() + kConnectTimeout), SmtpResult::ConnectFailed);
+    sockaddr_storage to{};
+    const socklen_t length = address.ToSockaddr(port, to);
+    return Outcome(ConnectWithin(fd, reinterpret_cast<const sockaddr*>(&to), length, &token, Clock::now() + kConnectTimeout),
+                   SmtpResult::ConnectFailed);
 }
 
 // Steps 6 to 13 of a dialogue on a connected socket.
@@ -293,16 +292,16 @@ bool MessageLinesFit(std::string_view message)
     return position.has_value();
 }
 
-std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view address, MailOperation& operation)
+std::optional<std::vector<MailExchanger>> FindMailExchangers(std::string_view address, MailOperation& operation)
 {
-    std::vector<std::uint32_t> exchangers;
+    std::vector<MailExchanger> exchangers;
     const std::size_t at = address.rfind('@');
     if (at == std::string_view::npos || at + 1 == address.size())
         return exchangers;
     const std::string domain(address.substr(at + 1));
     DnsRecord records[kMaxMailExchangers] = {};
     DnsRequest request{};
-    request.serverAddress = GetDefaultDnsServer();
+    request.server = DefaultDnsServerAddress();  // the first name server, of either family
     request.id = 1234;
     request.type = kDnsTypeMX;
     request.name = domain.c_str();
@@ -321,12 +320,12 @@ std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view ad
         if (records[i].type != kDnsTypeMX || records[i].section != DnsAnswerSection)
             continue;
         // Exchanger names are names even when they begin with a digit.
-        exchangers.push_back(ResolveHostName(records[i].name, &operation.Token()));
+        exchangers.push_back(ResolveHostAddresses(records[i].name, AF_UNSPEC, &operation.Token()));
     }
     return exchangers;
 }
 
-SmtpResult SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient,
+SmtpResult SmtpSendMail(const IpAddress& address, std::uint16_t port, const std::string& recipient,
                         const std::string& sender, std::string_view message, MailProgressFn progress,
                         MailOperation& operation)
 {
@@ -344,14 +343,15 @@ SmtpResult SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::st
     if (!Progress(progress, MailStagePreparing, 0, operation))
         return SmtpResult::Cancelled;
     SmtpConnection connection;
-    connection.fd = OpenTcpSocket();
+    connection.fd = OpenTcpSocket(address.IsV6() ? AF_INET6 : AF_INET);
     if (!connection.fd.Valid())
         return report(SmtpResult::NoSocket);
     bool connected = false;
     SmtpResult result = SmtpResult::Cancelled;
     if (Progress(progress, MailStageConnecting, 0, operation)) {
-        // An unresolved exchanger (0 or all ones) would reach this host's own mail server.
-        if (address == 0 || address == 0xFFFFFFFFu)
+        // An unresolved exchanger (0, all ones, ::) would reach this host's own
+        // mail server; a multicast one is no exchanger at all.
+        if (address.IsNeverAHost())
             result = SmtpResult::ConnectFailed;
         else
             result = Connect(connection.fd.Get(), address, port ? port : kSmtpPort, operation.Token());
@@ -388,8 +388,14 @@ SmtpResult DeliverMail(const MailFields& fields, std::string_view message, MailO
         return SmtpResult::Sent;
     }
     auto result = SmtpResult::ConnectFailed;
-    for (auto k = exchangers->rbegin(); k != exchangers->rend() && result == SmtpResult::ConnectFailed; ++k)
-        result = SmtpSendMail(*k, kSmtpPort, to, to, message, MailProgress, operation);
+    const MailExchanger unresolved{IpAddress()};  // tried all the same: it fails as a connection
+    for (auto k = exchangers->rbegin(); k != exchangers->rend() && result == SmtpResult::ConnectFailed; ++k) {
+        for (const IpAddress& address : k->empty() ? unresolved : *k) {
+            result = SmtpSendMail(address, kSmtpPort, to, to, message, MailProgress, operation);
+            if (result != SmtpResult::ConnectFailed)
+                break;
+        }
+    }
     if (result == SmtpResult::ConnectFailed)
         sink.ShowStatus("Unable To Connect To Mailbox!");
     return result;

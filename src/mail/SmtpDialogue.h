@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/IpAddress.h"
 #include "os/Fd.h"
 
 class MailOperation;
@@ -87,21 +88,26 @@ std::optional<std::size_t> NextMessageLine(std::string_view message, std::size_t
 // Whether every line of message can be sent.
 bool MessageLinesFit(std::string_view message);
 
-// The addresses of the MX exchangers (at most kMaxMailExchangers) of the
-// domain after the last "@" of address, in the order of the reply (names not
-// resolving give 0); none for no "@", nothing after it, or no MX record with
-// no error or no such name. nullopt when the query failed or the reply has
-// another error code.
-std::optional<std::vector<std::uint32_t>> FindMailExchangers(std::string_view address, MailOperation& operation);
+// One exchanger's addresses: its IPv4 ones, then its IPv6 ones; empty when
+// its name does not resolve.
+using MailExchanger = std::vector<IpAddress>;
 
-// One dialogue with the exchanger at address (network byte order); port 0
-// means 25. progress may be null. Reports the outcome through stage 6 or 7.
-SmtpResult SmtpSendMail(std::uint32_t address, std::uint16_t port, const std::string& recipient,
+// The MX exchangers (at most kMaxMailExchangers) of the domain after the last
+// "@" of address, in the order of the reply; none for no "@", nothing after
+// it, or no MX record with no error or no such name. nullopt when the query
+// failed or the reply has another error code.
+std::optional<std::vector<MailExchanger>> FindMailExchangers(std::string_view address, MailOperation& operation);
+
+// One dialogue with the exchanger at address; port 0 means 25. progress may
+// be null. Reports the outcome through stage 6 or 7. An address that is never
+// a host (none, 0, all ones, ::, multicast) fails as a connection would.
+SmtpResult SmtpSendMail(const IpAddress& address, std::uint16_t port, const std::string& recipient,
                         const std::string& sender, std::string_view message, MailProgressFn progress,
                         MailOperation& operation);
 
 // The delivery stage: finds the exchangers of the To address (without blanks
-// around it) and tries them from the last found to the first. The last
+// around it) and tries them from the last found to the first, each at its
+// addresses in turn. The last
 // dialogue's result (Sent when none ran).
 SmtpResult DeliverMail(const MailFields& fields, std::string_view message, MailOperation& operation);
 

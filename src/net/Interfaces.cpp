@@ -29,7 +29,6 @@ std::vector<NetInterface> ListInterfaces(const ifaddrs* list)
             continue;
         }
         if (family == AF_INET6) {
-            // The system gives a link-local address the index of its interface.
             it->ipv6.push_back(IpAddress::FromSockaddr(a->ifa_addr, sizeof(sockaddr_in6)));
             continue;
         }

@@ -17,7 +17,7 @@ struct NetInterface {
     unsigned hardwareType = 0;              // ARPHRD_*
     std::vector<std::uint8_t> hardwareAddress;
     std::vector<std::uint32_t> ipv4;        // network byte order, in the system's order
-    std::vector<IpAddress> ipv6;            // in the system's order; a link-local one with its zone
+    std::vector<IpAddress> ipv6;            // in the system's order, a link-local one with its zone
 };
 
 // The host's interfaces in index order, read once; nullopt when the system

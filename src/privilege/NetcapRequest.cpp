@@ -62,13 +62,37 @@ std::optional<std::uint32_t> ParseDotted(std::string_view text)
     return address;
 }
 
-std::string DottedText(std::uint32_t address)
+// A kill's address as the request writes it: dotted IPv4, or IPv6 as
+// inet_ntop writes it with the zone as its interface index, which means the
+// same in the helper whatever the interface's name.
+std::string KillAddressText(const IpAddress& address)
 {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr in{};
-    in.s_addr = address;
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(address.Family(), address.Bytes(), text, sizeof text);
+    return address.Scope() ? text + ("%" + std::to_string(address.Scope())) : text;
+}
+
+// The text KillAddressText writes and nothing else: an IPv6 address only in
+// that very form, a zone only on a link-local one, never an address that no
+// connection can have (::, multicast).
+std::optional<IpAddress> ParseKillAddress(std::string_view text)
+{
+    if (text.find(':') == std::string_view::npos) {
+        auto address = ParseDotted(text);
+        return address ? std::optional(IpAddress::V4(*address)) : std::nullopt;
+    }
+    const std::size_t percent = std::min(text.find('%'), text.size());
+    std::optional<unsigned> zone = 0u;
+    if (percent < text.size())
+        zone = ParseDecimal(text.substr(percent + 1), 0xFFFFFFFFu);
+    const std::string address(text.substr(0, percent));
+    in6_addr bytes{};
+    if (!zone || address.size() >= INET6_ADDRSTRLEN || inet_pton(AF_INET6, address.c_str(), &bytes) != 1)
+        return std::nullopt;
+    const IpAddress parsed = IpAddress::V6(bytes, *zone);
+    if (parsed.IsNeverAHost() || (*zone != 0 && !IN6_IS_ADDR_LINKLOCAL(&bytes)) || KillAddressText(parsed) != text)
+        return std::nullopt;
+    return parsed;
 }
 
 }  // namespace
@@ -113,11 +137,11 @@ std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text)
         return request;
     }
     if (fields[0] == "kill" && fields.size() == 5) {
-        auto laddr = ParseDotted(fields[1]);
+        auto laddr = ParseKillAddress(fields[1]);
         auto lport = ParseDecimal(fields[2], 65535);
-        auto raddr = ParseDotted(fields[3]);
+        auto raddr = ParseKillAddress(fields[3]);
         auto rport = ParseDecimal(fields[4], 65535);
-        if (!laddr || !lport || !raddr || !rport || *lport == 0 || *rport == 0)
+        if (!laddr || !lport || !raddr || !rport || *lport == 0 || *rport == 0 || laddr->Family() != raddr->Family())
             return std::nullopt;
         request.kind = NetcapKind::KillTcp;
         request.localAddress = *laddr;
@@ -139,8 +163,8 @@ std::string FormatNetcapRequest(const NetcapRequest& request)
                std::to_string(int(request.portDirection)) + " " + std::to_string(request.portFilter) +
                (request.ipVersion == 6 ? " 6\n" : "\n");
     case NetcapKind::KillTcp:
-        return "kill " + DottedText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
-               DottedText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";
+        return "kill " + KillAddressText(request.localAddress) + " " + std::to_string(request.localPort) + " " +
+               KillAddressText(request.remoteAddress) + " " + std::to_string(request.remotePort) + "\n";
     }
     return {};
 }

@@ -19,7 +19,9 @@
 //   capture <interface> <protocol> <direction> <port>\n
 //                                                a capture session on <interface>; protocol 0 TCP & UDP,
 //                                                1 TCP, 2 UDP; direction 0 either port, 1 source, 2 destination
-//   kill <laddr> <lport> <raddr> <rport>\n       destroy one established IPv4 TCP connection
+//   kill <laddr> <lport> <raddr> <rport>\n       destroy one established TCP connection; both
+//                                                addresses dotted IPv4, or both IPv6 in RFC 5952 text,
+//                                                a link-local one with %<interface index>
 //
 // The helper answers "ok\n" or "error <errno>\n". After "ok\n" a session goes
 // on with the binary messages below until the program closes its end. Nothing
@@ -34,13 +36,13 @@ struct NetcapRequest {
     CaptureProtocol protocolFilter{};  // Capture
     PortDirection portDirection{};     // Capture
     std::uint16_t portFilter = 0;     // Capture, 1-65535
-    std::uint32_t localAddress = 0;   // KillTcp, network byte order
+    IpAddress localAddress;           // KillTcp
     std::uint16_t localPort = 0;      // KillTcp, host byte order
-    std::uint32_t remoteAddress = 0;
+    IpAddress remoteAddress;
     std::uint16_t remotePort = 0;
 };
 
-inline constexpr std::size_t kNetcapMaxMessage = 96;
+inline constexpr std::size_t kNetcapMaxMessage = 128;
 
 // The request, or nullopt for anything that is not exactly one of the three forms.
 std::optional<NetcapRequest> ParseNetcapRequest(std::string_view text);

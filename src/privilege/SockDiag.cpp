@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "os/SockDiagExchange.h"
 
@@ -32,39 +33,58 @@ DiagRequest MakeRequest(std::uint16_t type, std::uint16_t flags, const inet_diag
     return message;
 }
 
-// The connection's fields as a socket id of family: AF_INET puts the
-// addresses in the first word, AF_INET6 writes them IPv4-mapped.
+// The connection's fields as a socket id of family: an IPv4 connection in
+// AF_INET has the addresses in the first word, in AF_INET6 IPv4-mapped; an
+// IPv6 one has them whole, and its zone as the interface.
 inet_diag_sockid SocketId(const TcpConnectionAddress& c, std::uint8_t family)
 {
     inet_diag_sockid id{};
     id.idiag_sport = htons(c.localPort);
     id.idiag_dport = htons(c.remotePort);
     const std::uint32_t mapped = htonl(0xFFFF);
-    if (family == AF_INET) {
-        id.idiag_src[0] = c.localAddress;
-        id.idiag_dst[0] = c.remoteAddress;
+    if (c.localAddress.IsV6()) {
+        std::memcpy(id.idiag_src, c.localAddress.Bytes(), sizeof id.idiag_src);
+        std::memcpy(id.idiag_dst, c.remoteAddress.Bytes(), sizeof id.idiag_dst);
+        id.idiag_if = c.localAddress.Scope() ? c.localAddress.Scope() : c.remoteAddress.Scope();
+    } else if (family == AF_INET) {
+        id.idiag_src[0] = c.localAddress.V4();
+        id.idiag_dst[0] = c.remoteAddress.V4();
     } else {
         id.idiag_src[2] = id.idiag_dst[2] = mapped;
-        id.idiag_src[3] = c.localAddress;
-        id.idiag_dst[3] = c.remoteAddress;
+        id.idiag_src[3] = c.localAddress.V4();
+        id.idiag_dst[3] = c.remoteAddress.V4();
     }
     id.idiag_cookie[0] = id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     return id;
 }
 
-bool SameFields(const inet_diag_sockid& a, const inet_diag_sockid& b)
+// The interface counts for an IPv6 connection only: a zone picks one link's.
+bool SameFields(const inet_diag_sockid& a, const inet_diag_sockid& b, bool ipv6)
 {
     return a.idiag_sport == b.idiag_sport && a.idiag_dport == b.idiag_dport &&
            std::memcmp(a.idiag_src, b.idiag_src, sizeof a.idiag_src) == 0 &&
-           std::memcmp(a.idiag_dst, b.idiag_dst, sizeof a.idiag_dst) == 0;
+           std::memcmp(a.idiag_dst, b.idiag_dst, sizeof a.idiag_dst) == 0 && (!ipv6 || a.idiag_if == b.idiag_if);
+}
+
+// The families to look an address pair up in; none for a pair that is no connection.
+std::vector<std::uint8_t> LookupFamilies(const TcpConnectionAddress& c)
+{
+    const IpAddress& l = c.localAddress;
+    const IpAddress& r = c.remoteAddress;
+    if (l.IsV4() && r.IsV4())
+        return {AF_INET, AF_INET6};
+    if (l.IsV6() && r.IsV6() && (l.Scope() == 0 || r.Scope() == 0 || l.Scope() == r.Scope()))
+        return {AF_INET6};
+    return {};
 }
 
 }  // namespace
 
 int DestroyTcpConnection(const TcpConnectionAddress& connection)
 {
-    int result = ENOENT;
-    for (std::uint8_t family : {std::uint8_t(AF_INET), std::uint8_t(AF_INET6)}) {
+    const std::vector<std::uint8_t> families = LookupFamilies(connection);
+    int result = families.empty() ? EINVAL : ENOENT;
+    for (std::uint8_t family : families) {
         const inet_diag_sockid wanted = SocketId(connection, family);
         const DiagRequest lookup = MakeRequest(SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST, wanted, family);
         bool found = false;
@@ -80,7 +100,7 @@ int DestroyTcpConnection(const TcpConnectionAddress& connection)
             return error;
         // The kernel's lookup falls back to a listener when no connection
         // matches: only the very fields asked for count.
-        if (!found || socket.idiag_family != family || !SameFields(socket.id, wanted))
+        if (!found || socket.idiag_family != family || !SameFields(socket.id, wanted, connection.localAddress.IsV6()))
             continue;
         if (socket.idiag_state != TCP_ESTABLISHED) {
             result = ENOTCONN;

@@ -47,14 +47,14 @@ void TcpSocketPage::OnConnectButton()
         Item<QLineEdit>(kHostBox)->setFocus();
         return;
     }
-    const int port = PrepareSocket();
+    const int port = PrepareSocket(false);
     if (!port)
         return;
     socket_.SetStatus("Connecting...");
     socket_.Connect(host, std::uint16_t(port));
 }
 
-int TcpSocketPage::PrepareSocket()
+int TcpSocketPage::PrepareSocket(bool forListening)
 {
     const int port = ReadPortNumber(ControlText(kPortBox, kBoxChars));
     if (port < 1 || port > 65535) {
@@ -62,7 +62,7 @@ int TcpSocketPage::PrepareSocket()
         Item<QLineEdit>(kPortBox)->setFocus();
         return 0;
     }
-    if (!socket_.Create()) {
+    if (!socket_.Create(forListening)) {
         Message(QStringLiteral("Unable To Create Socket!"), MessageKind::Failure);
         return 0;
     }
@@ -73,7 +73,7 @@ void TcpSocketPage::OnListenButton()
 {
     if (socket_.Valid())
         return;
-    const int port = PrepareSocket();
+    const int port = PrepareSocket(true);
     if (!port)
         return;
     if (socket_.Listen(std::uint16_t(port)))

@@ -24,7 +24,7 @@ private:
     void OnClearOutput();
     void OnSendButton();
     // The port box's port, with a fresh socket for it; 0 once the user has been told why not.
-    int PrepareSocket();
+    int PrepareSocket(bool forListening);
 
     TerminalSocket socket_;
 };

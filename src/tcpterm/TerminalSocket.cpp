@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -30,13 +31,15 @@ constexpr int kMaxShowGapMs = 500;
 
 constexpr int kLookupStarting = -2;  // lookupId_ while lookupHost has not yet returned
 
-sockaddr_in Ipv4(std::uint32_t address, std::uint16_t port)
+// A dual-stack listener sees an IPv4 peer as ::ffff:a.b.c.d; it shows dotted.
+IpAddress WithoutV4Mapping(const IpAddress& address)
 {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = address;
-    sa.sin_port = htons(port);
-    return sa;
+    const in6_addr v6 = address.V6();
+    if (!address.IsV6() || !IN6_IS_ADDR_V4MAPPED(&v6))
+        return address;
+    std::uint32_t v4 = 0;
+    std::memcpy(&v4, &v6.s6_addr[12], sizeof v4);
+    return IpAddress::V4(v4);
 }
 
 }  // namespace
@@ -68,15 +71,48 @@ void TerminalSocket::SetStatus(const char* text)
         status_->setText(QString::fromLatin1(text));
 }
 
-bool TerminalSocket::Create()
+bool TerminalSocket::Create(bool forListening)
 {
     if (fd_.Valid())
         return false;
-    fd_ = OpenSocket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
+    family_ = AF_INET;
+    if (forListening) {
+        // One socket for both families; a host without IPv6 gets none and listens on IPv4.
+        fd_ = OpenSocket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
+        const int off = 0;
+        if (fd_.Valid() && ::setsockopt(fd_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) == 0)
+            family_ = AF_INET6;
+        else
+            fd_.Reset();
+    }
+    if (!fd_.Valid())
+        fd_ = OpenSocket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
     if (!fd_.Valid())
         return false;
     MakeNotifiers();
     return true;
+}
+
+bool TerminalSocket::Reopen(int family)
+{
+    DropNotifiers();
+    fd_ = OpenSocket(family, SOCK_STREAM | SOCK_NONBLOCK, IPPROTO_TCP);
+    family_ = family;
+    if (!fd_.Valid())
+        return false;
+    MakeNotifiers();
+    return true;
+}
+
+std::string TerminalSocket::PeerText() const
+{
+    return peer_.IsNone() ? std::string() : IpPortText(peer_, peerPort_);
+}
+
+void TerminalSocket::ShowPeer()
+{
+    if (status_)
+        status_->setToolTip(QString::fromStdString(PeerText()));
 }
 
 void TerminalSocket::MakeNotifiers()
@@ -115,6 +151,10 @@ void TerminalSocket::Close()
     connecting_ = false;
     outgoing_.clear();
     outgoingSent_ = 0;
+    addresses_.clear();
+    next_ = 0;
+    peer_ = {};
+    ShowPeer();
 }
 
 void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
@@ -124,8 +164,12 @@ void TerminalSocket::Connect(const std::string& host, std::uint16_t port)
     connecting_ = true;
     port_ = port;
     in_addr dotted{};
+    if (auto literal = ParseIpv6Literal(host)) {
+        TryAddresses({*literal});
+        return;
+    }
     if (inet_aton(host.c_str(), &dotted)) {
-        StartConnect(dotted.s_addr);
+        TryAddresses({IpAddress::V4(dotted.s_addr)});
         return;
     }
     lookupId_ = kLookupStarting;  // an answer given before lookupHost returns still counts
@@ -139,33 +183,51 @@ void TerminalSocket::OnLookedUp(const QHostInfo& info)
     if (lookupId_ == -1 || (lookupId_ != kLookupStarting && info.lookupId() != lookupId_) || !fd_.Valid())
         return;  // a lookup given up by Close
     lookupId_ = -1;
+    std::vector<IpAddress> addresses;
     for (const QHostAddress& address : info.addresses()) {
         bool isIpv4 = false;
         const quint32 ipv4 = address.toIPv4Address(&isIpv4);
-        if (isIpv4) {
-            StartConnect(htonl(ipv4));
-            return;
-        }
+        if (isIpv4)
+            addresses.push_back(IpAddress::V4(htonl(ipv4)));
+        else if (auto v6 = ParseIpv6Literal(address.toString().toStdString()))
+            addresses.push_back(*v6);
     }
-    Close();
-    SetStatus("Unable To Connect To Host!");
+    TryAddresses(std::move(addresses));
 }
 
-void TerminalSocket::StartConnect(std::uint32_t address)
+void TerminalSocket::TryAddresses(std::vector<IpAddress> addresses)
 {
-    const sockaddr_in sa = Ipv4(address, port_);
-    const int rc = ::connect(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-    if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
-        // Done or under way (an interrupted connect goes on by itself): the
-        // socket turns writable when the outcome is known.
-        writeNotifier_->setEnabled(true);
-        return;
-    }
-    const int error = errno;
-    if (error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT) {
-        // The peer answered; the connection was refused rather than impossible.
-        OnConnect(error);
-        return;
+    // IPv4 first, as a name with both has always been reached.
+    std::stable_partition(addresses.begin(), addresses.end(), [](const IpAddress& a) { return a.IsV4(); });
+    addresses_ = std::move(addresses);
+    next_ = 0;
+    ConnectNext();
+}
+
+void TerminalSocket::ConnectNext()
+{
+    while (next_ < addresses_.size()) {
+        const IpAddress& to = addresses_[next_++];
+        // A socket whose connect failed is not used again.
+        if ((next_ > 1 || to.Family() != family_) && !Reopen(to.Family()))
+            break;
+        sockaddr_storage sa{};
+        const socklen_t length = to.ToSockaddr(port_, sa);
+        const int rc = ::connect(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), length);
+        if (rc == 0 || errno == EINPROGRESS || errno == EINTR) {
+            // Done or under way (an interrupted connect goes on by itself): the
+            // socket turns writable when the outcome is known.
+            peer_ = to;
+            peerPort_ = port_;
+            writeNotifier_->setEnabled(true);
+            return;
+        }
+        const int error = errno;
+        if ((error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT) && next_ == addresses_.size()) {
+            // The peer answered; the connection was refused rather than impossible.
+            OnConnect(error);
+            return;
+        }
     }
     Close();
     SetStatus("Unable To Connect To Host!");
@@ -179,8 +241,10 @@ bool TerminalSocket::Listen(std::uint16_t port)
     // one that another socket listens on may not.
     const int on = 1;
     ::setsockopt(fd_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in sa = Ipv4(htonl(INADDR_ANY), port);
-    if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0 || ::listen(fd_.Get(), 5) < 0) {
+    sockaddr_storage sa{};
+    const socklen_t length = (family_ == AF_INET6 ? IpAddress::V6(in6addr_any) : IpAddress::V4(htonl(INADDR_ANY)))
+                                 .ToSockaddr(port, sa);
+    if (::bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&sa), length) < 0 || ::listen(fd_.Get(), 5) < 0) {
         Close();
         SetStatus("Unable To Listen!");
         return false;
@@ -255,7 +319,10 @@ void TerminalSocket::OnWritable()
         socklen_t len = sizeof error;
         if (::getsockopt(fd_.Get(), SOL_SOCKET, SO_ERROR, &error, &len) < 0)
             error = errno;
-        OnConnect(error);
+        if (error && next_ < addresses_.size())
+            ConnectNext();  // the next address of the name
+        else
+            OnConnect(error);
         return;
     }
     OnSend(0);
@@ -269,6 +336,7 @@ void TerminalSocket::OnConnect(int error)
     }
     connecting_ = false;
     SetStatus("Connected");
+    ShowPeer();
     readNotifier_->setEnabled(true);
     WriteQueued();  // text given while connecting
 }
@@ -279,7 +347,9 @@ void TerminalSocket::OnAccept(int error)
         ReportSocketError();
         return;
     }
-    const int peer = ::accept4(fd_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_storage from{};
+    socklen_t fromLength = sizeof from;
+    const int peer = ::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&from), &fromLength, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (peer < 0) {
         // The peer gave up before it was taken, or a spurious report: keep listening.
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED)
@@ -289,7 +359,9 @@ void TerminalSocket::OnAccept(int error)
     }
     // One peer only: the listening socket goes, later clients find nothing.
     Adopt(peer);
+    peer_ = WithoutV4Mapping(IpAddress::FromSockaddr(reinterpret_cast<const sockaddr*>(&from), fromLength, &peerPort_));
     SetStatus("Connected");
+    ShowPeer();
 }
 
 void TerminalSocket::Adopt(int fd)

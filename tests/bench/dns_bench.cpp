@@ -21,7 +21,7 @@ void BM_ExchangeWithNsd(benchmark::State& state)
     }
     std::vector<DnsRecord> records(50);
     for (auto _ : state) {
-        DnsRequest request{inet_addr(server), 1234, kDnsTypeMX, "example.test", 1, 3000, 0, 50, records.data()};
+        DnsRequest request{IpAddress::V4(inet_addr(server)), 1234, kDnsTypeMX, "example.test", 1, 3000, 0, 50, records.data()};
         if (RunDnsQuery(&request) != DnsQueryResult::Answered || request.count != 8) {
             state.SkipWithError("the exchange failed");
             return;
@@ -54,7 +54,7 @@ void BM_ParseFullReply(benchmark::State& state)
     const std::size_t questionLength = BuildDnsQuery(1234, kDnsTypeMX, "host1.example.test", true).size() - 12;
     std::vector<DnsRecord> records(50);
     for (auto _ : state) {
-        DnsRequest request{0, 0, 0, nullptr, 0, 0, 0, 50, records.data()};
+        DnsRequest request{{}, 0, 0, nullptr, 0, 0, 0, 50, records.data()};
         ParseDnsReply(reply.data(), reply.size(), questionLength, request);
         benchmark::DoNotOptimize(records.data());
         benchmark::ClobberMemory();

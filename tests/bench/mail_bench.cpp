@@ -47,7 +47,7 @@ void BM_SendMail20MiB(benchmark::State& state)
             state.SkipWithError(status.last.c_str());
             return;
         }
-        if (SmtpSendMail(address.s_addr, kSmtpPort, fields.to, fields.to, message, MailProgress, operation) !=
+        if (SmtpSendMail(IpAddress::V4(address.s_addr), kSmtpPort, fields.to, fields.to, message, MailProgress, operation) !=
             SmtpResult::Sent) {
             state.SkipWithError(status.last.c_str());
             return;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The NetStat table of 50,000 loopback connections (100,000 TCP rows) in a
+# The NetStat table of 50,000 loopback connections, half over IPv6, in a
 # network namespace of the benchmark's own, side by side with ss(8) in the same
 # run: the engine's dump and format against `ss -tan`, the page's refresh with
 # its pane, and the peak memory. The connections are split over several
@@ -31,19 +31,19 @@ ip netns exec "$ns" sysctl -qw net.ipv4.ip_local_port_range="1024 65000"
 # it, accepts them all, says so and holds them until it is killed.
 cat > "$work/hold.py" <<'PY'
 import os, signal, socket, sys
-port, count, ready = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
-listener = socket.socket()
-listener.bind(("127.0.0.1", port))
+port, count, ready, host = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+listener = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+listener.bind((host, port))
 listener.listen(4096)
 held = []
 for start in range(0, count, 1000):
-    batch = [socket.create_connection(("127.0.0.1", port)) for _ in range(min(1000, count - start))]
+    batch = [socket.create_connection((host, port)) for _ in range(min(1000, count - start))]
     held += batch + [listener.accept()[0] for _ in batch]
 open(ready, "w").close()
 signal.pause()
 PY
 for i in $(seq 1 "$processes"); do
-  ip netns exec "$ns" python3 "$work/hold.py" $((20000 + i)) $((pairs / processes)) "$work/ready.$i" &
+  ip netns exec "$ns" python3 "$work/hold.py" $((20000 + i)) $((pairs / processes)) "$work/ready.$i" "$([ "$i" -gt $((processes / 2)) ] && echo ::1 || echo 127.0.0.1)" &
   holders+=($!)
 done
 until [ "$(ls "$work" | grep -c '^ready')" -eq "$processes" ]; do

@@ -16,15 +16,16 @@
 
 namespace {
 
-// MX records in reply order (preference 10, 20, ...) and A records. "servfail.test" answers SERVFAIL,
+// MX records in reply order (preference 10, 20, ...), A and AAAA records. "servfail.test" answers SERVFAIL,
 // "slow.test" after a second, "tc.test" truncated; a name without records has none under ".test", else NXDOMAIN.
 const std::map<std::string, std::vector<std::string>> kMx = {
     {"ok.test", {"1mx.ok.test"}},  // a name, though it begins with a digit
     {"scripted.test", {"mx.scripted.test"}}, {"slow.test", {"mx.scripted.test"}},
     {"two.test", {"a.two.test", "b.two.test"}}, {"tc.test", {"a.two.test", "b.two.test"}},  // over TCP a alone
-    {"ghost.test", {"nowhere.ghost.test"}}};
+    {"ghost.test", {"nowhere.ghost.test"}}, {"six.test", {"six.test"}}, {"dual.test", {"dual.test"}}, {"never.test", {"never.test"}}};
 const std::map<std::string, std::uint16_t> kA = {
-    {"1mx.ok.test", 0x0201}, {"mx.scripted.test", 0x0301}, {"a.two.test", 0x0401}, {"b.two.test", 0x0402}};  // 127.0.x.y
+    {"1mx.ok.test", 0x0201}, {"mx.scripted.test", 0x0301}, {"a.two.test", 0x0401}, {"b.two.test", 0x0402}, {"dual.test", 0x0402}};  // 127.0.x.y
+const std::map<std::string, std::vector<std::string>> kAaaa = {{"six.test", {"::1"}}, {"dual.test", {"::1"}}, {"never.test", {"::", "ff02::1"}}};
 
 std::vector<FakeDnsServer::Datagram> Answer(const std::vector<std::uint8_t>& query)
 {
@@ -36,11 +37,14 @@ std::vector<FakeDnsServer::Datagram> Answer(const std::vector<std::uint8_t>& que
     if (name == "slow.test") std::this_thread::sleep_for(std::chrono::seconds(1));
     const std::vector<std::string> mx = query[end + 2] == 15 && kMx.count(name) ? kMx.at(name) : std::vector<std::string>{};
     const bool a = query[end + 2] == 1 && kA.count(name);
-    auto reply = DnsReplyBuilder::ReplyTo({query.begin(), query.begin() + long(end + 5)}, std::uint16_t(mx.size() + a));
+    const auto aaaa = query[end + 2] == 28 && kAaaa.count(name) ? kAaaa.at(name) : std::vector<std::string>{};
+    auto reply = DnsReplyBuilder::ReplyTo({query.begin(), query.begin() + long(end + 5)}, std::uint16_t(mx.size() + a + aaaa.size()));
     for (std::uint16_t i = 0; i < mx.size(); ++i)  // owner: the question's name; class IN, TTL 300
         reply.U16(0xc00c).U16(15).U16(1).U16(0).U16(300).U16(std::uint16_t(mx[i].size() + 4)).U16(10 * i + 10).Name(mx[i]);
     if (a)
         reply.U16(0xc00c).U16(1).U16(1).U16(0).U16(300).U16(4).U16(0x7f00).U16(kA.at(name));
+    for (in6_addr v6{}; const std::string& text : aaaa)
+        inet_pton(AF_INET6, text.c_str(), &v6), reply.U16(0xc00c).Fixed(28, 300, 16).Raw({reinterpret_cast<char*>(v6.s6_addr), 16});
     reply.bytes[2] |= name == "tc.test" ? 0x02 : 0;
     reply.bytes[3] = 0x80 | (name == "servfail.test" ? 2 : mx.empty() && !a && !name.ends_with(".test") ? 3 : 0);
     return {{reply.bytes}};
@@ -116,14 +120,20 @@ TEST_F(MailPeers, ExchangersTriedFromTheLast)
     ScriptedPeer a(kTakeMail, "127.0.4.1", 25), overTcp("raw \\x00\\x35\\x04\\xd2\\x85\\x80\\x00\\x01\\x00\\x02\\x00\\x00"
         "\\x00\\x00\\x02tc\\x04test\\x00\\x00\\x0f\\x00\\x01\\xc0\\x0c\\x00\\x0f\\x00\\x01\\x00\\x00\\x01\\x2c\\x00\\x0e"
         "\\x00\\x0a\\x01a\\x03two\\x04test\\x00\\xc0\\x0c\nstall", ResolverAddress(), 53);
-    for (auto [to, bOn, aGot] : {std::tuple{"x@two.test", true, 0}, {"x@two.test", false, 1}, {"x@tc.test", true, 2}}) {
+    const auto six = SavingSmtpServer("::", files_.Path("six"));  // also where a connection to :: would go
+    const std::tuple<std::string, bool, int, int> cases[] = {  // to, b listens, HELOs so far at a, mails so far over IPv6
+        {"x@two.test", true, 0, 0}, {"x@two.test", false, 1, 0}, {"x@tc.test", true, 2, 0}, {"x@six.test", true, 2, 1},  // six: IPv6 only
+        {"x@dual.test", false, 2, 2} /* 127.0.4.2 first, then ::1 */, {"x@never.test", false, 2, 2} /* ::, multicast: never */};
+    for (auto [to, bOn, aGot, sixTotal] : cases) {
         const auto b = bOn ? std::make_unique<ScriptedPeer>(kTakeMail, "127.0.4.2", 25) : nullptr;
         Send send({"", to, "", "hi", ""});
-        EXPECT_EQ(send.Finish(), "Mail Sent Successfully");
+        EXPECT_EQ(send.Finish(), to == "x@never.test" ? "Unable To Connect To Mailbox!" : "Mail Sent Successfully");
         EXPECT_EQ(send.Saw("Error Sending Mail: -3"), !bOn);
+        EXPECT_FALSE(std::ifstream(files_.Path("six/msg" + std::to_string(sixTotal + 1) + ".env"))) << to;  // no more than these
         const std::string got = "|" + a.Received();  // one HELO a connection
         EXPECT_EQ(std::ranges::distance(std::views::split(got, std::string_view("HELO"))) - 1, aGot) << to;
     }
+    EXPECT_EQ(Saved(files_.Path("six/msg1.eml")), ExpectedMailMessage("", "x@six.test", "", "hi") + "\r\n");  // byte for byte
 }
 
 // Every way a send ends, and Cancel at each stage: a wait ends at once, RSET (not QUIT) ends the dialogue.

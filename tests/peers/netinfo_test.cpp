@@ -41,13 +41,16 @@ TEST(NetInfoNetns, ReportsInANamespace)
     ns.WriteEtc("resolv.conf", "search first.test second.test\nnameserver 192.0.2.53\nnameserver 2001:db8::53\n"
                                "nameserver 192.0.2.54\n");
     ns.WriteEtc("services", kServices);
-    // No IPv6: its neighbour discovery would move the packet counters under the test.
-    ASSERT_TRUE(ns.Exec("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 net.ipv4.ip_forward=1"));
+    // IPv6 on lo and on the link that stays down: neighbour discovery elsewhere would move the packet counters.
+    ASSERT_TRUE(ns.Exec("sysctl -qw net.ipv6.conf.default.disable_ipv6=1 net.ipv4.ip_forward=1"));
     for (const char* args : {"link add qxa type veth peer name qxb", "link set qxa address 02:14:00:00:0a:01 mtu 1400",
                              "addr add 10.14.0.2/24 dev qxa", "addr add 10.14.1.2/24 dev qxa", "addr add 10.14.2.2/24 dev qxa",
                              "addr add 10.14.9.2/24 dev qxb", "link set qxa up", "link set qxb up",
                              "route add default via 10.14.0.1 dev qxa", "link add qxc type veth peer name qxd"})
         ASSERT_TRUE(ns.Ip(args)) << args;
+    ASSERT_TRUE(ns.Exec("sysctl -qw net.ipv6.conf.qxc.disable_ipv6=0"));
+    for (const char* address : {"2001:db8:14::3", "fe80::14:3", "2001:db8:14::4"})
+        ASSERT_TRUE(ns.Ip("addr add " + std::string(address) + "/64 dev qxc nodad"));
     EXPECT_TRUE(ns.ExecSelf(kInside, "NetInfoInNamespace.*"));
 }
 
@@ -79,17 +82,20 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
     for (const QJsonValue link : links) {
         const std::string name = Text(link, "ifname");
         const bool leased = name == "qxb", down = name == "qxc" || name == "qxd";
-        std::string mac = Text(link, "address"), addresses;
+        std::string mac = Text(link, "address"), addresses, v6;
         std::replace(mac.begin(), mac.end(), ':', '-');
-        for (const QJsonValue a : link[QLatin1String("addr_info")].toArray())
-            addresses += Text(a, "family") != "inet" ? "" : (addresses.empty() ? "" : "\t\t\t") + Text(a, "local") + "\r\n";
+        for (const QJsonValue a : link[QLatin1String("addr_info")].toArray()) {
+            std::string& list = Text(a, "family") == "inet" ? addresses : v6;
+            list += (list.empty() ? "" : "\t\t\t") + Text(a, "local") + (Text(a, "scope") == "link" ? "%" + name : "") + "\r\n";
+        }
         auto number = [&](const char* key, const char* way = nullptr) {
             const QJsonValue v = link[QLatin1String(key)];
             return way ? GroupThousands(std::uint32_t(v[QLatin1String(way)][QLatin1String("packets")].toInteger())) : std::to_string(v.toInt());
         };
         expected += "Adapter Index:\t\t" + number("ifindex") + "\r\nAdapter Name:\t\t" + name +
                     "\r\nDescription:\t\t" + name + "\r\nMAC Address:\t\t" + mac + "\r\nType:\t\t\t" + (name == "lo" ? "LoopBack" : "Ethernet") +
-                    "\r\nIP Addresses:\t\t" + (addresses.empty() ? "0.0.0.0\r\n" : addresses) + "Default Gateway:\t" +
+                    "\r\nIP Addresses:\t\t" + (addresses.empty() ? "0.0.0.0\r\n" : addresses) +
+                    (v6.empty() ? "" : "IPv6 Addresses:\t\t" + v6) + "Default Gateway:\t" +
                     (gateways.contains(name) ? gateways[name] : "0.0.0.0") + "\r\nDhcp Enabled:\t\t" + (leased ? "Yes" : "No") +
                     "\r\nDhcp Server:\t\t" + (leased ? "10.14.9.1" : "0.0.0.0") +
                     "\r\nWINS Proxy Enabled:\tNo\r\nPrimary WINS Server:\t0.0.0.0\r\nSecondary WINS Server:\t0.0.0.0\r\n"
@@ -121,7 +127,7 @@ TEST_F(NetInfoInNamespace, IpConfigurationAndPage)
     gethostname(host, sizeof host - 1);
     EXPECT_EQ(IpConfigurationReport().text, "[IP Statistics]\r\n\r\nHost Name:\t\t" + std::string(host) +
                                                 "\r\nDomain Name:\t\tfirst.test\r\nNode Type:\t\tUknown\r\nIP Routing Enabled:\tYes\r\n"
-                                                "DNS Servers:\t\t192.0.2.53\r\n\t\t\t192.0.2.54\r\n");
+                                                "DNS Servers:\t\t192.0.2.53\r\n\t\t\t2001:db8::53\r\n\t\t\t192.0.2.54\r\n");
     auto* page = new NetInfoPage(nullptr);
     ASSERT_TRUE(ShowExposed(page));
     auto* box = page->Item<QComboBox>(NetInfoControls::kReportBox);

@@ -19,12 +19,13 @@
 
 namespace {
 
-// ss's IPv4 rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or as port 0.
+// ss's rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a zone in the brackets, on both ends.
 std::vector<std::string> SsRows(const std::string& ns)
 {
     auto end = [](const std::string& e) {
         std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
         host = host.starts_with("[::ffff:") ? host.substr(8, host.size() - 9) : host == "*" ? "0.0.0.0" : host;
+        host = host.ends_with("]%qxd") || host == "[fe80::1]" ? host.substr(0, host.find(']')) + "%qxd]" : host;
         return host + ':' + (port == "*" ? "0" : port);
     };
     std::vector<std::string> rows;
@@ -33,19 +34,24 @@ std::vector<std::string> SsRows(const std::string& ns)
         std::istringstream in(CommandOutput("ip netns exec " + ns + " ss -H" + (udp ? "u" : "t") + "an"));
         std::string state, rq, sq, local, peer;
         for (std::string line; std::getline(in, line);) {
-            if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer) ||
-                std::count(local.begin(), local.end(), ':') > 1 + local.starts_with("[::ffff:") * 3)
-                continue;  // IPv6
+            if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer))
+                continue;
             state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
-            char row[80];
-            std::snprintf(row, sizeof row, "%-5s%-23s%-23s%s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
+            char row[160];
+            std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
             rows.push_back(row);
         }
     }
     return rows;
 }
 
+bool AddLinkLocal(const TestNamespace& ns)  // qxd, a veth pair's end, with fe80::1
+{
+    return ns.Ip("link add qxd type veth peer name qxe") && ns.Ip("addr add fe80::1/64 dev qxd nodad") && ns.Ip("link set qxe up") && ns.Ip("link set qxd up");
+}
+
 // Listener, established, TIME_WAIT, UDP, dual-stack [::] with an IPv4 client, IPv6-only listeners; ports fixed.
+// The same over IPv6: ::1, and fe80::1 with its zone.
 class NetStatPeerTest : public testing::Test {
 protected:
     struct Pair { int client, server; };
@@ -60,24 +66,21 @@ protected:
             ns_ = std::make_unique<TestNamespace>("qx13-netstat");
             home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
             const int inside = open(("/run/netns/" + ns_->Name()).c_str(), O_RDONLY | O_CLOEXEC);
-            ASSERT_TRUE(ns_->Ok() && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
+            ASSERT_TRUE(ns_->Ok() && AddLinkLocal(*ns_) && inside >= 0 && setns(inside, CLONE_NEWNET) == 0);  // the page's threads follow
             close(inside);
         }
         listener_ = Listen("127.0.0.1", 7001);
         established_ = Connect(listener_, 7001, 7101);
-        const Pair closed = Connect(Listen("127.0.0.1", 7002), 7002, 7102);
-        for (int fd : {closed.client, closed.server})  // the end that closes first ends in TIME_WAIT
+        const Pair closed = Connect(Listen("127.0.0.1", 7002), 7002, 7102), closed6 = Connect(Listen("::1", 7008), 7008, 7208, "::1");
+        for (int fd : {closed.client, closed.server, closed6.client, closed6.server})  // the end that closes first ends in TIME_WAIT
             close(fd), std::erase(fds_, fd);
         const sockaddr_in udp = LoopbackAddress(7003);
         bind(Keep(socket(AF_INET, SOCK_DGRAM, 0)), reinterpret_cast<const sockaddr*>(&udp), sizeof udp);
         mapped_ = Connect(Listen("::", 7004), 7004, 7104);
-        Listen("::1", 7006);
-        const int v6only = Keep(socket(AF_INET6, SOCK_STREAM, 0)), on = 1;
-        const sockaddr_in6 any{AF_INET6, htons(7005)};
-        ASSERT_EQ(setsockopt(v6only, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) | bind(v6only, reinterpret_cast<const sockaddr*>(&any), sizeof any) |
-                      listen(v6only, 1), 0);
-        for (int i = 0; i < 100 && ConnectionTableText().find("TIME_WAIT") == std::string::npos; ++i)
-            QTest::qWait(20);
+        v6_ = Connect(Listen("::1", 7006), 7006, 7206, "::1");
+        linkLocal_ = Connect(Open6(SOCK_STREAM, "fe80::1%qxd", 7007), 7007, 7207, "fe80::1%qxd");
+        ASSERT_TRUE(Open6(SOCK_STREAM, "::", 7005, 0, 1) >= 0 && Open6(SOCK_DGRAM, "::", 7003, 0, 1) >= 0 && Open6(SOCK_DGRAM, "fe80::1%qxd", 7009) >= 0);
+        ASSERT_TRUE(QTest::qWaitFor([] { const auto t = ConnectionTableText(); return t.find("TIME_WAIT") != t.rfind("TIME_WAIT"); }, 2000));
         page_ = std::make_unique<NetStatPage>(nullptr);
         ASSERT_TRUE(Printed());
     }
@@ -91,9 +94,19 @@ protected:
 
     int Keep(int fd) { return fds_.push_back(fd), fd; }
     int Listen(const char* address, std::uint16_t port) { return Keep(ListenTcp(address, port)); }
-    Pair Connect(int listener, std::uint16_t port, std::uint16_t clientPort)
+    // An IPv6 socket bound to address (a zone allowed) and port: connected to port to, else a listener (TCP).
+    int Open6(int type, const char* address, std::uint16_t port, std::uint16_t to = 0, int v6only = 0)
     {
-        const int client = Keep(ConnectTcp(port, clientPort));
+        const int fd = Keep(socket(AF_INET6, type | SOCK_CLOEXEC, 0));
+        const IpAddress ip = ParseIpv6Literal(address).value_or(IpAddress());
+        sockaddr_storage at, peer;
+        const socklen_t length = ip.ToSockaddr(port, at), peerLength = ip.ToSockaddr(to, peer);
+        return setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only) | bind(fd, reinterpret_cast<sockaddr*>(&at), length) |
+                       (to ? connect(fd, reinterpret_cast<sockaddr*>(&peer), peerLength) : type == SOCK_STREAM ? listen(fd, 4) : 0) ? -1 : fd;
+    }
+    Pair Connect(int listener, std::uint16_t port, std::uint16_t clientPort, const char* v6 = nullptr)
+    {
+        const int client = v6 ? Open6(SOCK_STREAM, v6, clientPort, port) : Keep(ConnectTcp(port, clientPort));
         return {client, client < 0 ? -1 : Keep(accept(listener, nullptr, nullptr))};
     }
     bool Printed() { return QTest::qWaitFor([&] { return !page_->Refreshing() && !page_->Killing(); }, 5000); }
@@ -108,7 +121,7 @@ protected:
     int home_ = -1;
     std::vector<int> fds_;
     int listener_ = -1;
-    Pair established_{}, mapped_{};
+    Pair established_{}, mapped_{}, v6_{}, linkLocal_{};
     std::unique_ptr<NetStatPage> page_;
 };
 
@@ -119,7 +132,7 @@ TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
     std::istringstream pane(PaneText(page_.get()));
     for (std::string line; std::getline(pane, line);)
         lines.push_back(line.substr(0, line.size() - 1));  // without its \r
-    ASSERT_EQ(lines.size(), 11u);  // headings, 3 listeners, 2 established pairs, a TIME_WAIT, a UDP socket
+    ASSERT_EQ(lines.size(), 22u);  // headings, 7 listeners, 4 established pairs, 2 TIME_WAIT, 3 UDP sockets
     EXPECT_EQ(lines[0] + lines[1], "     Local Address          Remote Address         State           "
                                    "     -------------          --------------         -----           ");
     EXPECT_THAT(SsRows(ns_->Name()), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
@@ -156,6 +169,8 @@ TEST_F(NetStatPeerTest, RefusalsLeaveTheTable)
         EXPECT_EQ(PaneText(page_.get()), before);
         EXPECT_EQ(SocketError(established_.server), EAGAIN);
     }
+    const IpAddress loopback = *ParseIpv6Literal("::1");  // the kill itself refuses an IPv6 TIME_WAIT and listener
+    EXPECT_EQ(DestroyTcpConnection({loopback, 7208, loopback, 7008}) + DestroyTcpConnection({loopback, 7006, *ParseIpv6Literal("::"), 0}), 2 * ENOTCONN);
 }
 
 // The line is read before the question; both ends see the kill, the dual-stack one's through its AF_INET6 socket.
@@ -163,7 +178,9 @@ TEST_F(NetStatPeerTest, KillsTheConnectionUnderTheCaret)
 {
     const Pair later = Connect(listener_, 7001, 7105);
     for (auto [line, pair] : {std::pair{"127.0.0.1:7001         127.0.0.1:7101", established_},
-                              {"127.0.0.1:7004         127.0.0.1:7104", mapped_}}) {
+                              {"127.0.0.1:7004         127.0.0.1:7104", mapped_},
+                              {"[::1]:7006             [::1]:7206", v6_},
+                              {"[fe80::1%qxd]:7007     [fe80::1%qxd]:7207", linkLocal_}}) {
         ASSERT_TRUE(CaretOn(line));
         MessageRecorder recorder([&](const QString&) { return page_->RefreshConnections(), Printed(); });
         page_->Item<QPushButton>(NetStatControls::kKillButton)->click();
@@ -196,7 +213,7 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
         GTEST_SKIP() << "needs root: makes a namespace, installs the helper, switches to nobody";
     const TestNamespace ns("qx13-member");
     const InstalledHelperCopy helper;
-    ASSERT_TRUE(ns.Ok() && helper.Ready());
+    ASSERT_TRUE(ns.Ok() && AddLinkLocal(ns) && helper.Ready());
     const std::string env = "QUORLIX_NETSTAT_HELPER=" + helper.Path();
     EXPECT_TRUE(RunSelf(ns.Name(), env, "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
     EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));

@@ -13,6 +13,7 @@
 #include "support/GuiTest.h"
 #include "support/PrivateNameServer.h"
 #include "support/ScriptedPeer.h"
+#include "support/TestNamespace.h"
 #include "tcpterm/SendTextDialog.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "ui/OutputPane.h"
@@ -21,11 +22,13 @@ using namespace TcpSocketControls;
 
 namespace {
 
-// The name server of the test's own network: no name exists.
+// The name server of the test's own network: both.test has 127.0.0.1 and 2001:db8::2 (asked for A and AAAA only); no other name exists.
 std::vector<FakeDnsServer::Datagram> NoSuchName(const std::vector<uint8_t>& query)
 {
     const auto end = std::find(query.begin() + 12, query.end(), 0) + 5;  // the question: name, type, class
-    DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo({query.begin(), std::min(end, query.end())}, 0);
+    const bool both = end <= query.end() && std::string(query.begin() + 12, end - 5) == "\4both\4test";
+    DnsReplyBuilder reply = DnsReplyBuilder::ReplyTo({query.begin(), std::min(end, query.end())}, both);
+    if (both) return {{(end[-3] == 1 ? reply.ARecord(0x7f000001) : reply.Pointer(12).Fixed(28, 300, 16).U32(0x20010db8).U32(0).U32(0).U32(2)).bytes}};
     reply.bytes[3] = 0x83;
     return {{reply.bytes}};
 }
@@ -180,6 +183,30 @@ TEST_F(TcpSocketTest, Failures)
     EXPECT_TRUE(WaitForStatus("Socket Error. Connection Closed."));
     EXPECT_EQ(messages.Texts().size(), 3);
     EXPECT_EQ(Pane(), "");
+}
+
+// IPv6 beside IPv4: socat at 2001:db8::2 (over an IPv6-only link to a namespace of the test) and at 127.0.0.1, tried first.
+TEST_F(TcpSocketTest, Ipv6)
+{
+    TestNamespace other("tcp6");
+    if (!g_network->Server() || !other.Ok()) GTEST_SKIP() << "needs root, for network namespaces of its own";
+    const std::string there = "ip netns exec " + other.Name() + " ";
+    ASSERT_EQ(std::system(("ip link add v6a type veth peer name v6b netns " + other.Name() + " && ip addr add 2001:db8::1/64 dev v6a nodad"
+                           " && ip link set v6a up && " + there + "sh -c 'ip addr add 2001:db8::2/64 dev v6b nodad && ip link set v6b up'").c_str()), 0);
+    const auto socat = [](const std::string& c) { return std::make_unique<PeerProcess>(std::vector<std::string>{"sh", "-c", "exec " + c}); };
+    auto six = socat(there + "socat TCP6-LISTEN:7001,bind=[2001:db8::2],fork 'SYSTEM:echo six; cat'"), four = socat("socat TCP4-LISTEN:7001,bind=127.0.0.1,fork 'SYSTEM:echo four; cat'");
+    ASSERT_TRUE(WaitFor([&] { return std::ranges::count(CommandOutput("ss -Hltn sport = 7001; " + there + "ss -Hltn sport = 7001"), '\n') == 2; }));
+    const struct { int button; std::string host, client, peer, shown; } rows[] = {  // client: a command that connects to the page
+        {kConnectButton, "2001:db8::2", "", "[2001:db8::2]:7001", "six\n"}, {kConnectButton, "both.test", "", "127.0.0.1:7001", "four\n"},
+        {kConnectButton, "both.test", "", "[2001:db8::2]:7001", "six\n"}, {kListenButton, "", there + "socat TCP6:[2001:db8::1]:7002 'SYSTEM:echo from6; cat'", "[2001:db8::2]:", "from6\n"},
+        {kListenButton, "", "socat TCP4:127.0.0.1:7002 'SYSTEM:echo from4; cat'", "127.0.0.1:", "from4\n"}};
+    for (const auto& r : rows) {
+        if (&r == &rows[2]) four.reset();
+        Press(r.button, QString::fromStdString(r.host), r.client.empty() ? "7001" : "7002");
+        const auto client = r.client.empty() ? nullptr : socat(r.client);
+        EXPECT_TRUE(WaitFor([&] { return Pane() == r.shown && page->Item<QLabel>(kStatusLine)->toolTip().startsWith(r.peer.c_str()); })) << r.peer;
+        Click(kCloseButton), Click(kClearButton);
+    }
 }
 
 // Lines past the pane's bound keep the newest of what was shown; then one

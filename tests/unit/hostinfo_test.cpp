@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
+#include <sstream>
+
 #include "hostcfg/DhcpLease.h"
 #include "hostinfo/ConnectionTable.h"
 #include "hostinfo/NetInfoReports.h"
+#include "privilege/NetcapRequest.h"
 #include "support/TempFiles.h"
 
 TEST(NetStat, StateNamesWidestLineAndReadBack)
@@ -32,6 +35,33 @@ TEST(NetStat, StateNamesWidestLineAndReadBack)
                               "TCP  127.0.0.1:8x           127.0.0.1:1            ESTAB",
                               "TCP  0x7f.0.0.1:80          127.0.0.1:1            ESTAB"})
         EXPECT_FALSE(ReadConnectionLine(other, &r)) << other;
+}
+
+// IPv6 rows as IpPortText writes each end, padded or longer; the line read back; the helper's kill in canonical text only.
+TEST(NetStat, Ipv6RowsReadBackAndKillRequest)
+{
+    const char* const texts[] = {"::", "::1", "::ffff:1.2.3.4", "::1.2.3.4", "1::", "2001:db8::1:0:0:1", "0:1:0:1:0:1:0:1",
+                                 "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "fe80::1%lo"};
+    std::vector<TcpRow> rows;
+    std::string expected, line;
+    for (unsigned i = 0; i < std::size(texts); ++i) {
+        const IpAddress a = *ParseIpv6Literal(texts[i]), b = *ParseIpv6Literal(texts[(i + 3) % std::size(texts)]);
+        rows.push_back({5, 0, htons(std::uint16_t(65535 - i)), 0, htons(std::uint16_t(i)), a, b});
+        expected += (line.resize(200), line.resize(std::snprintf(line.data(), 200, "TCP  %-21s  %-21s  ESTABABLISHED\r\n", IpPortText(a, 65535 - i).c_str(), IpPortText(b, i).c_str())), line);
+    }
+    const std::vector<UdpRow> udp{{0, htons(53), rows.back().local6}};
+    EXPECT_EQ(ConnectionTableText(&rows, &udp).substr(138), expected + "UDP  [fe80::1%lo]:53        *.*                    \r\n");
+    std::istringstream lines(expected);
+    for (TcpRow r; const TcpRow& row : rows) {
+        ASSERT_TRUE(std::getline(lines, line) && ReadConnectionLine(line, &r)) << line;
+        EXPECT_EQ(std::tie(r.local6, r.localPort, r.remote6, r.remotePort), std::tie(row.local6, row.localPort, row.remote6, row.remotePort));
+        EXPECT_EQ(line.substr(size_t(ConnectionChars(line))), "ESTABABLISHED\r");
+    }
+    const std::string longest = "kill febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff%4294967295 65535 febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff%4294967295 65535\n";
+    EXPECT_EQ(FormatNetcapRequest(ParseNetcapRequest(longest).value_or(NetcapRequest())), longest);
+    for (const char* bad : {"kill 2001:db8::1%1 1 2001:db8::2 2\n", "kill fe80::1%0 1 fe80::2 2\n", "kill FE80::1 1 fe80::2 2\n", "kill fe80::1%lo 1 fe80::2 2\n",
+                            "kill 0:0::1 1 ::1 2\n", "kill ::1 1 :: 2\n", "kill ::1 1 127.0.0.1 2\n"})
+        EXPECT_FALSE(ParseNetcapRequest(bad)) << bad;
 }
 
 TEST(NetInfo, ResolverAndForwardingFiles)
