@@ -1,4 +1,4 @@
-// Any frame of up to 2000 bytes, IPv4 or IPv6, through the decoder, the filter and every view: no read outside it, text within bounds.
+// Any frame of up to 2000 bytes through the decoder, the filter and every view: no read outside it, text within bounds.
 #include <algorithm>
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-// Shaped IPv4 and IPv6 packets for the capture's tests: fed through a socket pair, or sent as they stand (root).
+// Shaped IPv4 packets for the capture's tests: fed through a socket pair, or sent as they stand (root).
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
