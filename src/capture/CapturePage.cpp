@@ -110,11 +110,7 @@ void CapturePage::Start()
     // The capture is of the interface that owns the address, of the address's
     // IP version. An empty list gives no address, and address 0 would mean
     // every interface: refused.
-    IpAddress address;
-    if (auto ipv6 = ParseIpv6Literal(ControlText(kAddressList, kIpv6BoxChars)))
-        address = *ipv6;
-    else if (const std::uint32_t ipv4 = LookupHostAddress(ControlText(kAddressList, kBoxChars).c_str()))
-        address = IpAddress::V4(ipv4);
+    const IpAddress address = LookupHost(ControlText(kAddressList, kIpv6BoxChars));
     settings.ipVersion = address.IsV6() ? 6 : 4;
     const std::string interface = address.IsNone() ? std::string() : InterfaceOfAddress(ListLocalAddresses(), address);
     if (interface.empty()) {

@@ -52,4 +52,5 @@ TEST(IpAddress, LiteralsTextAndReverseNames)
     EXPECT_EQ(ReverseLookupName(*ParseIpLiteral("2001:db8::1")),
               "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa");
     EXPECT_EQ(LookupHost("localhost").IsV4(), true);  // IPv4 first where a name has both
+    EXPECT_EQ(LookupHost("1abc").V4(), 0xFFFFFFFFu);  // a leading digit is never looked up
 }
