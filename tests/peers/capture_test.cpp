@@ -97,7 +97,7 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
         addresses += page_->Item<QComboBox>(kAddressList)->itemText(i);
     EXPECT_EQ(std::regex_replace(addresses.join(' ').toStdString(), std::regex("fe80::[0-9a-f:]+"), "fe80::"),
               "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1 2001:db8::ad7:1 fe80::%v6a fe80::%b0 fe80::%a0 ::1");
-    EXPECT_TRUE(Start("10.215.0.3", 2));
+    ASSERT_TRUE(Start("10.215.0.3", 2));
     Stop();
     ASSERT_TRUE(Start(addresses.filter(QStringLiteral("%v6a")).value(0).toLatin1().constData(), 2));
     Stop();
