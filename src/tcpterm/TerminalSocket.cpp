@@ -111,8 +111,14 @@ std::string TerminalSocket::PeerText() const
 
 void TerminalSocket::ShowPeer()
 {
-    if (status_)
-        status_->setToolTip(QString::fromStdString(PeerText()));
+    if (!status_)
+        return;
+    const QString peer = QString::fromStdString(PeerText());
+    status_->setToolTip(peer);
+    // Screen readers take the description before the tool tip: the peer joins it.
+    if (statusName_.isNull())
+        statusName_ = status_->accessibleDescription();
+    status_->setAccessibleDescription(peer.isEmpty() ? statusName_ : statusName_ + ' ' + peer);
 }
 
 void TerminalSocket::MakeNotifiers()

@@ -100,6 +100,7 @@ private:
 
     OutputPane* pane_ = nullptr;
     QLabel* status_ = nullptr;
+    QString statusName_;  // the status line's own description, before a peer joins it
 
     Fd fd_;  // closed with the socket object
     bool listening_ = false;

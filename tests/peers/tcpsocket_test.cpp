@@ -204,7 +204,9 @@ TEST_F(TcpSocketTest, Ipv6)
         if (&r == &rows[2]) four.reset();
         Press(r.button, QString::fromStdString(r.host), r.client.empty() ? "7001" : "7002");
         const auto client = r.client.empty() ? nullptr : socat(r.client);
-        EXPECT_TRUE(WaitFor([&] { return Pane() == r.shown && page->Item<QLabel>(kStatusLine)->toolTip().startsWith(r.peer.c_str()); })) << r.peer;
+        const QLabel* status = page->Item<QLabel>(kStatusLine);  // the peer in its tool tip and, for readers, its description
+        EXPECT_TRUE(WaitFor([&] { return Pane() == r.shown && status->toolTip().startsWith(r.peer.c_str()) &&
+                                     status->accessibleDescription().endsWith(status->toolTip()); })) << r.peer;
         Click(kCloseButton), Click(kClearButton);
     }
 }
