@@ -47,6 +47,7 @@ std::uint32_t TableStateOf(int linuxState);
 // chunk returns true or the reply ends. It returns 0 for a reply read to its
 // end, or an errno (ENOENT or EPROTONOSUPPORT when the diag module for that
 // family or protocol is missing). Tests replay recorded replies through it.
+// The readers call Dump for both families at once, from two threads.
 class SockDiagSource {
 public:
     using Chunk = std::function<bool(std::string_view messages)>;
