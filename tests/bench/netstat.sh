@@ -53,7 +53,7 @@ done
 echo "== $(ip netns exec "$ns" ss -tan | tail -n +2 | wc -l) TCP sockets in namespace $ns"
 
 echo
-echo "== Quorlix: engine dump+format (programs:0 and programs:1), page refresh with the pane"
+echo "== Quorlix: engine dump+format, page refresh with the pane"
 ip netns exec "$ns" "$build/tests/netstat_page_bench" --benchmark_repetitions=$runs \
   --benchmark_report_aggregates_only=true
 

@@ -31,7 +31,6 @@ size_t Lines(const std::string& text)
     return n;
 }
 
-// state.range(0): with each socket's programs.
 void DumpAndFormat(benchmark::State& state)
 {
     size_t lines = 0;

@@ -37,8 +37,7 @@ TEST(NetStat, StateNamesWidestLineAndReadBack)
         EXPECT_FALSE(ReadConnectionLine(other, &r)) << other;
 
     // With owners: the state padded, any text as a name; the kill reads only what is before the owners.
-    const std::vector<TcpRow> listen{{2, 0, htons(22), 0, htons(9), {}, {}, 7}};
-    const std::vector<UdpRow> udp{{0, htons(53), {}, 8}};
+    const std::vector<TcpRow> listen{{2, 0, htons(22), 0, htons(9), {}, {}, 7}}; const std::vector<UdpRow> udp{{0, htons(53), {}, 8}};
     const SocketOwners owners{{7, "1/sshd,20/sshd"}, {8, "3/x TCP ESTAB"}};
     const std::string shown = ConnectionTableText(&listen, &udp, &owners).substr(138);
     EXPECT_EQ(shown, "TCP  0.0.0.0:22             0.0.0.0:0              LISTEN         1/sshd,20/sshd\r\nUDP  0.0.0.0:53             *.*                    3/x TCP ESTAB\r\n");
