@@ -27,8 +27,8 @@ ip netns add "$ns"
 ip -n "$ns" link set lo up
 ip netns exec "$ns" sysctl -qw net.ipv4.ip_local_port_range="1024 65000"
 
-# Each holder listens on a port of its own, below the ephemeral ports the others' clients take,
-# connects its share of clients to it, accepts them all, says so and holds them until it is killed.
+# Each holder listens on a port of its own, connects its share of clients to
+# it, accepts them all, says so and holds them until it is killed.
 cat > "$work/hold.py" <<'PY'
 import os, signal, socket, sys
 port, count, ready, host = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]

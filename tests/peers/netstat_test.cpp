@@ -133,8 +133,7 @@ protected:
     std::unique_ptr<NetStatPage> page_;
 };
 
-// Every line exactly as ss sees the same sockets, in whatever order the kernel gives them; then with their programs,
-// one socket shared with a forked child. Run as nobody too, where a socket of root's shows "-".
+// Every line exactly as ss sees the same sockets, in whatever order; then with their programs (also as nobody: root's show "-").
 TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
 {
     for (int fd : fds_)  // held by this process only, not by ss and its shell
