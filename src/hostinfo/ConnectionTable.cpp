@@ -16,6 +16,7 @@ constexpr std::uint32_t kListen = 2;
 constexpr std::uint32_t kDeleteState = 12;
 constexpr size_t kColumn = 21;
 constexpr size_t kPiece = 19;  // the longest IPv4 address or port text read back
+constexpr size_t kStateColumn = 13;  // the longest state name, before the owners
 static_assert(kConnectionChars == 5 + 2 * (kColumn + 2));
 // The longest IPv6 end: brackets around 39 characters of address and a zone
 // (an interface name, or an index of up to 10 digits), ":", the port.
@@ -165,7 +166,20 @@ void TcpStateName(std::uint32_t state, char* buffer, std::size_t size)
     buffer[n] = '\0';
 }
 
-std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp)
+namespace {
+
+// Two blanks and the socket's owners, "-" for none known, and the line's end.
+void AppendOwners(std::string& out, const SocketOwners& owners, std::uint32_t inode)
+{
+    const auto found = inode ? owners.find(inode) : owners.end();
+    out += "  ";
+    out += found == owners.end() ? std::string_view("-") : std::string_view(found->second);
+    out += "\r\n";
+}
+
+}  // namespace
+
+std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp, const SocketOwners* owners)
 {
     std::string out;
     out.reserve(((tcp ? tcp->size() : 0) + (udp ? udp->size() : 0)) * 72 + 200);
@@ -187,7 +201,15 @@ std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vecto
                 end = WriteEnd(end, row.remoteAddr, remotePort);
             }
             TcpStateName(row.state, end, 14);
+            char* const state = end;
             end += std::strlen(end);
+            if (owners) {
+                while (end - state < std::ptrdiff_t(kStateColumn))
+                    *end++ = ' ';
+                out.append(line, size_t(end - line));
+                AppendOwners(out, *owners, row.inode);
+                continue;
+            }
             *end++ = '\r';
             *end++ = '\n';
             out.append(line, size_t(end - line));
@@ -203,19 +225,34 @@ std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vecto
                                           : WriteEnd(line + 5, row.localAddr, row.localPort);
             static constexpr char kRemote[] = "*.*                    \r\n";
             std::memcpy(end, kRemote, sizeof kRemote - 1);
+            if (owners) {
+                out.append(line, size_t(end - line) + kColumn);
+                AppendOwners(out, *owners, row.inode);
+                continue;
+            }
             out.append(line, size_t(end - line) + sizeof kRemote - 1);
         }
     }
     return out;
 }
 
-std::string ConnectionTableText(SockDiagSource& source)
+std::string ConnectionTableText(SockDiagSource& source, bool programs)
 {
     std::vector<TcpRow> tcp;
     std::vector<UdpRow> udp;
     const bool haveTcp = ReadTcpSockets(&tcp, source);
     const bool haveUdp = ReadUdpSockets(&udp, source);
-    return ConnectionTableText(haveTcp ? &tcp : nullptr, haveUdp ? &udp : nullptr);
+    // After the dumps, so that a socket's holder is still there when looked for.
+    const SocketOwners owners = programs ? ReadSocketOwners() : SocketOwners();
+    return ConnectionTableText(haveTcp ? &tcp : nullptr, haveUdp ? &udp : nullptr, programs ? &owners : nullptr);
+}
+
+std::string_view WithoutOwners(std::string_view line)
+{
+    const size_t columns = std::min(size_t(ConnectionChars(line)), line.size());
+    if (!line.starts_with("TCP  "))
+        return line.substr(0, columns);
+    return line.substr(0, std::min(line.find(' ', columns), line.size()));  // and the state
 }
 
 int ConnectionChars(std::string_view line)

@@ -25,10 +25,20 @@ int ConnectionChars(std::string_view line);
 // The two heading lines, then one line per TCP row and per UDP row; a null
 // table prints "No Data Available!" in place of its rows. An IPv6 end prints
 // as "[address]:port", RFC 5952 text, a link-local address with its zone.
-std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp);
+// With owners, each line also names the processes that hold its socket: a TCP
+// line's state padded to 13 characters, a UDP line's "*.*" column, then two
+// blanks and the owners, "-" for a socket not among them.
+std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vector<UdpRow>* udp,
+                                const SocketOwners* owners = nullptr);
 
-// The same for the tables as the source gives them now.
-std::string ConnectionTableText(SockDiagSource& source = KernelSockDiag());
+// The same for the tables as the source gives them now, with the owners that
+// ReadSocketOwners finds when programs is set.
+std::string ConnectionTableText(SockDiagSource& source = KernelSockDiag(), bool programs = false);
+
+// A line without its owners: a TCP line up to the end of its state, any
+// other up to the end of its second address column. A process's name is any
+// text, so what a line says about its connection is read only from here.
+std::string_view WithoutOwners(std::string_view line);
 
 // The connection of a TCP line as ConnectionTableText prints it: local and
 // remote address and port, state 12 (delete). False for text in any other

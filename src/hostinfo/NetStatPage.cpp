@@ -28,6 +28,7 @@ NetStatPage::NetStatPage(QWidget* parent) : ToolPage(kTemplate, parent)
     connect(Item<QPushButton>(kKillButton), &QPushButton::clicked, this, &NetStatPage::KillSelectedConnection);
     // toggled, not clicked: a screen reader's Toggle changes the box without a click.
     connect(Item<QCheckBox>(kEnabledBox), &QCheckBox::toggled, this, &NetStatPage::OnAutoRefreshSwitch);
+    connect(Item<QCheckBox>(kProgramsBox), &QCheckBox::toggled, this, &NetStatPage::RefreshConnections);
     connect(&autoRefresh_, &QTimer::timeout, this, &NetStatPage::RefreshConnections);
     RefreshConnections();
 }
@@ -39,14 +40,16 @@ void NetStatPage::RefreshConnections()
         return;
     }
     reading_ = true;
-    const auto reader = StartTask([this](TaskContext& context) {
+    const bool programs = Item<QCheckBox>(kProgramsBox)->isChecked();
+    const auto reader = StartTask([this, programs](TaskContext& context) {
         // The pane's document is built here too: for a long table it costs
         // more than the read.
-        auto text = std::make_shared<OutputPane::PreparedText>(OutputPane::PrepareText(ConnectionTableText()));
+        auto text = std::make_shared<OutputPane::PreparedText>(
+            OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs)));
         context.Post([this, text] { ShowTable(std::move(*text)); });
     });
     if (reader.expired())
-        ShowTable(OutputPane::PrepareText(ConnectionTableText()));
+        ShowTable(OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs)));
 }
 
 // In one step, so the pane never shows empty. The caret stays on its
@@ -75,12 +78,13 @@ void NetStatPage::KillSelectedConnection()
     }
     // The line where the selection starts, not its moving end.
     const QString text = pane->document()->findBlock(pane->textCursor().selectionStart()).text().left(kLineChars);
-    const std::string line = text.toStdString();
-    if (line.find("TCP ") == std::string::npos) {
+    const std::string shown = text.toStdString();
+    const std::string_view line = WithoutOwners(shown);
+    if (line.find("TCP ") == std::string_view::npos) {
         Message(QStringLiteral("This Is Not A Valid Connection"), MessageKind::Warning);
         return;
     }
-    if (line.find("ESTAB") == std::string::npos) {
+    if (line.find("ESTAB") == std::string_view::npos) {
         Message(QStringLiteral("Can Only Kill Established Connections!"), MessageKind::Warning);
         return;
     }

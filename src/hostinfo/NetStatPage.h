@@ -15,6 +15,8 @@
 // one step, so the window waits only for the pane, not for the kernel; a
 // refresh asked for meanwhile runs once the one in flight has printed. The
 // kill runs as a task too, as starting the privilege helper may take seconds.
+// With Show Programs checked, the reading thread also finds the processes
+// that hold each socket; the kill reads the line without them.
 class NetStatPage : public ToolPage {
     Q_OBJECT
 public:

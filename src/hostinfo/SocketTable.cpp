@@ -6,16 +6,24 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
+#include "os/Fd.h"
 #include "os/SockDiagExchange.h"
 
 namespace {
@@ -37,6 +45,7 @@ struct DiagSocket {
     std::uint16_t sport = 0;  // network byte order
     std::uint16_t dport = 0;
     std::uint32_t ifindex = 0;  // the interface the socket is bound to, 0 for none
+    std::uint32_t inode = 0;
     bool v6only = false;
 };
 
@@ -108,6 +117,7 @@ void DumpParser::ReadSocket(std::string_view payload)
     socket.sport = message.id.idiag_sport;
     socket.dport = message.id.idiag_dport;
     socket.ifindex = message.id.idiag_if;
+    socket.inode = message.idiag_inode;
     for (size_t at = NLMSG_ALIGN(sizeof message); payload.size() >= at + sizeof(rtattr);) {
         rtattr attribute;
         std::memcpy(&attribute, payload.data() + at, sizeof attribute);
@@ -170,8 +180,9 @@ bool ToIpv4(DiagSocket& s, bool udp)
 }
 
 // /proc/net/tcp and friends: a heading line, then per socket
-// "sl: local rem st ...", each address as %08X of every 32-bit word as it
-// stands in memory and the port as %04X in host order, the state in hex.
+// "sl: local rem st tx:rx tr:when retrnsmt uid timeout inode ...", each
+// address as %08X of every 32-bit word as it stands in memory and the port as
+// %04X in host order, the state in hex, the inode in decimal.
 bool ParseProcTable(const std::string& text, std::uint8_t family, std::vector<DiagSocket>* sockets)
 {
     std::istringstream in(text);
@@ -189,12 +200,14 @@ bool ParseProcTable(const std::string& text, std::uint8_t family, std::vector<Di
     };
     while (std::getline(in, line)) {
         std::istringstream fields(line);
-        std::string slot, local, remote, state;
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
         if (!(fields >> slot >> local >> remote >> state))
             continue;
+        fields >> queues >> timer >> retransmits >> uid >> timeout >> inode;
         DiagSocket s;
         s.family = family;
         s.state = std::uint8_t(std::strtoul(state.c_str(), nullptr, 16));
+        s.inode = std::uint32_t(std::strtoul(inode.c_str(), nullptr, 10));
         if (!readEnd(local, s.src, s.sport) || !readEnd(remote, s.dst, s.dport))
             continue;
         sockets->push_back(s);
@@ -225,10 +238,23 @@ bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>
     const bool udp = protocol == IPPROTO_UDP;
     std::vector<DiagSocket> all, v6;
     std::vector<DiagSocket>* sockets = &all;
+    // The kernel walks every socket of the protocol for each family's dump,
+    // which is most of the time a long table takes: the two walks run side
+    // by side where a second thread can be had.
+    int error6 = 0;
+    const auto readV6 = [&] { error6 = ReadDump(source, AF_INET6, protocol, &v6); };
+    std::thread second;
+    try {
+        second = std::thread(readV6);
+    } catch (const std::system_error&) {
+        readV6();
+    }
     int error = ReadDump(source, AF_INET, protocol, sockets);
+    if (second.joinable())
+        second.join();
     if (error == 0) {
         // A host without IPv6 simply has no second table.
-        if (ReadDump(source, AF_INET6, protocol, &v6) != 0)
+        if (error6 != 0)
             v6.clear();
     } else if (DiagMissing(error)) {
         sockets->clear();
@@ -248,6 +274,75 @@ bool ReadSockets(SockDiagSource& source, std::uint8_t protocol, std::vector<Row>
     for (DiagSocket& s : v6)
         rows->push_back(ToIpv4(s, udp) ? row(s) : row6(s));
     return true;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// The directory at path under at, for reading its entries.
+DirHandle OpenDirectory(int at, const char* path)
+{
+    Fd fd(openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = fd.Valid() ? fdopendir(fd.Get()) : nullptr;
+    if (dir)
+        fd.Release();  // the directory stream closes it now
+    return DirHandle(dir);
+}
+
+// A decimal name (a pid, a socket's inode), or 0 for any other.
+std::uint32_t DecimalName(std::string_view text)
+{
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 0xFFFFFFFFu / 10)
+            return 0;
+        value = value * 10 + std::uint64_t(c - '0');
+    }
+    return value > 0xFFFFFFFFu ? 0 : std::uint32_t(value);
+}
+
+// The inodes of the sockets among one process's descriptors, each once;
+// false when the process's descriptors cannot be read.
+bool SocketInodes(int root, std::uint32_t pid, std::vector<std::uint32_t>* inodes)
+{
+    const DirHandle dir = OpenDirectory(root, (std::to_string(pid) + "/fd").c_str());
+    if (!dir)
+        return false;
+    inodes->clear();
+    static constexpr std::string_view kSocket = "socket:[";
+    char target[64];
+    while (const dirent* entry = readdir(dir.get())) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const ssize_t n = readlinkat(dirfd(dir.get()), entry->d_name, target, sizeof target);
+        const std::string_view link(target, n > 0 ? size_t(n) : 0);
+        if (link.size() > kSocket.size() + 1 && link.starts_with(kSocket) && link.back() == ']')
+            if (const std::uint32_t inode = DecimalName(link.substr(kSocket.size(), link.size() - kSocket.size() - 1)))
+                inodes->push_back(inode);
+    }
+    std::sort(inodes->begin(), inodes->end());
+    inodes->erase(std::unique(inodes->begin(), inodes->end()), inodes->end());
+    return true;
+}
+
+// "pid/comm", or nothing once the process has gone.
+std::string OwnerText(int root, std::uint32_t pid)
+{
+    const Fd file(openat(root, (std::to_string(pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    char comm[64];
+    const ssize_t n = file.Valid() ? read(file.Get(), comm, sizeof comm) : -1;
+    if (n <= 0)
+        return {};
+    std::string text = std::to_string(pid) + '/';
+    text.append(comm, size_t(n));
+    if (text.back() == '\n')
+        text.pop_back();
+    for (char& c : text)
+        if (std::uint8_t(c) < 0x20 || c == 0x7F)  // a line break in a name must not break the table
+            c = '?';
+    return text;
 }
 
 class KernelSource : public SockDiagSource {
@@ -305,6 +400,35 @@ std::uint32_t TableStateOf(int linuxState)
     }
 }
 
+SocketOwners ReadSocketOwners(const char* procRoot)
+{
+    SocketOwners owners;
+    const Fd root(open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const DirHandle dir = root.Valid() ? OpenDirectory(root.Get(), ".") : nullptr;
+    if (!dir)
+        return owners;
+    std::vector<std::uint32_t> pids;
+    while (const dirent* entry = readdir(dir.get()))
+        if (const std::uint32_t pid = DecimalName(entry->d_name))
+            pids.push_back(pid);
+    std::sort(pids.begin(), pids.end());  // so that each socket's owners come in pid order
+    std::vector<std::uint32_t> inodes;
+    for (const std::uint32_t pid : pids) {
+        if (!SocketInodes(root.Get(), pid, &inodes) || inodes.empty())
+            continue;
+        const std::string owner = OwnerText(root.Get(), pid);
+        if (owner.empty())
+            continue;
+        for (const std::uint32_t inode : inodes) {
+            std::string& text = owners[inode];
+            if (!text.empty())
+                text += ',';
+            text += owner;
+        }
+    }
+    return owners;
+}
+
 SockDiagSource& KernelSockDiag()
 {
     static KernelSource source;
@@ -315,15 +439,15 @@ bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source)
 {
     return ReadSockets<TcpRow>(
         source, IPPROTO_TCP, rows,
-        [](const DiagSocket& s) { return TcpRow{TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport}; },
+        [](const DiagSocket& s) { return TcpRow{TableStateOf(s.state), s.src[0], s.sport, s.dst[0], s.dport, {}, {}, s.inode}; },
         [](const DiagSocket& s) {
-            return TcpRow{TableStateOf(s.state), 0, s.sport, 0, s.dport, Ipv6End(s.src, s.ifindex), Ipv6End(s.dst, s.ifindex)};
+            return TcpRow{TableStateOf(s.state), 0, s.sport, 0, s.dport, Ipv6End(s.src, s.ifindex), Ipv6End(s.dst, s.ifindex), s.inode};
         });
 }
 
 bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source)
 {
     return ReadSockets<UdpRow>(
-        source, IPPROTO_UDP, rows, [](const DiagSocket& s) { return UdpRow{s.src[0], s.sport}; },
-        [](const DiagSocket& s) { return UdpRow{0, s.sport, Ipv6End(s.src, s.ifindex)}; });
+        source, IPPROTO_UDP, rows, [](const DiagSocket& s) { return UdpRow{s.src[0], s.sport, {}, s.inode}; },
+        [](const DiagSocket& s) { return UdpRow{0, s.sport, Ipv6End(s.src, s.ifindex), s.inode}; });
 }

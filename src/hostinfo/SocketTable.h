@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "net/IpAddress.h"
@@ -26,12 +27,14 @@ struct TcpRow {
     std::uint32_t remotePort = 0;
     IpAddress local6{};
     IpAddress remote6{};
+    std::uint32_t inode = 0;  // the socket's inode, 0 for one no process holds (TIME_WAIT)
 };
 
 struct UdpRow {
     std::uint32_t localAddr = 0;
     std::uint32_t localPort = 0;
     IpAddress local6{};
+    std::uint32_t inode = 0;
 };
 
 // The table's state number of a Linux TCP state (TCP_ESTABLISHED...); 0 for
@@ -44,6 +47,7 @@ std::uint32_t TableStateOf(int linuxState);
 // chunk returns true or the reply ends. It returns 0 for a reply read to its
 // end, or an errno (ENOENT or EPROTONOSUPPORT when the diag module for that
 // family or protocol is missing). Tests replay recorded replies through it.
+// The readers call Dump for both families at once, from two threads.
 class SockDiagSource {
 public:
     using Chunk = std::function<bool(std::string_view messages)>;
@@ -65,3 +69,11 @@ SockDiagSource& KernelSockDiag();
 // its last try read.
 bool ReadTcpSockets(std::vector<TcpRow>* rows, SockDiagSource& source = KernelSockDiag());
 bool ReadUdpSockets(std::vector<UdpRow>* rows, SockDiagSource& source = KernelSockDiag());
+
+// The processes that hold each socket, by the socket's inode: "pid/comm" for
+// each, joined by commas in pid order. Read in one pass over the descriptors
+// of every process under procRoot (/proc/<pid>/fd/* -> "socket:[inode]");
+// processes whose descriptors the caller may not read, and those that end
+// during the pass, are left out. A comm's control characters show as '?'.
+using SocketOwners = std::unordered_map<std::uint32_t, std::string>;
+SocketOwners ReadSocketOwners(const char* procRoot = "/proc");

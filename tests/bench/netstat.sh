@@ -43,7 +43,7 @@ open(ready, "w").close()
 signal.pause()
 PY
 for i in $(seq 1 "$processes"); do
-  ip netns exec "$ns" python3 "$work/hold.py" $((20000 + i)) $((pairs / processes)) "$work/ready.$i" "$([ "$i" -gt $((processes / 2)) ] && echo ::1 || echo 127.0.0.1)" &
+  ip netns exec "$ns" python3 "$work/hold.py" $((1000 + i)) $((pairs / processes)) "$work/ready.$i" "$([ "$i" -gt $((processes / 2)) ] && echo ::1 || echo 127.0.0.1)" &
   holders+=($!)
 done
 until [ "$(ls "$work" | grep -c '^ready')" -eq "$processes" ]; do
@@ -58,19 +58,21 @@ ip netns exec "$ns" "$build/tests/netstat_page_bench" --benchmark_repetitions=$r
   --benchmark_report_aggregates_only=true
 
 echo
-echo "== ss -tan, $runs runs (output to a pipe, as the engine's text goes to memory)"
-ip netns exec "$ns" python3 - "$runs" <<'PY'
+for options in -tan -tanp; do
+echo "== ss $options, $runs runs (output to a pipe, as the engine's text goes to memory)"
+ip netns exec "$ns" python3 - "$runs" "$options" <<'PY'
 import os, resource, subprocess, sys, time
 wall, cpu = [], []
 for _ in range(int(sys.argv[1])):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.perf_counter()
-    subprocess.run(["ss", "-tan"], stdout=subprocess.PIPE, check=True)
+    subprocess.run(["ss", sys.argv[2]], stdout=subprocess.PIPE, check=True)
     wall.append((time.perf_counter() - t0) * 1000)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu.append((after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime) * 1000)
 peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
 median = lambda v: sorted(v)[len(v) // 2]
-print(f"ss -tan: median {median(wall):.0f} ms real, {median(cpu):.0f} ms CPU; min {min(wall):.0f} ms real; peak {peak:.1f} MB")
+print(f"ss {sys.argv[2]}: median {median(wall):.0f} ms real, {median(cpu):.0f} ms CPU; min {min(wall):.0f} ms real; peak {peak:.1f} MB")
 PY
+done
 echo "(Quorlix's Time column above is real time; its CPU column, process CPU, compares with ss's CPU figure.)"

@@ -35,14 +35,14 @@ void DumpAndFormat(benchmark::State& state)
 {
     size_t lines = 0;
     for (auto _ : state) {
-        std::string text = ConnectionTableText();
+        std::string text = ConnectionTableText(KernelSockDiag(), state.range(0) != 0);
         lines = Lines(text);
         benchmark::DoNotOptimize(text);
     }
     state.counters["lines"] = double(lines);
     state.counters["peak_MB"] = PeakMegabytes();
 }
-BENCHMARK(DumpAndFormat)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(DumpAndFormat)->ArgName("programs")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // The dump alone, both families, without the text.
 void Dump(benchmark::State& state)

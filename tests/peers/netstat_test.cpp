@@ -5,6 +5,8 @@
 #include <sched.h>
 
 #include <QPlainTextEdit>
+#include <map>
+#include <regex>
 #include <sstream>
 
 #include "hostinfo/ConnectionTable.h"
@@ -20,7 +22,7 @@
 namespace {
 
 // ss's rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a zone in the brackets, on both ends.
-std::vector<std::string> SsRows(const std::string& ns)
+std::vector<std::string> SsRows(const std::string& ns, bool programs = false)  // programs: "pid/name" in pid order, else "-"
 {
     auto end = [](const std::string& e) {
         std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
@@ -29,14 +31,20 @@ std::vector<std::string> SsRows(const std::string& ns)
         return host + ':' + (port == "*" ? "0" : port);
     };
     std::vector<std::string> rows;
+    const std::regex user("\\(\"([^\"]*)\",pid=([0-9]+),");
     for (const char* protocol : {"TCP", "UDP"}) {
         const bool udp = protocol[0] == 'U';
-        std::istringstream in(CommandOutput("ip netns exec " + ns + " ss -H" + (udp ? "u" : "t") + "an"));
+        std::istringstream in(CommandOutput((ns.empty() ? "" : "ip netns exec " + ns) + " ss -H" + (udp ? "u" : "t") + "an" + (programs ? "p" : "")));
         std::string state, rq, sq, local, peer;
         for (std::string line; std::getline(in, line);) {
             if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer))
                 continue;
             state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
+            std::map<int, std::string> owners;  // by pid
+            for (std::sregex_iterator u(line.begin(), line.end(), user), none; u != none; ++u)
+                owners[std::stoi((*u)[2])] = (*u)[2].str() + "/" + (*u)[1].str();
+            if (programs)  // the state padded to 13, the owners
+                state = (udp ? "" : (state + "        ").substr(0, 13) + "  ") + (owners.empty() ? "-" : std::accumulate(owners.begin(), owners.end(), std::string(), [](auto a, auto& o) { return a + (a.empty() ? "" : ",") + o.second; }));
             char row[160];
             std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
             rows.push_back(row);
@@ -125,17 +133,30 @@ protected:
     std::unique_ptr<NetStatPage> page_;
 };
 
-// Every line exactly as ss sees the same sockets, in whatever order the kernel gives them.
+// Every line exactly as ss sees the same sockets, in whatever order; then with their programs (also as nobody: root's show "-").
 TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
 {
+    for (int fd : fds_)  // held by this process only, not by ss and its shell
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
     std::vector<std::string> lines;
     std::istringstream pane(PaneText(page_.get()));
     for (std::string line; std::getline(pane, line);)
         lines.push_back(line.substr(0, line.size() - 1));  // without its \r
-    ASSERT_EQ(lines.size(), 22u);  // headings, 7 listeners, 4 established pairs, 2 TIME_WAIT, 3 UDP sockets
+    ASSERT_EQ(lines.size(), ns_ ? 22u : 23u);  // headings, 7 listeners, 4 established pairs, 2 TIME_WAIT, 3 UDP sockets; root's
     EXPECT_EQ(lines[0] + lines[1], "     Local Address          Remote Address         State           "
                                    "     -------------          --------------         -----           ");
-    EXPECT_THAT(SsRows(ns_->Name()), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
+    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : ""), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
+    const pid_t child = fork();
+    if (child == 0)  // keeps only the listener
+        prctl(PR_SET_PDEATHSIG, SIGKILL), close_range(3, unsigned(listener_) - 1, 0), close_range(unsigned(listener_) + 1, ~0u, 0), prctl(PR_SET_NAME, "qx-child"), pause();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CommandOutput("cat /proc/" + std::to_string(child) + "/comm") == "qx-child\n"; }, 2000));
+    page_->Item<QCheckBox>(NetStatControls::kProgramsBox)->click();
+    EXPECT_TRUE(Printed());
+    std::istringstream shown(PaneText(page_.get()));
+    for (std::string& line : lines)
+        std::getline(shown, line), line.pop_back();
+    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : "", true), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
+    kill(child, SIGKILL), waitpid(child, nullptr, 0);
 }
 
 // Refusals and No leave all as it was; a refresh keeps the caret on its connection, or at the end once gone.
@@ -211,10 +232,13 @@ TEST(NetStatMemberTest, KillsThroughTheHelper)
 {
     if (geteuid() != 0 || std::getenv("QUORLIX_NETSTAT_HELPER"))
         GTEST_SKIP() << "needs root: makes a namespace, installs the helper, switches to nobody";
-    const TestNamespace ns("qx13-member");
+    const TestNamespace ns("qx13-member"), tableNs("qx13-nobody");  // a fresh one for the table: no TIME_WAIT of the kills
     const InstalledHelperCopy helper;
-    ASSERT_TRUE(ns.Ok() && AddLinkLocal(ns) && helper.Ready());
+    ASSERT_TRUE(ns.Ok() && AddLinkLocal(ns) && tableNs.Ok() && AddLinkLocal(tableNs) && helper.Ready());
     const std::string env = "QUORLIX_NETSTAT_HELPER=" + helper.Path();
+    const PeerProcess rootSocket({"ip", "netns", "exec", tableNs.Name(), "socat", "-u", "UDP-RECV:7030,bind=127.0.0.1", "STDOUT"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !CommandOutput("ip netns exec " + tableNs.Name() + " ss -Huan sport = :7030").empty(); }, 2000));
+    EXPECT_TRUE(RunSelf(tableNs.Name(), env, "NetStatPeerTest.ExactTableAsSsSeesIt", true, 0));
     EXPECT_TRUE(RunSelf(ns.Name(), env, "NetStatPeerTest.KillsTheConnectionUnderTheCaret", true, helper.Group()));
     EXPECT_TRUE(RunSelf(ns.Name(), env + " QUORLIX_NETSTAT_OUTSIDER=1", "NetStatPeerTest.RefusedKillGivesTheHint", true, 0));
 }

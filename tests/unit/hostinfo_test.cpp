@@ -35,6 +35,13 @@ TEST(NetStat, StateNamesWidestLineAndReadBack)
                               "TCP  127.0.0.1:8x           127.0.0.1:1            ESTAB",
                               "TCP  0x7f.0.0.1:80          127.0.0.1:1            ESTAB"})
         EXPECT_FALSE(ReadConnectionLine(other, &r)) << other;
+
+    // With owners: the state padded, any text as a name; the kill reads only what is before the owners.
+    const std::vector<TcpRow> listen{{2, 0, htons(22), 0, htons(9), {}, {}, 7}}; const std::vector<UdpRow> udp{{0, htons(53), {}, 8}};
+    const SocketOwners owners{{7, "1/sshd,20/sshd"}, {8, "3/x TCP ESTAB"}};
+    const std::string shown = ConnectionTableText(&listen, &udp, &owners).substr(138);
+    EXPECT_EQ(shown, "TCP  0.0.0.0:22             0.0.0.0:0              LISTEN         1/sshd,20/sshd\r\nUDP  0.0.0.0:53             *.*                    3/x TCP ESTAB\r\n");
+    EXPECT_EQ(std::string(WithoutOwners(shown.substr(82, 60))).append(WithoutOwners(line + "  9/TCP ESTAB")), shown.substr(82, 51) + line);
 }
 
 // IPv6 rows as IpPortText writes each end, padded or longer; the line read back; the helper's kill in canonical text only.
