@@ -44,14 +44,13 @@ std::optional<std::size_t> ReceiveReply(int fd, std::uint8_t* reply, std::size_t
 
 // The same query over TCP (RFC 1035, section 4.2.2: each message behind its
 // two-byte length) to server; the reply's length, or nullopt.
-std::optional<std::size_t> ExchangeOverTcp(const sockaddr_storage& server, socklen_t serverLength,
+std::optional<std::size_t> ExchangeOverTcp(const IpAddress& server, std::uint16_t port,
                                            const std::vector<std::uint8_t>& query, std::uint8_t* reply,
                                            std::size_t size, const CancelToken* token,
                                            std::chrono::steady_clock::time_point deadline)
 {
-    Fd sock = OpenTcpSocket(server.ss_family);
-    if (sock.Get() < 0 || ConnectWithin(sock.Get(), reinterpret_cast<const sockaddr*>(&server), serverLength, token,
-                                        deadline) != WaitResult::Ready)
+    Fd sock = OpenTcpSocket(server.Family());
+    if (sock.Get() < 0 || ConnectToAddress(sock.Get(), server, port, token, deadline) != WaitResult::Ready)
         return std::nullopt;
     std::vector<std::uint8_t> framed{std::uint8_t(query.size() >> 8), std::uint8_t(query.size())};
     framed.insert(framed.end(), query.begin(), query.end());
@@ -125,7 +124,7 @@ DnsQueryResult RunDnsQuery(DnsRequest* request, const CancelToken* token, std::u
 
     // The answer did not fit a datagram: ask again where it fits.
     std::vector<std::uint8_t> whole(0xFFFF);
-    const auto tcpLength = ExchangeOverTcp(server, serverLength, query, whole.data(), whole.size(), token,
+    const auto tcpLength = ExchangeOverTcp(target, port, query, whole.data(), whole.size(), token,
                                            std::chrono::steady_clock::now() +
                                                std::chrono::milliseconds(request->timeoutMs));
     if (!tcpLength) {

@@ -68,10 +68,7 @@ SmtpResult Send(int fd, std::string_view data, const CancelToken& token, int sta
 // Connects within its deadline; Sent, ConnectFailed or Cancelled.
 SmtpResult Connect(int fd, const IpAddress& address, std::uint16_t port, const CancelToken& token)
 {
-    sockaddr_storage to{};
-    const socklen_t length = address.ToSockaddr(port, to);
-    return Outcome(ConnectWithin(fd, reinterpret_cast<const sockaddr*>(&to), length, &token, Clock::now() + kConnectTimeout),
-                   SmtpResult::ConnectFailed);
+    return Outcome(ConnectToAddress(fd, address, port, &token, Clock::now() + kConnectTimeout), SmtpResult::ConnectFailed);
 }
 
 // Steps 6 to 13 of a dialogue on a connected socket.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "os/PollWait.h"
+#include "os/SocketIo.h"
 #include "os/Waker.h"
 
 IpAddress IpAddress::V4(std::uint32_t networkOrder)
@@ -96,6 +97,14 @@ socklen_t IpAddress::ToSockaddr(std::uint16_t port, sockaddr_storage& out) const
         return sizeof(sockaddr_in6);
     }
     return 0;
+}
+
+WaitResult ConnectToAddress(int fd, const IpAddress& address, std::uint16_t port, const CancelToken* token,
+                            std::chrono::steady_clock::time_point deadline)
+{
+    sockaddr_storage to;
+    const socklen_t length = address.ToSockaddr(port, to);
+    return ConnectWithin(fd, reinterpret_cast<const sockaddr*>(&to), length, token, deadline);
 }
 
 std::optional<IpAddress> ParseIpv6Literal(std::string_view text)

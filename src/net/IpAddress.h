@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/PollWait.h"
+
 class CancelToken;
 
 // An IPv4 or an IPv6 address. An IPv4 address keeps its four bytes in network
@@ -50,6 +52,11 @@ private:
     std::array<std::uint8_t, 16> bytes_{};
     std::uint32_t scope_ = 0;
 };
+
+// Connects fd (a socket of address's family) to address and port, as
+// ConnectWithin does: Ready once connected.
+WaitResult ConnectToAddress(int fd, const IpAddress& address, std::uint16_t port, const CancelToken* token,
+                            std::chrono::steady_clock::time_point deadline);
 
 // An IPv6 literal as a user types it: with or without brackets, and with a
 // zone (an interface name or index after %) for a link-local address.

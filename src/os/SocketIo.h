@@ -1,6 +1,5 @@
 #pragma once
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -32,11 +31,6 @@ bool OpenSocketPair(int type, Fd& first, Fd& second);
 // other error.
 WaitResult ConnectWithin(int fd, const sockaddr* to, socklen_t length, const CancelToken* token,
                          std::chrono::steady_clock::time_point deadline);
-inline WaitResult ConnectWithin(int fd, const sockaddr_in& to, const CancelToken* token,
-                                std::chrono::steady_clock::time_point deadline)
-{
-    return ConnectWithin(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to, token, deadline);
-}
 
 // Sends all of bytes; a peer that went away never raises SIGPIPE. Each wait for
 // room lasts at most `stall`, and none goes past `deadline`. Ready once all is

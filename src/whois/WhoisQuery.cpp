@@ -99,10 +99,8 @@ WhoisStatus WhoisConnection::Connect(const WhoisServer& server)
             status = WhoisStatus::SocketFailed;
             continue;
         }
-        sockaddr_storage to;
-        const socklen_t length = address.ToSockaddr(static_cast<std::uint16_t>(server.port), to);
         const WaitResult result =
-            ConnectWithin(fd_.Get(), reinterpret_cast<const sockaddr*>(&to), length, waits_.token, deadline);
+            ConnectToAddress(fd_.Get(), address, static_cast<std::uint16_t>(server.port), waits_.token, deadline);
         if (result == WaitResult::Ready)
             return WhoisStatus::Ok;
         Close();
