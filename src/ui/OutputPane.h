@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class QTextDocument;
 
@@ -48,6 +49,10 @@ public:
     void ReplaceText(PreparedText text, qsizetype keyChars = -1);
 
     const std::string& RawText() const { return raw_; }
+    // The shell command that reproduces the pane's text, as the page that
+    // made the text sets it when its task starts; empty where there is none.
+    void SetCommandLine(std::string line) { commandLine_ = std::move(line); }
+    const std::string& CommandLine() const { return commandLine_; }
     // The limit in bytes of appended text; 0 means none.
     void SetTextLimit(size_t limit) { limit_ = limit; }
     size_t TextLimit() const { return limit_; }
@@ -70,6 +75,7 @@ private:
     std::string_view Fit(std::string_view bytes);
 
     std::string raw_;
+    std::string commandLine_;
     size_t limit_ = 0;
     bool limitReported_ = false;
 };
