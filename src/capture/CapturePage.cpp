@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <utility>
 
+#include "capture/CaptureCommand.h"
 #include "net/Interfaces.h"
 #include "net/ByteText.h"
 #include "net/HostAddress.h"
@@ -154,6 +155,7 @@ void CapturePage::Start()
     capture_ = StartTask(std::move(job));
     if (capture_.expired())
         return;
+    Pane()->SetCommandLine(TcpdumpCommandLine(interface, settings));
     ShowDrops(0);
     SetCapturing(true);
 }

@@ -91,6 +91,8 @@ void DnsQueryPage::OnQueryButton()
                 AddToHistory(Item<QComboBox>(kServerBox), QString::fromStdString(request.server));
             const int index = Item<QComboBox>(kTypeBox)->currentIndex();
             request.type = index >= 0 && index < int(std::size(kTypes)) ? kTypes[index] : DnsQueryType::None;
+            if (!request.server.empty())  // else the pane keeps its text
+                Pane()->SetCommandLine(DigCommandLine(request));
         }
         return [this, request](TaskContext& context) { RunQuery(request, context); };
     });
@@ -194,6 +196,7 @@ void DnsQueryPage::OnResolveName()
         const QByteArray ace = QUrl::toAce(QString::fromStdString(text));
         request.name = ace.isEmpty() ? text : ace.toStdString();
     }
+    Pane()->SetCommandLine(ResolveCommandLine(request));
     lookup_ = StartTask([this, request](TaskContext& context) {
         context.Post([this, result = ResolveNameAnswer(request, context.Token())] { OnResolveComplete(result); });
     });

@@ -5,38 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "dns/DnsMessage.h"
-#include "net/IpAddress.h"
+#include "dns/DnsQueryRequest.h"
 
 #include "ui/ToolPage.h"
 
-
-// The record types the page asks for, as their QTYPE; None for no choice.
-enum class DnsQueryType : std::uint16_t {
-    None = 0,
-    A = kDnsTypeA,
-    NS = kDnsTypeNS,
-    CNAME = kDnsTypeCNAME,
-    SOA = kDnsTypeSOA,
-    PTR = kDnsTypePTR,
-    HINFO = kDnsTypeHINFO,
-    MX = kDnsTypeMX,
-    AAAA = kDnsTypeAAAA,
-};
-
-// A query as the controls gave it when QUERY was pressed.
-struct DnsQueryRequest {
-    std::string name;
-    std::string server;
-    DnsQueryType type = DnsQueryType::None;
-};
-
-// What Resolve Name looks up: the host name of an address, or the addresses
-// of a name (an ASCII name as the resolver takes it).
-struct ResolveRequest {
-    IpAddress address;  // none for a look-up by name
-    std::string name;
-};
 
 // The Dns Query page: one query of a chosen record type to a chosen server on
 // a worker task (QUERY/STOP), and Resolve Name, a cancellable lookup through

@@ -285,3 +285,8 @@ bool ReadConnectionLine(std::string_view line, TcpRow* row)
     *row = read;
     return true;
 }
+
+std::string SsCommandLine(bool programs)
+{
+    return programs ? "ss -tuanp" : "ss -tuan";
+}

@@ -35,6 +35,10 @@ std::string ConnectionTableText(const std::vector<TcpRow>* tcp, const std::vecto
 // ReadSocketOwners finds when programs is set.
 std::string ConnectionTableText(SockDiagSource& source = KernelSockDiag(), bool programs = false);
 
+// The ss command that lists the same sockets: TCP and UDP, listening or not,
+// numeric, with their processes when programs is set.
+std::string SsCommandLine(bool programs);
+
 // A line without its owners: a TCP line up to the end of its state, any
 // other up to the end of its second address column. A process's name is any
 // text, so what a line says about its connection is read only from here.

@@ -49,6 +49,7 @@ void NetInfoPage::ShowPortServices()
 
 void NetInfoPage::ShowReport(const NetInfoReport& report)
 {
+    Pane()->SetCommandLine(report.commandLine);
     ClearOutput();
     AppendOutput(report.text);
     if (!report.complete)

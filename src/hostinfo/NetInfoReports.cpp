@@ -95,7 +95,8 @@ std::string LeaseDateText(std::int64_t seconds)
 
 NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params)
 {
-    NetInfoReport report{"[IP Statistics]\r\n\r\n"};
+    NetInfoReport report{"[IP Statistics]\r\n\r\n", false,
+                         "hostname; dnsdomainname; sysctl net.ipv4.ip_forward; grep ^nameserver /etc/resolv.conf"};
     std::string& out = report.text;
     if (!params) {
         out += "\tUnable To Get Parameters!\r\n\r\n";
@@ -113,7 +114,7 @@ NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params)
 NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRecord>>& adapters,
                                        const std::function<InterfaceFigures(unsigned)>& readFigures)
 {
-    NetInfoReport report{"[Adapter Information]\r\n\r\n"};
+    NetInfoReport report{"[Adapter Information]\r\n\r\n", false, "ip -s addr"};
     std::string& out = report.text;
     if (!adapters) {
         out += "\tUnable To Get Adapters Info!\r\n\r\n";
@@ -150,7 +151,7 @@ NetInfoReport AdapterInformationReport(const std::optional<std::vector<AdapterRe
 
 NetInfoReport PortServicesReport(const std::vector<ServiceEntry>& services)
 {
-    NetInfoReport report{"[PORT SERVICES]\r\n\r\nPort\tService\t\tProtocol\r\n"};
+    NetInfoReport report{"[PORT SERVICES]\r\n\r\nPort\tService\t\tProtocol\r\n", false, "getent services"};
     for (const ServiceEntry& s : services)
         if (s.port < kPortServicesEnd)
             AppendFormat(report.text, "%u\t%-20s%s\r\n", unsigned(s.port), s.name.c_str(), s.protocol.c_str());

@@ -15,6 +15,7 @@
 struct NetInfoReport {
     std::string text;
     bool complete = false;
+    std::string commandLine;  // the shell commands that show the same facts
 };
 
 NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params);

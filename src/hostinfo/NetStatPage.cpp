@@ -41,6 +41,7 @@ void NetStatPage::RefreshConnections()
     }
     reading_ = true;
     const bool programs = Item<QCheckBox>(kProgramsBox)->isChecked();
+    Pane()->SetCommandLine(SsCommandLine(programs));
     // The pane's text is prepared here too, over the table shown now: for a
     // long table that costs more than the read.
     auto shown = std::make_shared<const OutputPane::ShownText>(Pane()->Shown());

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "icmp/EchoProbe.h"
+#include "net/ShellWords.h"
 #include "os/CancelToken.h"
 #include "privilege/NetcapRequest.h"
 
@@ -179,4 +180,18 @@ void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, 
             break;
     }
     out("\r\nTrace Complete");
+}
+
+std::string PingCommandLine(const std::string& host)
+{
+    return ShellCommand({"ping", "-c", "1", "-t", std::to_string(kPingTtl), "-W",
+                         std::to_string(kDefaultEchoTimeoutMs / 1000)},
+                        {CommandHost(host)});
+}
+
+std::string TraceCommandLine(const std::string& host)
+{
+    return ShellCommand({"traceroute", "-I", "-n", "-q", "1", "-w", std::to_string(kTraceHopTimeoutMs / 1000), "-m",
+                         std::to_string(kTraceLastTtl)},
+                        {CommandHost(host)});
 }

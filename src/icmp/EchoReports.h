@@ -46,6 +46,9 @@ const char* IcmpStatusName(std::uint32_t status);
 // A cancelled token ends the look-up of the name at once.
 void RunPing(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token);
 
+// The ping command of RunPing: one echo with the same TTL and time-out.
+std::string PingCommandLine(const std::string& host);
+
 inline constexpr int kTraceFirstTtl = 1;
 inline constexpr int kTraceLastTtl = 254;
 inline constexpr std::uint32_t kTraceHopTimeoutMs = 2000;
@@ -53,6 +56,10 @@ inline constexpr std::uint32_t kTraceHopTimeoutMs = 2000;
 // Resolves host and traces it, one echo per time-to-live, ending with
 // "\r\nTrace Complete". Once token is cancelled no further echo is sent.
 void RunTrace(const std::string& host, const OutputSink& out, EchoProbe& probe, const CancelToken* token);
+
+// The traceroute command of RunTrace: ICMP echoes, one a hop up to the same
+// last hop, the same time-out, addresses without names.
+std::string TraceCommandLine(const std::string& host);
 
 // One hop line: "%-3d  %-15s  %-5d  %s\r\n"; a longer address widens it.
 std::string FormatHopLine(int ttl, const char* address, int roundTripMs, const char* statusName);

@@ -16,7 +16,8 @@ static_assert(TraceControls::kHostBox == PingControls::kHostBox &&
 
 }  // namespace
 
-EchoToolPage::EchoToolPage(int templateId, Tool tool, QWidget* parent) : ToolPage(templateId, parent), tool_(tool)
+EchoToolPage::EchoToolPage(int templateId, Tool tool, CommandLineOf commandLine, QWidget* parent)
+    : ToolPage(templateId, parent), tool_(tool), commandLine_(commandLine)
 {
     Pane()->lower();
     Item<QComboBox>(kHostBox)->setFocus();
@@ -27,8 +28,10 @@ void EchoToolPage::OnQueryButton()
 {
     ToolPage::OnQueryButton({kQueryButton}, [this]() -> WorkerTask::Job {
         const std::string host = ControlText(kHostBox, kHostChars);
-        if (!host.empty())
+        if (!host.empty()) {
             AddToHistory(Item<QComboBox>(kHostBox), QString::fromStdString(host));
+            Pane()->SetCommandLine(commandLine_(host));
+        }
         return [this, host](TaskContext& task) {
             if (host.empty())
                 return;
@@ -42,6 +45,6 @@ void EchoToolPage::OnQueryButton()
     });
 }
 
-PingPage::PingPage(QWidget* parent) : EchoToolPage(PingControls::kTemplate, RunPing, parent) {}
+PingPage::PingPage(QWidget* parent) : EchoToolPage(PingControls::kTemplate, RunPing, PingCommandLine, parent) {}
 
-TracePage::TracePage(QWidget* parent) : EchoToolPage(TraceControls::kTemplate, RunTrace, parent) {}
+TracePage::TracePage(QWidget* parent) : EchoToolPage(TraceControls::kTemplate, RunTrace, TraceCommandLine, parent) {}

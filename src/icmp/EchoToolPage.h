@@ -17,7 +17,9 @@ public:
     using Tool = void (*)(const std::string& host, const OutputSink& out, EchoProbe& probe,
                           const CancelToken* token);
 
-    EchoToolPage(int templateId, Tool tool, QWidget* parent);
+    using CommandLineOf = std::string (*)(const std::string& host);
+
+    EchoToolPage(int templateId, Tool tool, CommandLineOf commandLine, QWidget* parent);
 
     // Tests give the page a probe of theirs; otherwise each task opens its own.
     void UseProbe(EchoProbe* probe) { probe_ = probe; }
@@ -30,6 +32,7 @@ private:
     void OnQueryButton();
 
     Tool tool_;
+    CommandLineOf commandLine_;
     EchoProbe* probe_ = nullptr;
 };
 

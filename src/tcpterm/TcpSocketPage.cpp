@@ -6,6 +6,7 @@
 
 #include "net/ByteText.h"
 #include "tcpterm/SendTextDialog.h"
+#include "tcpterm/TerminalText.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
 
@@ -50,6 +51,7 @@ void TcpSocketPage::OnConnectButton()
     const int port = PrepareSocket(false);
     if (!port)
         return;
+    Pane()->SetCommandLine(NetcatCommandLine(host, std::uint16_t(port)));
     socket_.SetStatus("Connecting...");
     socket_.Connect(host, std::uint16_t(port));
 }
@@ -76,8 +78,10 @@ void TcpSocketPage::OnListenButton()
     const int port = PrepareSocket(true);
     if (!port)
         return;
-    if (socket_.Listen(std::uint16_t(port)))
+    if (socket_.Listen(std::uint16_t(port))) {
+        Pane()->SetCommandLine(NetcatCommandLine({}, std::uint16_t(port)));
         socket_.SetStatus("Listening...");
+    }
 }
 
 void TcpSocketPage::OnCloseButton()

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "net/ShellWords.h"
+
 std::string WithCrLf(std::string_view text)
 {
     std::string out;
@@ -61,4 +63,11 @@ std::optional<std::size_t> PaneRestartOffset(std::string_view shown, std::string
     if (lastLine > bound.lineHigh)
         from = std::max(from, total - std::min(bound.lineKeep, lastLine));
     return from;
+}
+
+std::string NetcatCommandLine(const std::string& host, std::uint16_t port)
+{
+    if (host.empty())
+        return ShellCommand({"nc", "-C", "-l", std::to_string(port)});
+    return ShellCommand({"nc", "-C"}, {CommandHost(host), std::to_string(port)});
 }

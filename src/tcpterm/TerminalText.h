@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@
 // CR LF, none added after the last line. Line breaks that already are CR LF
 // stay as they are.
 std::string WithCrLf(std::string_view text);
+
+// The nc command of the same session: connected to host and port, or with
+// host empty listening on port; line breaks sent as CR LF.
+std::string NetcatCommandLine(const std::string& host, std::uint16_t port);
 
 // How much received text the pane keeps. Past `high` bytes, or once the line
 // being written grows past `lineHigh` bytes (a long line is laid out again on

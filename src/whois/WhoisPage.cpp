@@ -21,11 +21,16 @@ constexpr ToolPage::TaskButton kTaskButton{kQueryButton, "QUERY", "STOP", nullpt
 // The page as the engine's output: each report queued for the page.
 class PageOutput : public WhoisOutput {
 public:
-    PageOutput(TaskContext& context, ToolPage* page) : context_(context), page_(page) {}
+    PageOutput(TaskContext& context, ToolPage* page, std::string commandLine)
+        : context_(context), page_(page), commandLine_(std::move(commandLine))
+    {
+    }
     void ClearOutput() override { context_.ClearOutput(); }
     void ShowAnswer(std::string_view text) override
     {
-        context_.Post([page = page_, text = std::string(text)] {
+        // The command goes with the text it made: a failure leaves both as they were.
+        context_.Post([page = page_, text = std::string(text), line = commandLine_] {
+            page->Pane()->SetCommandLine(line);
             page->ClearOutput();
             page->AppendOutput(text);
         });
@@ -43,6 +48,7 @@ public:
 private:
     TaskContext& context_;
     ToolPage* page_;
+    std::string commandLine_;
 };
 
 }  // namespace
@@ -88,7 +94,7 @@ void WhoisPage::RunQuery(const WhoisRequest& request, TaskContext& context)
 {
     if (request.query.empty())
         return;
-    PageOutput output(context, this);
+    PageOutput output(context, this, WhoisCommandLine(request));
     WhoisWaits waits;
     waits.token = &context.Token();
     if (LooksLikeAddress(request.query)) {

@@ -4,16 +4,10 @@
 #include <string>
 
 #include "ui/ToolPage.h"
+#include "whois/WhoisQuery.h"
 
 class QCheckBox;
 class QComboBox;
-
-// A query as the controls gave it when QUERY was pressed: the server the user
-// chose, or none to let the query's kind choose.
-struct WhoisRequest {
-    std::string query;
-    std::optional<std::string> chosenServer;
-};
 
 // The Whois page: a domain name or an IPv4 or IPv6 address asked of a whois server,
 // the answer shown as the server sent it.

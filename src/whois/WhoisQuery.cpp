@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "net/HostAddress.h"
 #include "net/IpAddress.h"
+#include "net/ShellWords.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 #include "os/SocketIo.h"
@@ -235,4 +237,21 @@ WhoisStatus QueryAddressWhois(std::string_view query, WhoisOutput& output, const
         server = referral.server;
         line = std::string(query) + "\r\n";
     }
+}
+
+std::string WhoisCommandLine(const WhoisRequest& request)
+{
+    if (request.query.empty())
+        return {};
+    std::string server;
+    char area[kWhoisHostSize];
+    if (LooksLikeAddress(request.query))
+        server = kAddressWhoisServer;
+    else if (request.chosenServer)
+        server = *request.chosenServer;
+    else if (SelectWhoisServer(request.query, area, sizeof area))
+        server = area;
+    else
+        return {};
+    return ShellCommand({"whois", "-h", server}, {CommandHost(request.query)});
 }

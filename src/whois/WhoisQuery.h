@@ -27,6 +27,17 @@ enum class WhoisStatus {
     AnswerTooLong,
 };
 
+// A query as the controls gave it when QUERY was pressed: the server the user
+// chose, or none to let the query's kind choose.
+struct WhoisRequest {
+    std::string query;
+    std::optional<std::string> chosenServer;
+};
+
+// The whois command that asks the server this query asks first (the address
+// registry, the chosen server or the table's). Empty when no server would be asked.
+std::string WhoisCommandLine(const WhoisRequest& request);
+
 // The message shown for a failure; empty for Ok and Cancelled.
 std::string_view WhoisStatusText(WhoisStatus status);
 

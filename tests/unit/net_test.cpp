@@ -1,9 +1,13 @@
-// The bounds-checked byte reader, addresses and the line diff of net/.
+// The bounds-checked byte reader, addresses and the line diff of net/, and the command lines the pages save.
 #include <gtest/gtest.h>
 
+#include "capture/CaptureCommand.h"
+#include "dns/DnsQueryRequest.h"
+#include "icmp/EchoReports.h"
 #include "net/ByteReader.h"
 #include "net/IpAddress.h"
 #include "net/LineDiff.h"
+#include "whois/WhoisQuery.h"
 
 TEST(ByteReader, ReadsStopAtTheEnd)
 {
@@ -85,4 +89,22 @@ TEST(LineDiff, ChangesRebuildTheNewText)
         EXPECT_EQ(result, after) << c.before;
         EXPECT_EQ(changed, c.changedLines) << c.before;
     }
+}
+
+// Each page's request as the command that reproduces it; a pasted line never runs what a box held.
+TEST(ShellWords, CommandLinesOfThePages)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {DigCommandLine({"example.org", "192.0.2.53", DnsQueryType::MX}), "dig @192.0.2.53 example.org MX +noedns"},
+        {DigCommandLine({"-x", "[::1]", DnsQueryType::AAAA}), "dig @::1 -q -x AAAA +noedns"},
+        {PingCommandLine("a'$(touch x);b `id` \\"), "ping -c 1 -t 128 -W 3 'a'\\''$(touch x);b `id` \\'"},
+        {TraceCommandLine("[2001:db8::1]"), "traceroute -I -n -q 1 -w 2 -m 254 2001:db8::1"},
+        {WhoisCommandLine({"[2001:db8::1]", "whois.nic.uk"}), "whois -h whois.arin.net 2001:db8::1"},
+        {WhoisCommandLine({"-i origin", "a b"}), "whois -h 'a b' -- '-i origin'"},
+        {TcpdumpCommandLine("eth0", {{CaptureProtocol::Tcp, PortDirection::Either, 80, 4}}), "tcpdump -n -X -i eth0 'ip and tcp port 80'"},
+        {TcpdumpCommandLine("lo", {{CaptureProtocol::TcpAndUdp, PortDirection::Source, 53, 6}, true, CaptureView::Text}),
+         "tcpdump -n -A -i lo 'ip6 and (tcp or udp) and src port 53'"},
+    };
+    for (const auto& [line, expected] : rows)
+        EXPECT_EQ(line, expected);
 }
