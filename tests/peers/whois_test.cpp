@@ -9,6 +9,7 @@
 #include "support/GuiTest.h"
 #include "support/ScriptedPeer.h"
 #include "support/TestNamespace.h"
+#include "ui/OutputPane.h"
 #include "whois/WhoisPage.h"
 #include "whois/WhoisQuery.h"
 
@@ -197,6 +198,12 @@ TEST_F(WhoisPageTest, Queries)
         for (std::size_t i = 0; i < peers.size(); ++i)
             EXPECT_EQ(peers[i]->Received(), c.peers[i].asked) << i;
         EXPECT_EQ(PaneText(&page), c.pane);
+        // The page's whois command, asked while the same servers listen, finds the same answer, the referral's
+        // too (the client neither puts IPv4 first nor ends a referral loop soon: not asked in the three-server rows).
+        if (c.message.isEmpty() && c.peers.size() < 3) {
+            EXPECT_NE(CommandOutput(page.Pane()->CommandLine()).find(c.pane.substr(0, c.pane.find('\r'))), std::string::npos)
+                << page.Pane()->CommandLine();
+        }
         EXPECT_EQ(messages.Texts().mid(before), c.message.isEmpty() ? QStringList() : QStringList{c.message});
     }
 }
