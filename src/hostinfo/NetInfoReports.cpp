@@ -96,7 +96,7 @@ std::string LeaseDateText(std::int64_t seconds)
 NetInfoReport IpConfigurationReport(const std::optional<NetworkParams>& params)
 {
     NetInfoReport report{"[IP Statistics]\r\n\r\n", false,
-                         "hostname; dnsdomainname; sysctl net.ipv4.ip_forward; grep ^nameserver /etc/resolv.conf"};
+                         "hostname; sysctl net.ipv4.ip_forward; grep -E '^(domain|search|nameserver)' /etc/resolv.conf"};
     std::string& out = report.text;
     if (!params) {
         out += "\tUnable To Get Parameters!\r\n\r\n";

@@ -77,7 +77,7 @@ TEST_F(NetInfoInNamespace, AdaptersAsIpSeesThem)
     for (const QJsonValue route : IpJson("route show default"))
         gateways[Text(route, "dev")] = Text(route, "gateway");
     std::string expected = "[Adapter Information]\r\n\r\n";
-    const QJsonArray links = IpJson("-s addr");
+    const QJsonArray links = IpJson(report.commandLine.substr(3));  // the report's command, in JSON
     ASSERT_EQ(links.size(), 5);
     for (const QJsonValue link : links) {
         const std::string name = Text(link, "ifname");
@@ -128,14 +128,16 @@ TEST_F(NetInfoInNamespace, IpConfigurationAndPage)
     EXPECT_EQ(IpConfigurationReport().text, "[IP Statistics]\r\n\r\nHost Name:\t\t" + std::string(host) +
                                                 "\r\nDomain Name:\t\tfirst.test\r\nNode Type:\t\tUknown\r\nIP Routing Enabled:\tYes\r\n"
                                                 "DNS Servers:\t\t192.0.2.53\r\n\t\t\t2001:db8::53\r\n\t\t\t192.0.2.54\r\n");
+    EXPECT_EQ(CommandOutput(IpConfigurationReport().commandLine), std::string(host) + "\nnet.ipv4.ip_forward = 1\nsearch first.test "
+              "second.test\nnameserver 192.0.2.53\nnameserver 2001:db8::53\nnameserver 192.0.2.54\n");
     auto* page = new NetInfoPage(nullptr);
     ASSERT_TRUE(ShowExposed(page));
     auto* box = page->Item<QComboBox>(NetInfoControls::kReportBox);
-    for (auto [key, text] : {std::pair{Qt::Key_Down, AdapterInformationReport().text}, {Qt::Key_Down, PortServicesReport().text},
-                             {Qt::Key_Home, IpConfigurationReport().text}}) {
+    for (auto [key, report] : {std::pair{Qt::Key_Down, AdapterInformationReport()}, {Qt::Key_Down, PortServicesReport()},
+                               {Qt::Key_Home, IpConfigurationReport()}}) {
         box->setFocus();
         QTest::keyClick(box, key);
-        EXPECT_EQ(PaneText(page), text);
+        EXPECT_EQ(std::pair(PaneText(page), page->Pane()->CommandLine()), std::pair(report.text, report.commandLine));
         EXPECT_TRUE(page->Pane()->hasFocus());
         EXPECT_EQ(page->Pane()->verticalScrollBar()->value(), 0);
     }

@@ -21,9 +21,11 @@
 
 namespace {
 
-// ss's rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a zone in the brackets, on both ends.
-std::vector<std::string> SsRows(const std::string& ns, bool programs = false)  // programs: "pid/name" in pid order, else "-"
+// The rows of the page's ss command as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a
+// zone in the brackets, on both ends; with -p, "pid/name" in pid order, else "-".
+std::vector<std::string> SsRows(const std::string& ns, const std::string& command)
 {
+    const bool programs = command.ends_with('p');
     auto end = [](const std::string& e) {
         std::string host = e.substr(0, e.rfind(':')), port = e.substr(e.rfind(':') + 1);
         host = host.starts_with("[::ffff:") ? host.substr(8, host.size() - 9) : host == "*" ? "0.0.0.0" : host;
@@ -32,23 +34,22 @@ std::vector<std::string> SsRows(const std::string& ns, bool programs = false)  /
     };
     std::vector<std::string> rows;
     const std::regex user("\\(\"([^\"]*)\",pid=([0-9]+),");
-    for (const char* protocol : {"TCP", "UDP"}) {
-        const bool udp = protocol[0] == 'U';
-        std::istringstream in(CommandOutput((ns.empty() ? "" : "ip netns exec " + ns) + " ss -H" + (udp ? "u" : "t") + "an" + (programs ? "p" : "")));
-        std::string state, rq, sq, local, peer;
-        for (std::string line; std::getline(in, line);) {
-            if (!(std::istringstream(line) >> state >> rq >> sq >> local >> peer))
-                continue;
-            state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
-            std::map<int, std::string> owners;  // by pid
-            for (std::sregex_iterator u(line.begin(), line.end(), user), none; u != none; ++u)
-                owners[std::stoi((*u)[2])] = (*u)[2].str() + "/" + (*u)[1].str();
-            if (programs)  // the state padded to 13, the owners
-                state = (udp ? "" : (state + "        ").substr(0, 13) + "  ") + (owners.empty() ? "-" : std::accumulate(owners.begin(), owners.end(), std::string(), [](auto a, auto& o) { return a + (a.empty() ? "" : ",") + o.second; }));
-            char row[160];
-            std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
-            rows.push_back(row);
-        }
+    std::istringstream in(CommandOutput((ns.empty() ? "" : "ip netns exec " + ns + " ") + command));
+    std::string netid, state, rq, sq, local, peer;
+    for (std::string line; std::getline(in, line);) {
+        if (!(std::istringstream(line) >> netid >> state >> rq >> sq >> local >> peer) || (netid != "tcp" && netid != "udp"))
+            continue;
+        const bool udp = netid == "udp";
+        const char* protocol = udp ? "UDP" : "TCP";
+        state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
+        std::map<int, std::string> owners;  // by pid
+        for (std::sregex_iterator u(line.begin(), line.end(), user), none; u != none; ++u)
+            owners[std::stoi((*u)[2])] = (*u)[2].str() + "/" + (*u)[1].str();
+        if (programs)  // the state padded to 13, the owners
+            state = (udp ? "" : (state + "        ").substr(0, 13) + "  ") + (owners.empty() ? "-" : std::accumulate(owners.begin(), owners.end(), std::string(), [](auto a, auto& o) { return a + (a.empty() ? "" : ",") + o.second; }));
+        char row[160];
+        std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
+        rows.push_back(row);
     }
     return rows;
 }
@@ -145,7 +146,7 @@ TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
     ASSERT_EQ(lines.size(), ns_ ? 22u : 23u);  // headings, 7 listeners, 4 established pairs, 2 TIME_WAIT, 3 UDP sockets; root's
     EXPECT_EQ(lines[0] + lines[1], "     Local Address          Remote Address         State           "
                                    "     -------------          --------------         -----           ");
-    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : ""), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
+    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : "", page_->Pane()->CommandLine()), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
     const pid_t child = fork();
     if (child == 0)  // keeps only the listener
         prctl(PR_SET_PDEATHSIG, SIGKILL), close_range(3, unsigned(listener_) - 1, 0), close_range(unsigned(listener_) + 1, ~0u, 0), prctl(PR_SET_NAME, "qx-child"), pause();
@@ -155,7 +156,7 @@ TEST_F(NetStatPeerTest, ExactTableAsSsSeesIt)
     std::istringstream shown(PaneText(page_.get()));
     for (std::string& line : lines)
         std::getline(shown, line), line.pop_back();
-    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : "", true), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
+    EXPECT_THAT(SsRows(ns_ ? ns_->Name() : "", page_->Pane()->CommandLine()), testing::UnorderedElementsAreArray(lines.begin() + 2, lines.end()));
     kill(child, SIGKILL), waitpid(child, nullptr, 0);
 }
 
