@@ -99,6 +99,7 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
               "10.215.0.2 10.215.0.1 10.215.0.3 127.0.0.1 2001:db8::ad7:1 fe80::%v6a fe80::%b0 fe80::%a0 ::1");
     ASSERT_TRUE(Start("10.215.0.3", 2));
     Stop();
+    EXPECT_EQ(page_->Pane()->CommandLine(), "tcpdump -n -i a0 'ip and (tcp or udp) and port 5015'");
     ASSERT_TRUE(Start(addresses.filter(QStringLiteral("%v6a")).value(0).toLatin1().constData(), 2));
     Stop();
     std::vector<Ipv4Frame> traffic = {Packet(6, kTwenty), Packet(17, "abcd"), Packet(17, "abcd")};

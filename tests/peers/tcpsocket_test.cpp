@@ -94,6 +94,7 @@ TEST_F(TcpSocketTest, ShowsWhatThePeerSendsAndSendsTypedText)
     ScriptedPeer peer("raw A\\x00\\x07\\xff\\x7f\\x1fB\\r\\nC\\tD\nexpect first line\nsend after\nuntil never");
     Press(kConnectButton, "127.0.0.1", QString::number(peer.Port()));
     EXPECT_EQ(Status(), "Connecting...");
+    EXPECT_EQ(page->Pane()->CommandLine(), "nc -C 127.0.0.1 " + std::to_string(peer.Port()));
     ASSERT_TRUE(WaitFor([&] { return Pane() == "A.....B\r\nC\tD"; }));  // unprintable bytes as dots
     EXPECT_EQ(page->Pane()->toPlainText(), "A.....B\nC\tD");
     Click(kConnectButton);  // ignored while connected
@@ -134,6 +135,7 @@ TEST_F(TcpSocketTest, ListenAcceptsOnePeerOnly)
     Click(kConnectButton);  // ignored while listening
     Click(kListenButton);
     EXPECT_EQ(Status(), "Listening...");
+    EXPECT_EQ(page->Pane()->CommandLine(), "nc -C -l " + port.toStdString());
     SendText("welcome");  // goes to the peer that comes
     QTcpSocket client, second;
     client.connectToHost(QHostAddress::LocalHost, port.toUShort());
