@@ -21,9 +21,8 @@
 
 namespace {
 
-// The rows of the page's ss command as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a
-// zone in the brackets, on both ends; with -p, "pid/name" in pid order, else "-".
-std::vector<std::string> SsRows(const std::string& ns, const std::string& command)
+// ss's rows as the table prints them: mapped addresses unwrapped, "*" as 0.0.0.0 or port 0, a zone in the brackets, on both ends.
+std::vector<std::string> SsRows(const std::string& ns, const std::string& command)  // the page's; -p: "pid/name" in pid order, else "-"
 {
     const bool programs = command.ends_with('p');
     auto end = [](const std::string& e) {
@@ -34,22 +33,23 @@ std::vector<std::string> SsRows(const std::string& ns, const std::string& comman
     };
     std::vector<std::string> rows;
     const std::regex user("\\(\"([^\"]*)\",pid=([0-9]+),");
-    std::istringstream in(CommandOutput((ns.empty() ? "" : "ip netns exec " + ns + " ") + command));
-    std::string netid, state, rq, sq, local, peer;
-    for (std::string line; std::getline(in, line);) {
-        if (!(std::istringstream(line) >> netid >> state >> rq >> sq >> local >> peer) || (netid != "tcp" && netid != "udp"))
-            continue;
-        const bool udp = netid == "udp";
-        const char* protocol = udp ? "UDP" : "TCP";
-        state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
-        std::map<int, std::string> owners;  // by pid
-        for (std::sregex_iterator u(line.begin(), line.end(), user), none; u != none; ++u)
-            owners[std::stoi((*u)[2])] = (*u)[2].str() + "/" + (*u)[1].str();
-        if (programs)  // the state padded to 13, the owners
-            state = (udp ? "" : (state + "        ").substr(0, 13) + "  ") + (owners.empty() ? "-" : std::accumulate(owners.begin(), owners.end(), std::string(), [](auto a, auto& o) { return a + (a.empty() ? "" : ",") + o.second; }));
-        char row[160];
-        std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
-        rows.push_back(row);
+    for (const char* protocol : {"TCP", "UDP"}) {
+        const bool udp = protocol[0] == 'U';
+        std::istringstream in(CommandOutput((ns.empty() ? "" : "ip netns exec " + ns + " ") + command));
+        std::string netid, state, rq, sq, local, peer;
+        for (std::string line; std::getline(in, line);) {
+            if (!(std::istringstream(line) >> netid >> state >> rq >> sq >> local >> peer) || netid != (udp ? "udp" : "tcp"))
+                continue;
+            state = udp ? "" : state == "ESTAB" ? "ESTABABLISHED" : state == "TIME-WAIT" ? "TIME_WAIT" : state;
+            std::map<int, std::string> owners;  // by pid
+            for (std::sregex_iterator u(line.begin(), line.end(), user), none; u != none; ++u)
+                owners[std::stoi((*u)[2])] = (*u)[2].str() + "/" + (*u)[1].str();
+            if (programs)  // the state padded to 13, the owners
+                state = (udp ? "" : (state + "        ").substr(0, 13) + "  ") + (owners.empty() ? "-" : std::accumulate(owners.begin(), owners.end(), std::string(), [](auto a, auto& o) { return a + (a.empty() ? "" : ",") + o.second; }));
+            char row[160];
+            std::snprintf(row, sizeof row, "%-5s%-21s  %-21s  %s", protocol, end(local).c_str(), udp ? "*.*" : end(peer).c_str(), state.c_str());
+            rows.push_back(row);
+        }
     }
     return rows;
 }
