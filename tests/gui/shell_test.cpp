@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -14,9 +16,11 @@
 #include "shell/HelpPage.h"
 #include "shell/MainWindow.h"
 #include "shell/Splash.h"
+#include "tcpterm/TcpSocketPage.h"
 #include "support/GuiTest.h"
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"
+#include "ui/PaneMenu.h"
 
 using namespace MainControls;
 
@@ -154,6 +158,72 @@ private slots:
         running->StartTask([&](TaskContext& t) { t.Post([&] { closedInside = window.close(); }); });
         QTRY_VERIFY(!window.isVisible());
         QVERIFY(!closedInside);
+    }
+
+    // A pane's menu by pointer or keys: the host under it opens in the page chosen, which starts as QUERY does (Dns
+    // Query: A of a name, PTR of an address); nothing recognisable or a busy page: disabled. Save As: command, text.
+    void paneMenuOpensHostsAndSaves()
+    {
+        MessageRecorder messages;
+        MainWindow window(false);
+        QVERIFY(ShowExposed(&window));
+        window.Page(2)->Item<QComboBox>(DnsQueryControls::kServerBox)->setEditText("127.0.0.1");
+        OutputPane* pane = window.Page(0)->Pane();
+        pane->ReplaceText("TCP  127.0.0.1:22  [2001:db8::1]:443  ESTABLISHED\r\nMX: Exchange: mail.example.test\r\n");
+        // The menu with the pointer (or the caret, by key) on word: chooses an entry, gives "Open In"'s ("-": disabled).
+        auto menuOn = [&](const char* word, const QString& chosen = {}, int key = 0) {
+            QTextCursor at = pane->document()->find(QLatin1String(word));
+            at.setPosition(at.selectionStart() + 1);
+            pane->setTextCursor(at), pane->setFocus();
+            QContextMenuEvent click(QContextMenuEvent::Mouse, pane->cursorRect(at).center(), {});
+            if (key)
+                QTest::keyClick(pane, Qt::Key(key), key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
+            else
+                QApplication::sendEvent(pane->viewport(), &click);
+            QWidget* menu = QApplication::activePopupWidget();
+            QMenu* openIn = menu->findChild<QMenu*>();
+            QStringList texts;
+            for (QAction* action : menu->actions() + openIn->actions()) {
+                if (action->parent() == openIn && action != openIn->menuAction())
+                    texts << (action->isEnabled() ? action->text() : "-");
+                if (action->text() == chosen)
+                    action->trigger();
+            }
+            menu->close();
+            return texts.join(',') + "|" + AccessibleName(menu) + "/" + AccessibleName(openIn);
+        };
+        auto text = [&](int page, int id) {  // a box's text
+            return window.Page(page)->Item<QWidget>(id)->property(id == 1011 || id == 1005 ? "currentText" : "text").toString();
+        };
+        QCOMPARE(menuOn("ESTAB"), "-,-,-,-,-|NetStat output menu/Open In");
+        menuOn("127.0", "Ping");  // page 3 pings 127.0.0.1, and while it runs it takes no other host
+        QCOMPARE(menuOn("27.0").section('|', 0, 0) + text(3, 1011) + QString::number(CurrentPageIndex),
+                 "-,Traceroute,Whois,Dns Query,TCP Socket127.0.0.13");
+        QVERIFY(WaitForCaption(window.Page(3)->Item<QPushButton>(1004), "QUERY"));
+        menuOn("db8", "TCP Socket");  // no connect; a socket of its own makes it busy
+        QCOMPARE(text(6, 1029) + text(6, 1022) + QString::number(CurrentPageIndex), "2001:db8::14436");
+        QVERIFY(!static_cast<TcpSocketPage*>(window.Page(6))->Socket().Valid());
+        static_cast<TcpSocketPage*>(window.Page(6))->Socket().Create(false);
+        menuOn("mail", "Dns Query", Qt::Key_Menu);
+        QCOMPARE(menuOn("mail", {}, Qt::Key_F10).section('|', 0, 0) + text(2, 1011) + text(2, 1005),
+                 "Ping,Traceroute,Whois,-,-mail.example.testA");
+        QVERIFY(WaitForCaption(window.Page(2)->Item<QPushButton>(1004), "QUERY"));
+        menuOn("127.0", "Dns Query");
+        QCOMPARE(text(2, 1011) + text(2, 1005), "1.0.0.127.in-addr.arpaPTR");
+
+        QTemporaryDir dir;
+        for (const char* command : {"ss -tan", "", (const char*)nullptr}) {  // nullptr: into no such folder, the file and the reason
+            const QString file = dir.filePath(command ? "saved.txt" : "none/saved.txt");
+            SetSaveFileChooser([=](QWidget*) { return file; });
+            pane->SetCommandLine(command ? command : "");
+            menuOn("ESTAB", "Save As...");
+            QFile saved(file);
+            QCOMPARE(saved.open(QIODevice::ReadOnly) ? saved.readAll() : messages.Texts().last().toUtf8(),
+                     command ? (*command ? "# ss -tan\r\n" : "") + QByteArray(pane->RawText().c_str())
+                             : "Unable To Save File!\n" + file.toUtf8());
+        }
+        SetSaveFileChooser(nullptr);
+        QVERIFY(!messages.Messages().back().detail.isEmpty());
     }
 
     // Help writes a copy of its document, written again once gone, and opens it; the mail link; the failures,

@@ -57,49 +57,29 @@ TEST(IpAddress, LiteralsTextAndReverseNames)
 }
 
 // The host a pane's menu offers: the word under the column (at: the text there; nullptr: past the end), or a
-// selection; "host|port", or nullptr for nothing.
+// selection; "host|port", or "-" for nothing.
 TEST(TargetText, HostUnderTheColumnOrSelected)
 {
-    const struct {
-        const char* line;
-        const char* at;
-        const char* host;
-        bool selection = false;
-    } rows[] = {
-        {"TCP  127.0.0.1:22             10.0.0.1:51234         ESTABLISHED", "27.0", "127.0.0.1|22"},
-        {"TCP  127.0.0.1:22             10.0.0.1:51234         ESTABLISHED", "1234 ", "10.0.0.1|51234"},
-        {"TCP  127.0.0.1:22             10.0.0.1:51234         ESTABLISHED", "ESTAB", nullptr},
-        {"TCP  [2001:db8::1]:443  0.0.0.0:0", "db8", "2001:db8::1|443"},
-        {"TCP  [2001:db8::1]:443  0.0.0.0:0", "0.0.0.0", nullptr},
+    const struct { const char *line, *at, *host; bool selection = false; } rows[] = {
+        {"TCP  127.0.0.1:22             0.0.0.0:0              LISTEN", "0.0.0.0", "-"},
         {"UDP  [fe80::1%eth0]:7        *.*", "eth0", "fe80::1%eth0|7"},
-        {"UDP  [fe80::1%eth0]:7        *.*", "*.*", nullptr},
         {"2    2001:db8:1234:5678::1  5      TTL_EXPIRED_TRANSIT", "5678", "2001:db8:1234:5678::1"},
-        {"254  255.255.255.255  123456  DEST_HOST_UNREACHABLE", "255.", nullptr},
-        {"\tResolving Address For example.org...", "ample", "example.org"},
-        {"\t[192.0.2.1]", "192", "192.0.2.1"},
+        {"\tResolving Address For example.org...\r\n\t[192.0.2.1]", "ample", "example.org"},
+        {"\tResolving Address For example.org...\r\n\t[192.0.2.1]", "192", "192.0.2.1"},
         {"[DNS QUERY: example.org]", "org", "example.org"},
-        {"MX: Preference: 10, Exchange: mail.example.test", "mail", "mail.example.test"},
-        {"PTR: ptrname: host.example.test.", "host", "host.example.test"},
-        {"Source: 192.0.2.7:5353", "Source", nullptr},
         {"ReferralServer: rwhois://rwhois.example.net:4321/", "hois.ex", "rwhois.example.net|4321"},
-        {"ReferralServer: rwhois://rwhois.example.net:4321/", "rwhois:", nullptr},
-        {"OrgAbuseEmail: abuse@example.net", "example", "example.net"},
-        {"Reply 1ms 12:30:45", "1ms", nullptr},
-        {"Reply 1ms 12:30:45", "30", nullptr},
-        {"192.0.2.1", nullptr, nullptr},
+        {"Reply 1ms 12:30:45", "30", "-"},
+        {"192.0.2.1", nullptr, "-"},
         {" whois://whois.example.net:43/ ", nullptr, "whois.example.net|43", true},
         {"localhost\r\n", nullptr, "localhost", true},
-        {"1ms", nullptr, nullptr, true},
-        {"example.org whois.arin.net", nullptr, nullptr, true},
+        {"1ms", nullptr, "-", true},
+        {"example.org whois.arin.net", nullptr, "-", true},
     };
     for (const auto& row : rows) {
         const std::string_view line = row.line;
         const auto found = row.selection ? HostTargetOfSelection(line)
                                          : HostTargetAt(line, row.at ? line.find(row.at) : line.size());
         std::string shown = found ? found->host + (found->port ? "|" + std::to_string(*found->port) : "") : "-";
-        EXPECT_EQ(shown, row.host ? row.host : "-") << row.line << " at " << (row.at ? row.at : "end");
-        if (found) {
-            EXPECT_EQ(found->address.IsNone(), !ParseIpLiteral(found->host.substr(0, found->host.find('%'))));
-        }
+        EXPECT_EQ(shown, row.host) << row.line << " at " << (row.at ? row.at : "end");
     }
 }
