@@ -41,15 +41,16 @@ void NetStatPage::RefreshConnections()
     }
     reading_ = true;
     const bool programs = Item<QCheckBox>(kProgramsBox)->isChecked();
-    const auto reader = StartTask([this, programs](TaskContext& context) {
-        // The pane's document is built here too: for a long table it costs
-        // more than the read.
+    // The pane's text is prepared here too, over the table shown now: for a
+    // long table that costs more than the read.
+    auto shown = std::make_shared<const OutputPane::ShownText>(Pane()->Shown());
+    const auto reader = StartTask([this, programs, shown](TaskContext& context) {
         auto text = std::make_shared<OutputPane::PreparedText>(
-            OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs)));
+            OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs), shown.get()));
         context.Post([this, text] { ShowTable(std::move(*text)); });
     });
     if (reader.expired())
-        ShowTable(OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs)));
+        ShowTable(OutputPane::PrepareText(ConnectionTableText(KernelSockDiag(), programs), shown.get()));
 }
 
 // In one step, so the pane never shows empty. The caret stays on its

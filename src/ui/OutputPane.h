@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 class QTextDocument;
 
@@ -24,19 +25,35 @@ public:
     void Append(std::string_view bytes);
     // Empties the pane and repaints it at once.
     void Clear();
-    // A whole text made ready for ReplaceText on any thread: the bytes and the
-    // document that shows them, so that the user-interface thread only swaps
-    // the document in. Building the blocks of a long table is the costly part.
+    // A text made ready for ReplaceText on any thread, so that the
+    // user-interface thread does the least: where it differs little from the
+    // text the pane shows, the lines that changed; otherwise the whole
+    // document that shows it. Building the blocks of a long table is the
+    // costly part, and a refreshed table mostly keeps its rows.
     struct PreparedText {
         PreparedText();
         PreparedText(PreparedText&&) noexcept;
         PreparedText& operator=(PreparedText&&) noexcept;
         ~PreparedText();
 
+        struct LineEdit {
+            qsizetype line = 0;     // the first line replaced, as shown now
+            qsizetype removed = 0;  // how many lines go
+            QString text;           // what comes in their place, line breaks included
+        };
         std::string bytes;
+        QString display;                          // DisplayText(bytes)
         std::unique_ptr<QTextDocument> document;  // belongs to no thread until it is shown
+        std::vector<LineEdit> edits;              // when there is no document
+        quint64 over = 0;                         // the version of the text the edits apply to
     };
-    static PreparedText PrepareText(std::string bytes);
+    // What the pane shows, copied for a text to be prepared over it.
+    struct ShownText {
+        std::string bytes;
+        quint64 version = 0;
+    };
+    ShownText Shown() const { return {raw_, isReadOnly() ? version_ : 0}; }
+    static PreparedText PrepareText(std::string bytes, const ShownText* shown = nullptr);
 
     // Puts bytes in place of the whole text in one step, so the pane never
     // shows empty in between. The caret goes back to its line by the line's
@@ -75,7 +92,10 @@ private:
 
     std::string_view Fit(std::string_view bytes);
 
+    void ShowEdits(const PreparedText& text);
+
     std::string raw_;
+    quint64 version_ = 1;  // counts the changes of the text; 0 is never shown
     std::string commandLine_;
     size_t limit_ = 0;
     bool limitReported_ = false;

@@ -98,13 +98,15 @@ private slots:
 
         pane->SetTextLimit(0);
         std::string rows;
-        while (rows.size() < 200)
-            rows += "line\r\n";
+        for (int i = 0; i < 40; ++i)
+            rows += "line " + std::to_string(i) + "\r\n";
         pane->ReplaceText(rows);
         pane->setTextCursor(QTextCursor(pane->document()->findBlockByNumber(1)));
-        pane->ReplaceText(rows.replace(0, 4, "LINE"));
+        // Shown as changes: a line more above the caret's, one changed below it; the caret on its whole line.
+        pane->ReplaceText(rows.replace(0, 6, "line 10\r\nnew").replace(rows.find("line 30"), 4, "LINE"));
         QCOMPARE(PaneText(page), rows);
-        QCOMPARE(pane->textCursor().blockNumber(), 1);
+        QCOMPARE(pane->toPlainText(), OutputPane::DisplayText(rows));
+        QCOMPARE(pane->textCursor().blockNumber(), 2);
         QCOMPARE(pane->findChildren<QTextDocument*>().size(), 1);  // no document left behind
     }
 

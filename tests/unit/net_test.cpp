@@ -1,8 +1,9 @@
-// The bounds-checked byte reader of net/.
+// The bounds-checked byte reader, addresses, the line diff and the hosts named in a line, of net/.
 #include <gtest/gtest.h>
 
 #include "net/ByteReader.h"
 #include "net/IpAddress.h"
+#include "net/LineDiff.h"
 #include "net/TargetText.h"
 
 TEST(ByteReader, ReadsStopAtTheEnd)
@@ -54,6 +55,37 @@ TEST(IpAddress, LiteralsTextAndReverseNames)
               "1.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6.arpa");
     EXPECT_EQ(LookupHost("localhost").IsV4(), true);  // IPv4 first where a name has both
     EXPECT_EQ(LookupHost("1abc").V4(), 0xFFFFFFFFu);  // a leading digit is never looked up
+}
+
+// The changes turn the old lines into the new ones, and touch only what changed.
+TEST(LineDiff, ChangesRebuildTheNewText)
+{
+    const struct { const char *before, *after; size_t changedLines; } cases[] = {
+        {"a\nb\nc\n", "a\nb\nc\n", 0},
+        {"a\nb\nc\nd\n", "a\nx\nc\ny\nd\n", 3},  // one replaced, one added between kept lines
+        {"a\nb\nb\nc\n", "a\nb\nc\nb\n", 2},     // a repeated line moved
+        {"a\nb", "a\nb\nc", 3},                  // no line break at the end
+        {"", "a\n", 1},
+    };
+    for (const auto& c : cases) {
+        const auto lines = [](std::string_view t) {
+            std::vector<std::string> v;
+            for (size_t end; !t.empty(); t.remove_prefix(end))
+                v.emplace_back(t.substr(0, end = std::min(t.find('\n'), t.size() - 1) + 1));
+            return v;
+        };
+        std::vector<std::string> result = lines(c.before), after = lines(c.after);
+        size_t changed = 0;
+        const auto changes = DiffLines(c.before, c.after);
+        for (auto e = changes.rbegin(); e != changes.rend(); ++e) {
+            result.erase(result.begin() + long(e->before), result.begin() + long(e->before + e->removed));
+            result.insert(result.begin() + long(e->before), after.begin() + long(e->after),
+                          after.begin() + long(e->after + e->added));
+            changed += e->removed + e->added;
+        }
+        EXPECT_EQ(result, after) << c.before;
+        EXPECT_EQ(changed, c.changedLines) << c.before;
+    }
 }
 
 // The host a pane's menu offers: the word under the column (at: the text there; nullptr: past the end), or a
