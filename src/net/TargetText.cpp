@@ -93,8 +93,6 @@ std::optional<HostTarget> ReadTargetHostWord(std::string_view word, bool oneLabe
         if (!rest.empty() && rest.front() != ':')
             return std::nullopt;
         port = rest.substr(rest.empty() ? 0 : 1);
-        if (!rest.empty() && port.empty())
-            return std::nullopt;
     } else if (std::count(word.begin(), word.end(), ':') == 1) {
         const std::size_t colon = word.find(':');
         host = word.substr(0, colon);
@@ -115,8 +113,6 @@ std::optional<HostTarget> ReadTargetHostWord(std::string_view word, bool oneLabe
         if (address->IsNeverAHost())
             return std::nullopt;
         target.address = *address;
-    } else if (port.empty() && host.find(':') != std::string_view::npos) {
-        return std::nullopt;  // colons without brackets or port: a time, a label, a broken literal
     } else {
         if (!host.empty() && host.back() == '.')
             host.remove_suffix(1);  // a fully qualified name's root

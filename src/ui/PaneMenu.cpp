@@ -156,10 +156,9 @@ bool SavePaneText(OutputPane* pane, const QString& fileName)
     if (!pane->CommandLine().empty())
         head = "# " + pane->CommandLine() + "\r\n";
     // A pane the user types into holds what was typed, which the page never wrote.
-    const QByteArray shown =
-        pane->isReadOnly() ? QByteArray() : pane->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")).toUtf8();
-    const std::string_view body = pane->isReadOnly() ? std::string_view(pane->RawText())
-                                                     : std::string_view(shown.constData(), size_t(shown.size()));
+    const std::string body = pane->isReadOnly()
+                                 ? pane->RawText()
+                                 : pane->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n")).toStdString();
     // Written beside the file and renamed over it once complete: a failure
     // leaves no part of a file behind, and an existing one unchanged.
     QSaveFile file(fileName);

@@ -163,17 +163,22 @@ private slots:
     }
 
     // A pane's menu by pointer or keys: the host under it opens in the page chosen, which starts as QUERY does (Dns
-    // Query: A of a name, PTR of an address); nothing recognisable or a busy page: disabled. Save As: command, text.
+    // Query: PTR of an address, A of a name; TCP Socket fills in, no more); nothing recognisable or a busy page: the
+    // entry is disabled. Save As writes the command line, then the text as the page wrote it.
     void paneMenuOpensHostsAndSaves()
     {
         MessageRecorder messages;
         MainWindow window(false);
         QVERIFY(ShowExposed(&window));
-        window.Page(2)->Item<QComboBox>(DnsQueryControls::kServerBox)->setEditText("127.0.0.1");
-        OutputPane* pane = window.Page(0)->Pane();
-        pane->ReplaceText("TCP  127.0.0.1:22  [2001:db8::1]:443  ESTABLISHED\r\nMX: Exchange: mail.example.test\r\n");
-        // The menu with the pointer (or the caret, by key) on word: chooses an entry, gives "Open In"'s ("-": disabled).
-        auto menuOn = [&](const char* word, const QString& chosen = {}, int key = 0) {
+        ToolPage *whois = window.Page(1), *dns = window.Page(2), *ping = window.Page(3);
+        TerminalSocket& socket = static_cast<TcpSocketPage*>(window.Page(6))->Socket();
+        dns->Item<QComboBox>(DnsQueryControls::kServerBox)->setEditText("127.0.0.1");  // asked on loopback only
+        whois->Item<QCheckBox>(WhoisControls::kChooseServer)->setChecked(true);
+        whois->Item<QComboBox>(WhoisControls::kServerBox)->setEditText("127.0.0.1");
+        OutputPane* netstat = window.Page(0)->Pane();
+        netstat->ReplaceText("TCP  127.0.0.1:22  [::1]:7  ESTABLISHED\r\nMX: Exchange: mail.example.test\r\n");
+        // The menu with the pointer (or the caret, by key) on word: chooses an entry; "Open In"'s ("-": disabled).
+        auto menuOn = [](OutputPane* pane, const char* word, const QString& chosen = {}, int key = 0) {
             QTextCursor at = pane->document()->find(QLatin1String(word));
             at.setPosition(at.selectionStart() + 1);
             pane->setTextCursor(at), pane->setFocus();
@@ -194,38 +199,47 @@ private slots:
             menu->close();
             return texts.join(',') + "|" + AccessibleName(menu) + "/" + AccessibleName(openIn);
         };
-        auto text = [&](int page, int id) {  // a box's text
-            return window.Page(page)->Item<QWidget>(id)->property(id == 1011 || id == 1005 ? "currentText" : "text").toString();
+        auto boxes = [](ToolPage* page, int id, int other) {  // two boxes and QUERY's caption
+            return page->Item<QComboBox>(id)->currentText() + " " + page->Item<QComboBox>(other)->currentText() + " " +
+                   page->Item<QPushButton>(1004)->text();
         };
-        QCOMPARE(menuOn("ESTAB"), "-,-,-,-,-|NetStat output menu/Open In");
-        menuOn("127.0", "Ping");  // page 3 pings 127.0.0.1, and while it runs it takes no other host
-        QCOMPARE(menuOn("27.0").section('|', 0, 0) + text(3, 1011) + QString::number(CurrentPageIndex),
-                 "-,Traceroute,Whois,Dns Query,TCP Socket127.0.0.13");
-        QVERIFY(WaitForCaption(window.Page(3)->Item<QPushButton>(1004), "QUERY"));
-        menuOn("db8", "TCP Socket");  // no connect; a socket of its own makes it busy
-        QCOMPARE(text(6, 1029) + text(6, 1022) + QString::number(CurrentPageIndex), "2001:db8::14436");
-        QVERIFY(!static_cast<TcpSocketPage*>(window.Page(6))->Socket().Valid());
-        static_cast<TcpSocketPage*>(window.Page(6))->Socket().Create(false);
-        menuOn("mail", "Dns Query", Qt::Key_Menu);
-        QCOMPARE(menuOn("mail", {}, Qt::Key_F10).section('|', 0, 0) + text(2, 1011) + text(2, 1005),
-                 "Ping,Traceroute,Whois,-,-mail.example.testA");
-        QVERIFY(WaitForCaption(window.Page(2)->Item<QPushButton>(1004), "QUERY"));
-        menuOn("127.0", "Dns Query");
-        QCOMPARE(text(2, 1011) + text(2, 1005), "1.0.0.127.in-addr.arpaPTR");
+        auto ended = [](ToolPage* page) { return WaitForCaption(page->Item<QPushButton>(1004), "QUERY"); };
+
+        QCOMPARE(menuOn(netstat, "ESTAB"), "-,-,-,-,-|NetStat output menu/Open In");
+        menuOn(netstat, "127.0", "Ping");
+        QCOMPARE(CurrentPageIndex, 3);
+        QCOMPARE(ComboItems(ping->Item<QComboBox>(PingControls::kHostBox)), QStringList{"127.0.0.1"});
+        QCOMPARE(menuOn(netstat, "127.0"), "-,Traceroute,Whois,Dns Query,TCP Socket|NetStat output menu/Open In");
+        QVERIFY(ended(ping));
+        menuOn(ping->Pane(), "[127", "Dns Query");
+        QCOMPARE(boxes(dns, DnsQueryControls::kNameBox, DnsQueryControls::kTypeBox), "1.0.0.127.in-addr.arpa PTR STOP");
+        QVERIFY(ended(dns));
+
+        menuOn(netstat, "::1", "TCP Socket");
+        QCOMPARE(window.Page(6)->Item<QLineEdit>(TcpSocketControls::kHostBox)->text() + " " +
+                     window.Page(6)->Item<QLineEdit>(TcpSocketControls::kPortBox)->text(), "::1 7");
+        QVERIFY(CurrentPageIndex == 6 && !socket.Valid() && socket.Create(false));  // busy once it has a socket
+        menuOn(netstat, "mail", "Dns Query", Qt::Key_Menu);
+        QCOMPARE(menuOn(netstat, "mail", {}, Qt::Key_F10).section('|', 0, 0), "Ping,Traceroute,Whois,-,-");
+        QCOMPARE(boxes(dns, DnsQueryControls::kNameBox, DnsQueryControls::kTypeBox), "mail.example.test A STOP");
+        QVERIFY(ended(dns));
+        menuOn(dns->Pane(), "mail", "Whois");
+        QCOMPARE(boxes(whois, WhoisControls::kQueryBox, WhoisControls::kServerBox), "mail.example.test 127.0.0.1 STOP");
+        QVERIFY(ended(whois));
 
         QTemporaryDir dir;
-        for (const char* command : {"ss -tan", "", (const char*)nullptr}) {  // nullptr: into no such folder, the file and the reason
+        for (const char* command : {"ss -tan", "", (const char*)nullptr}) {  // none: into no such folder, a message
             const QString file = dir.filePath(command ? "saved.txt" : "none/saved.txt");
             SetSaveFileChooser([=](QWidget*) { return file; });
-            pane->SetCommandLine(command ? command : "");
-            menuOn("ESTAB", "Save As...");
+            netstat->SetCommandLine(command ? command : "");
+            menuOn(netstat, "ESTAB", "Save As...");
             QFile saved(file);
             QCOMPARE(saved.open(QIODevice::ReadOnly) ? saved.readAll() : messages.Texts().last().toUtf8(),
-                     command ? (*command ? "# ss -tan\r\n" : "") + QByteArray(pane->RawText().c_str())
+                     command ? (*command ? "# ss -tan\r\n" : "") + QByteArray(netstat->RawText().c_str())
                              : "Unable To Save File!\n" + file.toUtf8());
         }
         SetSaveFileChooser(nullptr);
-        QVERIFY(!messages.Messages().back().detail.isEmpty());
+        QVERIFY(!messages.Messages().back().detail.isEmpty());  // and the reason
     }
 
     // Help writes a copy of its document, written again once gone, and opens it; the mail link; the failures,
