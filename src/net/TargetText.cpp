@@ -171,7 +171,5 @@ std::optional<HostTarget> HostTargetOfSelection(std::string_view text)
     if (const std::size_t scheme = text.find("://"); scheme != std::string_view::npos)
         text = text.substr(scheme + 3);
     text = text.substr(0, text.find('/'));
-    if (!std::all_of(text.begin(), text.end(), IsTargetWordChar))
-        return std::nullopt;
     return ReadTargetWord(text, true);
 }

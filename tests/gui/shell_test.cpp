@@ -177,16 +177,18 @@ private slots:
         whois->Item<QComboBox>(WhoisControls::kServerBox)->setEditText("127.0.0.1");
         OutputPane* netstat = window.Page(0)->Pane();
         netstat->ReplaceText("TCP  127.0.0.1:22  [::1]:7  ESTABLISHED\r\nMX: Exchange: mail.example.test\r\n");
-        // The menu with the pointer (or the caret, by key) on word: chooses an entry; "Open In"'s ("-": disabled).
+        // The menu with the pointer on word's last character (by key: the caret just after word): chooses an entry;
+        // gives "Open In"'s ("-": disabled).
         auto menuOn = [](OutputPane* pane, const char* word, const QString& chosen = {}, int key = 0) {
             QTextCursor at = pane->document()->find(QLatin1String(word));
-            at.setPosition(at.selectionStart() + 1);
-            pane->setTextCursor(at), pane->setFocus();
-            QContextMenuEvent click(QContextMenuEvent::Mouse, pane->cursorRect(at).center(), {});
-            if (key)
+            at.setPosition(at.selectionEnd());
+            QContextMenuEvent click(QContextMenuEvent::Mouse, pane->cursorRect(at).center() - QPoint(2, 0), {});
+            if (key) {
+                pane->setTextCursor(at), pane->setFocus();
                 QTest::keyClick(pane, Qt::Key(key), key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
-            else
+            } else {
                 QApplication::sendEvent(pane->viewport(), &click);
+            }
             QWidget* menu = QApplication::activePopupWidget();
             QMenu* openIn = menu->findChild<QMenu*>();
             QStringList texts;
@@ -206,7 +208,7 @@ private slots:
         auto ended = [](ToolPage* page) { return WaitForCaption(page->Item<QPushButton>(1004), "QUERY"); };
 
         QCOMPARE(menuOn(netstat, "ESTAB"), "-,-,-,-,-|NetStat output menu/Open In");
-        menuOn(netstat, "127.0", "Ping");
+        menuOn(netstat, "127.0.0.1:22", "Ping");
         QCOMPARE(CurrentPageIndex, 3);
         QCOMPARE(ComboItems(ping->Item<QComboBox>(PingControls::kHostBox)), QStringList{"127.0.0.1"});
         QCOMPARE(menuOn(netstat, "127.0"), "-,Traceroute,Whois,Dns Query,TCP Socket|NetStat output menu/Open In");
@@ -219,13 +221,16 @@ private slots:
         QCOMPARE(window.Page(6)->Item<QLineEdit>(TcpSocketControls::kHostBox)->text() + " " +
                      window.Page(6)->Item<QLineEdit>(TcpSocketControls::kPortBox)->text(), "::1 7");
         QVERIFY(CurrentPageIndex == 6 && !socket.Valid() && socket.Create(false));  // busy once it has a socket
-        menuOn(netstat, "mail", "Dns Query", Qt::Key_Menu);
+        menuOn(netstat, "mail.example.test", "Dns Query", Qt::Key_Menu);
         QCOMPARE(menuOn(netstat, "mail", {}, Qt::Key_F10).section('|', 0, 0), "Ping,Traceroute,Whois,-,-");
         QCOMPARE(boxes(dns, DnsQueryControls::kNameBox, DnsQueryControls::kTypeBox), "mail.example.test A STOP");
         QVERIFY(ended(dns));
         menuOn(dns->Pane(), "mail", "Whois");
         QCOMPARE(boxes(whois, WhoisControls::kQueryBox, WhoisControls::kServerBox), "mail.example.test 127.0.0.1 STOP");
         QVERIFY(ended(whois));
+
+        netstat->setTextCursor(netstat->document()->find("example.test"));  // the selection, wherever the pointer is
+        QCOMPARE(menuOn(netstat, "ESTAB").section('|', 0, 0), "Ping,Traceroute,Whois,Dns Query,-");
 
         QTemporaryDir dir;
         for (const char* command : {"ss -tan", "", (const char*)nullptr}) {  // none: into no such folder, a message
