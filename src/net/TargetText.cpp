@@ -1,20 +1,29 @@
 #include "net/TargetText.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 #include <algorithm>
 #include <cctype>
 
 namespace {
 
+// A host name of 253 characters with a port, brackets and punctuation round
+// it; no longer word is read, so a long run of text costs one pass.
+constexpr std::size_t kLongestHostWord = 300;
+
 // The characters a host word is made of; the rest (space, "/", "@", quotes,
 // "=", "*" ...) end it, so "rwhois://host:4321/" and "abuse@example.net" give
 // up their host part.
-bool IsTargetWordChar(char c)
+bool IsTargetNameChar(char c)
 {
     const auto u = static_cast<unsigned char>(c);
-    return (u < 0x80 && std::isalnum(u)) || c == '.' || c == '-' || c == '_' || c == ':' || c == '[' || c == ']' ||
-           c == '%';
+    return (u < 0x80 && std::isalnum(u)) || c == '.' || c == '-' || c == '_';
+}
+
+bool IsTargetWordChar(char c)
+{
+    return IsTargetNameChar(c) || c == ':' || c == '[' || c == ']' || c == '%';
 }
 
 std::optional<std::uint16_t> TargetPortOf(std::string_view digits)
@@ -37,9 +46,7 @@ std::optional<IpAddress> TargetAddressOf(std::string_view text)
     const std::size_t percent = text.find('%');
     if (percent != std::string_view::npos) {
         const std::string_view zone = text.substr(percent + 1);
-        if (zone.empty() || zone.size() >= 16 || !std::all_of(zone.begin(), zone.end(), [](char c) {
-                return IsTargetWordChar(c) && c != ':' && c != '[' && c != ']' && c != '%';
-            }))
+        if (zone.empty() || zone.size() >= IF_NAMESIZE || !std::all_of(zone.begin(), zone.end(), IsTargetNameChar))
             return std::nullopt;
     }
     in6_addr v6{};
@@ -64,9 +71,7 @@ bool IsTargetHostName(std::string_view name, bool oneLabel)
             end = name.size();
         const std::string_view label = name.substr(start, end - start);
         if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-' ||
-            !std::all_of(label.begin(), label.end(), [](char c) {
-                return IsTargetWordChar(c) && c != ':' && c != '[' && c != ']' && c != '%';
-            }))
+            !std::all_of(label.begin(), label.end(), IsTargetNameChar))
             return false;
         ++labels;
         last = label;
@@ -128,6 +133,8 @@ std::optional<HostTarget> ReadTargetHostWord(std::string_view word, bool oneLabe
 // "ptrname: host.example.,") are not part of the host.
 std::optional<HostTarget> ReadTargetWord(std::string_view word, bool oneLabel)
 {
+    if (word.size() > kLongestHostWord)
+        return std::nullopt;
     for (;;) {
         if (word.empty())
             return std::nullopt;
