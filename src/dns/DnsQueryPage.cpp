@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QUrl>
+#include <algorithm>
 #include <vector>
 
 #include "dns/DnsMessage.h"
 #include "hostcfg/ResolvConf.h"
 #include "net/HostAddress.h"
+#include "net/TargetText.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
 
@@ -62,6 +64,24 @@ void DnsQueryPage::CancelLookup()
         task->Abandon();
     lookup_.reset();
     resolving_ = false;
+}
+
+bool DnsQueryPage::Busy() const
+{
+    return resolving_ || TaskRunning(kQueryTask);
+}
+
+bool DnsQueryPage::OpenTarget(const HostTarget& target)
+{
+    if (Busy())
+        return false;
+    const bool address = !target.address.IsNone();
+    const DnsQueryType type = address ? DnsQueryType::PTR : DnsQueryType::A;
+    Item<QComboBox>(kNameBox)->setEditText(
+        QString::fromStdString(address ? ReverseLookupName(target.address) : target.host));
+    Item<QComboBox>(kTypeBox)->setCurrentIndex(int(std::find(std::begin(kTypes), std::end(kTypes), type) - kTypes));
+    Item<QPushButton>(kQueryButton)->click();
+    return true;
 }
 
 void DnsQueryPage::OnGetDefaultDns()

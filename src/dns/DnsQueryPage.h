@@ -20,6 +20,9 @@ public:
     explicit DnsQueryPage(QWidget* parent);
 
     void AbandonTasks() override;
+    // An address asks PTR for its reverse name, a name asks A.
+    bool OpenTarget(const HostTarget& target) override;
+    bool Busy() const override;
 
 private:
     void OnGetDefaultDns();

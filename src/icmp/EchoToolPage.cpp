@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "icmp/EchoProbe.h"
+#include "net/TargetText.h"
 #include "ui/OutputPane.h"
 #include "ui/PrivilegeHint.h"
 
@@ -43,6 +44,20 @@ void EchoToolPage::OnQueryButton()
                 task.Post([this, failure] { PostPrivilegeHint(this, PrivilegedOperation::Echo, failure); });
         };
     });
+}
+
+bool EchoToolPage::Busy() const
+{
+    return TaskRunning({kQueryButton});
+}
+
+bool EchoToolPage::OpenTarget(const HostTarget& target)
+{
+    if (Busy())
+        return false;
+    Item<QComboBox>(kHostBox)->setEditText(QString::fromStdString(target.host));
+    Item<QPushButton>(kQueryButton)->click();
+    return true;
 }
 
 PingPage::PingPage(QWidget* parent) : EchoToolPage(PingControls::kTemplate, RunPing, PingCommandLine, parent) {}

@@ -24,6 +24,9 @@ public:
     // Tests give the page a probe of theirs; otherwise each task opens its own.
     void UseProbe(EchoProbe* probe) { probe_ = probe; }
 
+    bool OpenTarget(const HostTarget& target) override;
+    bool Busy() const override;
+
     // Both templates place these two at the same ids.
     static constexpr int kHostBox = PingControls::kHostBox;
     static constexpr int kQueryButton = PingControls::kQueryButton;

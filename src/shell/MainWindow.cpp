@@ -18,6 +18,9 @@ int CurrentPageIndex = 0;
 namespace {
 
 constexpr int kSplashBitmap = 148;
+// The pages a pane's "Open In" offers, by index, in the menu's order: Ping,
+// Traceroute, Whois, Dns Query, TCP Socket.
+constexpr int kOpenInPages[] = {3, 4, 1, 2, 6};
 // Pages sit right of the 58-unit button column, with two units between.
 constexpr int kPageOffsetUnits = 60;
 
@@ -100,6 +103,25 @@ void MainWindow::OnPageButton()
         i = CurrentPageIndex;
     pages_[size_t(i)]->show();
     CurrentPageIndex = i;
+}
+
+std::vector<OpenInRouter::Entry> MainWindow::OpenInPages() const
+{
+    std::vector<Entry> entries;
+    for (int index : kOpenInPages)
+        entries.push_back({PageButton(kFirstButton + index)->text(), pages_[size_t(index)]});
+    return entries;
+}
+
+void MainWindow::ShowPage(ToolPage* page)
+{
+    const auto found = std::find(pages_.begin(), pages_.end(), page);
+    if (found == pages_.end())
+        return;
+    // As a click: the button takes the focus, so a screen reader names the page it checks.
+    QAbstractButton* button = PageButton(kFirstButton + int(found - pages_.begin()));
+    button->setFocus(Qt::OtherFocusReason);
+    button->click();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

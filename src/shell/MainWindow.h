@@ -5,6 +5,7 @@
 
 #include "shell/Pages.h"
 #include "templates/ControlIds.h"
+#include "ui/PaneMenu.h"
 
 class QAbstractButton;
 class ToolPage;
@@ -15,8 +16,8 @@ extern int CurrentPageIndex;
 // The top-level window: the column of page buttons and the twelve pages, of
 // which one is visible at a time. Enter and Escape on its own controls, or
 // closing it, end the program; before it closes, every page's task is
-// abandoned and waited for.
-class MainWindow : public QWidget {
+// abandoned and waited for. It routes a pane's "Open In" to the page named.
+class MainWindow : public QWidget, public OpenInRouter {
     Q_OBJECT
 public:
     // With showSplash, the splash is up while the pages are created and for
@@ -30,6 +31,9 @@ public:
     // Shows the page of the first checked page button; the hidden button, or
     // none checked, keeps the current page.
     void OnPageButton();
+
+    std::vector<Entry> OpenInPages() const override;
+    void ShowPage(ToolPage* page) override;
 
     static constexpr int kFirstButton = MainControls::kNetStatButton;
     static constexpr int kLastButton = MainControls::kHiddenButton;  // the hidden "W_TEXT"

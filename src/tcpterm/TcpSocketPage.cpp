@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "net/ByteText.h"
+#include "net/TargetText.h"
 #include "tcpterm/SendTextDialog.h"
 #include "tcpterm/TerminalText.h"
 #include "templates/ControlIds.h"
@@ -36,6 +37,21 @@ void TcpSocketPage::AbandonTasks()
 {
     ToolPage::AbandonTasks();
     socket_.Close();
+}
+
+bool TcpSocketPage::Busy() const
+{
+    return socket_.Valid();
+}
+
+bool TcpSocketPage::OpenTarget(const HostTarget& target)
+{
+    if (Busy())
+        return false;
+    Item<QLineEdit>(kHostBox)->setText(QString::fromStdString(target.host));
+    if (target.port)
+        Item<QLineEdit>(kPortBox)->setText(QString::number(*target.port));
+    return true;
 }
 
 void TcpSocketPage::OnConnectButton()

@@ -14,6 +14,11 @@ public:
 
     TerminalSocket& Socket() { return socket_; }
 
+    // Fills in Host, and Port where the target has one; connecting stays the user's to do.
+    bool OpenTarget(const HostTarget& target) override;
+    // A connection, a connect under way or a listener.
+    bool Busy() const override;
+
     // The window is closing: the connection goes with it.
     void AbandonTasks() override;
 

@@ -85,6 +85,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;  // the pane's menu, in PaneMenu.cpp
 
 private:
     void SetTabStops();

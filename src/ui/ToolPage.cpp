@@ -10,6 +10,7 @@
 
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"
+#include "ui/PaneMenu.h"
 
 ToolPage::ToolPage(int templateId, QWidget* parent) : QWidget(parent)
 {
@@ -142,8 +143,19 @@ void ToolPage::JoinTasks()
     tasks_.clear();
 }
 
+bool ToolPage::OpenTarget(const HostTarget&)
+{
+    return false;
+}
+
 void ToolPage::keyPressEvent(QKeyEvent* event)
 {
+    // The pane leaves the menu keys alone, and not every platform turns them into a context menu event.
+    if (auto* pane = qobject_cast<OutputPane*>(focusWidget()); pane && isAncestorOf(pane) && IsMenuKey(*event)) {
+        ShowPaneMenu(pane, nullptr);
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter: {

@@ -14,6 +14,7 @@
 class QComboBox;
 class QPushButton;
 struct DialogTemplate;
+struct HostTarget;
 class OutputPane;
 
 // One tool page: a child window built from its dialog template, whose controls
@@ -84,6 +85,13 @@ public:
     // Whether JoinTasks must wait for now: a task's event opened a message box
     // that is still open (see WorkerTask::InUiCall).
     bool TasksInUiCall() const;
+
+    // A page that looks at hosts opens one named in another page's pane: it
+    // fills the target in as a user would type it and starts as its QUERY
+    // does. While it is Busy with a task of its own it is not interrupted:
+    // false, and nothing changes.
+    virtual bool OpenTarget(const HostTarget& target);
+    virtual bool Busy() const { return false; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "net/HostAddress.h"
+#include "net/TargetText.h"
 #include "templates/ControlIds.h"
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"
@@ -88,6 +89,20 @@ void WhoisPage::OnQueryButton()
             request.chosenServer = ControlText(kServerBox, int(kWhoisHostSize));
         return [this, request](TaskContext& context) { RunQuery(request, context); };
     });
+}
+
+bool WhoisPage::Busy() const
+{
+    return TaskRunning(kTaskButton);
+}
+
+bool WhoisPage::OpenTarget(const HostTarget& target)
+{
+    if (Busy())
+        return false;
+    queryBox_->setEditText(QString::fromStdString(target.host));
+    queryButton_->click();
+    return true;
 }
 
 void WhoisPage::RunQuery(const WhoisRequest& request, TaskContext& context)

@@ -16,6 +16,9 @@ class WhoisPage : public ToolPage {
 public:
     explicit WhoisPage(QWidget* parent = nullptr);
 
+    bool OpenTarget(const HostTarget& target) override;
+    bool Busy() const override;
+
 private:
     void OnQueryButton();
     void RunQuery(const WhoisRequest& request, TaskContext& context);

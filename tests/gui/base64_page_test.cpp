@@ -1,9 +1,11 @@
 // The Base64 page: clipboard text in, encoded or decoded text appended.
 #include <QClipboard>
+#include <QTemporaryDir>
 
 #include "base64/Base64Page.h"
 #include "support/GuiTest.h"
 #include "ui/OutputPane.h"
+#include "ui/PaneMenu.h"
 
 using namespace Base64Controls;
 
@@ -37,6 +39,13 @@ private slots:
             QCOMPARE(recorder.Texts(), written.isEmpty() ? QStringList{"No Text In Clipboard!"} : QStringList());
             QVERIFY(std::ranges::all_of(recorder.Messages(), [](const auto& m) { return m.kind == MessageKind::Warning; }));
         }
+        // What the user typed into the pane is what Save As writes of it, with CR LF line ends.
+        page.Pane()->moveCursor(QTextCursor::End);
+        page.Pane()->insertPlainText("\ntyped");
+        QTemporaryDir dir;
+        QFile saved(dir.filePath("saved.txt"));
+        QVERIFY(SavePaneText(page.Pane(), saved.fileName()) && saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), "note\r\ntyped");
     }
 };
 

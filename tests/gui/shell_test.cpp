@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -14,9 +16,11 @@
 #include "shell/HelpPage.h"
 #include "shell/MainWindow.h"
 #include "shell/Splash.h"
+#include "tcpterm/TcpSocketPage.h"
 #include "support/GuiTest.h"
 #include "ui/DialogBuilder.h"
 #include "ui/OutputPane.h"
+#include "ui/PaneMenu.h"
 
 using namespace MainControls;
 
@@ -156,6 +160,94 @@ private slots:
         running->StartTask([&](TaskContext& t) { t.Post([&] { closedInside = window.close(); }); });
         QTRY_VERIFY(!window.isVisible());
         QVERIFY(!closedInside);
+    }
+
+    // A pane's menu by pointer or keys: the host under it opens in the page chosen, which starts as QUERY does (Dns
+    // Query: PTR of an address, A of a name; TCP Socket fills in, no more); nothing recognisable or a busy page: the
+    // entry is disabled. Save As writes the command line, then the text as the page wrote it.
+    void paneMenuOpensHostsAndSaves()
+    {
+        MessageRecorder messages;
+        MainWindow window(false);
+        QVERIFY(ShowExposed(&window));
+        ToolPage *whois = window.Page(1), *dns = window.Page(2), *ping = window.Page(3);
+        TerminalSocket& socket = static_cast<TcpSocketPage*>(window.Page(6))->Socket();
+        dns->Item<QComboBox>(DnsQueryControls::kServerBox)->setEditText("127.0.0.1");  // asked on loopback only
+        whois->Item<QCheckBox>(WhoisControls::kChooseServer)->setChecked(true);
+        whois->Item<QComboBox>(WhoisControls::kServerBox)->setEditText("127.0.0.1");
+        OutputPane* netstat = window.Page(0)->Pane();
+        netstat->ReplaceText("TCP  127.0.0.1:22  [::1]:7  ESTABLISHED\r\nMX: Exchange: mail.example.test\r\n");
+        // The menu with the pointer on word's last character (by key: the caret just after word): chooses an entry;
+        // gives "Open In"'s ("-": disabled).
+        auto menuOn = [](OutputPane* pane, const char* word, const QString& chosen = {}, int key = 0) {
+            QTextCursor at = pane->document()->find(QLatin1String(word));
+            at.setPosition(at.selectionEnd());
+            QContextMenuEvent click(QContextMenuEvent::Mouse, pane->cursorRect(at).center() - QPoint(2, 0), {});
+            if (key) {
+                pane->setTextCursor(at), pane->setFocus();
+                QTest::keyClick(pane, Qt::Key(key), key == Qt::Key_F10 ? Qt::ShiftModifier : Qt::NoModifier);
+            } else {
+                QApplication::sendEvent(pane->viewport(), &click);
+            }
+            QWidget* menu = QApplication::activePopupWidget();
+            if (!menu)
+                return QString("no menu");
+            QMenu* openIn = menu->findChild<QMenu*>();
+            QStringList texts;
+            for (QAction* action : menu->actions() + openIn->actions()) {
+                if (action->parent() == openIn && action != openIn->menuAction())
+                    texts << (action->isEnabled() ? action->text() : "-");
+                if (action->text() == chosen)
+                    action->trigger();
+            }
+            menu->close();
+            return texts.join(',') + "|" + AccessibleName(menu) + "/" + AccessibleName(openIn);
+        };
+        auto boxes = [](ToolPage* page, int id, int other) {  // two boxes and QUERY's caption
+            return page->Item<QComboBox>(id)->currentText() + " " + page->Item<QComboBox>(other)->currentText() + " " +
+                   page->Item<QPushButton>(1004)->text();
+        };
+        auto ended = [](ToolPage* page) { return WaitForCaption(page->Item<QPushButton>(1004), "QUERY"); };
+
+        QCOMPARE(menuOn(netstat, "ESTAB"), "-,-,-,-,-|NetStat output menu/Open In");
+        menuOn(netstat, "127.0.0.1:22", "Ping");
+        QCOMPARE(CurrentPageIndex, 3);
+        QCOMPARE(ComboItems(ping->Item<QComboBox>(PingControls::kHostBox)), QStringList{"127.0.0.1"});
+        QCOMPARE(menuOn(netstat, "127.0"), "-,Traceroute,Whois,Dns Query,TCP Socket|NetStat output menu/Open In");
+        QVERIFY(ended(ping));
+        menuOn(ping->Pane(), "[127", "Dns Query");
+        QCOMPARE(boxes(dns, DnsQueryControls::kNameBox, DnsQueryControls::kTypeBox), "1.0.0.127.in-addr.arpa PTR STOP");
+        QVERIFY(ended(dns));
+
+        menuOn(netstat, "::1", "TCP Socket");
+        QCOMPARE(window.Page(6)->Item<QLineEdit>(TcpSocketControls::kHostBox)->text() + " " +
+                     window.Page(6)->Item<QLineEdit>(TcpSocketControls::kPortBox)->text(), "::1 7");
+        QVERIFY(CurrentPageIndex == 6 && !socket.Valid() && socket.Create(false));  // busy once it has a socket
+        menuOn(netstat, "mail.example.test", "Dns Query", Qt::Key_Menu);
+        QCOMPARE(boxes(dns, DnsQueryControls::kNameBox, DnsQueryControls::kTypeBox), "mail.example.test A STOP");
+        QCOMPARE(menuOn(netstat, "mail").section('|', 0, 0), "Ping,Traceroute,Whois,-,-");
+        QCOMPARE(menuOn(netstat, "mail", {}, Qt::Key_F10).section(',', 0, 2), "Ping,Traceroute,Whois");
+        QVERIFY(ended(dns));
+        menuOn(dns->Pane(), "mail", "Whois");
+        QCOMPARE(boxes(whois, WhoisControls::kQueryBox, WhoisControls::kServerBox), "mail.example.test 127.0.0.1 STOP");
+        QVERIFY(ended(whois));
+
+        netstat->setTextCursor(netstat->document()->find("example.test"));  // the selection, wherever the pointer is
+        QCOMPARE(menuOn(netstat, "ESTAB").section('|', 0, 0), "Ping,Traceroute,Whois,Dns Query,-");
+
+        QTemporaryDir dir;
+        for (const char* command : {"ss -tan", "", (const char*)nullptr}) {  // none: into no such folder, a message
+            const QString file = dir.filePath(command ? "saved.txt" : "none/saved.txt");
+            SetSaveFileChooser([=](QWidget*) { return file; });
+            netstat->SetCommandLine(command ? command : "");
+            menuOn(netstat, "ESTAB", "Save As...");
+            QFile saved(file);
+            QCOMPARE(saved.open(QIODevice::ReadOnly) ? saved.readAll() : messages.Texts().last().toUtf8(),
+                     command ? (*command ? "# ss -tan\r\n" : "") + QByteArray(netstat->RawText().c_str())
+                             : "Unable To Save File!\n" + file.toUtf8());
+        }
+        SetSaveFileChooser(nullptr);
+        QVERIFY(!messages.Messages().back().detail.isEmpty());  // and the reason
     }
 
     // Help writes a copy of its document, written again once gone, and opens it; the mail link; the failures,

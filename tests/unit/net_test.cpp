@@ -1,4 +1,5 @@
-// The bounds-checked byte reader, addresses and the line diff of net/, and the command lines the pages save.
+// The bounds-checked byte reader, addresses, the line diff, the hosts named in a line and the command lines
+// the pages save, of net/.
 #include <gtest/gtest.h>
 
 #include "capture/CaptureCommand.h"
@@ -7,6 +8,7 @@
 #include "net/ByteReader.h"
 #include "net/IpAddress.h"
 #include "net/LineDiff.h"
+#include "net/TargetText.h"
 #include "whois/WhoisQuery.h"
 
 TEST(ByteReader, ReadsStopAtTheEnd)
@@ -107,4 +109,31 @@ TEST(ShellWords, CommandLinesOfThePages)
     };
     for (const auto& [line, expected] : rows)
         EXPECT_EQ(line, expected);
+}
+
+// The host a pane's menu offers: the word under the column (at: the text there; nullptr: past the end), or a
+// selection; "host|port", or "-" for nothing.
+TEST(TargetText, HostUnderTheColumnOrSelected)
+{
+    const struct { const char *line, *at, *host; bool selection = false; } rows[] = {
+        {"TCP  127.0.0.1:22             0.0.0.0:0              LISTEN", "0.0.0.0", "-"},
+        {"UDP  [fe80::1%eth0]:7        *.*", "eth0", "fe80::1%eth0|7"},
+        {"2    2001:db8:1234:5678::1  5      TTL_EXPIRED_TRANSIT", "5678", "2001:db8:1234:5678::1"},
+        {"\tResolving Address For example.org...\r\n\t[192.0.2.1]", "ample", "example.org"},
+        {"\tResolving Address For example.org...\r\n\t[192.0.2.1]", "192", "192.0.2.1"},
+        {"[DNS QUERY: example.org]", "org", "example.org"},
+        {"ReferralServer: rwhois://rwhois.example.net:4321/", "hois.ex", "rwhois.example.net|4321"},
+        {"Version: 1.3 (BETA)", "1.3", "-"},
+        {"192.0.2.1", nullptr, "-"},
+        {" whois://whois.example.net:43/ ", nullptr, "whois.example.net|43", true},
+        {"localhost\r\n", nullptr, "localhost", true},
+        {"1ms", nullptr, "-", true},
+    };
+    for (const auto& row : rows) {
+        const std::string_view line = row.line;
+        const auto found = row.selection ? HostTargetOfSelection(line)
+                                         : HostTargetAt(line, row.at ? line.find(row.at) : line.size());
+        std::string shown = found ? found->host + (found->port ? "|" + std::to_string(*found->port) : "") : "-";
+        EXPECT_EQ(shown, row.host) << row.line << " at " << (row.at ? row.at : "end");
+    }
 }
