@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QSaveFile>
 #include <QTextBlock>
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -153,8 +154,11 @@ void SetSaveFileChooser(SaveFileChooser chooser)
 bool SavePaneText(OutputPane* pane, const QString& fileName)
 {
     std::string head;
-    if (!pane->CommandLine().empty())
+    if (!pane->CommandLine().empty()) {
         head = "# " + pane->CommandLine() + "\r\n";
+        // One line, whatever a box held: a line break there would end the comment.
+        std::replace_if(head.begin() + 2, head.end() - 2, [](char c) { return c == '\r' || c == '\n'; }, '?');
+    }
     // A pane the user types into holds what was typed, which the page never wrote.
     const std::string body = pane->isReadOnly()
                                  ? pane->RawText()
