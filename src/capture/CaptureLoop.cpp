@@ -1,6 +1,7 @@
 #include "capture/CaptureLoop.h"
 
 #include "capture/CapturePrinter.h"
+#include "capture/PcapngWriter.h"
 #include "os/CancelToken.h"
 #include "os/PollWait.h"
 
@@ -12,13 +13,20 @@ constexpr int kWaitSliceMs = 60'000;
 
 }  // namespace
 
-CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
-                          const CancelToken& token, const CaptureTextSink& sink)
+namespace {
+
+struct CaptureTally {
+    std::uint64_t frames = 0;  // read from the source
+    int counter = 0;           // packets numbered
+};
+
+CaptureEnd ReadCapture(CaptureFrameSource& source, const CaptureSettings& settings, const CancelToken& token,
+                       const CaptureTextSink& sink, PcapngWriter* file, CaptureTally& tally)
 {
     std::uint8_t frame[kCaptureFrameMax];
+    PacketFrameInfo info;
     CapturedPacket packet;
     std::string batch;
-    int counter = 0;
     std::uint64_t handedDrops = 0;
     for (;;) {
         const WaitResult wait = WaitForFd(source.Fd(), POLLIN, &token, kWaitSliceMs);
@@ -26,21 +34,26 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
             return CaptureEnd::Stopped;
         if (wait == WaitResult::TimedOut)
             continue;
-        bool failed = wait == WaitResult::Failed;
+        bool failed = wait == WaitResult::Failed, fileFailed = false;
         batch.clear();
         // Everything already waiting, up to a batch, goes to the sink at once;
         // the frame limit keeps a flood the filter rejects from holding off STOP.
         int printed = 0;
         for (int frames = 0; !failed && printed < kCaptureBatchPackets && frames < kCaptureBatchFrames; ++frames) {
-            const int received = source.ReadFrame(frame, sizeof frame);
+            const int received = source.ReadFrame(frame, sizeof frame, info);
             if (received < 0)
                 failed = true;
             if (received <= 0)
                 break;
+            ++tally.frames;
             if (DecodeCapturedPacket(frame, std::size_t(received), packet) == 0 ||
                 !PassesCaptureFilter(packet, settings))
                 continue;
-            PrintCapturedPacket(packet, ++counter, settings, batch);
+            if (file && !file->Append(frame, std::size_t(received), info)) {
+                fileFailed = true;
+                break;
+            }
+            PrintCapturedPacket(packet, ++tally.counter, settings, batch);
             ++printed;
         }
         if (failed)
@@ -52,7 +65,23 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
         if ((!batch.empty() || drops != handedDrops) && !sink(batch, drops))
             return CaptureEnd::Stopped;
         handedDrops = drops;
+        if (fileFailed)
+            return CaptureEnd::FileError;
         if (failed)
             return CaptureEnd::SocketError;
     }
+}
+
+}  // namespace
+
+CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
+                          const CancelToken& token, const CaptureTextSink& sink, PcapngWriter* file)
+{
+    CaptureTally tally;
+    const CaptureEnd end = ReadCapture(source, settings, token, sink, file, tally);
+    if (file) {
+        const std::uint64_t drops = source.Drops();
+        file->Finish(tally.frames + drops, drops, std::uint64_t(tally.counter));
+    }
+    return end;
 }

@@ -65,20 +65,25 @@ int CaptureChannel::Fd() const
     return socket_.Valid() ? socket_.Get() : session_.fd.Get();
 }
 
-long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size)
+long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info)
 {
     if (socket_.Valid())
-        return ReadPacketFrame(socket_.Get(), loopback_, buffer, std::min<std::size_t>(size, kCaptureFrameMax));
+        return ReadPacketFrame(socket_.Get(), loopback_, buffer, std::min<std::size_t>(size, kCaptureFrameMax), info);
     if (!session_.fd.Valid() || ended_ || !buffer)
         return -1;
-    std::uint8_t message[1 + kCaptureFrameMax + 1];
+    std::uint8_t message[kNetcapFrameHead + kCaptureFrameMax + 1];
     for (;;) {
         long n = ReceiveNetcapMessage(session_.fd.Get(), message, sizeof message);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        if (n >= 2 && n <= long(1 + kCaptureFrameMax) && message[0] == kNetcapFrame) {
-            const std::size_t copy = std::min(std::size_t(n - 1), size);
-            std::memcpy(buffer, message + 1, copy);
+        if (n > long(kNetcapFrameHead) && n <= long(kNetcapFrameHead + kCaptureFrameMax) && message[0] == kNetcapFrame) {
+            const std::size_t length = std::size_t(n) - kNetcapFrameHead;
+            std::memcpy(&info.receivedNs, message + 1, sizeof info.receivedNs);
+            std::memcpy(&info.originalLength, message + 9, sizeof info.originalLength);
+            if (info.originalLength < length || info.originalLength > kNetcapMaxOriginalLength)
+                break;  // no frame the helper sends
+            const std::size_t copy = std::min(length, size);
+            std::memcpy(buffer, message + kNetcapFrameHead, copy);
             return long(copy);
         }
         const bool count = n == 1 + long(sizeof drops_) && (message[0] == kNetcapDrops || message[0] == kNetcapEnd);
@@ -108,8 +113,9 @@ void CaptureChannel::Close()
         if (!ended_ && send(session_.fd.Get(), kNetcapStop.data(), kNetcapStop.size(), MSG_NOSIGNAL) > 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndReportMs);
             std::uint8_t frame[kCaptureFrameMax];
+            PacketFrameInfo info;
             while (!ended_ && WaitForFd(session_.fd.Get(), POLLIN, nullptr, deadline) == WaitResult::Ready)
-                ReadFrame(frame, sizeof frame);
+                ReadFrame(frame, sizeof frame, info);
         }
         CloseNetcapSession(session_);
     }

@@ -80,9 +80,10 @@ public:
     void CloseSender() { ::close(fds_[1].exchange(-1)); }  // a receive error: the capture may end at once
 
     int Fd() const override { return fds_[0]; }
-    int ReadFrame(std::uint8_t* buffer, std::size_t size) override
+    int ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info) override
     {
         const ssize_t n = ::recv(fds_[0], buffer, size, MSG_DONTWAIT);
+        info = {n * 1000, std::uint32_t(n)};  // each frame's time: a microsecond a byte
         return n > 0 ? int(n) : n < 0 && errno == EAGAIN ? 0 : -1;
     }
     std::uint64_t Drops() override { return drops; }
