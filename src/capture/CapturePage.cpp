@@ -133,7 +133,8 @@ void CapturePage::Start()
     }
 
     bool fileFailed = false;
-    std::shared_ptr<PcapngWriter> file = OpenSaveFile(interface, fileFailed);
+    const int run = ++captureRun_;
+    std::shared_ptr<PcapngWriter> file = OpenSaveFile(interface, run, fileFailed);
     if (fileFailed)
         return;
 
@@ -141,7 +142,7 @@ void CapturePage::Start()
     // while; STOP or the window's close end that wait through the token. The
     // capture owns its source: it is read by that capture only, and closed
     // once, as soon as the capture ends.
-    auto job = [this, interface, settings, file, run = ++captureRun_](TaskContext& context) {
+    auto job = [this, interface, settings, file, run](TaskContext& context) {
         PrivilegeFailure failure = PrivilegeFailure::None;
         const std::unique_ptr<CaptureFrameSource> source = openCapture(interface, settings, context.Token(), failure);
         if (!source) {
@@ -239,13 +240,18 @@ void CapturePage::ShowSavePath()
     button->setAccessibleDescription(note);
 }
 
-std::shared_ptr<PcapngWriter> CapturePage::OpenSaveFile(const std::string& interface, bool& failed)
+std::shared_ptr<PcapngWriter> CapturePage::OpenSaveFile(const std::string& interface, int run, bool& failed)
 {
     failed = false;
     if (savePath_.isEmpty())
         return nullptr;
     int error = 0;
-    std::shared_ptr<PcapngWriter> file = PcapngWriter::Create(QFile::encodeName(savePath_).toStdString(), interface, error);
+    std::shared_ptr<PcapngWriter> file = PcapngWriter::Create(
+        QFile::encodeName(savePath_).toStdString(), interface,
+        [this, run](int failure) {
+            QMetaObject::invokeMethod(this, [this, run, failure] { SaveFileFailed(run, failure); }, Qt::QueuedConnection);
+        },
+        error);
     if (!file) {
         failed = true;
         Message(QStringLiteral("Unable To Create File!\n\n%1\n\n%2").arg(savePath_, QString::fromLocal8Bit(std::strerror(error))),

@@ -57,7 +57,7 @@ private:
     void ShowSavePath();
     // Opens the chosen file for a capture; null when there is none, or with
     // failed set after telling the user why it cannot be created.
-    std::shared_ptr<PcapngWriter> OpenSaveFile(const std::string& interface, bool& failed);
+    std::shared_ptr<PcapngWriter> OpenSaveFile(const std::string& interface, int run, bool& failed);
     // The file of capture run failed with error: that capture stops.
     void SaveFileFailed(int run, int error);
 

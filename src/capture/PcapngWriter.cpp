@@ -73,9 +73,10 @@ void PutPcapngTime(std::vector<std::uint8_t>& out, std::int64_t ns)
 }  // namespace
 
 std::unique_ptr<PcapngWriter> PcapngWriter::Create(const std::string& path, const std::string& interfaceName,
-                                                   int& error)
+                                                   FailureFn onFailure, int& error)
 {
     std::unique_ptr<PcapngWriter> writer(new PcapngWriter);
+    writer->onFailure_ = std::move(onFailure);
     writer->file_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!writer->file_.Valid()) {
         error = errno;
@@ -173,6 +174,8 @@ void PcapngWriter::WriteLoop()
         lock.unlock();
         WriteOut(writing_);
         writing_.clear();
+        if (error_ && onFailure_)
+            onFailure_(error_);
         lock.lock();
     }
 }

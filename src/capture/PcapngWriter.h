@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,9 +34,11 @@
 class PcapngWriter {
 public:
     // Creates (or empties) the file and writes its first two blocks; null,
-    // with error set to the errno, when that fails.
+    // with error set to the errno, when that fails. onFailure is called on the
+    // writer's thread, once, when a later write fails, with its errno.
+    using FailureFn = std::function<void(int error)>;
     static std::unique_ptr<PcapngWriter> Create(const std::string& path, const std::string& interfaceName,
-                                                int& error);
+                                                FailureFn onFailure, int& error);
     ~PcapngWriter();
     PcapngWriter(const PcapngWriter&) = delete;
     PcapngWriter& operator=(const PcapngWriter&) = delete;
@@ -66,5 +69,6 @@ private:
     bool finishing_ = false;
     bool finished_ = false;
     std::atomic<int> error_ = 0;
+    FailureFn onFailure_;
     std::thread thread_;
 };
