@@ -246,17 +246,19 @@ std::shared_ptr<PcapngWriter> CapturePage::OpenSaveFile(const std::string& inter
     if (savePath_.isEmpty())
         return nullptr;
     int error = 0;
+    const std::shared_ptr<PcapngWriter> last = lastFile_.lock();  // may still be closing the same file
     std::shared_ptr<PcapngWriter> file = PcapngWriter::Create(
         QFile::encodeName(savePath_).toStdString(), interface,
         [this, run](int failure) {
             QMetaObject::invokeMethod(this, [this, run, failure] { SaveFileFailed(run, failure); }, Qt::QueuedConnection);
         },
-        error);
+        error, last ? last->Closed() : std::shared_future<void>());
     if (!file) {
         failed = true;
         Message(QStringLiteral("Unable To Create File!\n\n%1\n\n%2").arg(savePath_, QString::fromLocal8Bit(std::strerror(error))),
                 MessageKind::Failure);
     }
+    lastFile_ = file;
     return file;
 }
 

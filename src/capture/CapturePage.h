@@ -62,6 +62,7 @@ private:
     void SaveFileFailed(int run, int error);
 
     QString savePath_;
+    std::weak_ptr<PcapngWriter> lastFile_;  // the last capture's, until it is closed
     int captureRun_ = 0;  // counts the captures started
     bool capturing_ = false;
     std::uint64_t drops_ = 0;

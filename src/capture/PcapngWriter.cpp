@@ -73,11 +73,12 @@ void PutPcapngTime(std::vector<std::uint8_t>& out, std::int64_t ns)
 }  // namespace
 
 std::unique_ptr<PcapngWriter> PcapngWriter::Create(const std::string& path, const std::string& interfaceName,
-                                                   FailureFn onFailure, int& error)
+                                                   FailureFn onFailure, int& error,
+                                                   std::shared_future<void> after)
 {
     std::unique_ptr<PcapngWriter> writer(new PcapngWriter);
     writer->onFailure_ = std::move(onFailure);
-    writer->file_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    writer->file_.Reset(open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!writer->file_.Valid()) {
         error = errno;
         return nullptr;
@@ -100,11 +101,7 @@ std::unique_ptr<PcapngWriter> PcapngWriter::Create(const std::string& path, cons
     const std::uint8_t nanoseconds = 9;
     PutPcapngOption(out, 9, &nanoseconds, 1);  // if_tsresol
     ClosePcapngBlock(out, block, true);
-    writer->WriteOut(out);
-    out.clear();
-    if ((error = writer->error_) != 0)
-        return nullptr;
-    writer->thread_ = std::thread(&PcapngWriter::WriteLoop, writer.get());
+    writer->thread_ = std::thread(&PcapngWriter::WriteLoop, writer.get(), std::move(after));
     return writer;
 }
 
@@ -160,11 +157,19 @@ int PcapngWriter::Finish(std::uint64_t received, std::uint64_t dropped, std::uin
         thread_.join();
     if (file_.Valid() && close(file_.Release()) != 0 && !error_)
         error_ = errno;
+    closing_.set_value();
     return error_;
 }
 
-void PcapngWriter::WriteLoop()
+void PcapngWriter::WriteLoop(std::shared_future<void> after)
 {
+    if (after.valid())
+        after.wait();
+    if (ftruncate(file_.Get(), 0) != 0) {
+        error_ = errno;
+        if (onFailure_)
+            onFailure_(error_);
+    }
     std::unique_lock lock(mutex_);
     while (!error_) {
         wake_.wait_for(lock, kPcapngWriteEvery, [this] { return finishing_ || filling_.size() >= kPcapngWriteChunk; });

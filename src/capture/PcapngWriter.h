@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,12 +34,15 @@
 // of them, so the disk never holds up the reader.
 class PcapngWriter {
 public:
-    // Creates (or empties) the file and writes its first two blocks; null,
-    // with error set to the errno, when that fails. onFailure is called on the
-    // writer's thread, once, when a later write fails, with its errno.
+    // Opens (or creates) the file; null, with error set to the errno, when
+    // that fails. Once after (if valid) is ready, as a writer's Closed()
+    // becomes when it has closed its file, which may be the same one, the file is emptied and gets its first two blocks. onFailure
+    // is called on the writer's thread, once, when a write fails, with its
+    // errno.
     using FailureFn = std::function<void(int error)>;
     static std::unique_ptr<PcapngWriter> Create(const std::string& path, const std::string& interfaceName,
-                                                FailureFn onFailure, int& error);
+                                                FailureFn onFailure, int& error,
+                                                std::shared_future<void> after = {});
     ~PcapngWriter();
     PcapngWriter(const PcapngWriter&) = delete;
     PcapngWriter& operator=(const PcapngWriter&) = delete;
@@ -47,6 +51,8 @@ public:
     // has failed, or when the disk has fallen so far behind that the queue is
     // full (Error() then says ENOBUFS); nothing more is written after that.
     bool Append(const std::uint8_t* frame, std::size_t length, const PacketFrameInfo& info);
+    // Ready once Finish has closed the file.
+    std::shared_future<void> Closed() const { return closed_; }
     // The errno of the first failure, 0 while none.
     int Error() const { return error_; }
     // Writes the statistics block and everything queued, then closes the
@@ -57,7 +63,7 @@ public:
 
 private:
     PcapngWriter() = default;
-    void WriteLoop();
+    void WriteLoop(std::shared_future<void> after);
     void WriteOut(const std::vector<std::uint8_t>& bytes);
 
     ::Fd file_;
@@ -70,5 +76,7 @@ private:
     bool finished_ = false;
     std::atomic<int> error_ = 0;
     FailureFn onFailure_;
+    std::promise<void> closing_;
+    std::shared_future<void> closed_ = closing_.get_future().share();
     std::thread thread_;
 };

@@ -43,20 +43,11 @@ std::unique_ptr<CaptureFrameSource> WatchedOpen(const std::string& interface, co
 QString g_saveFile;  // what the save dialog chooses
 // The IP packets of a file the page wrote on interface, once it is finished; tshark, tcpdump and capinfos read it
 // without a word on stderr.
-std::vector<std::string> SavedPackets(const std::string& path, const std::string& interface, bool stopped = true)
+std::vector<std::string> ReadableSavedPackets(const std::string& path, const std::string& interface, bool stopped = true)
 {
     std::vector<std::string> packets;
-    std::uint32_t type = 0;
-    const bool finished = QTest::qWaitFor([&] {
-        std::ifstream in(path, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        auto word = [&](std::size_t at) { std::uint32_t w = 0; return std::memcpy(&w, bytes.data() + at, 4), w; };
-        packets.clear();
-        for (std::size_t at = 0, size = 12; at + 12 <= bytes.size() && size >= 12; at += size)
-            if ((size = word(at + 4), type = word(at)) == 6 && at + 28 <= bytes.size())
-                packets.push_back(bytes.substr(at + 28, word(at + 20)));
-        return type == (stopped ? 5u : 6u);  // a stop's statistics last, or a packet after a failed write
-    }, 5000);
+    std::uint32_t last = 0;
+    const bool finished = QTest::qWaitFor([&] { return packets = SavedPackets(path, last), last == (stopped ? 5u : 6u); }, 5000);
     const std::string readers = CommandOutput("HOME=/nonexistent tshark -r " + path + " 2>&1 >/dev/null; tcpdump -r " + path +
                                               " 2>&1 >/dev/null | grep -v '^reading from'; capinfos -I " + path + " 2>&1");
     EXPECT_TRUE(finished && std::regex_search(readers, std::regex("^(Running as user[^\\n]*\\n)*File name:[^\\n]*\\n"
@@ -168,7 +159,7 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !recorder.Texts().isEmpty(); }));
     EXPECT_EQ(recorder.Texts(), QStringList(QString::fromStdString("Packet Capturing Stopped!\n\nUnable To Write File!\n\n" +
                                                                    path + "\n\nNo space left on device")));
-    EXPECT_TRUE(!page_->Capturing() && SavedPackets(path, "lo", false).size() > 30);
+    EXPECT_TRUE(!page_->Capturing() && ReadableSavedPackets(path, "lo", false).size() > 30);
     umount2(files.Path("").c_str(), MNT_DETACH);
 }
 
@@ -200,6 +191,7 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
 
     std::string expected, payload, header;
     std::vector<std::string> printed;  // the IP packets printed, as tcpdump saw them
+    std::string times;                 // and when
     int number = 0;
     auto packet = [&] {  // the last packet tcpdump printed, as the page prints it
         static const std::regex ports(R"(IP6? ([\da-f:.]+)\.(\d+) > ([\da-f:.]+)\.(\d+): (UDP|Flags).*length (\d+))");
@@ -211,7 +203,7 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
         std::string data = payload.substr(ipLength - length, length);
         const std::string open = ipv6 ? "[" : "", close = ipv6 ? "]:" : ":";
         MaskUnprintable(data.data(), data.size());
-        printed.push_back(payload.substr(0, ipLength));
+        printed.push_back(payload.substr(0, ipLength)), times += header.substr(0, 15) + "\n";
         expected += "PACKET No: " + std::to_string(++number) + "\r\nSource: " + open + m[1].str() + close + m[2].str() +
                     "\r\nDest  : " + open + m[3].str() + close + m[4].str() + "\r\nProtocol: " + (m[5] == "UDP" ? "UDP" : "TCP") +
                     ",  Data Bytes: " + std::to_string(length) + "\r\n" + data + "\r\n";
@@ -232,7 +224,8 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
     EXPECT_EQ(number, 6);
     EXPECT_EQ(Pane(expected.size()), expected);
     Stop();
-    EXPECT_EQ(SavedPackets(files.Path("veth.pcapng"), ipv6 ? "v6a" : "b0"), printed);
+    EXPECT_EQ(ReadableSavedPackets(files.Path("veth.pcapng"), ipv6 ? "v6a" : "b0"), printed);
+    EXPECT_EQ(CommandOutput("tcpdump -r " + files.Path("veth.pcapng") + " 2>/dev/null | cut -c1-15"), times);
 }
 
 // As nobody in the group quorlix, through the helper's capture session, of either IP version.
@@ -263,6 +256,8 @@ TEST_F(CapturePeerTest, AsMemberThroughTheHelper)
                                  std::string(39, ' ') + "abcd\r\n";
     EXPECT_EQ(Pane(expected.size()), expected);
     Stop();
-    const auto saved = SavedPackets(files.Path("member.pcapng"), "lo");
+    const auto saved = ReadableSavedPackets(files.Path("member.pcapng"), "lo");
+    const double when = std::atof(CommandOutput("tcpdump -tt -r " + files.Path("member.pcapng") + " 2>/dev/null").c_str());
+    EXPECT_NEAR(when, double(time(nullptr)), 60);  // the kernel's time, through the helper
     EXPECT_TRUE(saved.size() == 1 && saved[0].size() == 32 && saved[0].ends_with("abcd"));
 }
