@@ -71,25 +71,25 @@ long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFra
         return ReadPacketFrame(socket_.Get(), loopback_, buffer, std::min<std::size_t>(size, kCaptureFrameMax), info);
     if (!session_.fd.Valid() || ended_ || !buffer)
         return -1;
-    std::uint8_t message[kNetcapFrameHead + kCaptureFrameMax + 1];
+    // The frame goes straight into buffer, the rest of a message into head.
+    std::uint8_t head[kNetcapFrameHead];
+    const iovec parts[2] = {{head, sizeof head}, {buffer, std::min<std::size_t>(size, kCaptureFrameMax)}};
     for (;;) {
-        long n = ReceiveNetcapMessage(session_.fd.Get(), message, sizeof message);
+        long n = ReceiveNetcapMessage(session_.fd.Get(), parts, 2);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        if (n > long(kNetcapFrameHead) && n <= long(kNetcapFrameHead + kCaptureFrameMax) && message[0] == kNetcapFrame) {
+        if (n > long(kNetcapFrameHead) && head[0] == kNetcapFrame) {
+            std::memcpy(&info.receivedNs, head + 1, sizeof info.receivedNs);
+            std::memcpy(&info.originalLength, head + 9, sizeof info.originalLength);
             const std::size_t length = std::size_t(n) - kNetcapFrameHead;
-            std::memcpy(&info.receivedNs, message + 1, sizeof info.receivedNs);
-            std::memcpy(&info.originalLength, message + 9, sizeof info.originalLength);
             if (info.originalLength < length || info.originalLength > kNetcapMaxOriginalLength)
                 break;  // no frame the helper sends
-            const std::size_t copy = std::min(length, size);
-            std::memcpy(buffer, message + kNetcapFrameHead, copy);
-            return long(copy);
+            return long(length);
         }
-        const bool count = n == 1 + long(sizeof drops_) && (message[0] == kNetcapDrops || message[0] == kNetcapEnd);
+        const bool count = n == 1 + long(sizeof drops_) && (head[0] == kNetcapDrops || head[0] == kNetcapEnd);
         if (count)
-            std::memcpy(&drops_, message + 1, sizeof drops_);
-        if (!count || message[0] == kNetcapEnd)
+            std::memcpy(&drops_, head + 1, sizeof drops_);
+        if (!count || head[0] == kNetcapEnd)
             break;
     }
     ended_ = true;  // the end, or anything that is no frame: the helper is done

@@ -5,7 +5,7 @@
 //   capture_live capture ADDRESS PORT SECONDS [FILE FORMAT]
 //       the Packet Capture page (offscreen) capturing on the interface of
 //       ADDRESS, port PORT, Data view (or the view FORMAT: 0 Data, 1 Text,
-//       2 None) with the packet lines, for SECONDS, saving to FILE if given;
+//       2 None, then without the packet lines) for SECONDS, saving to FILE;
 //       the pane is emptied whenever it passes 200,000 characters, as a user
 //       would, well before a few hand-overs could fill it.
 //       Prints "printed N drops D stall_ms S": packets printed, packets the
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -81,6 +82,7 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds, c
     list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
     page.Item<QLineEdit>(CaptureControls::kPortBox)->setText(QString::number(port));
     page.Item<QComboBox>(CaptureControls::kFormatList)->setCurrentIndex(format);
+    page.Item<QCheckBox>(CaptureControls::kPacketInfoBox)->setChecked(format != 2);  // None: the file is what counts
     if (file) {
         g_benchFile = QString::fromLocal8Bit(file);
         CapturePage::chooseSaveFile = [](QWidget*) { return g_benchFile; };
