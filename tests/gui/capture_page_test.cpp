@@ -107,11 +107,15 @@ private slots:
         QCOMPARE(caption() + QString::fromStdString(PaneText(page_.get())), "START" + QString::fromStdString(text));
     }
 
-    // At 1,000,000 characters the capture stops with one message; started again on the full pane, at its first packet.
+    // At 1,000,000 characters the capture stops with one message and its file is finished; started again on the full
+    // pane, at its first packet.
     void fullPaneStopsOnceAndCountsAgainAfterClear()
     {
         bool boxInTaskCall = false;
         MessageRecorder recorder([&](const QString&) { return (boxInTaskCall |= page_->TasksInUiCall()), true; });
+        TempFiles files("capture-full-pane");
+        chosenFile = QString::fromStdString(files.Path("full.pcapng"));
+        click(kSaveButton);
         FramePairSource* pair = start();
         const int sender = pair->DupSender();
         const auto frame = Udp(std::string(1972, 'q')).Bytes();
@@ -123,6 +127,9 @@ private slots:
         QCOMPARE(recorder.Texts(), QStringList("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
                                                "Clear the Buffer before you Start Capturing again."));
         QVERIFY(PaneText(page_.get()).size() == 1000000 && caption() == "START");
+        const std::size_t shown = std::stoul(PaneText(page_.get()).substr(PaneText(page_.get()).rfind("PACKET No: ") + 11));
+        std::uint32_t last = 0;  // the file holds what the pane shows, and more, and is finished
+        QVERIFY(QTest::qWaitFor([&] { return SavedPackets(chosenFile.toStdString(), last).size() >= shown && last == 5; }));
         QVERIFY(start()->Send(Udp("x")));
         QVERIFY(QTest::qWaitFor([&] { return recorder.Texts().size() == 2; }));
         QVERIFY(caption() == "START" && !boxInTaskCall);
