@@ -11,10 +11,6 @@ namespace {
 // at once in any case.
 constexpr int kWaitSliceMs = 60'000;
 
-}  // namespace
-
-namespace {
-
 struct CaptureTally {
     std::uint64_t frames = 0;  // read from the source
     int counter = 0;           // packets numbered

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstring>
@@ -57,7 +58,9 @@ std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interf
 
 QString ChooseCaptureFile(QWidget* parent)
 {
-    return QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("pcapng files (*.pcapng)"));
+    const QString path =
+        QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("pcapng files (*.pcapng)"));
+    return path.isEmpty() || !QFileInfo(path).suffix().isEmpty() ? path : path + QStringLiteral(".pcapng");
 }
 
 }  // namespace
