@@ -174,8 +174,10 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
     TempFiles files("capture");
     SaveTo(files.Path("veth.pcapng"));
     ASSERT_TRUE(Start(ipv6 ? "2001:db8::ad7:1" : "10.215.0.2", 1));
-    PeerProcess tcpdump({"sh", "-c", ipv6 ? "exec tcpdump -n -X -l -i v6a -c 9 src host 2001:db8::ad7:1 2>&1"
-                                          : "exec tcpdump -n -X -l -i b0 -c 9 src host 10.215.0.1 2>&1"});
+    const std::string theirs = files.Path("tcpdump.pcap");  // tcpdump -w at the same time, then read back with -X
+    PeerProcess tcpdump({"sh", "-c", "tcpdump -i " + std::string(ipv6 ? "v6a" : "b0") + " -c 9 -w " + theirs + " src host " +
+                                         (ipv6 ? "2001:db8::ad7:1" : "10.215.0.1") + " 2>&1 | grep --line-buffered listening; "
+                                         "tcpdump -n -X -r " + theirs + " 2>/dev/null; echo packets captured"});
     for (int i = 0; i < 3 && tcpdump.ReadLine().find("listening on") == std::string::npos; ++i) {}
     std::vector<Ipv4Frame> traffic(9, Packet(6, kTwenty, 0x0AD70001));
     traffic[1].payload = "";
