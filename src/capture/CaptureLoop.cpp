@@ -10,6 +10,9 @@ namespace {
 // How long one wait lasts before it is simply begun again; the token wakes it
 // at once in any case.
 constexpr int kWaitSliceMs = 60'000;
+// At most this many frames still queued at a stop go to the file: about what
+// the socket's receive buffer holds of small frames.
+constexpr int kCaptureDrainFrames = 65536;
 
 struct CaptureTally {
     std::uint64_t frames = 0;  // read from the source
@@ -75,6 +78,19 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
 {
     CaptureTally tally;
     const CaptureEnd end = ReadCapture(source, settings, token, sink, file, tally);
+    if (file && end == CaptureEnd::Stopped) {
+        // What the kernel took before the stop, still queued while the pane
+        // held the reader back, goes to the file too, as far as it reaches.
+        std::uint8_t frame[kCaptureFrameMax];
+        PacketFrameInfo info;
+        CapturedPacket packet;
+        for (int n = 0, received; n < kCaptureDrainFrames && (received = source.ReadFrame(frame, sizeof frame, info)) > 0; ++n) {
+            ++tally.frames;
+            if (DecodeCapturedPacket(frame, std::size_t(received), packet) && PassesCaptureFilter(packet, settings) &&
+                !file->Append(frame, std::size_t(received), info))
+                break;
+        }
+    }
     if (file) {
         const std::uint64_t drops = source.Drops();
         file->Finish(tally.frames + drops, drops, std::uint64_t(tally.counter));

@@ -44,7 +44,8 @@ constexpr int kCaptureBatchFrames = 1024;
 // sink refuses a batch, or a read fails; then kCaptureSocketErrorText is the
 // last text delivered. Packets are numbered from 1. With a file, each packet
 // that is numbered goes to it as it is read, and the capture ends too when
-// the file fails (FileError); the file is finished, with the counts of frames
-// received and dropped, before the loop returns.
+// the file fails (FileError); at a stop the packets still queued go to it
+// unprinted; the file is finished, with the counts of frames received and
+// dropped, before the loop returns.
 CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& settings,
                           const CancelToken& token, const CaptureTextSink& sink, PcapngWriter* file = nullptr);
