@@ -17,6 +17,7 @@ constexpr int kCaptureDrainFrames = 65536;
 struct CaptureTally {
     std::uint64_t frames = 0;  // read from the source
     int counter = 0;           // packets numbered
+    std::uint64_t saved = 0;   // packets written to the file
 };
 
 CaptureEnd ReadCapture(CaptureFrameSource& source, const CaptureSettings& settings, const CancelToken& token,
@@ -52,6 +53,7 @@ CaptureEnd ReadCapture(CaptureFrameSource& source, const CaptureSettings& settin
                 fileFailed = true;
                 break;
             }
+            tally.saved += file != nullptr;
             PrintCapturedPacket(packet, ++tally.counter, settings, batch);
             ++printed;
         }
@@ -86,14 +88,16 @@ CaptureEnd RunCaptureLoop(CaptureFrameSource& source, const CaptureSettings& set
         CapturedPacket packet;
         for (int n = 0, received; n < kCaptureDrainFrames && (received = source.ReadFrame(frame, sizeof frame, info)) > 0; ++n) {
             ++tally.frames;
-            if (DecodeCapturedPacket(frame, std::size_t(received), packet) && PassesCaptureFilter(packet, settings) &&
-                !file->Append(frame, std::size_t(received), info))
-                break;
+            if (DecodeCapturedPacket(frame, std::size_t(received), packet) && PassesCaptureFilter(packet, settings)) {
+                if (!file->Append(frame, std::size_t(received), info))
+                    break;
+                ++tally.saved;
+            }
         }
     }
     if (file) {
         const std::uint64_t drops = source.Drops();
-        file->Finish(tally.frames + drops, drops, std::uint64_t(tally.counter));
+        file->Finish(tally.frames + drops, drops, tally.saved);
     }
     return end;
 }
