@@ -149,7 +149,6 @@ int ServeCapture(const NetcapRequest& request)
     alarm(0);
     const bool loopback = IsLoopbackInterface(request.interfaceName);
     std::uint8_t frame[kNetcapFrameHead + kCaptureFrameMax];
-    frame[0] = kNetcapFrame;
     PacketFrameInfo info;
     // The drop count goes to the program while the capture runs, at most once
     // a report interval, so that the page can show it as it grows.
@@ -174,8 +173,7 @@ int ServeCapture(const NetcapRequest& request)
         // A bounded batch, so that a busy interface cannot keep "stop" unread.
         for (int i = 0; i < kFramesPerRound && watch[1].revents; ++i) {
             const long n = ReadPacketFrame(fd, loopback, frame + kNetcapFrameHead, kCaptureFrameMax, info);
-            std::memcpy(frame + 1, &info.receivedNs, sizeof info.receivedNs);
-            std::memcpy(frame + 9, &info.originalLength, sizeof info.originalLength);
+            FormatNetcapFrameHead(frame, info);
             if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + kNetcapFrameHead)))
                 return 1;
             if (n == 0)

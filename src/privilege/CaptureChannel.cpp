@@ -78,13 +78,12 @@ long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFra
         long n = ReceiveNetcapMessage(session_.fd.Get(), parts, 2);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        if (n > long(kNetcapFrameHead) && head[0] == kNetcapFrame) {
-            std::memcpy(&info.receivedNs, head + 1, sizeof info.receivedNs);
-            std::memcpy(&info.originalLength, head + 9, sizeof info.originalLength);
-            const std::size_t length = std::size_t(n) - kNetcapFrameHead;
-            if (info.originalLength < length || info.originalLength > kNetcapMaxOriginalLength)
+        if (n > 0 && head[0] == kNetcapFrame) {
+            const auto frameInfo = ParseNetcapFrameHead(head, std::size_t(n));
+            if (!frameInfo)
                 break;  // no frame the helper sends
-            return long(length);
+            info = *frameInfo;
+            return n - long(kNetcapFrameHead);
         }
         const bool count = n == 1 + long(sizeof drops_) && (head[0] == kNetcapDrops || head[0] == kNetcapEnd);
         if (count)

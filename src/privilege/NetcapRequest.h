@@ -9,6 +9,7 @@
 
 #include "net/CaptureFilter.h"
 #include "net/IpAddress.h"
+#include "os/PacketSocket.h"
 
 // What the program and the privilege helper quorlix-netcap say to each other
 // over a Unix SOCK_SEQPACKET socket pair, one message per datagram.
@@ -117,6 +118,10 @@ std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer,
 inline constexpr std::uint8_t kNetcapFrame = 'F';
 inline constexpr std::size_t kNetcapFrameHead = 1 + 8 + 4;
 inline constexpr std::uint32_t kNetcapMaxOriginalLength = 40 + 65535;
+// The kNetcapFrameHead bytes before a frame's; and back, given the message's
+// size: nullopt unless it is a frame message whose lengths agree.
+void FormatNetcapFrameHead(std::uint8_t* head, const PacketFrameInfo& info);
+std::optional<PacketFrameInfo> ParseNetcapFrameHead(const std::uint8_t* head, std::size_t messageSize);
 inline constexpr std::uint8_t kNetcapDrops = 'D';
 inline constexpr std::uint8_t kNetcapEnd = 'E';
 inline constexpr int kNetcapDropReportMs = 1000;
