@@ -5,8 +5,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstring>
 #include <utility>
 
 #include "capture/CaptureCommand.h"
@@ -23,7 +27,8 @@ using namespace CaptureControls;
 
 namespace {
 
-constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
+constexpr int kSettingControls[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList,
+                                   kSaveButton};
 constexpr int kBoxChars = 20;
 // An IPv6 address with the zone of a link-local one.
 constexpr int kIpv6BoxChars = INET6_ADDRSTRLEN + IF_NAMESIZE + 1;
@@ -34,7 +39,10 @@ constexpr std::size_t kHeldText = 4 * 1024 * 1024;
 class ChannelSource : public CaptureFrameSource {
 public:
     int Fd() const override { return channel.Fd(); }
-    int ReadFrame(std::uint8_t* buffer, std::size_t size) override { return int(channel.ReadFrame(buffer, size)); }
+    int ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info) override
+    {
+        return int(channel.ReadFrame(buffer, size, info));
+    }
     std::uint64_t Drops() override { return channel.Drops(); }
 
     CaptureChannel channel;
@@ -49,9 +57,17 @@ std::unique_ptr<CaptureFrameSource> OpenCaptureChannel(const std::string& interf
     return opened ? std::move(source) : nullptr;
 }
 
+QString ChooseCaptureFile(QWidget* parent)
+{
+    const QString path =
+        QFileDialog::getSaveFileName(parent, QString(), QString(), QStringLiteral("pcapng files (*.pcapng)"));
+    return path.isEmpty() || !QFileInfo(path).suffix().isEmpty() ? path : path + QStringLiteral(".pcapng");
+}
+
 }  // namespace
 
 CapturePage::OpenCaptureFn CapturePage::openCapture = OpenCaptureChannel;
+CapturePage::ChooseFileFn CapturePage::chooseSaveFile = ChooseCaptureFile;
 
 CapturePage::CapturePage(QWidget* parent) : ToolPage(kTemplate, parent)
 {
@@ -65,6 +81,7 @@ CapturePage::CapturePage(QWidget* parent) : ToolPage(kTemplate, parent)
     connect(Item<QPushButton>(kStartButton), &QPushButton::clicked, this, &CapturePage::OnStartStop);
     connect(Item<QPushButton>(kClearButton), &QPushButton::clicked, this, &CapturePage::OnClearOutput);
     connect(Pane(), &OutputPane::TextLimitReached, this, &CapturePage::FullPaneStop);
+    connect(Item<QPushButton>(kSaveButton), &QPushButton::clicked, this, &CapturePage::OnSaveToFile);
 }
 
 void CapturePage::SetCapturing(bool capturing)
@@ -119,11 +136,17 @@ void CapturePage::Start()
         return;
     }
 
+    bool fileFailed = false;
+    const int run = ++captureRun_;
+    std::shared_ptr<PcapngWriter> file = OpenSaveFile(interface, run, fileFailed);
+    if (fileFailed)
+        return;
+
     // The task opens the capture too, as starting the helper may take a
     // while; STOP or the window's close end that wait through the token. The
     // capture owns its source: it is read by that capture only, and closed
     // once, as soon as the capture ends.
-    auto job = [this, interface, settings](TaskContext& context) {
+    auto job = [this, interface, settings, file, run](TaskContext& context) {
         PrivilegeFailure failure = PrivilegeFailure::None;
         const std::unique_ptr<CaptureFrameSource> source = openCapture(interface, settings, context.Token(), failure);
         if (!source) {
@@ -150,7 +173,9 @@ void CapturePage::Start()
             if (!text.empty())
                 context.AppendOutput(text);
             return context.WaitForRoom(kHeldText);
-        });
+        }, file.get());
+        if (const int error = file ? file->Error() : 0)
+            QMetaObject::invokeMethod(this, [this, run, error] { SaveFileFailed(run, error); }, Qt::QueuedConnection);
     };
     capture_ = StartTask(std::move(job));
     if (capture_.expired())
@@ -202,4 +227,55 @@ void CapturePage::FullPaneStop()
     Message(QStringLiteral("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
                            "Clear the Buffer before you Start Capturing again."),
             MessageKind::Warning);
+}
+
+void CapturePage::OnSaveToFile()
+{
+    if (capturing_)
+        return;
+    savePath_ = savePath_.isEmpty() ? chooseSaveFile(this) : QString();
+    ShowSavePath();
+}
+
+void CapturePage::ShowSavePath()
+{
+    auto* button = Item<QPushButton>(kSaveButton);
+    const QString note = savePath_.isEmpty() ? QString() : QStringLiteral("Saving to %1").arg(savePath_);
+    button->setToolTip(note);
+    button->setAccessibleDescription(note);
+}
+
+std::shared_ptr<PcapngWriter> CapturePage::OpenSaveFile(const std::string& interface, int run, bool& failed)
+{
+    failed = false;
+    if (savePath_.isEmpty())
+        return nullptr;
+    int error = 0;
+    const std::shared_ptr<PcapngWriter> last = lastFile_.lock();  // may still be closing the same file
+    std::shared_ptr<PcapngWriter> file = PcapngWriter::Create(
+        QFile::encodeName(savePath_).toStdString(), interface,
+        [this, run](int failure) {
+            QMetaObject::invokeMethod(this, [this, run, failure] { SaveFileFailed(run, failure); }, Qt::QueuedConnection);
+        },
+        error, last ? last->Closed() : std::shared_future<void>());
+    if (!file) {
+        failed = true;
+        Message(QStringLiteral("Unable To Create File!\n\n%1\n\n%2").arg(savePath_, QString::fromLocal8Bit(std::strerror(error))),
+                MessageKind::Failure);
+    }
+    lastFile_ = file;
+    return file;
+}
+
+void CapturePage::SaveFileFailed(int run, int error)
+{
+    // Only while that capture still runs; after STOP the user has moved on.
+    if (run != captureRun_ || !capturing_)
+        return;
+    if (auto capture = capture_.lock())
+        capture->Abandon();
+    SetCapturing(false);
+    Message(QStringLiteral("Packet Capturing Stopped!\n\nUnable To Write File!\n\n%1\n\n%2")
+                .arg(savePath_, QString::fromLocal8Bit(std::strerror(error))),
+            MessageKind::Failure);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture/CaptureLoop.h"
+#include "capture/PcapngWriter.h"
 #include "privilege/NetcapClient.h"
 #include "ui/ToolPage.h"
 
@@ -27,6 +28,12 @@ public:
                                                                   const CancelToken& token,
                                                                   PrivilegeFailure& failure);
     static OpenCaptureFn openCapture;
+    // Asks where to save the capture (a save dialog for *.pcapng files);
+    // empty when cancelled. Tests replace it.
+    using ChooseFileFn = QString (*)(QWidget* parent);
+    static ChooseFileFn chooseSaveFile;
+    // The file the next capture writes, empty for none.
+    const QString& SavePath() const { return savePath_; }
 
     bool Capturing() const { return capturing_; }
     // Packets the kernel dropped during the current or last capture.
@@ -45,6 +52,18 @@ private:
     // already stopped or the pane cleared.
     void FullPaneStop();
 
+    // Save To File: chooses the file, or clears the one chosen.
+    void OnSaveToFile();
+    void ShowSavePath();
+    // Opens the chosen file for a capture; null when there is none, or with
+    // failed set after telling the user why it cannot be created.
+    std::shared_ptr<PcapngWriter> OpenSaveFile(const std::string& interface, int run, bool& failed);
+    // The file of capture run failed with error: that capture stops.
+    void SaveFileFailed(int run, int error);
+
+    QString savePath_;
+    std::weak_ptr<PcapngWriter> lastFile_;  // the last capture's, until it is closed
+    int captureRun_ = 0;  // counts the captures started
     bool capturing_ = false;
     std::uint64_t drops_ = 0;
     std::weak_ptr<WorkerTask> capture_;  // the running capture, in the page's task list

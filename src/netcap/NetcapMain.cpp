@@ -148,8 +148,8 @@ int ServeCapture(const NetcapRequest& request)
         return 1;
     alarm(0);
     const bool loopback = IsLoopbackInterface(request.interfaceName);
-    std::uint8_t frame[1 + kCaptureFrameMax];
-    frame[0] = kNetcapFrame;
+    std::uint8_t frame[kNetcapFrameHead + kCaptureFrameMax];
+    PacketFrameInfo info;
     // The drop count goes to the program while the capture runs, at most once
     // a report interval, so that the page can show it as it grows.
     using Clock = std::chrono::steady_clock;
@@ -172,8 +172,9 @@ int ServeCapture(const NetcapRequest& request)
             return 1;
         // A bounded batch, so that a busy interface cannot keep "stop" unread.
         for (int i = 0; i < kFramesPerRound && watch[1].revents; ++i) {
-            const long n = ReadPacketFrame(fd, loopback, frame + 1, kCaptureFrameMax);
-            if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + 1)))
+            const long n = ReadPacketFrame(fd, loopback, frame + kNetcapFrameHead, kCaptureFrameMax, info);
+            FormatNetcapFrameHead(frame, info);
+            if (n < 0 || (n > 0 && !Send(frame, std::size_t(n) + kNetcapFrameHead)))
                 return 1;
             if (n == 0)
                 break;

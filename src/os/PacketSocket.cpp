@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -48,7 +49,8 @@ Fd OpenPacketSocket(unsigned interfaceIndex, const std::vector<sock_filter>& fil
     // allows.
     if (setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    if (setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+    if (setsockopt(fd.Get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        setsockopt(fd.Get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
         setsockopt(fd.Get(), SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) != 0 ||
         bind(fd.Get(), reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
         getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&bound), &boundLength) != 0) {
@@ -64,26 +66,38 @@ Fd OpenPacketSocket(unsigned interfaceIndex, const std::vector<sock_filter>& fil
     return fd;
 }
 
-long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size)
+long ReadPacketFrame(int fd, bool isLoopback, std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info)
 {
     if (!buffer)
         return -1;
     for (;;) {
         sockaddr_ll from{};
-        socklen_t fromLength = sizeof from;
-        ssize_t n = recvfrom(fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        iovec data{buffer, size};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{&from, sizeof from, &data, 1, control, sizeof control, 0};
+        const ssize_t n = recvmsg(fd, &message, MSG_DONTWAIT);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno == EINTR ? 0 : -1;
         if (isLoopback && from.sll_pkttype == PACKET_OUTGOING)
             continue;
         // The length the IP header gives: IPv4's total length, or IPv6's
         // payload length after its 40-byte header.
-        if (from.sll_protocol == htons(ETH_P_IP) && n >= 20) {
-            const std::size_t total = std::size_t(buffer[2]) << 8 | buffer[3];
-            return long(std::min<std::size_t>(std::size_t(n), std::max<std::size_t>(total, 20)));
-        }
-        if (from.sll_protocol == htons(ETH_P_IPV6) && n >= 40)
-            return long(std::min<std::size_t>(std::size_t(n), 40 + (std::size_t(buffer[4]) << 8 | buffer[5])));
+        std::size_t length = 0;
+        if (from.sll_protocol == htons(ETH_P_IP) && n >= 20)
+            length = std::max<std::size_t>(std::size_t(buffer[2]) << 8 | buffer[3], 20);
+        else if (from.sll_protocol == htons(ETH_P_IPV6) && n >= 40)
+            length = 40 + (std::size_t(buffer[4]) << 8 | buffer[5]);
+        else
+            continue;
+        timespec stamp{};
+        const cmsghdr* c = CMSG_FIRSTHDR(&message);
+        if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof stamp))
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        else
+            clock_gettime(CLOCK_REALTIME, &stamp);
+        info.receivedNs = std::int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+        info.originalLength = std::uint32_t(length);
+        return long(std::min(std::size_t(n), length));
     }
 }
 

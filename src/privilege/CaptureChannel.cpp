@@ -65,26 +65,30 @@ int CaptureChannel::Fd() const
     return socket_.Valid() ? socket_.Get() : session_.fd.Get();
 }
 
-long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size)
+long CaptureChannel::ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info)
 {
     if (socket_.Valid())
-        return ReadPacketFrame(socket_.Get(), loopback_, buffer, std::min<std::size_t>(size, kCaptureFrameMax));
+        return ReadPacketFrame(socket_.Get(), loopback_, buffer, std::min<std::size_t>(size, kCaptureFrameMax), info);
     if (!session_.fd.Valid() || ended_ || !buffer)
         return -1;
-    std::uint8_t message[1 + kCaptureFrameMax + 1];
+    // The frame goes straight into buffer, the rest of a message into head.
+    std::uint8_t head[kNetcapFrameHead];
+    const iovec parts[2] = {{head, sizeof head}, {buffer, std::min<std::size_t>(size, kCaptureFrameMax)}};
     for (;;) {
-        long n = ReceiveNetcapMessage(session_.fd.Get(), message, sizeof message);
+        long n = ReceiveNetcapMessage(session_.fd.Get(), parts, 2);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        if (n >= 2 && n <= long(1 + kCaptureFrameMax) && message[0] == kNetcapFrame) {
-            const std::size_t copy = std::min(std::size_t(n - 1), size);
-            std::memcpy(buffer, message + 1, copy);
-            return long(copy);
+        if (n > 0 && head[0] == kNetcapFrame) {
+            const auto frameInfo = ParseNetcapFrameHead(head, std::size_t(n));
+            if (!frameInfo)
+                break;  // no frame the helper sends
+            info = *frameInfo;
+            return n - long(kNetcapFrameHead);
         }
-        const bool count = n == 1 + long(sizeof drops_) && (message[0] == kNetcapDrops || message[0] == kNetcapEnd);
+        const bool count = n == 1 + long(sizeof drops_) && (head[0] == kNetcapDrops || head[0] == kNetcapEnd);
         if (count)
-            std::memcpy(&drops_, message + 1, sizeof drops_);
-        if (!count || message[0] == kNetcapEnd)
+            std::memcpy(&drops_, head + 1, sizeof drops_);
+        if (!count || head[0] == kNetcapEnd)
             break;
     }
     ended_ = true;  // the end, or anything that is no frame: the helper is done
@@ -108,8 +112,9 @@ void CaptureChannel::Close()
         if (!ended_ && send(session_.fd.Get(), kNetcapStop.data(), kNetcapStop.size(), MSG_NOSIGNAL) > 0) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndReportMs);
             std::uint8_t frame[kCaptureFrameMax];
+            PacketFrameInfo info;
             while (!ended_ && WaitForFd(session_.fd.Get(), POLLIN, nullptr, deadline) == WaitResult::Ready)
-                ReadFrame(frame, sizeof frame);
+                ReadFrame(frame, sizeof frame, info);
         }
         CloseNetcapSession(session_);
     }

@@ -36,8 +36,9 @@ public:
     // What to wait on (WaitForFd, POLLIN) for the next frame; -1 when closed.
     int Fd() const;
     // One frame into buffer (kCaptureFrameMax bytes make room for any): its
-    // size; 0 when nothing is waiting; -1 on error or at the session's end.
-    long ReadFrame(std::uint8_t* buffer, std::size_t size);
+    // size, with its receive time and length before the cut in info; 0 when
+    // nothing is waiting; -1 on error or at the session's end.
+    long ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info);
     // The kernel's drop count so far; through the helper, as it last reported
     // it (at most a report interval old while frames are read).
     std::uint32_t Drops();

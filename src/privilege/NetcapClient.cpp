@@ -58,11 +58,16 @@ void EndHelper(pid_t pid)
 
 long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size)
 {
+    const iovec iov{buffer, size};
+    return ReceiveNetcapMessage(fd, &iov, 1);
+}
+
+long ReceiveNetcapMessage(int fd, const iovec* parts, std::size_t partCount)
+{
     alignas(cmsghdr) char control[CMSG_SPACE(8 * sizeof(int))];
-    iovec iov{buffer, size};
     msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    msg.msg_iov = const_cast<iovec*>(parts);
+    msg.msg_iovlen = partCount;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <sys/types.h>
 
 #include <cstddef>
@@ -33,6 +35,8 @@ void CloseNetcapSession(NetcapSession& session);
 // its end; -1 on error, a truncated message or one that carried descriptors
 // (which are closed). Does not wait: EAGAIN leaves -1 with errno set.
 long ReceiveNetcapMessage(int fd, void* buffer, std::size_t size);
+// The same, scattered over partCount parts in order.
+long ReceiveNetcapMessage(int fd, const iovec* parts, std::size_t partCount);
 
 // The helper: <exe dir>/../libexec/quorlix/quorlix-netcap where there is one
 // (installed), else the copy scripts/setup-helper.sh installs for a build

@@ -301,3 +301,22 @@ std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer,
 {
     return Concatenate(&answer, sizeof answer, data, size);
 }
+
+void FormatNetcapFrameHead(std::uint8_t* head, const PacketFrameInfo& info)
+{
+    head[0] = kNetcapFrame;
+    std::memcpy(head + 1, &info.receivedNs, sizeof info.receivedNs);
+    std::memcpy(head + 9, &info.originalLength, sizeof info.originalLength);
+}
+
+std::optional<PacketFrameInfo> ParseNetcapFrameHead(const std::uint8_t* head, std::size_t messageSize)
+{
+    if (messageSize <= kNetcapFrameHead || messageSize > kNetcapFrameHead + kCaptureFrameMax || head[0] != kNetcapFrame)
+        return std::nullopt;
+    PacketFrameInfo info;
+    std::memcpy(&info.receivedNs, head + 1, sizeof info.receivedNs);
+    std::memcpy(&info.originalLength, head + 9, sizeof info.originalLength);
+    if (info.originalLength < messageSize - kNetcapFrameHead || info.originalLength > kNetcapMaxOriginalLength)
+        return std::nullopt;
+    return info;
+}

@@ -9,6 +9,7 @@
 
 #include "net/CaptureFilter.h"
 #include "net/IpAddress.h"
+#include "os/PacketSocket.h"
 
 // What the program and the privilege helper quorlix-netcap say to each other
 // over a Unix SOCK_SEQPACKET socket pair, one message per datagram.
@@ -105,13 +106,22 @@ std::vector<std::uint8_t> FormatNetcapEchoAsk(const NetcapEchoAsk& ask, const vo
 std::vector<std::uint8_t> FormatNetcapEchoAnswer(const NetcapEchoAnswer& answer, const void* data,
                                                  std::size_t size);
 
-// Capture session. The helper sends each frame as 'F' and the frame's bytes
-// (IP header on, 1 to kCaptureFrameMax of them); when the kernel's drop count
+// Capture session. The helper sends each frame as 'F', the kernel's receive
+// time (8 bytes, nanoseconds since the epoch), the frame's length before it
+// was cut (4 bytes, at least the frame's, at most kNetcapMaxOriginalLength),
+// both in host order, then the frame's bytes (IP header on, 1 to
+// kCaptureFrameMax of them); when the kernel's drop count
 // has grown, at most once a second, 'D' and the count so far (4 bytes, host
 // order); at the end 'E' and the final count. The program asks for the end
 // with "stop\n", or just closes its end. A capture request whose port is
 // followed by " 6" keeps the interface's IPv6 frames instead of its IPv4 ones.
 inline constexpr std::uint8_t kNetcapFrame = 'F';
+inline constexpr std::size_t kNetcapFrameHead = 1 + 8 + 4;
+inline constexpr std::uint32_t kNetcapMaxOriginalLength = 40 + 65535;
+// The kNetcapFrameHead bytes before a frame's; and back, given the message's
+// size: nullopt unless it is a frame message whose lengths agree.
+void FormatNetcapFrameHead(std::uint8_t* head, const PacketFrameInfo& info);
+std::optional<PacketFrameInfo> ParseNetcapFrameHead(const std::uint8_t* head, std::size_t messageSize);
 inline constexpr std::uint8_t kNetcapDrops = 'D';
 inline constexpr std::uint8_t kNetcapEnd = 'E';
 inline constexpr int kNetcapDropReportMs = 1000;

@@ -14,6 +14,13 @@
 # which the kernel filter rejects: what each lost. Then UDP with 100 bytes of
 # data to port 80 at RATE (20,000) a second: what each printed and lost, and
 # the page's longest stall of its event loop.
+#
+# Then the page saving to a file (in /dev/shm) beside tcpdump -w on the same
+# interface at the same time, both on the same traffic: UDP with 100 bytes of
+# data to port 80 at RATE a second in the Data view, and at FILE_RATE
+# (150,000) a second in the None view: what each sent, printed and saved
+# (the packets in its file, read back by tcpdump -r), what the kernel dropped,
+# and the page's longest stall.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${BUILD_DIR:-$top/build/bench}"
@@ -100,3 +107,24 @@ echo "Live capture on a veth pair, $seconds s a run: packets sent, printed, drop
 printf "%-10s%-28s%10s%10s%10s%10s\n" "" "traffic" "sent" "printed" "dropped" "stall"
 { live "rejected-150000pps" 9 150000 18; live "accepted-${rate}pps" 80 "$rate" 100; } |
   awk '{ printf "%-10s%-28s%10s%10s%10s%10s\n", $1, $2, $3, $4, $5, $6 }'
+
+# saved NAME RATE FORMAT: the page with a file and tcpdump -w, at once on the same traffic.
+saved() {
+  local sent
+  rm -f "$work/ours.pcapng" "$work/tcpdump.pcap"
+  ip netns exec ${ns}b timeout -s INT $((seconds + 2)) tcpdump -i b0 -n -w "$work/tcpdump.pcap" 'ip and udp port 80' \
+    2>"$work/tcpdump" &
+  ip netns exec ${ns}b "$live" capture 10.216.0.2 80 $((seconds + 2)) "$work/ours.pcapng" "$3" >"$work/ours" 2>/dev/null &
+  sleep 1
+  sent=$(ip netns exec ${ns}a "$live" send 10.216.0.2 80 "$2" "$seconds" 100 | awk '{ print $2 }')
+  wait || true
+  awk -v name="$1" -v sent="$sent" -v saved="$(tcpdump -r "$work/ours.pcapng" 2>/dev/null | wc -l)" \
+    '{ print "quorlix", name, sent, $2, saved, $4, $6 }' "$work/ours"
+  awk -v name="$1" -v sent="$sent" -v saved="$(tcpdump -r "$work/tcpdump.pcap" 2>/dev/null | wc -l)" \
+    '/dropped by kernel/ { d = $1 } END { print "tcpdump", name, sent, "-", saved, d, "-" }' "$work/tcpdump"
+}
+echo
+echo "Saving to a file beside tcpdump -w, at once, $seconds s a run: packets sent, printed, saved, dropped by the kernel; longest stall (ms)"
+printf "%-10s%-28s%10s%10s%10s%10s%10s\n" "" "traffic" "sent" "printed" "saved" "dropped" "stall"
+{ saved "data-${rate}pps" "$rate" 0; saved "none-${FILE_RATE:-150000}pps" "${FILE_RATE:-150000}" 2; } |
+  awk '{ printf "%-10s%-28s%10s%10s%10s%10s%10s\n", $1, $2, $3, $4, $5, $6, $7 }'

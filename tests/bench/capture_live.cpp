@@ -2,11 +2,12 @@
 // network namespace by the script:
 //   capture_live send ADDRESS PORT RATE SECONDS SIZE
 //       UDP datagrams of SIZE bytes to ADDRESS:PORT at RATE a second
-//   capture_live capture ADDRESS PORT SECONDS
+//   capture_live capture ADDRESS PORT SECONDS [FILE FORMAT]
 //       the Packet Capture page (offscreen) capturing on the interface of
-//       ADDRESS, port PORT, Data view with the packet lines, for SECONDS; the
-//       pane is emptied whenever it passes 200,000 characters, as a user would,
-//       well before a few hand-overs could fill it.
+//       ADDRESS, port PORT, Data view (or the view FORMAT: 0 Data, 1 Text,
+//       2 None, then without the packet lines) for SECONDS, saving to FILE;
+//       the pane is emptied whenever it passes 200,000 characters, as a user
+//       would, well before a few hand-overs could fill it.
 //       Prints "printed N drops D stall_ms S": packets printed, packets the
 //       kernel dropped, the event loop's longest stall.
 #include <arpa/inet.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -68,7 +70,9 @@ int Send(const char* address, int port, int rate, int seconds, int size)
     return 0;
 }
 
-int Capture(int argc, char** argv, const char* address, int port, int seconds)
+QString g_benchFile;
+
+int Capture(int argc, char** argv, const char* address, int port, int seconds, const char* file, int format)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -77,6 +81,13 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds)
     auto* list = page.Item<QComboBox>(CaptureControls::kAddressList);
     list->setCurrentIndex(list->findText(QString::fromLatin1(address)));
     page.Item<QLineEdit>(CaptureControls::kPortBox)->setText(QString::number(port));
+    page.Item<QComboBox>(CaptureControls::kFormatList)->setCurrentIndex(format);
+    page.Item<QCheckBox>(CaptureControls::kPacketInfoBox)->setChecked(format != 2);  // None: the file is what counts
+    if (file) {
+        g_benchFile = QString::fromLocal8Bit(file);
+        CapturePage::chooseSaveFile = [](QWidget*) { return g_benchFile; };
+        page.Item<QPushButton>(CaptureControls::kSaveButton)->click();
+    }
     page.Item<QPushButton>(CaptureControls::kStartButton)->click();
     if (!page.Capturing()) {
         std::printf("printed 0 drops 0 stall_ms 0 (the capture could not be opened)\n");
@@ -97,14 +108,20 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds)
         }
     });
     timer.start(1);
-    QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+    bool early = false;
+    QTimer::singleShot(seconds * 1000, &app, [&] {
+        early = !page.Capturing();
+        if (!early)
+            page.Item<QPushButton>(CaptureControls::kStartButton)->click();  // STOP: the file is finished
+        app.quit();
+    });
     app.exec();
     const std::string& text = page.Pane()->RawText();
     const std::size_t at = text.rfind("PACKET No: ");
     if (at != std::string::npos)
         printed = std::atoll(text.c_str() + at + 11);
     std::printf("printed %lld drops %llu stall_ms %lld%s\n", printed, static_cast<unsigned long long>(page.Drops()),
-                static_cast<long long>(stall), page.Capturing() ? "" : " (the capture stopped early)");
+                static_cast<long long>(stall), early ? " (the capture stopped early)" : "");
     return 0;
 }
 
@@ -114,8 +131,9 @@ int main(int argc, char** argv)
 {
     if (argc == 7 && std::strcmp(argv[1], "send") == 0)
         return Send(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
-    if (argc == 5 && std::strcmp(argv[1], "capture") == 0)
-        return Capture(argc, argv, argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: %s send ADDRESS PORT RATE SECONDS SIZE | capture ADDRESS PORT SECONDS\n", argv[0]);
+    if ((argc == 5 || argc == 7) && std::strcmp(argv[1], "capture") == 0)
+        return Capture(argc, argv, argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argc == 7 ? argv[5] : nullptr,
+                       argc == 7 ? std::atoi(argv[6]) : 0);
+    std::fprintf(stderr, "usage: %s send ADDRESS PORT RATE SECONDS SIZE | capture ADDRESS PORT SECONDS [FILE FORMAT]\n", argv[0]);
     return 2;
 }

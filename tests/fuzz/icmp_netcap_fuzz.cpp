@@ -25,5 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     ParseNetcapReply(text);
     ParseNetcapEchoAnswer(data, size, rest);
+    if (const auto frame = ParseNetcapFrameHead(data, size); frame && frame->originalLength + kNetcapFrameHead < size)
+        std::abort();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "os/PollWait.h"
 #include "support/CaptureFrames.h"
 #include "support/GuiTest.h"
+#include "support/TempFiles.h"
 #include "ui/OutputPane.h"
 #include "ui/PrivilegeHint.h"
 
@@ -15,7 +16,8 @@ std::unique_ptr<FramePairSource> nextSource;  // what the next START opens; none
 std::string openedInterface;
 CaptureSettings openedSettings;
 std::atomic<int> openings = 0;
-bool openWaits = false;  // the next opening waits, as for a slow helper, until its token ends it
+bool openWaits = false;
+QString chosenFile;  // what the save dialog answers  // the next opening waits, as for a slow helper, until its token ends it
 
 std::unique_ptr<CaptureFrameSource> OpenTestCapture(const std::string& interface, const CaptureSettings& settings,
                                                     const CancelToken& token, PrivilegeFailure& failure)
@@ -41,6 +43,7 @@ private slots:
     void init()
     {
         CapturePage::openCapture = OpenTestCapture;
+        CapturePage::chooseSaveFile = [](QWidget*) { return chosenFile; };
         page_ = std::make_unique<CapturePage>(nullptr);
         page_->show();
         auto* addresses = page_->Item<QComboBox>(kAddressList);
@@ -104,11 +107,15 @@ private slots:
         QCOMPARE(caption() + QString::fromStdString(PaneText(page_.get())), "START" + QString::fromStdString(text));
     }
 
-    // At 1,000,000 characters the capture stops with one message; started again on the full pane, at its first packet.
+    // At 1,000,000 characters the capture stops with one message and its file is finished; started again on the full
+    // pane, at its first packet.
     void fullPaneStopsOnceAndCountsAgainAfterClear()
     {
         bool boxInTaskCall = false;
         MessageRecorder recorder([&](const QString&) { return (boxInTaskCall |= page_->TasksInUiCall()), true; });
+        TempFiles files("capture-full-pane");
+        chosenFile = QString::fromStdString(files.Path("full.pcapng"));
+        click(kSaveButton);
         FramePairSource* pair = start();
         const int sender = pair->DupSender();
         const auto frame = Udp(std::string(1972, 'q')).Bytes();
@@ -120,6 +127,9 @@ private slots:
         QCOMPARE(recorder.Texts(), QStringList("Packet Capturing Stopped!\r\n\r\nText Buffer Is Full.\r\n\r\n"
                                                "Clear the Buffer before you Start Capturing again."));
         QVERIFY(PaneText(page_.get()).size() == 1000000 && caption() == "START");
+        const std::size_t shown = std::stoul(PaneText(page_.get()).substr(PaneText(page_.get()).rfind("PACKET No: ") + 11));
+        std::uint32_t last = 0;  // the file holds what the pane shows, and more, and is finished
+        QVERIFY(QTest::qWaitFor([&] { return SavedPackets(chosenFile.toStdString(), last).size() >= shown && last == 5; }));
         QVERIFY(start()->Send(Udp("x")));
         QVERIFY(QTest::qWaitFor([&] { return recorder.Texts().size() == 2; }));
         QVERIFY(caption() == "START" && !boxInTaskCall);
@@ -129,8 +139,31 @@ private slots:
         QVERIFY(PaneText(page_.get()).starts_with("PACKET No: 1\r\n"));
     }
 
+    // Save To File: a cancelled dialog, a name shown; the None view's packets with their times; a second press clears.
+    void saveToFileInTheNoneView()
+    {
+        TempFiles files("capture-page");
+        chosenFile = QString();
+        click(kSaveButton);
+        chosenFile = QString::fromStdString(files.Path("none.pcapng"));
+        click(kSaveButton);
+        QCOMPARE(page_->Item<QPushButton>(kSaveButton)->accessibleDescription(), "Saving to " + chosenFile);
+        page_->Item<QComboBox>(kFormatList)->setCurrentIndex(2);
+        FramePairSource* pair = start();
+        QVERIFY(pair->Send(Udp("one")) && pair->Send(Udp("two", 81)) && pair->Send(Udp("three")));
+        QVERIFY(waitForPane(28));
+        click(kStartButton);
+        std::uint32_t last = 0;
+        std::vector<std::int64_t> times;
+        QVERIFY(QTest::qWaitFor([&] { return times.clear(), SavedPackets(chosenFile.toStdString(), last, &times), last == 5; }));
+        QCOMPARE(times, std::vector<std::int64_t>({31000, 33000}));  // a microsecond a byte in the test's source
+        click(kSaveButton);
+        QVERIFY(page_->SavePath().isEmpty() && page_->Item<QPushButton>(kSaveButton)->toolTip().isEmpty());
+    }
+
 private:
-    static constexpr int kSettings[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList};
+    static constexpr int kSettings[] = {kAddressList, kPortBox, kProtocolList, kDirectionList, kPacketInfoBox, kFormatList,
+                                        kSaveButton};
 
     void click(int id) { QTest::mouseClick(page_->Item<QPushButton>(id), Qt::LeftButton); }
     QString caption() const { return page_->Item<QPushButton>(kStartButton)->text(); }

@@ -1,6 +1,9 @@
 // The Packet Capture page in a namespace of its own: loopback filters, padded veth frames against tcpdump, the helper.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
+#include <fstream>
 #include <regex>
 
 #include "capture/CapturePage.h"
@@ -10,6 +13,7 @@
 #include "support/GuiTest.h"
 #include "support/PrivilegeTest.h"
 #include "support/ScriptedPeer.h"
+#include "support/TempFiles.h"
 #include "support/TestNamespace.h"
 #include "ui/OutputPane.h"
 
@@ -36,6 +40,22 @@ std::unique_ptr<CaptureFrameSource> WatchedOpen(const std::string& interface, co
     return source;
 }
 
+QString g_saveFile;  // what the save dialog chooses
+// The IP packets of a file the page wrote on interface, once it is finished; tshark, tcpdump and capinfos read it
+// without a word on stderr.
+std::vector<std::string> ReadableSavedPackets(const std::string& path, const std::string& interface, bool stopped = true)
+{
+    std::vector<std::string> packets;
+    std::uint32_t last = 0;
+    const bool finished = QTest::qWaitFor([&] { return packets = SavedPackets(path, last), last == (stopped ? 5u : 6u); }, 5000);
+    const std::string readers = CommandOutput("HOME=/nonexistent tshark -r " + path + " 2>&1 >/dev/null; tcpdump -r " + path +
+                                              " 2>&1 >/dev/null | grep -v '^reading from'; capinfos -I " + path + " 2>&1");
+    EXPECT_TRUE(finished && std::regex_search(readers, std::regex("^(Running as user[^\\n]*\\n)*File name:[^\\n]*\\n"
+        "Number of interfaces in file: 1\\nInterface #0 info:\\n\\s+Name = " + interface + "\\n[\\s\\S]*"
+        "Number of stat entries = " + (stopped ? "1" : "0") + "\\n\\s+Number of packets = " + std::to_string(packets.size()) + "\\n"))) << readers;
+    return packets;
+}
+
 class CapturePeerTest : public testing::Test {
 protected:
     void SetUp() override
@@ -45,7 +65,15 @@ protected:
         if (std::getenv("QUORLIX_NETCAP_HELPER"))
             SetNetcapHelperPath(std::getenv("QUORLIX_NETCAP_HELPER"));
         CapturePage::openCapture = WatchedOpen;
+        CapturePage::chooseSaveFile = [](QWidget*) { return g_saveFile; };
         page_ = std::make_unique<CapturePage>(nullptr);
+    }
+    void SaveTo(const std::string& path)  // the file of the next START; "" for none
+    {
+        if (!page_->SavePath().isEmpty())
+            page_->Item<QPushButton>(kSaveButton)->click();
+        g_saveFile = QString::fromStdString(path);
+        page_->Item<QPushButton>(kSaveButton)->click();
     }
     // A new capture on address, the packet lines on; false if it did not open.
     bool Start(const char* address, int format, int protocol = 0, int direction = 0, int port = kPort)
@@ -121,6 +149,19 @@ TEST_F(CapturePeerTest, AddressesAndLoopbackFilters)
         EXPECT_EQ(sources, c.sources) << c.address << c.protocol << c.direction << c.port;
         Stop();
     }
+    // A file on a filesystem that fills: the capture stops with a message, the file ends at its last whole block.
+    TempFiles files("capture-full");
+    const std::string path = files.Path("full.pcapng"), payload(1400, 'f');
+    ASSERT_EQ(mount("tmpfs", files.Path("").c_str(), "tmpfs", 0, "size=64k"), 0);
+    SaveTo(path);
+    ASSERT_TRUE(Start("127.0.0.1", 2));
+    MessageRecorder recorder;
+    ASSERT_TRUE(SendFrames(std::vector<Ipv4Frame>(100, Packet(17, payload)), "lo"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !recorder.Texts().isEmpty(); }));
+    EXPECT_EQ(recorder.Texts(), QStringList(QString::fromStdString("Packet Capturing Stopped!\n\nUnable To Write File!\n\n" +
+                                                                   path + "\n\nNo space left on device")));
+    EXPECT_TRUE(!page_->Capturing() && ReadableSavedPackets(path, "lo", false).size() > 30);
+    umount2(files.Path("").c_str(), MNT_DETACH);
 }
 
 class CapturePeerTestByVersion : public CapturePeerTest, public testing::WithParamInterface<bool> {};
@@ -131,9 +172,13 @@ INSTANTIATE_TEST_SUITE_P(IpVersions, CapturePeerTestByVersion, testing::Bool());
 TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
 {
     const bool ipv6 = GetParam();
+    TempFiles files("capture");
+    SaveTo(files.Path("veth.pcapng"));
     ASSERT_TRUE(Start(ipv6 ? "2001:db8::ad7:1" : "10.215.0.2", 1));
-    PeerProcess tcpdump({"sh", "-c", ipv6 ? "exec tcpdump -n -X -l -i v6a -c 9 src host 2001:db8::ad7:1 2>&1"
-                                          : "exec tcpdump -n -X -l -i b0 -c 9 src host 10.215.0.1 2>&1"});
+    const std::string theirs = files.Path("tcpdump.pcap");  // tcpdump -w at the same time, then read back with -X
+    PeerProcess tcpdump({"sh", "-c", "tcpdump -i " + std::string(ipv6 ? "v6a" : "b0") + " -c 9 -w " + theirs + " src host " +
+                                         (ipv6 ? "2001:db8::ad7:1" : "10.215.0.1") + " 2>&1 | grep --line-buffered listening; "
+                                         "tcpdump -n -X -r " + theirs + " 2>/dev/null; echo packets captured"});
     for (int i = 0; i < 3 && tcpdump.ReadLine().find("listening on") == std::string::npos; ++i) {}
     std::vector<Ipv4Frame> traffic(9, Packet(6, kTwenty, 0x0AD70001));
     traffic[1].payload = "";
@@ -148,6 +193,8 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
     ASSERT_TRUE(SendFrames(traffic, ipv6 ? "v6a" : "a0"));
 
     std::string expected, payload, header;
+    std::vector<std::string> printed;  // the IP packets printed, as tcpdump saw them
+    std::string times;                 // and when
     int number = 0;
     auto packet = [&] {  // the last packet tcpdump printed, as the page prints it
         static const std::regex ports(R"(IP6? ([\da-f:.]+)\.(\d+) > ([\da-f:.]+)\.(\d+): (UDP|Flags).*length (\d+))");
@@ -159,6 +206,7 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
         std::string data = payload.substr(ipLength - length, length);
         const std::string open = ipv6 ? "[" : "", close = ipv6 ? "]:" : ":";
         MaskUnprintable(data.data(), data.size());
+        printed.push_back(payload.substr(0, ipLength)), times += header.substr(0, 15) + "\n";
         expected += "PACKET No: " + std::to_string(++number) + "\r\nSource: " + open + m[1].str() + close + m[2].str() +
                     "\r\nDest  : " + open + m[3].str() + close + m[4].str() + "\r\nProtocol: " + (m[5] == "UDP" ? "UDP" : "TCP") +
                     ",  Data Bytes: " + std::to_string(length) + "\r\n" + data + "\r\n";
@@ -179,6 +227,8 @@ TEST_P(CapturePeerTestByVersion, VethFramesAsTcpdumpDecodesThem)
     EXPECT_EQ(number, 6);
     EXPECT_EQ(Pane(expected.size()), expected);
     Stop();
+    EXPECT_EQ(ReadableSavedPackets(files.Path("veth.pcapng"), ipv6 ? "v6a" : "b0"), printed);
+    EXPECT_EQ(CommandOutput("tcpdump -r " + files.Path("veth.pcapng") + " 2>/dev/null | cut -c1-15"), times);
 }
 
 // As nobody in the group quorlix, through the helper's capture session, of either IP version.
@@ -186,6 +236,12 @@ TEST_F(CapturePeerTest, AsMemberThroughTheHelper)
 {
     if (!std::getenv("QUORLIX_NETCAP_HELPER"))
         GTEST_SKIP() << "run as a member of the group quorlix by CaptureNetns";
+    SaveTo("/quorlix-denied.pcapng");  // a directory nobody may write
+    MessageRecorder recorder;
+    page_->Item<QPushButton>(kStartButton)->click();
+    EXPECT_EQ(recorder.Texts(), QStringList("Unable To Create File!\n\n/quorlix-denied.pcapng\n\nPermission denied"));
+    TempFiles files("capture-member");
+    SaveTo(files.Path("member.pcapng"));
     ASSERT_TRUE(Start("::1", 0));  // the helper's session keeps IPv6 frames
     const int sender6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const sockaddr_in6 to{AF_INET6, htons(kPort), 0, IN6ADDR_LOOPBACK_INIT, 0};
@@ -203,4 +259,8 @@ TEST_F(CapturePeerTest, AsMemberThroughTheHelper)
                                  std::string(39, ' ') + "abcd\r\n";
     EXPECT_EQ(Pane(expected.size()), expected);
     Stop();
+    const auto saved = ReadableSavedPackets(files.Path("member.pcapng"), "lo");
+    const double when = std::atof(CommandOutput("tcpdump -tt -r " + files.Path("member.pcapng") + " 2>/dev/null").c_str());
+    EXPECT_NEAR(when, double(time(nullptr)), 60);  // the kernel's time, through the helper
+    EXPECT_TRUE(saved.size() == 1 && saved[0].size() == 32 && saved[0].ends_with("abcd"));
 }

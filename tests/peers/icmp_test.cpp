@@ -147,8 +147,9 @@ TEST(InH, HelperServesMembersAlone)
     SendUdp(sender, "127.0.0.1", otherPort, "another port");
     std::string payloads;  // the UDP payloads, each once: loopback's outgoing copy stays out
     std::uint8_t frame[kCaptureFrameMax];
+    PacketFrameInfo info;
     for (long n = 0; n >= 0 && WaitForFd(channel.Fd(), POLLIN, nullptr, 500) == WaitResult::Ready;)
-        while ((n = channel.ReadFrame(frame, sizeof frame)) > 28)
+        while ((n = channel.ReadFrame(frame, sizeof frame, info)) > 28)
             payloads += std::string(reinterpret_cast<char*>(frame) + 28, std::size_t(n) - 28) + ";";
     EXPECT_EQ(payloads, member ? "the known payload;" : "");
     channel.Close();

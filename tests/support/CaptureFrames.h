@@ -9,6 +9,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -80,9 +83,10 @@ public:
     void CloseSender() { ::close(fds_[1].exchange(-1)); }  // a receive error: the capture may end at once
 
     int Fd() const override { return fds_[0]; }
-    int ReadFrame(std::uint8_t* buffer, std::size_t size) override
+    int ReadFrame(std::uint8_t* buffer, std::size_t size, PacketFrameInfo& info) override
     {
         const ssize_t n = ::recv(fds_[0], buffer, size, MSG_DONTWAIT);
+        info = {n * 1000, std::uint32_t(n)};  // each frame's time: a microsecond a byte
         return n > 0 ? int(n) : n < 0 && errno == EAGAIN ? 0 : -1;
     }
     std::uint64_t Drops() override { return drops; }
@@ -112,4 +116,21 @@ inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interfa
     }
     ::close(fd);
     return ok;
+}
+
+// The IP packets and their times (ns) in a pcapng file the page wrote; last: the type of its last block (5 once a
+// stop finished it, 6 after a failed write).
+inline std::vector<std::string> SavedPackets(const std::string& path, std::uint32_t& last, std::vector<std::int64_t>* times = nullptr)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    auto word = [&](std::size_t at) { std::uint32_t w = 0; return std::memcpy(&w, bytes.data() + at, 4), w; };
+    std::vector<std::string> packets;
+    for (std::size_t at = 0, size = 12; at + 12 <= bytes.size() && size >= 12; at += size)
+        if ((size = word(at + 4), last = word(at)) == 6 && at + 28 <= bytes.size()) {
+            packets.push_back(bytes.substr(at + 28, word(at + 20)));
+            if (times)
+                times->push_back(std::int64_t(std::uint64_t(word(at + 12)) << 32 | word(at + 16)));
+        }
+    return packets;
 }
