@@ -8,8 +8,12 @@
 //       2 None, then without the packet lines) for SECONDS, saving to FILE;
 //       the pane is emptied whenever it passes 200,000 characters, as a user
 //       would, well before a few hand-overs could fill it.
-//       Prints "printed N drops D stall_ms S": packets printed, packets the
-//       kernel dropped, the event loop's longest stall.
+//       Prints "printed N drops D stall_ms S timer_ms T": packets printed,
+//       packets the kernel dropped, the longest wait of an event posted to the
+//       window's thread (as keys and clicks reach it), and the longest gap
+//       between two ticks of a 1 ms timer (which Qt runs only when the loop has
+//       nothing else to do once one has fired, so it also counts the turns
+//       that carried output in a row).
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +25,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +113,19 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds, c
         }
     });
     timer.start(1);
+    // Every millisecond an event posted from another thread, stamped when sent.
+    std::atomic<bool> probing = true;
+    qint64 waited = 0;
+    QElapsedTimer since;
+    since.start();
+    std::thread prober([&] {
+        while (probing) {
+            const qint64 sent = since.nsecsElapsed();
+            QMetaObject::invokeMethod(&app, [&, sent] { waited = std::max(waited, since.nsecsElapsed() - sent); },
+                                      Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
     bool early = false;
     QTimer::singleShot(seconds * 1000, &app, [&] {
         early = !page.Capturing();
@@ -116,11 +134,14 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds, c
         app.quit();
     });
     app.exec();
+    probing = false;
+    prober.join();
     const std::string& text = page.Pane()->RawText();
     const std::size_t at = text.rfind("PACKET No: ");
     if (at != std::string::npos)
         printed = std::atoll(text.c_str() + at + 11);
-    std::printf("printed %lld drops %llu stall_ms %lld%s\n", printed, static_cast<unsigned long long>(page.Drops()),
+    std::printf("printed %lld drops %llu stall_ms %lld timer_ms %lld%s\n", printed,
+                static_cast<unsigned long long>(page.Drops()), static_cast<long long>(waited / 1000000),
                 static_cast<long long>(stall), early ? " (the capture stopped early)" : "");
     return 0;
 }
