@@ -35,10 +35,10 @@
 class PcapngWriter {
 public:
     // Opens (or creates) the file; null, with error set to the errno, when
-    // that fails. Once after (if valid) is ready, as a writer's Closed()
-    // becomes when it has closed its file, which may be the same one, the file is emptied and gets its first two blocks. onFailure
-    // is called on the writer's thread, once, when a write fails, with its
-    // errno.
+    // that fails. The file is emptied and gets its first two blocks on the
+    // writer's thread, once after (when valid) is ready: the Closed() of the
+    // last writer, which may have had the same file. onFailure is called on
+    // the writer's thread, once, when a write fails, with its errno.
     using FailureFn = std::function<void(int error)>;
     static std::unique_ptr<PcapngWriter> Create(const std::string& path, const std::string& interfaceName,
                                                 FailureFn onFailure, int& error,

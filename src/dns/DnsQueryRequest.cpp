@@ -27,7 +27,7 @@ std::string DigCommandLine(const DnsQueryRequest& query)
     const char* type = DigTypeName(query.type);
     if (query.name.empty() || query.server.empty() || !type)
         return {};
-    const std::string server = "@" + CommandHost(query.server);
+    const std::string server = std::string("@").append(CommandHost(query.server));
     // dig reads a word that begins so as an option or a server; -q names the query outright.
     if (query.name.find_first_of("-+@") == 0)
         return ShellCommand({"dig", server, "-q", query.name, type, "+noedns"});

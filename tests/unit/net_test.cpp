@@ -133,7 +133,9 @@ TEST(TargetText, HostUnderTheColumnOrSelected)
         const std::string_view line = row.line;
         const auto found = row.selection ? HostTargetOfSelection(line)
                                          : HostTargetAt(line, row.at ? line.find(row.at) : line.size());
-        std::string shown = found ? found->host + (found->port ? "|" + std::to_string(*found->port) : "") : "-";
+        std::string shown = found ? found->host : "-";
+        if (found && found->port)
+            shown.append("|").append(std::to_string(*found->port));
         EXPECT_EQ(shown, row.host) << row.line << " at " << (row.at ? row.at : "end");
     }
 }
