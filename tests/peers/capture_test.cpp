@@ -47,7 +47,12 @@ std::vector<std::string> ReadableSavedPackets(const std::string& path, const std
 {
     std::vector<std::string> packets;
     std::uint32_t last = 0;
-    const bool finished = QTest::qWaitFor([&] { return packets = SavedPackets(path, last), last == (stopped ? 5u : 6u); }, 5000);
+    std::vector<std::uint64_t> counts;  // received, dropped, accepted: nothing dropped here, every packet saved
+    const bool finished = QTest::qWaitFor([&] { return counts.clear(), packets = SavedPackets(path, last, nullptr, &counts),
+                                                       last == (stopped ? 5u : 6u); }, 5000);
+    if (stopped) {
+        EXPECT_TRUE(counts.size() == 3 && counts[0] >= packets.size() && counts[1] == 0 && counts[2] == packets.size());
+    }
     const std::string readers = CommandOutput("HOME=/nonexistent tshark -r " + path + " 2>&1 >/dev/null; tcpdump -r " + path +
                                               " 2>&1 >/dev/null | grep -v '^reading from'; capinfos -I " + path + " 2>&1");
     EXPECT_TRUE(finished && std::regex_search(readers, std::regex("^(Running as user[^\\n]*\\n)*File name:[^\\n]*\\n"

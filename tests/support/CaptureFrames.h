@@ -119,8 +119,9 @@ inline bool SendFrames(const std::vector<Ipv4Frame>& frames, const char* interfa
 }
 
 // The IP packets and their times (ns) in a pcapng file the page wrote; last: the type of its last block (5 once a
-// stop finished it, 6 after a failed write).
-inline std::vector<std::string> SavedPackets(const std::string& path, std::uint32_t& last, std::vector<std::int64_t>* times = nullptr)
+// stop finished it, 6 after a failed write); counts: the statistics block's 64-bit options (received, dropped, accepted).
+inline std::vector<std::string> SavedPackets(const std::string& path, std::uint32_t& last, std::vector<std::int64_t>* times = nullptr,
+                                             std::vector<std::uint64_t>* counts = nullptr)
 {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), {}};
@@ -131,6 +132,9 @@ inline std::vector<std::string> SavedPackets(const std::string& path, std::uint3
             packets.push_back(bytes.substr(at + 28, word(at + 20)));
             if (times)
                 times->push_back(std::int64_t(std::uint64_t(word(at + 12)) << 32 | word(at + 16)));
+        } else if (last == 5 && counts) {
+            for (std::size_t o = at + 20; o + 12 <= at + size - 4 && (word(o) >> 16) == 8; o += 12)
+                counts->push_back(std::uint64_t(word(o + 8)) << 32 | word(o + 4));
         }
     return packets;
 }
