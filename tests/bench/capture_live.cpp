@@ -25,7 +25,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "WindowWait.h"
 #include "capture/CapturePage.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
@@ -113,19 +113,7 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds, c
         }
     });
     timer.start(1);
-    // Every millisecond an event posted from another thread, stamped when sent.
-    std::atomic<bool> probing = true;
-    qint64 waited = 0;
-    QElapsedTimer since;
-    since.start();
-    std::thread prober([&] {
-        while (probing) {
-            const qint64 sent = since.nsecsElapsed();
-            QMetaObject::invokeMethod(&app, [&, sent] { waited = std::max(waited, since.nsecsElapsed() - sent); },
-                                      Qt::QueuedConnection);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    WindowWaitProbe waits(&app);
     bool early = false;
     QTimer::singleShot(seconds * 1000, &app, [&] {
         early = !page.Capturing();
@@ -134,14 +122,12 @@ int Capture(int argc, char** argv, const char* address, int port, int seconds, c
         app.quit();
     });
     app.exec();
-    probing = false;
-    prober.join();
     const std::string& text = page.Pane()->RawText();
     const std::size_t at = text.rfind("PACKET No: ");
     if (at != std::string::npos)
         printed = std::atoll(text.c_str() + at + 11);
     std::printf("printed %lld drops %llu stall_ms %lld timer_ms %lld%s\n", printed,
-                static_cast<unsigned long long>(page.Drops()), static_cast<long long>(waited / 1000000),
+                static_cast<unsigned long long>(page.Drops()), static_cast<long long>(waits.LongestMs()),
                 static_cast<long long>(stall), early ? " (the capture stopped early)" : "");
     return 0;
 }

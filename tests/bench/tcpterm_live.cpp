@@ -12,11 +12,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
+#include "WindowWait.h"
 #include "tcpterm/TcpSocketPage.h"
 #include "templates/ControlIds.h"
 #include "ui/OutputPane.h"
@@ -38,16 +36,7 @@ int main(int argc, char** argv)
 
     QElapsedTimer since;
     since.start();
-    std::atomic<bool> probing = true;
-    qint64 waited = 0;
-    std::thread prober([&] {
-        while (probing) {
-            const qint64 sent = since.nsecsElapsed();
-            QMetaObject::invokeMethod(&app, [&, sent] { waited = std::max(waited, since.nsecsElapsed() - sent); },
-                                      Qt::QueuedConnection);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
+    WindowWaitProbe waits(&app);
     std::size_t largest = 0;
     qint64 took = -1;
     QTimer watch;
@@ -62,9 +51,7 @@ int main(int argc, char** argv)
     QTimer::singleShot(120000, &app, &QApplication::quit);
     page.Item<QPushButton>(kConnectButton)->click();
     app.exec();
-    probing = false;
-    prober.join();
     std::printf("seconds %.2f stall_ms %lld pane_max %zu%s\n", double(took) / 1000.0,
-                static_cast<long long>(waited / 1000000), largest, took < 0 ? " (never closed)" : "");
+                static_cast<long long>(waits.LongestMs()), largest, took < 0 ? " (never closed)" : "");
     return took < 0;
 }
