@@ -1,7 +1,6 @@
 #include "ui/WorkerTask.h"
 
 #include <QSocketNotifier>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -26,11 +25,6 @@ struct TaskContext::State {
         bool output = true;  // text or a clear of the pane, which a stop still shows
     };
     static constexpr std::size_t kJoinedText = 256 * 1024;
-    // One turn of the event loop appends for about kTurn, then input and
-    // paints have theirs; a long text goes to the pane in pieces of at most
-    // kAppendPiece that end lines, as a piece costs the pane in proportion.
-    static constexpr auto kTurn = std::chrono::milliseconds(10);
-    static constexpr std::size_t kAppendPiece = 32 * 1024;
 
     CancelToken token;
     std::mutex mutex;
@@ -55,9 +49,9 @@ struct TaskContext::State {
             std::lock_guard lock(mutex);
             queued = queue.size();
         }
-        const auto turn = std::chrono::steady_clock::now() + kTurn;
-        while (queued > 0) {
-            if (std::chrono::steady_clock::now() >= turn) {  // the rest next turn, after input and paints
+        std::size_t written = 0;
+        for (; queued > 0; --queued) {
+            if (written >= kJoinedText) {  // the rest next turn, after input and paints
                 wake.Signal();
                 return;
             }
@@ -66,17 +60,8 @@ struct TaskContext::State {
                 std::lock_guard lock(mutex);
                 if (abandoned || queue.empty())
                     return;
-                Event& first = queue.front();
-                const bool longText = !first.fn && first.text.size() > kAppendPiece;
-                const std::size_t cut = longText ? first.text.rfind('\n', kAppendPiece - 1) : std::string::npos;
-                if (cut != std::string::npos) {
-                    event.text.assign(first.text, 0, cut + 1);
-                    first.text.erase(0, cut + 1);
-                } else {
-                    event = std::move(first);
-                    queue.pop_front();
-                    --queued;
-                }
+                event = std::move(queue.front());
+                queue.pop_front();
                 if (!event.fn) {
                     queuedText -= event.text.size();
                     drained.notify_all();
@@ -84,10 +69,12 @@ struct TaskContext::State {
             }
             notifier.setEnabled(false);
             ++uiCalls;
-            if (event.fn)
+            if (event.fn) {
                 event.fn();
-            else
+            } else {
                 page.AppendTaskOutput(event.text);
+                written += event.text.size();
+            }
             --uiCalls;
             notifier.setEnabled(true);
         }
